@@ -1,0 +1,128 @@
+"""Tests for tools/lattice.py (run from the repo root:
+python3 -m unittest discover -s tests/tools -p 'test_*.py')."""
+
+import collections
+import math
+import os
+import subprocess
+import sys
+import unittest
+
+TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")
+sys.path.insert(0, TOOLS)
+import lattice  # noqa: E402
+
+
+def generate(*args):
+    """Build a lattice in-process and return the .gro text."""
+    mols, box = lattice.build(*args)
+    return lattice.format_gro("test", mols, box)
+
+
+def parse_gro(text):
+    lines = text.splitlines()
+    n = int(lines[1])
+    atoms = [(l[10:15].strip(), tuple(float(l[20 + 8 * k:28 + 8 * k]) for k in range(3)))
+             for l in lines[2:2 + n]]
+    box = tuple(float(v) for v in lines[2 + n].split())
+    return lines, atoms, box
+
+
+def min_image(a, b, box):
+    d = [b[k] - a[k] for k in range(3)]
+    return [d[k] - box[k] * round(d[k] / box[k]) for k in range(3)]
+
+
+def dist(a, b, box):
+    return math.sqrt(sum(x * x for x in min_image(a, b, box)))
+
+
+def oxygen_bonds(oxygens, box):
+    return [(i, j) for i in range(len(oxygens)) for j in range(i + 1, len(oxygens))
+            if 0.26 <= dist(oxygens[i], oxygens[j], box) <= 0.31]
+
+
+class LatticeTest(unittest.TestCase):
+
+    def check_network(self, structure, cells, per_cell):
+        lines, atoms, box = parse_gro(generate(structure, cells, 0.0, False, 7))
+        ncell = cells[0] * cells[1] * cells[2]
+        self.assertEqual(len(atoms), 3 * per_cell * ncell)
+        oxy = [xyz for name, xyz in atoms if name == "OW"]
+        hyd = [xyz for name, xyz in atoms if name.startswith("HW")]
+        bonds = oxygen_bonds(oxy, box)
+        degree = collections.Counter()
+        for i, j in bonds:
+            degree[i] += 1
+            degree[j] += 1
+        self.assertEqual(sorted(set(degree.values())), [4])
+        self.assertEqual(len(degree), len(oxy))
+        # Ice rules: two H per O, one H on every O-O bond.
+        for o in oxy:
+            self.assertEqual(sum(dist(o, h, box) < 0.1 for h in hyd), 2)
+        for i, j in bonds:
+            r = dist(oxy[i], oxy[j], box)
+            on_bond = sum(abs(dist(oxy[i], h, box) + dist(h, oxy[j], box) - r) < 0.003
+                          for h in hyd)
+            self.assertEqual(on_bond, 1)
+        # O-H distance within the rounding of the 3-decimal nm coordinates.
+        for m in range(len(oxy)):
+            for k in (1, 2):
+                d = dist(atoms[3 * m][1], atoms[3 * m + k][1], box)
+                self.assertAlmostEqual(d, 0.096, delta=0.0018)
+
+    def test_si_2x2x2(self):
+        self.check_network("sI", (2, 2, 2), 46)
+
+    def test_ice_3x2x2(self):
+        self.check_network("ice", (3, 2, 2), 8)
+
+    def test_single_cells(self):
+        self.assertEqual(len(lattice.si_cell()[0]), 46)
+        self.assertEqual(len(lattice.ice_cell()[0]), 8)
+
+    def test_format(self):
+        lines, atoms, box = parse_gro(generate("sI", (1, 1, 1), 0.1, True, 3))
+        self.assertEqual(lines[1], "  138")
+        for line in lines[2:-1]:
+            self.assertEqual(len(line), 44)
+            self.assertEqual(line[5:10], "SOL  ")
+        self.assertEqual(lines[-1], "   1.20000   1.20000   1.20000")
+        self.assertEqual([n for n, _ in atoms[:3]], ["OW", "HW1", "HW2"])
+        for name, xyz in atoms:
+            if name == "OW":
+                self.assertTrue(all(0.0 <= xyz[k] <= box[k] for k in range(3)))
+
+    def test_number_wrapping(self):
+        line = lattice.gro_atom_line(100001, "SOL", "HW2", 300003, (1.0, -0.5, 12.3456))
+        self.assertEqual(line, "    1SOL    HW2    3   1.000  -0.500  12.346")
+        self.assertEqual(lattice.gro_atom_line(99999, "SOL", "OW", 100000, (0, 0, 0))[:20],
+                         "99999SOL     OW    0")
+
+    def test_determinism_and_seed(self):
+        a = generate("sI", (1, 1, 2), 0.2, True, 5)
+        self.assertEqual(a, generate("sI", (1, 1, 2), 0.2, True, 5))
+        self.assertNotEqual(a, generate("sI", (1, 1, 2), 0.2, True, 6))
+
+    def test_shuffle_keeps_molecules(self):
+        def molecules(text):
+            body = text.splitlines()[2:-1]
+            return collections.Counter(tuple(l[10:15] + l[20:] for l in body[i:i + 3])
+                                       for i in range(0, len(body), 3))
+        plain = generate("ice", (2, 2, 2), 0.0, False, 4)
+        mixed = generate("ice", (2, 2, 2), 0.0, True, 4)
+        self.assertNotEqual(plain, mixed)
+        self.assertEqual(molecules(plain), molecules(mixed))
+
+    def test_command_line(self):
+        out = subprocess.run([sys.executable, os.path.join(TOOLS, "lattice.py"),
+                              "--structure", "ice", "--cells", "2", "1", "1", "--seed", "4"],
+                             check=True, capture_output=True, text=True).stdout
+        lines = out.splitlines()
+        self.assertEqual(lines[0], "ice Ih 2x1x1 generated by kavet lattice tool")
+        self.assertEqual(lines[1], "   48")
+        self.assertEqual(len(lines), 51)
+
+
+if __name__ == "__main__":
+    unittest.main()
