@@ -1,0 +1,159 @@
+#include "app/settings.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "io/failure.h"
+
+namespace kavet {
+namespace {
+
+// atoi as the C library computes it: the numeric prefix, 0 without one.
+int32_t toInt(const std::string& s)
+{
+    return static_cast<int32_t>(std::strtol(s.c_str(), nullptr, 10));
+}
+
+// atof, then rounded to single precision.
+float toFloat(const std::string& s)
+{
+    return static_cast<float>(std::strtod(s.c_str(), nullptr));
+}
+
+std::string padded(std::string line, std::size_t width)
+{
+    if (line.size() < width)
+        line.append(width - line.size(), ' ');
+    return line + "\n";
+}
+
+std::string centred(const std::string& text, std::size_t width)
+{
+    std::size_t left = (width - text.size()) / 2;
+    return std::string(left, ' ') + text + std::string(width - text.size() - left, ' ');
+}
+
+} // namespace
+
+Settings scanOptions(const std::vector<std::string>& args)
+{
+    Settings s;
+    const std::size_t n = args.size();
+    // An option whose values run past the end of the command line is refused.
+    auto need = [&](std::size_t i, std::size_t count, const char* name) {
+        if (i + count < n)
+            return;
+        std::size_t given = n - 1 - i;
+        throw runFailure(std::string("option ") + name + " takes " + std::to_string(count) +
+                         (count == 1 ? " value" : " values") + ", but " +
+                         (given == 0 ? std::string("none follows") : "only " + std::to_string(given) + " follows") +
+                         " at the end of the command line");
+    };
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::string& a = args[i];
+        if (a == "-f") {
+            need(i, 1, "-f");
+            s.confFile = args[i + 1];
+        }
+        if (a == "-or") {
+            need(i, 1, "-or");
+            s.ringFile = args[i + 1];
+        }
+        if (a == "-oc") {
+            need(i, 1, "-oc");
+            s.cageFile = args[i + 1];
+        }
+        if (a == "-od") {
+            need(i, 1, "-od");
+            s.dataFile = args[i + 1];
+        }
+        if (a == "-wat") {
+            need(i, 1, "-wat");
+            s.waterName = args[i + 1];
+        }
+        if (a == "-oxy") {
+            need(i, 1, "-oxy");
+            s.oxygenName = args[i + 1];
+        }
+        if (a == "-hb") {
+            need(i, 2, "-hb");
+            s.hbDistance = toFloat(args[i + 1]);
+            s.hbAngle = toFloat(args[i + 2]);
+        }
+        if (a == "-ring") {
+            need(i, 3, "-ring");
+            s.ringMin = toInt(args[i + 1]);
+            s.ringMax = toInt(args[i + 2]);
+            s.ringDeviation = toFloat(args[i + 3]);
+        }
+        if (a == "-cage") {
+            need(i, 2, "-cage");
+            s.cageDistance = toFloat(args[i + 1]);
+            s.cageAngle = toFloat(args[i + 2]);
+        }
+    }
+    if (s.ringMax > largestRingMax)
+        throw runFailure("the largest ring size (-ring, second value) is " + std::to_string(s.ringMax) +
+                         ", but a ring can have at most " + std::to_string(largestRingMax) + " members");
+    return s;
+}
+
+std::string bannerText()
+{
+    const std::string rule(79, '-');
+    std::string t;
+    t += padded(">>>>>>>>>>>>>>>>>>>>>>>>>>           kavet           <<<<<<<<<<<<<<<<<<<<<<<<<<", 79);
+    t += padded(std::string(26, '>') + centred("the kavet developers", 27) + std::string(26, '<'), 79);
+    t += padded(">>>>>>>>>>>>>>>>>>>>>>>>>>    2022-09-04 23:34:20    <<<<<<<<<<<<<<<<<<<<<<<<<<", 79);
+    t += padded(">>  Usage:   kavet [-f FILE.gro]       [-wat WATER]          [-oxy WATEROXYGEN]", 79);
+    t += padded("                   [-or RING.pdb]      [-oc CAGE.pdb]        [-od CAGE.dat]", 79);
+    t += padded("                   [-hb   DISTACE ANGLE]", 79);
+    t += padded("                   [-ring MIN MAX DEVIATION]", 79);
+    t += padded("                   [-cage DISTACE ANGLE]", 79);
+    t += padded(">>  Default: kavet  -f  conf.gro       -wat  SOL            -oxy  OW", 79);
+    t += padded("                    -or conf~ring.pdb  -oc   conf~cage.pdb  -od   conf~cage.dat", 79);
+    t += padded("                    -hb 3.5 30         -ring 4 7 100        -cage 1 85", 81);
+    t += padded(rule, 79);
+    t += padded(">> Option:", 79);
+    t += padded("    -f   : input configuration file", 79);
+    t += padded("    -wat : residue name of water", 79);
+    t += padded("    -oxy : atom name of water oxygen", 79);
+    t += padded("    -or  : output ring file", 79);
+    t += padded("    -oc  : output cage file", 79);
+    t += padded("    -od  : output cage data", 79);
+    t += padded("    -hb  : criteria of hydrogen bonding(A, degree)", 79);
+    t += padded("    -ring: min, max number of members, max deviation of atoms from plane(A)", 79);
+    t += padded("    -cage: distance from center along normal to define ray starting point(A)", 79);
+    t += padded("           max angle between normal and ray in the same cage(degree)", 79);
+    t += padded(rule, 79);
+    t += padded(">> Warning:", 79);
+    t += padded("   !!! 1. Need Eigen to compile the code", 79);
+    t += padded("   !!! 2. Support single frame gro only", 79);
+    t += padded("   !!! 3. Use JMOL to view output pdbs", 79);
+    t += padded(rule, 79);
+    t += "\n";
+    return t;
+}
+
+std::string settingsText(const Settings& s)
+{
+    auto g = [](float v) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%g", static_cast<double>(v));
+        return std::string(buf);
+    };
+    std::string t = ">>>> Settings\n";
+    t += "     conf  File: " + s.confFile + "\n";
+    t += "     ring  File: " + s.ringFile + "\n";
+    t += "     cage  File: " + s.cageFile + "\n";
+    t += "     data  File: " + s.dataFile + "\n";
+    t += "     water Name: " + s.waterName + "\n";
+    t += "     OW    Name: " + s.oxygenName + "\n";
+    t += "     hb    Criteria: " + g(s.hbDistance) + "(A)  " + g(s.hbAngle) + "(degree)\n";
+    t += "     ring  Criteria: " + std::to_string(s.ringMin) + " " + std::to_string(s.ringMax) + " " +
+         g(s.ringDeviation) + "(A)\n";
+    t += "     cage  Criteria: " + g(s.cageDistance) + "(A)  " + g(s.cageAngle) + "(degree)\n";
+    return t;
+}
+
+} // namespace kavet

@@ -1,0 +1,147 @@
+#include "cage/dedup.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+namespace kavet {
+namespace {
+
+struct SetHash {
+    std::size_t operator()(const std::vector<int32_t>& s) const
+    {
+        std::size_t h = 1469598103934665603ull;
+        for (int32_t v : s)
+            h = (h ^ static_cast<uint32_t>(v)) * 1099511628211ull;
+        return h;
+    }
+};
+
+} // namespace
+
+void deduplicateCages(CageSearch& cages)
+{
+    const std::size_t n = cages.cageList.size();
+    // Distinct ring sets, each with the lowest position that holds it.
+    std::unordered_map<std::vector<int32_t>, int32_t, SetHash> firstOf;
+    firstOf.reserve(n);
+    std::vector<std::vector<int32_t>> sets;      // distinct sorted sets
+    std::vector<int32_t> setOf(n);               // entry -> distinct set
+    for (std::size_t i = 0; i < n; ++i) {
+        std::vector<int32_t> s = cages.cageList[i];
+        std::sort(s.begin(), s.end());
+        auto [it, isNew] = firstOf.try_emplace(std::move(s), static_cast<int32_t>(sets.size()));
+        if (isNew)
+            sets.push_back(it->first);
+        setOf[i] = it->second;
+    }
+
+    // Which distinct sets hold each ring.
+    int32_t maxRing = -1;
+    for (const auto& s : sets)
+        if (!s.empty())
+            maxRing = std::max(maxRing, s.back());
+    std::vector<int32_t> start(static_cast<std::size_t>(maxRing) + 2, 0);
+    for (const auto& s : sets)
+        for (int32_t r : s)
+            ++start[r + 1];
+    for (std::size_t r = 0; r + 1 < start.size(); ++r)
+        start[r + 1] += start[r];
+    std::vector<int32_t> holder(start.back());
+    {
+        std::vector<int32_t> fill(start.begin(), start.end() - 1);
+        for (std::size_t k = 0; k < sets.size(); ++k)
+            for (int32_t r : sets[k])
+                holder[fill[r]++] = static_cast<int32_t>(k);
+    }
+
+    // A set is contained in a larger one only if that one holds its rarest ring.
+    std::vector<uint8_t> contained(sets.size(), 0);
+    for (std::size_t k = 0; k < sets.size(); ++k) {
+        const std::vector<int32_t>& s = sets[k];
+        int32_t rarest = s[0];
+        for (int32_t r : s)
+            if (start[r + 1] - start[r] < start[rarest + 1] - start[rarest])
+                rarest = r;
+        for (int32_t h = start[rarest]; h < start[rarest + 1] && !contained[k]; ++h) {
+            const std::vector<int32_t>& t = sets[holder[h]];
+            if (t.size() > s.size() && std::includes(t.begin(), t.end(), s.begin(), s.end()))
+                contained[k] = 1;
+        }
+    }
+
+    std::vector<uint8_t> taken(sets.size(), 0);
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const int32_t k = setOf[i];
+        if (contained[k] || taken[k])
+            continue;
+        taken[k] = 1;
+        if (kept != i) {
+            cages.cageList[kept] = std::move(cages.cageList[i]);
+            cages.cageNorm[kept] = cages.cageNorm[i];
+        }
+        ++kept;
+    }
+    cages.cageList.resize(kept);
+    cages.cageNorm.resize(kept);
+}
+
+void classifyCages(const CageSearch& cages, const RingSearch& rings, const std::vector<int8_t>& numNode,
+                   const Network& net, int32_t ringMin, int32_t ringMax, CageClasses& classes)
+{
+    classes.cageVEF.clear();
+    classes.cageType.clear();
+    classes.cageCensus.clear();
+    std::vector<int32_t> faces(ringMax > 0 ? static_cast<std::size_t>(ringMax) + 1 : 1);
+    std::vector<int32_t> inCage(net.degree.size(), -1);
+    std::vector<int32_t> nodes;
+    for (std::size_t c = 0; c < cages.cageList.size(); ++c) {
+        const std::vector<int32_t>& cage = cages.cageList[c];
+        std::fill(faces.begin(), faces.end(), 0);
+        nodes.clear();
+        for (int32_t r : cage) {
+            const int32_t s = numNode[r];
+            if (s >= 0 && static_cast<std::size_t>(s) < faces.size())
+                ++faces[s];
+            for (int32_t a : rings.ringList[r]) {
+                if (inCage[a] != static_cast<int32_t>(c)) {
+                    inCage[a] = static_cast<int32_t>(c);
+                    nodes.push_back(a);
+                }
+            }
+        }
+        // Every bond between two nodes of the cage, counted once.
+        long long edges = 0;
+        for (int32_t a : nodes)
+            for (int32_t e = net.adjStart[a]; e < net.adjStart[a + 1]; ++e) {
+                const int32_t b = net.adjNode[e];
+                if (b > a && inCage[b] == static_cast<int32_t>(c))
+                    ++edges;
+            }
+        const float v = static_cast<float>(nodes.size());
+        const float e = static_cast<float>(edges);
+        const float f = static_cast<float>(cage.size());
+        classes.cageVEF.push_back({v, e, f, v + f - e});
+
+        std::string type;
+        for (int32_t s = std::max(ringMin, 0); s <= ringMax; ++s) {
+            if (static_cast<std::size_t>(s) >= faces.size() || faces[s] <= 0)
+                continue;
+            type += std::to_string(s) + "^" + std::to_string(faces[s]) + "-";
+        }
+        if (!type.empty())
+            type.pop_back();
+        ++classes.cageCensus[type];
+        classes.cageType.push_back(std::move(type));
+    }
+}
+
+std::string censusText(const std::map<std::string, int32_t>& census)
+{
+    std::string text;
+    for (const auto& [type, count] : census)
+        text += "  " + type + ":" + std::to_string(count);
+    return text;
+}
+
+} // namespace kavet

@@ -1,0 +1,75 @@
+// Ring occlusion: which neighbouring rings can be seen from one side of a
+// ring. A ring k is visible from side s of seed ring r when k is near r, its
+// centre lies strictly inside the cone of half-angle cageAngle around the side
+// normal, and the segment from the ray start point (the seed centre moved
+// cageDistance along the side normal) to k's centre passes through the
+// triangle fan of no other ring near r.
+//
+// A segment can only meet a ring's triangles inside the sphere that holds
+// them, so the exact segment-triangle tests are made only for the rings whose
+// sphere comes near the segment; the answer is that of testing them all.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "network/plane_fit.h"
+#include "network/ring_neighbours.h"
+
+namespace kavet {
+
+struct OcclusionContext {
+    const RingGeometry* geo = nullptr;
+    const RingNeighbours* nb = nullptr;
+    Box box;
+    float cageDistance = 1.0f;
+    float cosA = 0.0f;             // cos(cageAngle), in single precision
+    std::vector<float> ringRadius; // per ring, the largest member distance from its centre
+};
+
+OcclusionContext makeOcclusionContext(const RingSearch& rings, const RingGeometry& geo, const RingNeighbours& nb,
+                                      const AtomTable& atoms, float cageDistance, float cageAngle);
+
+// What the seed ring sees around it, shared by its two sides.
+struct SeedView {
+    int32_t seed = -1;
+    Vec3 c;                       // seed centre
+    std::vector<int32_t> near;    // rings near the seed, ascending
+    std::vector<Vec3> dM;         // their centres seen from the seed centre
+};
+
+void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view);
+
+// One side of the seed: the side vector v (sign applied) and the blocker
+// spheres relative to the ray start point.
+struct SideView {
+    int32_t sign = 1;
+    Vec3 v;
+    float vv = 0.0f;
+    std::vector<float> ox, oy, oz, reach2; // per near ring: v - dM and its test radius squared
+};
+
+void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sign, SideView& side);
+
+// The cone test of candidate centre dK (seen from the seed centre).
+inline bool insideCone(const OcclusionContext& ctx, const SideView& side, Vec3 dK)
+{
+    return dot(dK, side.v) > std::sqrt(dot(dK, dK) * side.vv) * ctx.cosA;
+}
+
+// The exact segment test against the triangle fan of one ring: the segment
+// starts at `o` and spans `d`, both in the frame of the ring's centre.
+// Returns the first triangle hit, or -1.
+int segmentHitsRing(const Transform* tang, int32_t count, Vec3 o, Vec3 d);
+
+// Whether the near ring at position `pos` of seed.near is visible from the
+// side (cone test and line of sight).
+bool visibleFromSide(const OcclusionContext& ctx, const SeedView& seed, const SideView& side, std::size_t pos);
+
+// The same with every blocker tested in ascending order, printing the
+// diagnostic trace of a traced candidate to `out`.
+bool visibleFromSideTraced(const OcclusionContext& ctx, const SeedView& seed, const SideView& side,
+                           std::size_t pos, int32_t tracedBlocker, std::FILE* out);
+
+} // namespace kavet

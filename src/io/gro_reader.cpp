@@ -1,0 +1,251 @@
+#include "io/gro_reader.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "io/failure.h"
+
+namespace kavet {
+namespace {
+
+// Hands out the lines of a text source one at a time, without their end of
+// line or a trailing carriage return. Reads from a file in large blocks, so
+// only the first frame of a long trajectory is ever read.
+class LineSource {
+public:
+    explicit LineSource(std::FILE* file) : file_(file) {}
+    explicit LineSource(const std::string& text) : buffer_(text), end_(text.size()), exhausted_(true) {}
+
+    bool next(std::string& line)
+    {
+        line.clear();
+        for (;;) {
+            if (pos_ == end_ && !refill()) {
+                if (line.empty() && !pendingPartial_)
+                    return false;
+                pendingPartial_ = false;
+                break;
+            }
+            const char* start = buffer_.data() + pos_;
+            const void* nl = std::memchr(start, '\n', end_ - pos_);
+            if (nl) {
+                std::size_t len = static_cast<const char*>(nl) - start;
+                line.append(start, len);
+                pos_ += len + 1;
+                pendingPartial_ = false;
+                break;
+            }
+            line.append(start, end_ - pos_);
+            pendingPartial_ = true;
+            pos_ = end_;
+        }
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        ++lineNumber_;
+        return true;
+    }
+
+    long long lineNumber() const { return lineNumber_; }
+    bool readError() const { return readError_; }
+
+private:
+    bool refill()
+    {
+        if (exhausted_ || !file_)
+            return false;
+        buffer_.resize(1 << 20);
+        std::size_t got = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+        if (got == 0) {
+            readError_ = std::ferror(file_) != 0;
+            exhausted_ = true;
+            return false;
+        }
+        pos_ = 0;
+        end_ = got;
+        return true;
+    }
+
+    std::FILE* file_ = nullptr;
+    std::string buffer_;
+    std::size_t pos_ = 0, end_ = 0;
+    bool exhausted_ = false;
+    bool pendingPartial_ = false;
+    bool readError_ = false;
+    long long lineNumber_ = 0;
+};
+
+std::string trimBlanks(const std::string& s)
+{
+    std::size_t b = s.find_first_not_of(' ');
+    if (b == std::string::npos)
+        return std::string();
+    std::size_t e = s.find_last_not_of(' ');
+    return s.substr(b, e - b + 1);
+}
+
+// The column cut of a fixed-width field, shorter where the line ends earlier.
+std::string field(const std::string& line, std::size_t start, std::size_t width)
+{
+    if (start >= line.size())
+        return std::string();
+    return line.substr(start, width);
+}
+
+struct Reader {
+    LineSource& src;
+    const std::string& name;
+
+    [[noreturn]] void fail(long long lineNumber, const std::string& what) const
+    {
+        throw runFailure(name + " line " + std::to_string(lineNumber) + ": " + what);
+    }
+
+    bool nextLine(std::string& line)
+    {
+        if (src.next(line))
+            return true;
+        if (src.readError())
+            throw runFailure("reading " + name + " failed");
+        return false;
+    }
+
+    AtomTable read(const std::string& waterName, const std::string& oxygenName)
+    {
+        AtomTable t;
+        std::string line;
+        if (!nextLine(line))
+            fail(1, "the file is empty (expected a title line)");
+        if (!nextLine(line))
+            fail(2, "the file ends before the atom count");
+        long long count = parseCount(line);
+        t.numAtom = static_cast<int32_t>(count);
+
+        // The count is not trusted for memory: the tables grow with the lines
+        // actually read and take their final size once all are there.
+        for (long long i = 0; i < count; ++i) {
+            if (!nextLine(line))
+                fail(3 + i, "the file ends after " + std::to_string(i) + " of the " + std::to_string(count) +
+                                " atom lines announced on line 2");
+            readAtom(t, line, waterName, oxygenName);
+        }
+        if (!nextLine(line))
+            fail(3 + count, "the file ends before the box line");
+        readBox(t, line);
+        t.resName.shrink_to_fit();
+        t.atmName.shrink_to_fit();
+        t.atmXYZ.shrink_to_fit();
+        t.isOW.shrink_to_fit();
+        return t;
+    }
+
+    long long parseCount(const std::string& line) const
+    {
+        const char* p = line.c_str();
+        while (*p == ' ' || *p == '\t')
+            ++p;
+        const char* digits = p;
+        if (*digits == '+' || *digits == '-')
+            ++digits;
+        if (!(*digits >= '0' && *digits <= '9'))
+            fail(2, "no atom count (a whole number) on the count line");
+        char* end = nullptr;
+        errno = 0;
+        long long count = std::strtoll(p, &end, 10);
+        bool overflow = errno == ERANGE;
+        while (*end == ' ' || *end == '\t')
+            ++end;
+        if (*end != '\0')
+            fail(2, "the count line holds more than the atom count");
+        if (overflow || count > 2147483647LL)
+            fail(2, "the atom count is too large");
+        if (count < 0)
+            fail(2, "negative atom count " + std::to_string(count));
+        return count;
+    }
+
+    float coordinate(const std::string& line, std::size_t start, const char* axis) const
+    {
+        std::string f = field(line, start, 8);
+        char* end = nullptr;
+        float v = std::strtof(f.c_str(), &end);
+        if (end == f.c_str())
+            fail(src.lineNumber(), std::string("no number in the ") + axis + " column");
+        if (!std::isfinite(v))
+            fail(src.lineNumber(), std::string("the ") + axis + " coordinate is not a finite number");
+        float scaled = v * 10.0f;
+        if (!std::isfinite(scaled))
+            fail(src.lineNumber(), std::string("the ") + axis + " coordinate is too large");
+        return scaled;
+    }
+
+    void readAtom(AtomTable& t, const std::string& line, const std::string& waterName,
+                  const std::string& oxygenName)
+    {
+        if (line.size() < 44)
+            fail(src.lineNumber(), "the atom line is too short (" + std::to_string(line.size()) +
+                                       " characters; the coordinates need 44)");
+        Vec3 p;
+        p.x = coordinate(line, 20, "x");
+        p.y = coordinate(line, 28, "y");
+        p.z = coordinate(line, 36, "z");
+        std::string res = trimBlanks(field(line, 0, 10));
+        std::string atm = trimBlanks(field(line, 10, 5));
+        bool selected = atm == oxygenName && res.find(waterName) != std::string::npos;
+        if (selected)
+            ++t.numWater;
+        t.resName.push_back(std::move(res));
+        t.atmName.push_back(std::move(atm));
+        t.atmXYZ.push_back(p);
+        t.isOW.push_back(selected ? 1 : 0);
+    }
+
+    void readBox(AtomTable& t, const std::string& line) const
+    {
+        const char* p = line.c_str();
+        float v[3];
+        int found = 0;
+        while (found < 3) {
+            char* end = nullptr;
+            float x = std::strtof(p, &end);
+            if (end == p)
+                break;
+            v[found++] = x;
+            p = end;
+        }
+        if (found < 3)
+            fail(src.lineNumber(), "the box line needs three box lengths, found " + std::to_string(found));
+        const char* axes[3] = {"x", "y", "z"};
+        for (int k = 0; k < 3; ++k) {
+            v[k] *= 10.0f;
+            if (!std::isfinite(v[k]))
+                fail(src.lineNumber(), std::string("the ") + axes[k] + " box length is not a finite number");
+        }
+        t.box = {v[0], v[1], v[2]};
+    }
+};
+
+} // namespace
+
+AtomTable parseConfiguration(const std::string& text, const std::string& name, const std::string& waterName,
+                             const std::string& oxygenName)
+{
+    LineSource src(text);
+    Reader reader{src, name};
+    return reader.read(waterName, oxygenName);
+}
+
+AtomTable readConfiguration(const std::string& path, const std::string& waterName, const std::string& oxygenName)
+{
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    if (!file)
+        throw RunFailure("\n!!! ERROR !!! open file  " + path + "  failed !\n\n");
+    LineSource src(file.get());
+    Reader reader{src, path};
+    return reader.read(waterName, oxygenName);
+}
+
+} // namespace kavet

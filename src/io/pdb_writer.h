@@ -1,0 +1,54 @@
+// Writers of the output files: the ring file (one PDB model per ring), the
+// cage data file (one census line per run) and the cage file (one PDB model
+// per closed cage). Every file is opened for appending, so repeated runs
+// accumulate; each is written through a large buffer and checked when closed.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cage/dedup.h"
+#include "io/gro_reader.h"
+#include "network/plane_fit.h"
+
+namespace kavet {
+
+// Appends to `path`; throws RunFailure naming the file when it cannot be
+// opened or written.
+class AppendFile {
+public:
+    explicit AppendFile(const std::string& path);
+    ~AppendFile();
+    AppendFile(const AppendFile&) = delete;
+    AppendFile& operator=(const AppendFile&) = delete;
+
+    std::FILE* get() const { return file_; }
+    // Flushes and closes; throws if anything could not be written.
+    void close();
+
+private:
+    std::string path_;
+    std::FILE* file_ = nullptr;
+    std::vector<char> buffer_;
+};
+
+void writeCryst1(std::FILE* f, const Box& box);
+void writeHetatm(std::FILE* f, int serial, const char* atomName, const char* residueName, int residueNumber,
+                 Vec3 p, long long occupancy, long long temperature, const char* element);
+
+void writeRingFile(const std::string& path, const AtomTable& atoms, const RingSearch& rings,
+                   const RingGeometry& geo);
+
+void writeDataFile(const std::string& path, const std::string& census);
+
+void writeCageFile(const std::string& path, const std::string& census, const AtomTable& atoms,
+                   const RingSearch& rings, const RingGeometry& geo, const Network& net, const CageSearch& cages,
+                   const CageClasses& classes);
+
+// The element symbol of a cage's non-seed oxygens: cycles from Li (cage 0)
+// through Ds and starts again at Li with cage 108.
+const char* cageElement(std::size_t cage);
+
+} // namespace kavet

@@ -1,0 +1,124 @@
+#include "network/cell_grid.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace kavet {
+namespace {
+
+int cellIndex(const CellGrid& g, int axis, float coordinate)
+{
+    double c = coordinate;
+    double t;
+    if (g.periodic[axis]) {
+        double f = c / g.length[axis];
+        t = (f - std::floor(f)) * g.n[axis];
+    } else {
+        t = (c - g.origin[axis]) / g.width[axis];
+    }
+    if (!std::isfinite(t) || t < 0)
+        return 0;
+    int i = static_cast<int>(std::min(t, static_cast<double>(g.n[axis] - 1)));
+    return std::clamp(i, 0, g.n[axis] - 1);
+}
+
+} // namespace
+
+CellGrid buildCellGrid(const std::vector<Vec3>& pos, const std::vector<int32_t>& items, const Box& box,
+                       float radius)
+{
+    CellGrid g;
+    const float lengths[3] = {box.x, box.y, box.z};
+    double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
+    for (int a = 0; a < 3; ++a) {
+        g.periodic[a] = lengths[a] > 0.0f;
+        g.length[a] = lengths[a];
+        lo[a] = HUGE_VAL;
+        hi[a] = -HUGE_VAL;
+    }
+    for (int32_t i : items) {
+        const float c[3] = {pos[i].x, pos[i].y, pos[i].z};
+        for (int a = 0; a < 3; ++a) {
+            if (std::isfinite(c[a])) {
+                lo[a] = std::min(lo[a], static_cast<double>(c[a]));
+                hi[a] = std::max(hi[a], static_cast<double>(c[a]));
+            }
+        }
+    }
+    // Cells are a little wider than the radius, so rounding in the binning can
+    // never separate a close pair by more than one cell.
+    double w = static_cast<double>(radius) * 1.01 + 1e-3;
+    if (!(w > 0) || !std::isfinite(w))
+        w = HUGE_VAL;
+    const double cap = std::max<double>(64.0, 2.0 * static_cast<double>(items.size()));
+    for (;;) {
+        double total = 1;
+        for (int a = 0; a < 3; ++a) {
+            double extent = g.periodic[a] ? g.length[a] : (hi[a] >= lo[a] ? hi[a] - lo[a] : 0.0);
+            double cells = std::floor(extent / w);
+            if (g.periodic[a]) {
+                g.n[a] = cells >= 3 ? static_cast<int>(std::min(cells, 1e6)) : 1;
+                g.width[a] = g.length[a] / g.n[a];
+                g.origin[a] = 0;
+            } else {
+                g.n[a] = static_cast<int>(std::min(cells, 1e6)) + 1;
+                g.width[a] = std::isfinite(w) ? w : 1.0;
+                g.origin[a] = hi[a] >= lo[a] ? lo[a] : 0.0;
+                if (g.n[a] == 1)
+                    g.width[a] = std::max(extent, 1.0) * 2 + 1;
+            }
+            total *= g.n[a];
+        }
+        if (total <= cap)
+            break;
+        w *= 1.25;
+    }
+
+    const int32_t numCells = g.n[0] * g.n[1] * g.n[2];
+    g.itemCell.assign(pos.size(), -1);
+    g.cellStart.assign(numCells + 1, 0);
+    for (int32_t i : items) {
+        int32_t c = (cellIndex(g, 0, pos[i].x) * g.n[1] + cellIndex(g, 1, pos[i].y)) * g.n[2] +
+                    cellIndex(g, 2, pos[i].z);
+        g.itemCell[i] = c;
+        ++g.cellStart[c + 1];
+    }
+    for (int32_t c = 0; c < numCells; ++c)
+        g.cellStart[c + 1] += g.cellStart[c];
+    g.cellItem.resize(items.size());
+    std::vector<int32_t> fill(g.cellStart.begin(), g.cellStart.end() - 1);
+    std::vector<int32_t> sorted(items);
+    std::sort(sorted.begin(), sorted.end());
+    for (int32_t i : sorted)
+        g.cellItem[fill[g.itemCell[i]]++] = i;
+    return g;
+}
+
+void adjacentCells(const CellGrid& g, int32_t cell, std::vector<int32_t>& out)
+{
+    out.clear();
+    int idx[3] = {cell / (g.n[1] * g.n[2]), (cell / g.n[2]) % g.n[1], cell % g.n[2]};
+    int along[3][3];
+    int count[3];
+    for (int a = 0; a < 3; ++a) {
+        count[a] = 0;
+        for (int d = -1; d <= 1; ++d) {
+            int j = idx[a] + d;
+            if (g.periodic[a])
+                j = (j + g.n[a]) % g.n[a];
+            else if (j < 0 || j >= g.n[a])
+                continue;
+            bool seen = false;
+            for (int k = 0; k < count[a]; ++k)
+                seen = seen || along[a][k] == j;
+            if (!seen)
+                along[a][count[a]++] = j;
+        }
+    }
+    for (int i = 0; i < count[0]; ++i)
+        for (int j = 0; j < count[1]; ++j)
+            for (int k = 0; k < count[2]; ++k)
+                out.push_back((along[0][i] * g.n[1] + along[1][j]) * g.n[2] + along[2][k]);
+}
+
+} // namespace kavet

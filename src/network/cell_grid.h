@@ -1,0 +1,35 @@
+// Cell-linked lists (binning) for fixed-radius neighbour searches in a
+// rectangular, possibly periodic box. Points are sorted into cells at least as
+// wide as the search radius, so every pair closer than the radius lies in the
+// same or in adjacent cells; the exact distance test stays with the caller.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "network/geometry.h"
+
+namespace kavet {
+
+struct CellGrid {
+    int n[3] = {1, 1, 1};                 // cells along each axis
+    bool periodic[3] = {false, false, false};
+    double origin[3] = {0, 0, 0};
+    double width[3] = {1, 1, 1};
+    double length[3] = {0, 0, 0};
+    std::vector<int32_t> cellStart;       // per cell, offset into cellItem; one extra at the end
+    std::vector<int32_t> cellItem;        // point numbers, ascending within each cell
+    std::vector<int32_t> itemCell;        // per point its cell (-1 for points not binned)
+};
+
+// Bins the points `items` (numbers into `pos`) for searches of radius `radius`.
+// An axis with a non-positive box length is binned over the points' extent and
+// not wrapped. Axes too short for three cells get a single cell, so the search
+// falls back to testing every point along them.
+CellGrid buildCellGrid(const std::vector<Vec3>& pos, const std::vector<int32_t>& items, const Box& box,
+                       float radius);
+
+// The distinct cells adjacent to (and including) `cell`.
+void adjacentCells(const CellGrid& grid, int32_t cell, std::vector<int32_t>& out);
+
+} // namespace kavet

@@ -1,0 +1,128 @@
+#include "network/hbond.h"
+
+#include <cmath>
+
+#include "network/cell_grid.h"
+
+namespace kavet {
+namespace {
+
+// The O-H vectors of the water whose oxygen is atom i.
+struct Donor {
+    bool known = false;
+    Vec3 u1, u2;
+    float len1 = 0, len2 = 0;
+};
+
+Donor donorOf(const AtomTable& atoms, int32_t i)
+{
+    Donor d;
+    if (static_cast<int64_t>(i) + 2 >= atoms.numAtom)
+        return d;
+    const Vec3 o = atoms.atmXYZ[i];
+    d.known = true;
+    d.u1 = minimumImage(atoms.atmXYZ[i + 1], o, atoms.box);
+    d.u2 = minimumImage(atoms.atmXYZ[i + 2], o, atoms.box);
+    d.len1 = norm(d.u1);
+    d.len2 = norm(d.u2);
+    return d;
+}
+
+// Whether a water donates along `toAcceptor` (from its oxygen to the other
+// oxygen): an O-H bond makes an angle strictly below the limit with it.
+bool donates(const Donor& d, Vec3 toAcceptor, float t)
+{
+    if (!d.known)
+        return false;
+    return dot(d.u1, toAcceptor) > d.len1 * t || dot(d.u2, toAcceptor) > d.len2 * t;
+}
+
+} // namespace
+
+void initNetwork(const AtomTable& atoms, Network& net)
+{
+    net.degree.assign(atoms.numAtom, 0);
+    net.adjStart.assign(static_cast<std::size_t>(atoms.numAtom) + 1, 0);
+    net.adjNode.clear();
+}
+
+void findBonds(const AtomTable& atoms, float hbDistance, float hbAngle, Network& net)
+{
+    const int32_t numAtom = atoms.numAtom;
+    const float c = static_cast<float>(std::cos(static_cast<double>(hbAngle) * M_PI / 180.0));
+
+    std::vector<int32_t> oxygens;
+    for (int32_t i = 0; i < numAtom; ++i)
+        if (atoms.isOW[i])
+            oxygens.push_back(i);
+    // No distance is strictly below a limit that is not positive.
+    if (!(hbDistance > 0.0f) || oxygens.empty()) {
+        initNetwork(atoms, net);
+        return;
+    }
+
+    const CellGrid grid = buildCellGrid(atoms.atmXYZ, oxygens, atoms.box, hbDistance);
+    std::vector<Donor> donor(oxygens.size());
+    std::vector<int32_t> slot(numAtom, -1); // atom -> position in `oxygens`
+    for (std::size_t k = 0; k < oxygens.size(); ++k) {
+        slot[oxygens[k]] = static_cast<int32_t>(k);
+        donor[k] = donorOf(atoms, oxygens[k]);
+    }
+
+    std::vector<int32_t> cells, partners;
+    for (std::size_t k = 0; k < oxygens.size(); ++k) {
+        const int32_t i = oxygens[k];
+        const Vec3 o = atoms.atmXYZ[i];
+        adjacentCells(grid, grid.itemCell[i], cells);
+        partners.clear();
+        for (int32_t cell : cells) {
+            for (int32_t p = grid.cellStart[cell]; p < grid.cellStart[cell + 1]; ++p) {
+                const int32_t j = grid.cellItem[p];
+                if (j <= i)
+                    continue;
+                const Vec3 d = minimumImage(atoms.atmXYZ[j], o, atoms.box);
+                const float r = norm(d);
+                if (!(r < hbDistance))
+                    continue;
+                const float t = c * r;
+                if (donates(donor[k], d, t) ||
+                    donates(donor[slot[j]], minimumImage(o, atoms.atmXYZ[j], atoms.box), t))
+                    partners.push_back(j);
+            }
+        }
+        std::sort(partners.begin(), partners.end());
+        for (int32_t j : partners) {
+            net.edgeList.push_back(i);
+            net.edgeList.push_back(j);
+        }
+    }
+
+    // Degrees and sorted neighbour lists. The bonds are ordered by first index
+    // and then second, so each list fills in ascending order.
+    initNetwork(atoms, net);
+    for (int32_t a : net.edgeList)
+        ++net.degree[a];
+    for (int32_t a = 0; a < numAtom; ++a)
+        net.adjStart[a + 1] = net.adjStart[a] + net.degree[a];
+    net.adjNode.resize(net.edgeList.size());
+    std::vector<int32_t> fill(net.adjStart.begin(), net.adjStart.end() - 1);
+    for (std::size_t e = 0; e < net.edgeList.size(); e += 2) {
+        const int32_t a = net.edgeList[e], b = net.edgeList[e + 1];
+        net.adjNode[fill[a]++] = b;
+        net.adjNode[fill[b]++] = a;
+    }
+}
+
+void pruneEdges(Network& net)
+{
+    std::vector<int32_t>& e = net.edgeList;
+    for (std::size_t k = 0; k + 1 < e.size(); k += 2) {
+        if (!(net.degree[e[k]] > 1 && net.degree[e[k + 1]] > 1)) {
+            e[k] = -1;
+            e[k + 1] = -1;
+        }
+    }
+    e.erase(std::remove(e.begin(), e.end(), -1), e.end());
+}
+
+} // namespace kavet

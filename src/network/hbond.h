@@ -1,0 +1,49 @@
+// The hydrogen-bond network of the water oxygens. Two waters are bonded when
+// their oxygens are closer than the distance limit and an O-H bond of either
+// water points at the other oxygen within the angle limit. Nodes keep their
+// atom index; the bonds are found with a cell list and recorded in the order
+// of an all-pairs scan (ascending first index, then second).
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "io/gro_reader.h"
+
+namespace kavet {
+
+struct Network {
+    // Two entries per bond, smaller atom index first. Pruned of dangling bonds
+    // by pruneEdges.
+    std::vector<int32_t> edgeList;
+    // Bonds per atom in the full network (0 for atoms that are not nodes).
+    std::vector<int32_t> degree;
+    // The full network as sorted neighbour lists: the neighbours of atom a are
+    // adjNode[adjStart[a] .. adjStart[a+1]).
+    std::vector<int32_t> adjStart;
+    std::vector<int32_t> adjNode;
+
+    // Whether atoms a and b are hydrogen-bonded.
+    bool isEdge(int32_t a, int32_t b) const
+    {
+        auto first = adjNode.begin() + adjStart[a];
+        auto last = adjNode.begin() + adjStart[a + 1];
+        return std::binary_search(first, last, b);
+    }
+};
+
+// Sizes `degree` and the neighbour lists for the atoms of `atoms` (all zero).
+void initNetwork(const AtomTable& atoms, Network& net);
+
+// The bond search: appends every bond to edgeList and fills degree and the
+// neighbour lists. A selected oxygen with fewer than two atoms after it has no
+// known hydrogens and cannot donate, but can accept.
+void findBonds(const AtomTable& atoms, float hbDistance, float hbAngle, Network& net);
+
+// Drops from edgeList every bond with an end of degree 0 or 1 in the full
+// network, in one pass and keeping the order; degree and the neighbour lists
+// are left as they are.
+void pruneEdges(Network& net);
+
+} // namespace kavet

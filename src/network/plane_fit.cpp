@@ -1,0 +1,138 @@
+#include "network/plane_fit.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include <Eigen/Dense>
+
+namespace kavet {
+
+bool triangleTransform(Vec3 b, Vec3 c, Transform& t)
+{
+    const Vec3 n{b.y * c.z - b.z * c.y, b.z * c.x - b.x * c.z, b.x * c.y - b.y * c.x};
+    const float ax = std::fabs(n.x), ay = std::fabs(n.y), az = std::fabs(n.z);
+    if (ax > ay && ax > az) {
+        const float u = 1.0f / n.x;
+        t = {0.0f, c.z * u, -c.y * u, 0.0f, 0.0f, -b.z * u, b.y * u, 0.0f, 1.0f, n.y * u, n.z * u, 0.0f};
+    } else if (ay > az) {
+        const float u = 1.0f / n.y;
+        t = {-c.z * u, 0.0f, c.x * u, 0.0f, b.z * u, 0.0f, -b.x * u, 0.0f, n.x * u, 1.0f, n.z * u, 0.0f};
+    } else if (az > 0.0f) {
+        const float u = 1.0f / n.z;
+        t = {c.y * u, -c.x * u, 0.0f, 0.0f, -b.y * u, b.x * u, 0.0f, 0.0f, n.x * u, n.y * u, 1.0f, 0.0f};
+    } else {
+        t.fill(0.0f);
+        return false;
+    }
+    return true;
+}
+
+void fitRings(const AtomTable& atoms, float ringDeviation, RingSearch& rings, RingGeometry& geo)
+{
+    const std::size_t numRing = rings.ringList.size();
+    if (geo.numNode.size() < numRing) {
+        geo.numNode.resize(numRing);
+        geo.distRing.resize(numRing);
+        geo.centRing.resize(numRing);
+        geo.normRing.resize(numRing);
+    }
+    geo.tangRing.clear();
+    geo.tangStart.assign(numRing + 1, 0);
+    std::vector<uint8_t> dropped(numRing, 0);
+
+    // Scratch reused from ring to ring.
+    std::vector<Vec3> q;
+    Eigen::MatrixXd m;
+
+    for (std::size_t i = 0; i < numRing; ++i) {
+        const std::vector<int32_t>& ring = rings.ringList[i];
+        const std::size_t n = ring.size();
+        geo.numNode[i] = static_cast<int8_t>(n);
+        geo.tangStart[i + 1] = geo.tangStart[i];
+
+        // Member offsets from member 0, unwrapped across the periodic box.
+        const Vec3 p0 = atoms.atmXYZ[ring[0]];
+        q.resize(n);
+        Vec3 sum;
+        for (std::size_t k = 0; k < n; ++k) {
+            q[k] = minimumImage(atoms.atmXYZ[ring[k]], p0, atoms.box);
+            sum = sum + q[k];
+        }
+        const double inv = 1.0 / static_cast<double>(n);
+        const Vec3 mean{static_cast<float>(sum.x * inv), static_cast<float>(sum.y * inv),
+                        static_cast<float>(sum.z * inv)};
+
+        m.resize(static_cast<Eigen::Index>(n), 3);
+        for (std::size_t k = 0; k < n; ++k) {
+            const Vec3 d = q[k] - mean;
+            m(k, 0) = d.x;
+            m(k, 1) = d.y;
+            m(k, 2) = d.z;
+        }
+        Eigen::JacobiSVD<Eigen::MatrixXd> svd(m, Eigen::ComputeThinV);
+        const Eigen::MatrixXd& v = svd.matrixV();
+        const Vec3 normal{static_cast<float>(v(0, 2)), static_cast<float>(v(1, 2)), static_cast<float>(v(2, 2))};
+
+        float deviation = 0.0f;
+        const float len = norm(normal);
+        const float atMean = dot(normal, mean);
+        for (std::size_t k = 0; k < n; ++k) {
+            const float dist = std::fabs(dot(normal, q[k]) - atMean) / len;
+            if (dist > deviation)
+                deviation = dist;
+        }
+        geo.distRing[i] = deviation;
+        geo.normRing[i] = normal;
+        if (deviation > ringDeviation) {
+            dropped[i] = 1;
+            continue;
+        }
+
+        const Vec3 centre = p0 + mean;
+        geo.centRing[i] = centre;
+        geo.normRing[i] = centre + normal;
+        for (std::size_t j = 0; j < n; ++j) {
+            const std::size_t j2 = j + 1 < n ? j + 1 : 0;
+            const Vec3 b = minimumImage(atoms.atmXYZ[ring[j]], centre, atoms.box);
+            const Vec3 c = minimumImage(atoms.atmXYZ[ring[j2]], centre, atoms.box);
+            Transform t;
+            if (!triangleTransform(b, c, t)) {
+                std::fflush(stdout);
+                std::fputs(" !!! Error !!! Building transformation triangle from degenerate source \n", stderr);
+                std::fflush(stderr);
+            }
+            geo.tangRing.push_back(t);
+        }
+        geo.tangStart[i + 1] = static_cast<int32_t>(geo.tangRing.size());
+    }
+
+    // Drop the rings that are not flat enough from every per-ring table at
+    // once, so ring numbers stay aligned.
+    std::size_t kept = 0;
+    std::vector<int32_t> start{0};
+    std::vector<Transform> tang;
+    tang.reserve(geo.tangRing.size());
+    for (std::size_t i = 0; i < numRing; ++i) {
+        if (dropped[i])
+            continue;
+        if (kept != i) {
+            rings.ringList[kept] = std::move(rings.ringList[i]);
+            geo.numNode[kept] = geo.numNode[i];
+            geo.distRing[kept] = geo.distRing[i];
+            geo.centRing[kept] = geo.centRing[i];
+            geo.normRing[kept] = geo.normRing[i];
+        }
+        tang.insert(tang.end(), geo.tangRing.begin() + geo.tangStart[i], geo.tangRing.begin() + geo.tangStart[i + 1]);
+        start.push_back(static_cast<int32_t>(tang.size()));
+        ++kept;
+    }
+    rings.ringList.resize(kept);
+    geo.numNode.resize(kept);
+    geo.distRing.resize(kept);
+    geo.centRing.resize(kept);
+    geo.normRing.resize(kept);
+    geo.tangRing = std::move(tang);
+    geo.tangStart = std::move(start);
+}
+
+} // namespace kavet

@@ -1,0 +1,124 @@
+#include "network/ring_neighbours.h"
+
+#include <algorithm>
+
+namespace kavet {
+namespace {
+
+// Whether rings i and j share exactly one bond: walking ring j in ring order,
+// exactly two of its nodes occur in ring i, and these two are bonded.
+int commonNodeCode(const std::vector<int32_t>& ringI, const std::vector<int32_t>& ringJ, const Network& net)
+{
+    int32_t common[2] = {-1, -1};
+    int count = 0;
+    for (int32_t a : ringJ) {
+        if (std::find(ringI.begin(), ringI.end(), a) != ringI.end()) {
+            if (count < 2)
+                common[count] = a;
+            ++count;
+        }
+    }
+    if (count == 0)
+        return 1;
+    return count == 2 && net.isEdge(common[0], common[1]) ? 3 : 2;
+}
+
+} // namespace
+
+float nearDistance(int32_t ringMax, float hbDistance)
+{
+    return static_cast<float>(ringMax) * (hbDistance * 0.5f);
+}
+
+bool ringsNear(const RingGeometry& geo, const Box& box, float d, int32_t i, int32_t j)
+{
+    if (i > j)
+        std::swap(i, j);
+    const Vec3 diff = minimumImage(geo.centRing[j], geo.centRing[i], box);
+    return d > norm(diff);
+}
+
+void findRingNeighbours(const RingSearch& rings, const RingGeometry& geo, const Network& net, const Box& box,
+                        int32_t ringMax, float hbDistance, RingNeighbours& nb)
+{
+    const int32_t numRing = static_cast<int32_t>(rings.ringList.size());
+    nb.nearDistance = nearDistance(ringMax, hbDistance);
+    nb.box = box;
+    std::vector<int32_t> all(numRing);
+    for (int32_t r = 0; r < numRing; ++r)
+        all[r] = r;
+    nb.grid = buildCellGrid(geo.centRing, all, box, nb.nearDistance > 0.0f ? nb.nearDistance : 0.0f);
+
+    // Rings that share a bond share its nodes: pair rings through an index
+    // from node to the rings that hold it.
+    const std::size_t numAtom = net.degree.size();
+    std::vector<int32_t> start(numAtom + 1, 0);
+    for (const auto& ring : rings.ringList)
+        for (int32_t a : ring)
+            ++start[a + 1];
+    for (std::size_t a = 0; a < numAtom; ++a)
+        start[a + 1] += start[a];
+    std::vector<int32_t> holder(start[numAtom]);
+    {
+        std::vector<int32_t> fill(start.begin(), start.end() - 1);
+        for (int32_t r = 0; r < numRing; ++r)
+            for (int32_t a : rings.ringList[r])
+                holder[fill[a]++] = r;
+    }
+
+    std::vector<std::pair<int32_t, int32_t>> shared;
+    std::vector<int32_t> seen(numRing, -1);
+    for (int32_t i = 0; i < numRing; ++i) {
+        for (int32_t a : rings.ringList[i]) {
+            for (int32_t h = start[a]; h < start[a + 1]; ++h) {
+                const int32_t j = holder[h];
+                if (j <= i || seen[j] == i)
+                    continue;
+                seen[j] = i;
+                if (!ringsNear(geo, box, nb.nearDistance, i, j))
+                    continue;
+                if (commonNodeCode(rings.ringList[i], rings.ringList[j], net) == 3) {
+                    shared.emplace_back(i, j);
+                    shared.emplace_back(j, i);
+                }
+            }
+        }
+    }
+    std::sort(shared.begin(), shared.end());
+    nb.edgeStart.assign(numRing + 1, 0);
+    nb.edgeRing.resize(shared.size());
+    for (std::size_t k = 0; k < shared.size(); ++k) {
+        ++nb.edgeStart[shared[k].first + 1];
+        nb.edgeRing[k] = shared[k].second;
+    }
+    for (int32_t r = 0; r < numRing; ++r)
+        nb.edgeStart[r + 1] += nb.edgeStart[r];
+}
+
+void nearRingsOf(const RingNeighbours& nb, const RingGeometry& geo, int32_t r, std::vector<int32_t>& out)
+{
+    out.clear();
+    if (!(nb.nearDistance > 0.0f))
+        return;
+    static thread_local std::vector<int32_t> cells;
+    adjacentCells(nb.grid, nb.grid.itemCell[r], cells);
+    for (int32_t cell : cells)
+        for (int32_t p = nb.grid.cellStart[cell]; p < nb.grid.cellStart[cell + 1]; ++p) {
+            const int32_t k = nb.grid.cellItem[p];
+            if (k != r && ringsNear(geo, nb.box, nb.nearDistance, r, k))
+                out.push_back(k);
+        }
+    std::sort(out.begin(), out.end());
+}
+
+int nearRingCode(const RingSearch& rings, const RingGeometry& geo, const Network& net, const RingNeighbours& nb,
+                 int32_t i, int32_t j)
+{
+    if (i == j || !ringsNear(geo, nb.box, nb.nearDistance, i, j))
+        return 0;
+    if (i > j)
+        std::swap(i, j);
+    return commonNodeCode(rings.ringList[i], rings.ringList[j], net);
+}
+
+} // namespace kavet

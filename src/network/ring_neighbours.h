@@ -1,0 +1,47 @@
+// Ring neighbours. Two rings are near when their centres are closer than
+// D = ringMax * hbDistance / 2; near rings that share exactly one bond (two
+// common nodes, bonded to each other) are faces meeting at an edge.
+//
+// Codes between rings i and j: 0 the same ring or not near; 1 near, no common
+// node; 2 near, common nodes but not exactly one shared bond; 3 near and
+// sharing one bond. Instead of a table over all pairs of rings, near rings are
+// found on demand through a cell list over ring centres, and only the pairs
+// sharing a bond (a few per ring) are stored.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "network/cell_grid.h"
+#include "network/hbond.h"
+#include "network/plane_fit.h"
+
+namespace kavet {
+
+struct RingNeighbours {
+    float nearDistance = 0.0f; // D, angstrom
+    Box box;
+    CellGrid grid;             // ring centres
+    // The rings sharing one bond with ring r, ascending:
+    // edgeRing[edgeStart[r] .. edgeStart[r+1]).
+    std::vector<int32_t> edgeStart;
+    std::vector<int32_t> edgeRing;
+};
+
+float nearDistance(int32_t ringMax, float hbDistance);
+
+// Whether the centres of rings i and j (i != j) are closer than `d`, by their
+// minimum-image distance.
+bool ringsNear(const RingGeometry& geo, const Box& box, float d, int32_t i, int32_t j);
+
+void findRingNeighbours(const RingSearch& rings, const RingGeometry& geo, const Network& net, const Box& box,
+                        int32_t ringMax, float hbDistance, RingNeighbours& nb);
+
+// The rings near ring r (r itself excluded), in ascending order.
+void nearRingsOf(const RingNeighbours& nb, const RingGeometry& geo, int32_t r, std::vector<int32_t>& out);
+
+// The neighbour code of rings i and j (0 to 3).
+int nearRingCode(const RingSearch& rings, const RingGeometry& geo, const Network& net, const RingNeighbours& nb,
+                 int32_t i, int32_t j);
+
+} // namespace kavet

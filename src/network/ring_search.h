@@ -1,0 +1,28 @@
+// Ring search: every chordless cycle of 3 to `maximum` nodes of the
+// hydrogen-bond network, by depth-first extension of open paths started from
+// every bond of edgeList. Each ring is stored once, in canonical order, in
+// order of first discovery.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "network/hbond.h"
+
+namespace kavet {
+
+struct RingSearch {
+    std::vector<std::vector<int32_t>> ringList;
+    int32_t iter = 0; // calls of findNewCycle
+};
+
+// Rotates the ring so that its smallest node comes first, followed by the
+// smaller of that node's two ring neighbours.
+void canonicalRing(std::vector<int32_t>& ring);
+
+// Runs the whole search: one findNewCycle per bond of the (pruned) edgeList,
+// in list order. `minimum` is handed on but not applied: rings of every size
+// from 3 to `maximum` are recorded. `ringList` keeps the room it already has.
+void findAllRings(const Network& net, int32_t minimum, int32_t maximum, RingSearch& rings);
+
+} // namespace kavet

@@ -1,0 +1,53 @@
+// Helpers shared by the tests: building atom tables from waters, running the
+// kavet binary, generating lattices with the lattice tool, and comparing
+// reports with their time values masked.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "io/gro_reader.h"
+
+namespace kavet::test {
+
+// A water: its oxygen and its two hydrogens, in angstrom.
+struct Water {
+    Vec3 o, h1, h2;
+};
+
+// A water whose hydrogens point from `o` towards `toward1` and `toward2`
+// (0.96 angstrom bonds, straight along those directions, no periodic image).
+Water waterPointingAt(Vec3 o, Vec3 toward1, Vec3 toward2);
+
+// The atom table of the waters in order (OW, HW1, HW2 each), all selected.
+AtomTable atomsFromWaters(const std::vector<Water>& waters, Box box);
+
+// .gro text for the waters, coordinates in nm with three decimals.
+std::string groFromWaters(const std::vector<Water>& waters, Box box, const std::string& title = "test");
+
+struct RunResult {
+    int status = -1;
+    std::string out; // standard output
+    std::string err; // standard error
+};
+
+// Runs the kavet binary with `args` in directory `dir`.
+RunResult runKavetBinary(const std::vector<std::string>& args, const std::string& dir);
+
+// A fresh empty directory under the system's temporary directory.
+std::string freshDirectory(const std::string& tag);
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& text);
+bool fileExists(const std::string& path);
+
+// Replaces the number after every "Time(s): " with "T".
+std::string maskTimes(const std::string& report);
+
+// .gro text from the lattice tool, e.g. {"--structure", "sI", "--cells", "2", "2", "2"}.
+std::string latticeGro(const std::vector<std::string>& toolArgs);
+
+// The path of a file in the source tree.
+std::string sourcePath(const std::string& relative);
+
+} // namespace kavet::test

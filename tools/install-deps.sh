@@ -1,0 +1,20 @@
+#!/bin/sh
+# Installs the Debian packages that building and testing kavet needs, when
+# they are missing. Extra package names may be given as arguments.
+set -e
+need="cmake g++ make ninja-build pkg-config libeigen3-dev libgtest-dev python3 $*"
+missing=""
+for p in $need; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing="$missing $p"
+  fi
+done
+[ -z "$missing" ] && exit 0
+if [ "$(id -u)" -ne 0 ]; then
+  echo "kavet needs these Debian packages:$missing"
+  echo "install them as root: apt-get install$missing"
+  exit 1
+fi
+echo "Installing missing Debian packages:$missing"
+apt-get update -qq
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing
