@@ -133,13 +133,14 @@ def supercell(cell, box, cells):
 
 
 def bonds(pos, box, rmin=NEIGHBOUR_MIN, rmax=NEIGHBOUR_MAX):
-    """Hydrogen bonds as (i, j, vector from i to j), searching periodic images.
+    """Hydrogen bonds as (i, j, vector from i to j), i < j, ordered by (i, j).
 
-    Images are enumerated explicitly rather than by minimum image so that thin
-    boxes (one ice cell along x is only 4.52 A) still give the right network;
-    the vector is the actual bond, which equals the minimum image whenever
-    that is unique.
+    Boxes wider than two bond lengths use a cell list and the minimum image.
+    Thinner boxes (one ice cell along x is only 4.52 A) enumerate periodic
+    images explicitly, so that two molecules may be bonded through two images.
     """
+    if min(box) > 2.0 * rmax:
+        return bonds_cell_list(pos, box, rmin, rmax)
     reach = [int(math.ceil(rmax / box[d])) for d in range(3)]
     shifts = [(a * box[0], b * box[1], c * box[2])
               for a in range(-reach[0], reach[0] + 1)
@@ -159,6 +160,33 @@ def bonds(pos, box, rmin=NEIGHBOUR_MIN, rmax=NEIGHBOUR_MAX):
                 r2 = d[0] * d[0] + d[1] * d[1] + d[2] * d[2]
                 if rmin * rmin <= r2 <= rmax * rmax:
                     out.append((i, j, d))
+    return out
+
+
+def bonds_cell_list(pos, box, rmin, rmax):
+    """The same bonds for a box wider than 2 rmax: binned positions, minimum image."""
+    ncell = [max(1, int(box[d] // rmax)) for d in range(3)]
+    cells = {}
+    for i, p in enumerate(pos):
+        key = tuple(int(wrap(p[d], box[d]) / box[d] * ncell[d]) % ncell[d] for d in range(3))
+        cells.setdefault(key, []).append(i)
+    offsets = sorted({tuple((o[d]) for d in range(3))
+                      for o in ((a, b, c) for a in (-1, 0, 1) for b in (-1, 0, 1) for c in (-1, 0, 1))})
+    out = []
+    for i, pi in enumerate(pos):
+        key = tuple(int(wrap(pi[d], box[d]) / box[d] * ncell[d]) % ncell[d] for d in range(3))
+        near = set()
+        for o in offsets:
+            near.update(cells.get(tuple((key[d] + o[d]) % ncell[d] for d in range(3)), ()))
+        for j in sorted(near):
+            if j <= i:
+                continue
+            pj = pos[j]
+            d0 = (pj[0] - pi[0], pj[1] - pi[1], pj[2] - pi[2])
+            d = tuple(d0[k] - box[k] * round(d0[k] / box[k]) for k in range(3))
+            r2 = d[0] * d[0] + d[1] * d[1] + d[2] * d[2]
+            if rmin * rmin <= r2 <= rmax * rmax:
+                out.append((i, j, d))
     return out
 
 
