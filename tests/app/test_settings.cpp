@@ -1,0 +1,169 @@
+// The option scan, the start-up banner and the settings echo.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "app/settings.h"
+#include "io/failure.h"
+
+namespace kavet {
+namespace {
+
+const std::string defaultEcho = ">>>> Settings\n"
+                                "     conf  File: conf.gro\n"
+                                "     ring  File: conf~ring.pdb\n"
+                                "     cage  File: conf~cage.pdb\n"
+                                "     data  File: conf~cage.dat\n"
+                                "     water Name: SOL\n"
+                                "     OW    Name: OW\n"
+                                "     hb    Criteria: 3.5(A)  30(degree)\n"
+                                "     ring  Criteria: 4 7 100(A)\n"
+                                "     cage  Criteria: 1(A)  85(degree)\n";
+
+std::vector<std::string> linesOf(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// The failure message of the scan, or "accepted".
+std::string scanFailure(const std::vector<std::string>& args)
+{
+    try {
+        scanOptions(args);
+    } catch (const RunFailure& failure) {
+        return failure.what();
+    }
+    return "accepted";
+}
+
+TEST(OptionScan, WithoutArgumentsOrWithUnknownOnesEveryDefaultHolds)
+{
+    EXPECT_EQ(settingsText(scanOptions({})), defaultEcho);
+    EXPECT_EQ(settingsText(scanOptions({"-h", "--help", "-F", "f", "-ring5", "-hb=3", ""})), defaultEcho);
+}
+
+TEST(OptionScan, EchoLinesShowTheValuesAsConverted)
+{
+    struct Case {
+        std::vector<std::string> args;
+        std::size_t line; // 1-based line of the echo
+        std::string text;
+    };
+    const std::vector<Case> cases = {
+        {{"-f", "a.gro", "-f", "b.gro"}, 2, "     conf  File: b.gro"},
+        {{"-or", "r.pdb", "-oc", "c.pdb"}, 3, "     ring  File: r.pdb"},
+        {{"-or", "r.pdb", "-oc", "c.pdb"}, 4, "     cage  File: c.pdb"},
+        {{"-od", "my data.dat"}, 5, "     data  File: my data.dat"},
+        {{"-oxy", "O", "-wat", "HOH"}, 6, "     water Name: HOH"},
+        {{"-oxy", "O", "-wat", "HOH"}, 7, "     OW    Name: O"},
+        {{"-ring", "5", "6", "0.5"}, 9, "     ring  Criteria: 5 6 0.5(A)"},
+        {{"-hb", "abc", "20"}, 8, "     hb    Criteria: 0(A)  20(degree)"},
+        {{"-hb", "1", "2", "-hb", "3.5A", " 2.5"}, 8, "     hb    Criteria: 3.5(A)  2.5(degree)"},
+        {{"-cage", "0x10", "-7"}, 10, "     cage  Criteria: 16(A)  -7(degree)"},
+        // Single precision shows: 10000050.4 rounds to 10000050, 1e-50 to 0
+        // and 1e39 to infinity, where the double values would print as
+        // 1.00001e+07, 1e-50 and 1e+39.
+        {{"-hb", "0.1", "10000050.4"}, 8, "     hb    Criteria: 0.1(A)  1e+07(degree)"},
+        {{"-cage", "1e-50", "1e39"}, 10, "     cage  Criteria: 0(A)  inf(degree)"},
+        // Ring sizes are whole-number prefixes, never checked for consistency.
+        {{"-ring", "5.9", " 7x", "2.5"}, 9, "     ring  Criteria: 5 7 2.5(A)"},
+        {{"-ring", "0x10", "+6", "abc"}, 9, "     ring  Criteria: 0 6 0(A)"},
+        {{"-ring", "9", "-3", "1"}, 9, "     ring  Criteria: 9 -3 1(A)"},
+        // A value that equals an option name also acts as that option.
+        {{"-wat", "-f", "b.gro"}, 6, "     water Name: -f"},
+        {{"-wat", "-f", "b.gro"}, 2, "     conf  File: b.gro"},
+        {{"-f", "-hb", "2", "40"}, 2, "     conf  File: -hb"},
+        {{"-f", "-hb", "2", "40"}, 8, "     hb    Criteria: 2(A)  40(degree)"},
+    };
+    for (const Case& c : cases) {
+        const std::vector<std::string> lines = linesOf(settingsText(scanOptions(c.args)));
+        ASSERT_EQ(lines.size(), 10u);
+        EXPECT_EQ(lines[c.line - 1], c.text) << "arguments: " << ::testing::PrintToString(c.args);
+    }
+}
+
+TEST(OptionScan, LargestRingSizeAbove127IsRefused)
+{
+    EXPECT_EQ(scanFailure({"-ring", "4", "128", "1"}),
+              "\n!!! ERROR !!! the largest ring size (-ring, second value) is 128, but a ring can have at most "
+              "127 members\n\n");
+    EXPECT_EQ(scanFailure({"-ring", "4", "127", "1"}), "accepted");
+    // Only the value in force after the scan counts.
+    EXPECT_EQ(scanFailure({"-ring", "4", "500", "1", "-ring", "4", "7", "1"}), "accepted");
+}
+
+TEST(OptionScan, ValuesRunningPastTheEndOfTheCommandLineAreRefused)
+{
+    const std::string end = " at the end of the command line\n\n";
+    for (const char* option : {"-f", "-or", "-oc", "-od", "-wat", "-oxy"})
+        EXPECT_EQ(scanFailure({"-hb", "3", "30", option}),
+                  "\n!!! ERROR !!! option " + std::string(option) + " takes 1 value, but none follows" + end);
+    EXPECT_EQ(scanFailure({"-hb", "3"}), "\n!!! ERROR !!! option -hb takes 2 values, but only 1 follows" + end);
+    EXPECT_EQ(scanFailure({"-cage"}), "\n!!! ERROR !!! option -cage takes 2 values, but none follows" + end);
+    EXPECT_EQ(scanFailure({"-ring", "5", "6"}),
+              "\n!!! ERROR !!! option -ring takes 3 values, but only 2 follows" + end);
+    // A last value that is itself an option name acts as that option too.
+    EXPECT_EQ(scanFailure({"-wat", "-f"}), "\n!!! ERROR !!! option -f takes 1 value, but none follows" + end);
+    EXPECT_EQ(scanFailure({"-f", "-hb", "1"}), "\n!!! ERROR !!! option -hb takes 2 values, but only 1 follows" + end);
+    EXPECT_EQ(scanFailure({"-ring", "4", "7", "-od"}), "\n!!! ERROR !!! option -od takes 1 value, but none follows" + end);
+}
+
+TEST(Banner, IsTheUsageTextInTwentyNinePaddedLinesAndAnEmptyLine)
+{
+    const std::string rule(79, '-');
+    const std::vector<std::string> expected = {
+        ">>>>>>>>>>>>>>>>>>>>>>>>>>           kavet           <<<<<<<<<<<<<<<<<<<<<<<<<<",
+        "",
+        ">>>>>>>>>>>>>>>>>>>>>>>>>>    2022-09-04 23:34:20    <<<<<<<<<<<<<<<<<<<<<<<<<<",
+        ">>  Usage:   kavet [-f FILE.gro]       [-wat WATER]          [-oxy WATEROXYGEN]",
+        "                   [-or RING.pdb]      [-oc CAGE.pdb]        [-od CAGE.dat]",
+        "                   [-hb   DISTACE ANGLE]",
+        "                   [-ring MIN MAX DEVIATION]",
+        "                   [-cage DISTACE ANGLE]",
+        ">>  Default: kavet  -f  conf.gro       -wat  SOL            -oxy  OW",
+        "                    -or conf~ring.pdb  -oc   conf~cage.pdb  -od   conf~cage.dat",
+        "                    -hb 3.5 30         -ring 4 7 100        -cage 1 85",
+        rule,
+        ">> Option:",
+        "    -f   : input configuration file",
+        "    -wat : residue name of water",
+        "    -oxy : atom name of water oxygen",
+        "    -or  : output ring file",
+        "    -oc  : output cage file",
+        "    -od  : output cage data",
+        "    -hb  : criteria of hydrogen bonding(A, degree)",
+        "    -ring: min, max number of members, max deviation of atoms from plane(A)",
+        "    -cage: distance from center along normal to define ray starting point(A)",
+        "           max angle between normal and ray in the same cage(degree)",
+        rule,
+        ">> Warning:",
+        "   !!! 1. Need Eigen to compile the code",
+        "   !!! 2. Support single frame gro only",
+        "   !!! 3. Use JMOL to view output pdbs",
+        rule,
+    };
+    const std::string banner = bannerText();
+    EXPECT_EQ(banner.substr(banner.size() - 2), "\n\n");
+    const std::vector<std::string> lines = linesOf(banner);
+    ASSERT_EQ(lines.size(), 30u);
+    EXPECT_EQ(lines[29], "");
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(lines[i].size(), i == 10 ? 81u : 79u) << "line " << i + 1;
+        if (i == 1)
+            continue;
+        std::string line = lines[i];
+        line.erase(line.find_last_not_of(' ') + 1);
+        EXPECT_EQ(line, expected[i]) << "line " << i + 1;
+    }
+    // The credit line: 26 '>', a 27-character field holding the credit text, 26 '<'.
+    EXPECT_EQ(lines[1].substr(0, 26), std::string(26, '>'));
+    EXPECT_NE(lines[1].substr(26, 27).find_first_not_of(' '), std::string::npos);
+    EXPECT_EQ(lines[1].substr(53), std::string(26, '<'));
+}
+
+} // namespace
+} // namespace kavet

@@ -1,0 +1,204 @@
+// Reading one frame of a .gro configuration into the atom table, and the
+// rejection of frames that break the layout.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include "io/failure.h"
+#include "io/gro_reader.h"
+#include "support/support.h"
+
+namespace kavet {
+namespace {
+
+const std::string box3 = "   3.00000   3.00000   3.00000";
+
+// An atom line: ten residue columns, five atom-name columns, atom number, x y z.
+std::string atomLine(const std::string& res, const std::string& atm, const std::string& xyz = "   0.100   0.200   0.300")
+{
+    return res + atm + "    1" + xyz;
+}
+
+std::string frame(const std::vector<std::string>& atoms, const std::string& box = box3)
+{
+    std::string text = "a test frame\n" + std::to_string(atoms.size()) + "\n";
+    for (const std::string& a : atoms)
+        text += a + "\n";
+    return text + box + "\n";
+}
+
+AtomTable parse(const std::string& text, const std::string& water = "SOL", const std::string& oxygen = "OW")
+{
+    return parseConfiguration(text, "c.gro", water, oxygen);
+}
+
+// The failure message of reading `text`, or "accepted".
+std::string rejection(const std::string& text, const std::string& path = "")
+{
+    try {
+        if (path.empty()) {
+            parse(text);
+        } else {
+            test::writeFile(path, text);
+            readConfiguration(path, "SOL", "OW");
+        }
+    } catch (const RunFailure& failure) {
+        return failure.what();
+    }
+    return "accepted";
+}
+
+// Every field of the table, floats with all their digits.
+std::string describe(const AtomTable& t)
+{
+    char buf[160];
+    std::snprintf(buf, sizeof buf, "%d atoms, W=%d, box %.9g %.9g %.9g\n", t.numAtom, t.numWater, t.box.x, t.box.y,
+                  t.box.z);
+    std::string d = buf;
+    for (std::size_t i = 0; i < t.atmXYZ.size(); ++i) {
+        std::snprintf(buf, sizeof buf, "[%s] [%s] %d %.9g %.9g %.9g\n", t.resName.at(i).c_str(),
+                      t.atmName.at(i).c_str(), t.isOW.at(i), t.atmXYZ[i].x, t.atmXYZ[i].y, t.atmXYZ[i].z);
+        d += buf;
+    }
+    return d;
+}
+
+TEST(GroAtoms, FieldsAreCutByColumnNamesTrimmedOfBlanksAndLengthsTimesTen)
+{
+    const AtomTable t = parse(frame({atomLine("    1SOL  ", "   OW", "   1.234   2.395  -0.612"),
+                                     "12345ABCDEHW12345678-100.0001234.567   0.001",
+                                     atomLine("\t  1SOL   ", "\tOW  ", "   1.2ab  +3e-1 4.5     "),
+                                     atomLine("          ", "     ")},
+                                    "   3.00000   4.50000   0.10000"));
+    EXPECT_EQ(t.atmXYZ[0].x, 1.234f * 10.0f);
+    // 0.001f * 10.0f is 0.0100000007; a product taken in double precision
+    // would round to 0.00999999978.
+    EXPECT_EQ(t.atmXYZ[1].z, 0.001f * 10.0f);
+    EXPECT_EQ(describe(t), "4 atoms, W=1, box 30 45 1\n"
+                           "[1SOL] [OW] 1 12.3400002 23.9500008 -6.11999989\n"
+                           "[12345ABCDE] [HW123] 0 -1000 12345.6699 0.0100000007\n"
+                           "[\t  1SOL] [\tOW] 0 12 3 45\n"
+                           "[] [] 0 1 2 3\n");
+}
+
+TEST(GroSelection, ResidueFieldMustContainTheWaterName)
+{
+    const std::string text = frame({atomLine("    1SOL  ", "   OW"), atomLine(" 1234SOL  ", "   OW"),
+                                    atomLine("     SOL  ", "   OW"), atomLine("    7HOH  ", "   OW"),
+                                    atomLine("   12HOL  ", "   OW")});
+    const std::vector<std::pair<std::string, std::vector<uint8_t>>> cases = {
+        {"SOL", {1, 1, 1, 0, 0}}, {"OL", {1, 1, 1, 0, 1}}, {"", {1, 1, 1, 1, 1}},
+        {"12", {0, 1, 0, 0, 1}},  {"sol", {0, 0, 0, 0, 0}}, {"4SOL", {0, 1, 0, 0, 0}},
+    };
+    for (const auto& [water, selected] : cases) {
+        const AtomTable t = parse(text, water);
+        EXPECT_EQ(t.isOW, selected) << "water name [" << water << "]";
+        EXPECT_EQ(t.numWater, std::count(selected.begin(), selected.end(), 1)) << "water name [" << water << "]";
+    }
+}
+
+TEST(GroSelection, AtomNameMustEqualTheOxygenNameExactly)
+{
+    const std::string text = frame({atomLine("    1SOL  ", "   OW"), atomLine("    1SOL  ", "  OW1"),
+                                    atomLine("    1SOL  ", "   ow"), atomLine("    1SOL  ", "  HW1")});
+    EXPECT_EQ(parse(text, "SOL", "OW").isOW, (std::vector<uint8_t>{1, 0, 0, 0}));
+    EXPECT_EQ(parse(text, "SOL", "OW1").isOW, (std::vector<uint8_t>{0, 1, 0, 0}));
+    EXPECT_EQ(parse(text, "SOL", "O").isOW, (std::vector<uint8_t>{0, 0, 0, 0}));
+    EXPECT_EQ(parse(text, "HOH", "OW").numWater, 0);
+}
+
+TEST(GroFrame, VelocitiesLongLinesCrlfAndLooseCountLinesReadLikePlainLines)
+{
+    const std::vector<std::string> atoms = {atomLine("    1SOL  ", "   OW"), atomLine("    1SOL  ", "  HW1")};
+    const std::string plain = describe(parse(frame(atoms)));
+    const std::string velocities = "  0.1000 -0.2000  0.3000";
+    EXPECT_EQ(describe(parse(frame({atoms[0] + velocities, atoms[1] + velocities + std::string(60, ' ') + "9 x"}))),
+              plain);
+    EXPECT_EQ(describe(parse("title\r\n2\r\n" + atoms[0] + "\r\n" + atoms[1] + "\r\n" + box3 + "\r\n")), plain);
+    EXPECT_EQ(describe(parse("\n \t2 \t\n" + atoms[0] + "\n" + atoms[1] + "\n" + box3)), plain);
+    EXPECT_EQ(describe(parse("no atoms\n0\n" + box3 + "\n")), "0 atoms, W=0, box 30 30 30\n");
+}
+
+TEST(GroFrame, BoxIsTheFirstThreeNumbersOfItsLineWhateverTheirSign)
+{
+    const std::vector<std::string> atoms = {atomLine("    1SOL  ", "   OW")};
+    const std::string triclinic = "   3.00000   4.00000   5.00000   0.00000   0.00000   1.00000   0.00000   1.00000";
+    EXPECT_EQ(describe(parse(frame(atoms, triclinic))).substr(0, 27), "1 atoms, W=1, box 30 40 50\n");
+    EXPECT_EQ(describe(parse(frame(atoms, "0\t-2.5  3 trailing words"))).substr(0, 27), "1 atoms, W=1, box 0 -25 30\n");
+}
+
+TEST(GroFrame, OnlyTheFirstFrameIsRead)
+{
+    const std::string first = frame({atomLine("    1SOL  ", "   OW"), atomLine("    1SOL  ", "  HW1")});
+    const std::string alone = describe(parse(first));
+    const std::string second = frame({atomLine("    2SOL  ", "   OW", "   9.000   9.000   9.000")}, "9 9 9");
+    EXPECT_EQ(describe(parse(first + second)), alone);
+    EXPECT_EQ(describe(parse(first + "not\na frame\n-5\n")), alone);
+}
+
+TEST(GroFrame, FileReadInBlocksMatchesTheSameTextInMemory)
+{
+    // A frame of more than a megabyte with CRLF ends; the title lengths move
+    // the line ends across any block edge of a power of two.
+    const std::string dir = test::freshDirectory("gro-blocks");
+    for (std::size_t title : {43u, 44u, 45u}) {
+        std::string text = std::string(title, 't') + "\r\n23000\r\n";
+        for (int i = 0; i < 23000; ++i)
+            text += atomLine("    1SOL  ", i % 3 ? "  HW1" : "   OW",
+                             "   " + std::to_string(i % 10) + ".125   0.500   1.000") + "\r\n";
+        text += box3 + "\r\n";
+        test::writeFile(dir + "/big.gro", text);
+        const AtomTable fromFile = readConfiguration(dir + "/big.gro", "SOL", "OW");
+        EXPECT_EQ(fromFile.numWater, 7667);
+        EXPECT_EQ(describe(fromFile), describe(parse(text)));
+    }
+}
+
+TEST(GroRejection, EachBrokenLayoutGetsItsMessage)
+{
+    const std::string ow = atomLine("    1SOL  ", "   OW");
+    const std::string head = "t\n1\n";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"", "line 1: the file is empty (expected a title line)"},
+        {"title only\n", "line 2: the file ends before the atom count"},
+        {"t\nthree\n", "line 2: no atom count (a whole number) on the count line"},
+        {"t\n\n" + ow + "\n" + box3, "line 2: no atom count (a whole number) on the count line"},
+        {"t\n-1\n" + box3, "line 2: negative atom count -1"},
+        {"t\n1 atom\n" + ow + "\n" + box3, "line 2: the count line holds more than the atom count"},
+        {"t\n2147483648\n", "line 2: the atom count is too large"},
+        {"t\n99999999999999999999\n", "line 2: the atom count is too large"},
+        {"t\n3\n" + ow + "\n" + ow + "\n", "line 5: the file ends after 2 of the 3 atom lines announced on line 2"},
+        {"t\n2\n" + ow + "\n" + box3 + "\n", "line 4: the atom line is too short (30 characters; the coordinates need 44)"},
+        {head + ow.substr(0, 43) + "\r\n" + box3, "line 3: the atom line is too short (43 characters; the coordinates need 44)"},
+        {head + atomLine("    1SOL  ", "   OW", "           2.000   3.000") + "\n" + box3, "line 3: no number in the x column"},
+        {head + atomLine("    1SOL  ", "   OW", "   1.000   abc     3.000") + "\n" + box3, "line 3: no number in the y column"},
+        {head + atomLine("    1SOL  ", "   OW", "   1.000   2.000        ") + "\n" + box3, "line 3: no number in the z column"},
+        {head + atomLine("    1SOL  ", "   OW", "     nan   2.000   3.000") + "\n" + box3, "line 3: the x coordinate is not a finite number"},
+        {head + atomLine("    1SOL  ", "   OW", "   1.000    1e39   3.000") + "\n" + box3, "line 3: the y coordinate is not a finite number"},
+        {head + atomLine("    1SOL  ", "   OW", "   1.000   2.000    -inf") + "\n" + box3, "line 3: the z coordinate is not a finite number"},
+        {head + atomLine("    1SOL  ", "   OW", "    3e38   2.000   3.000") + "\n" + box3, "line 3: the x coordinate is too large"},
+        {head + ow + "\n", "line 4: the file ends before the box line"},
+        {head + ow + "\n   3.00000   3.00000\n", "line 4: the box line needs three box lengths, found 2"},
+        {head + ow + "\nbox\n", "line 4: the box line needs three box lengths, found 0"},
+        {head + ow + "\n3 nan 3\n", "line 4: the y box length is not a finite number"},
+    };
+    for (const auto& [text, what] : cases)
+        EXPECT_EQ(rejection(text), "\n!!! ERROR !!! c.gro " + what + "\n\n") << "input:\n" << text;
+}
+
+TEST(GroRejection, HugeAtomCountInAShortFileIsRejectedQuickly)
+{
+    const std::string dir = test::freshDirectory("gro-count");
+    std::string text = "t\n2000000000\n";
+    for (int i = 0; i < 8; ++i)
+        text += atomLine("    1SOL  ", "   OW") + "\n";
+    const auto start = std::chrono::steady_clock::now();
+    const std::string what = rejection(text, dir + "/c.gro");
+    EXPECT_EQ(what, "\n!!! ERROR !!! " + dir + "/c.gro line 11: the file ends after 8 of the 2000000000 atom lines "
+                    "announced on line 2\n\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+}
+
+} // namespace
+} // namespace kavet
