@@ -25,7 +25,7 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
     // last side that decided it.
     std::vector<int32_t> nearPos(numRing, -1);
     std::vector<int64_t> decided(numRing, -1);
-    std::vector<int32_t> queue, joined;
+    std::vector<int32_t> queue, joined, joinedPos;
     SeedView seed;
     SideView side;
 
@@ -46,6 +46,7 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
 
             // Grow the cage from the seed through shared edges.
             joined.clear();
+            joinedPos.clear();
             queue.assign(1, r);
             decided[r] = f;
             for (std::size_t head = 0; head < queue.size(); ++head) {
@@ -55,9 +56,10 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
                     if (decided[k] == f)
                         continue;
                     decided[k] = f;
-                    if (nearPos[k] < 0 || !visibleFromSide(ctx, seed, side, nearPos[k]))
+                    if (nearPos[k] < 0 || !visibleFromSide(ctx, seed, side, nearPos[k], joinedPos))
                         continue;
                     joined.push_back(k);
+                    joinedPos.push_back(nearPos[k]);
                     queue.push_back(k);
                 }
             }

@@ -34,9 +34,41 @@ void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view)
     view.seed = seed;
     view.c = ctx.geo->centRing[seed];
     nearRingsOf(*ctx.nb, *ctx.geo, seed, view.near);
-    view.dM.resize(view.near.size());
-    for (std::size_t p = 0; p < view.near.size(); ++p)
+    const std::size_t n = view.near.size();
+    view.dM.resize(n);
+    std::vector<float>& reach = view.reach2; // the plain radii until sorted
+    reach.resize(n);
+    std::vector<float> distance(n);
+    const float vLength = std::fabs(ctx.cageDistance);
+    for (std::size_t p = 0; p < n; ++p) {
         view.dM[p] = minimumImage(ctx.geo->centRing[view.near[p]], view.c, ctx.box);
+        distance[p] = norm(view.dM[p]);
+        // Rounding in the exact test can place a hit a hair outside the
+        // triangle or the segment; the margin is far above that.
+        const float radius = ctx.ringRadius[view.near[p]];
+        reach[p] = radius + 0.01f + 1e-4f * (distance[p] + vLength + radius + 32.0f);
+    }
+    view.byReach.resize(n);
+    for (std::size_t p = 0; p < n; ++p)
+        view.byReach[p] = static_cast<int32_t>(p);
+    view.key.resize(n);
+    for (std::size_t p = 0; p < n; ++p) {
+        const float k = distance[p] - reach[p];
+        view.key[p] = std::isfinite(k) ? k : -HUGE_VALF;
+    }
+    std::sort(view.byReach.begin(), view.byReach.end(),
+              [&](int32_t a, int32_t b) { return view.key[a] < view.key[b] || (view.key[a] == view.key[b] && a < b); });
+    view.reachOf2.resize(n);
+    for (std::size_t p = 0; p < n; ++p)
+        view.reachOf2[p] = std::isfinite(reach[p]) ? reach[p] * reach[p] : HUGE_VALF;
+    std::vector<float> sortedKey(n), sortedReach2(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const int32_t p = view.byReach[i];
+        sortedKey[i] = view.key[p];
+        sortedReach2[i] = view.reachOf2[p];
+    }
+    view.key = std::move(sortedKey);
+    view.reach2 = std::move(sortedReach2);
 }
 
 void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sign, SideView& side)
@@ -45,21 +77,17 @@ void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sig
     Vec3 v = (ctx.geo->normRing[seed.seed] - seed.c) * ctx.cageDistance;
     side.vv = dot(v, v);
     side.v = sign < 0 ? -v : v;
+    side.vNorm = norm(side.v);
     const std::size_t n = seed.near.size();
     side.ox.resize(n);
     side.oy.resize(n);
     side.oz.resize(n);
-    side.reach2.resize(n);
-    for (std::size_t p = 0; p < n; ++p) {
-        const Vec3 o = side.v - seed.dM[p];
-        side.ox[p] = o.x;
-        side.oy[p] = o.y;
-        side.oz[p] = o.z;
-        // Rounding in the exact test can place a hit a hair outside the
-        // triangle; the margin is far above that.
-        const float radius = ctx.ringRadius[seed.near[p]];
-        const float reach = radius + 0.01f + 1e-4f * (norm(o) + radius + 32.0f);
-        side.reach2[p] = std::isfinite(reach) ? reach * reach : HUGE_VALF;
+    side.excess.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const Vec3 o = side.v - seed.dM[seed.byReach[i]];
+        side.ox[i] = o.x;
+        side.oy[i] = o.y;
+        side.oz[i] = o.z;
     }
 }
 
@@ -83,18 +111,30 @@ int segmentHitsRing(const Transform* tang, int32_t count, Vec3 o, Vec3 d)
 
 namespace {
 
+// Whether the segment from o to o + d comes within sqrt(reach2) of the origin.
+inline bool segmentNearOrigin(Vec3 o, Vec3 d, float inv, float reach2)
+{
+    float t = -(o.x * d.x + o.y * d.y + o.z * d.z) * inv;
+    t = t < 0.0f ? 0.0f : (t > 1.0f ? 1.0f : t);
+    const float px = o.x + t * d.x, py = o.y + t * d.y, pz = o.z + t * d.z;
+    return !(px * px + py * py + pz * pz > reach2);
+}
+
+// The exact test of the segment from v to v + d against the near ring at
+// position p of the seed's near list.
 int segmentHitsNearRing(const OcclusionContext& ctx, const SeedView& seed, const SideView& side, std::size_t p,
                         Vec3 d)
 {
     const int32_t m = seed.near[p];
     const RingGeometry& geo = *ctx.geo;
-    const Vec3 o{side.ox[p], side.oy[p], side.oz[p]};
+    const Vec3 o = side.v - seed.dM[p];
     return segmentHitsRing(geo.tangRing.data() + geo.tangStart[m], geo.tangStart[m + 1] - geo.tangStart[m], o, d);
 }
 
 } // namespace
 
-bool visibleFromSide(const OcclusionContext& ctx, const SeedView& seed, const SideView& side, std::size_t pos)
+bool visibleFromSide(const OcclusionContext& ctx, const SeedView& seed, SideView& side, std::size_t pos,
+                     const std::vector<int32_t>& tryFirst)
 {
     const Vec3 dK = seed.dM[pos];
     if (!insideCone(ctx, side, dK))
@@ -102,21 +142,35 @@ bool visibleFromSide(const OcclusionContext& ctx, const SeedView& seed, const Si
     const Vec3 d = dK - side.v;
     const float dd = dot(d, d);
     const float inv = dd > 0.0f ? 1.0f / dd : 0.0f;
-    const std::size_t n = seed.near.size();
+    for (int32_t p : tryFirst) {
+        if (static_cast<std::size_t>(p) == pos || !segmentNearOrigin(side.v - seed.dM[p], d, inv, seed.reachOf2[p]))
+            continue;
+        if (segmentHitsNearRing(ctx, seed, side, p, d) >= 0)
+            return false;
+    }
+
+    // Every point of the segment lies within max(|v|, |dK|) of the seed
+    // centre, so only blockers whose key is below that can reach it.
+    const float bound = std::max(side.vNorm, norm(dK)) + 1e-3f;
+    const std::size_t limit = std::upper_bound(seed.key.begin(), seed.key.end(), bound) - seed.key.begin();
     const float* ox = side.ox.data();
     const float* oy = side.oy.data();
     const float* oz = side.oz.data();
-    const float* reach2 = side.reach2.data();
-    for (std::size_t p = 0; p < n; ++p) {
-        // Closest approach of the segment to the blocker's centre.
-        float t = -(ox[p] * d.x + oy[p] * d.y + oz[p] * d.z) * inv;
-        t = t < 0.0f ? 0.0f : (t > 1.0f ? 1.0f : t);
-        const float px = ox[p] + t * d.x, py = oy[p] + t * d.y, pz = oz[p] + t * d.z;
-        if (!(px * px + py * py + pz * pz <= reach2[p]))
+    const float* reach2 = seed.reach2.data();
+    float* excess = side.excess.data();
+    // Closest approach of the segment to each blocker's centre, beyond its
+    // reach (a loop the compiler vectorises).
+    for (std::size_t i = 0; i < limit; ++i) {
+        float t = -(ox[i] * d.x + oy[i] * d.y + oz[i] * d.z) * inv;
+        t = std::max(0.0f, std::min(1.0f, t));
+        const float px = ox[i] + t * d.x, py = oy[i] + t * d.y, pz = oz[i] + t * d.z;
+        excess[i] = (px * px + py * py + pz * pz) - reach2[i];
+    }
+    for (std::size_t i = 0; i < limit; ++i) {
+        if (excess[i] > 0.0f)
             continue;
-        if (p == pos)
-            continue;
-        if (segmentHitsNearRing(ctx, seed, side, p, d) >= 0)
+        const std::size_t p = static_cast<std::size_t>(seed.byReach[i]);
+        if (p != pos && segmentHitsNearRing(ctx, seed, side, p, d) >= 0)
             return false;
     }
     return true;
@@ -140,7 +194,8 @@ bool visibleFromSideTraced(const OcclusionContext& ctx, const SeedView& seed, co
         if (m == tracedBlocker) {
             const Vec3 dM = seed.dM[p];
             std::fprintf(out, "Kcent:  %g %g %g\n", dM.x, dM.y, dM.z);
-            std::fprintf(out, "rayOri: %g %g %g\n", side.ox[p], side.oy[p], side.oz[p]);
+            const Vec3 o = side.v - dM;
+            std::fprintf(out, "rayOri: %g %g %g\n", o.x, o.y, o.z);
             std::fprintf(out, "rayDir: %g %g %g\n", d.x, d.y, d.z);
         }
         const int t = segmentHitsNearRing(ctx, seed, side, p, d);

@@ -34,20 +34,28 @@ OcclusionContext makeOcclusionContext(const RingSearch& rings, const RingGeometr
 // What the seed ring sees around it, shared by its two sides.
 struct SeedView {
     int32_t seed = -1;
-    Vec3 c;                       // seed centre
-    std::vector<int32_t> near;    // rings near the seed, ascending
-    std::vector<Vec3> dM;         // their centres seen from the seed centre
+    Vec3 c;                    // seed centre
+    std::vector<int32_t> near; // rings near the seed, ascending
+    std::vector<Vec3> dM;      // their centres seen from the seed centre
+    // The near rings as possible blockers, ordered by how close their bounding
+    // spheres come to the seed centre: key = |dM| - reach.
+    std::vector<int32_t> byReach; // positions in `near`
+    std::vector<float> key;
+    std::vector<float> reach2;    // squared test radius, in byReach order
+    std::vector<float> reachOf2;  // the same per position in `near`
 };
 
 void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view);
 
-// One side of the seed: the side vector v (sign applied) and the blocker
-// spheres relative to the ray start point.
+// One side of the seed: the side vector v (sign applied), and the blockers'
+// centres relative to the ray start point, v - dM, in byReach order.
 struct SideView {
     int32_t sign = 1;
     Vec3 v;
     float vv = 0.0f;
-    std::vector<float> ox, oy, oz, reach2; // per near ring: v - dM and its test radius squared
+    float vNorm = 0.0f;
+    std::vector<float> ox, oy, oz;
+    std::vector<float> excess; // scratch: how far each blocker's sphere misses the segment
 };
 
 void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sign, SideView& side);
@@ -64,10 +72,13 @@ inline bool insideCone(const OcclusionContext& ctx, const SideView& side, Vec3 d
 int segmentHitsRing(const Transform* tang, int32_t count, Vec3 o, Vec3 d);
 
 // Whether the near ring at position `pos` of seed.near is visible from the
-// side (cone test and line of sight).
-bool visibleFromSide(const OcclusionContext& ctx, const SeedView& seed, const SideView& side, std::size_t pos);
+// side (cone test and line of sight). The near rings at positions
+// `tryFirst` are tested first: a ring outside a cage is usually hidden by a
+// face of the cage already grown.
+bool visibleFromSide(const OcclusionContext& ctx, const SeedView& seed, SideView& side, std::size_t pos,
+                     const std::vector<int32_t>& tryFirst = {});
 
-// The same with every blocker tested in ascending order, printing the
+// The same with every blocker tested in ascending ring order, printing the
 // diagnostic trace of a traced candidate to `out`.
 bool visibleFromSideTraced(const OcclusionContext& ctx, const SeedView& seed, const SideView& side,
                            std::size_t pos, int32_t tracedBlocker, std::FILE* out);

@@ -25,9 +25,10 @@ int cellIndex(const CellGrid& g, int axis, float coordinate)
 } // namespace
 
 CellGrid buildCellGrid(const std::vector<Vec3>& pos, const std::vector<int32_t>& items, const Box& box,
-                       float radius)
+                       float radius, int reach)
 {
     CellGrid g;
+    g.reach = std::max(reach, 1);
     const float lengths[3] = {box.x, box.y, box.z};
     double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
     for (int a = 0; a < 3; ++a) {
@@ -47,7 +48,7 @@ CellGrid buildCellGrid(const std::vector<Vec3>& pos, const std::vector<int32_t>&
     }
     // Cells are a little wider than the radius, so rounding in the binning can
     // never separate a close pair by more than one cell.
-    double w = static_cast<double>(radius) * 1.01 + 1e-3;
+    double w = static_cast<double>(radius) * 1.01 / g.reach + 1e-3;
     if (!(w > 0) || !std::isfinite(w))
         w = HUGE_VAL;
     const double cap = std::max<double>(64.0, 2.0 * static_cast<double>(items.size()));
@@ -57,7 +58,7 @@ CellGrid buildCellGrid(const std::vector<Vec3>& pos, const std::vector<int32_t>&
             double extent = g.periodic[a] ? g.length[a] : (hi[a] >= lo[a] ? hi[a] - lo[a] : 0.0);
             double cells = std::floor(extent / w);
             if (g.periodic[a]) {
-                g.n[a] = cells >= 3 ? static_cast<int>(std::min(cells, 1e6)) : 1;
+                g.n[a] = cells >= 2 * g.reach + 1 ? static_cast<int>(std::min(cells, 1e6)) : 1;
                 g.width[a] = g.length[a] / g.n[a];
                 g.origin[a] = 0;
             } else {
@@ -98,27 +99,22 @@ void adjacentCells(const CellGrid& g, int32_t cell, std::vector<int32_t>& out)
 {
     out.clear();
     int idx[3] = {cell / (g.n[1] * g.n[2]), (cell / g.n[2]) % g.n[1], cell % g.n[2]};
-    int along[3][3];
-    int count[3];
+    std::vector<int> along[3];
     for (int a = 0; a < 3; ++a) {
-        count[a] = 0;
-        for (int d = -1; d <= 1; ++d) {
+        for (int d = -g.reach; d <= g.reach; ++d) {
             int j = idx[a] + d;
             if (g.periodic[a])
                 j = (j + g.n[a]) % g.n[a];
             else if (j < 0 || j >= g.n[a])
                 continue;
-            bool seen = false;
-            for (int k = 0; k < count[a]; ++k)
-                seen = seen || along[a][k] == j;
-            if (!seen)
-                along[a][count[a]++] = j;
+            if (std::find(along[a].begin(), along[a].end(), j) == along[a].end())
+                along[a].push_back(j);
         }
     }
-    for (int i = 0; i < count[0]; ++i)
-        for (int j = 0; j < count[1]; ++j)
-            for (int k = 0; k < count[2]; ++k)
-                out.push_back((along[0][i] * g.n[1] + along[1][j]) * g.n[2] + along[2][k]);
+    for (int i : along[0])
+        for (int j : along[1])
+            for (int k : along[2])
+                out.push_back((i * g.n[1] + j) * g.n[2] + k);
 }
 
 } // namespace kavet

@@ -13,6 +13,7 @@ namespace kavet {
 
 struct CellGrid {
     int n[3] = {1, 1, 1};                 // cells along each axis
+    int reach = 1;                        // cells searched on each side
     bool periodic[3] = {false, false, false};
     double origin[3] = {0, 0, 0};
     double width[3] = {1, 1, 1};
@@ -22,14 +23,16 @@ struct CellGrid {
     std::vector<int32_t> itemCell;        // per point its cell (-1 for points not binned)
 };
 
-// Bins the points `items` (numbers into `pos`) for searches of radius `radius`.
-// An axis with a non-positive box length is binned over the points' extent and
-// not wrapped. Axes too short for three cells get a single cell, so the search
-// falls back to testing every point along them.
+// Bins the points `items` (numbers into `pos`) for searches of radius `radius`,
+// with cells at least radius / reach wide, so that a search looks `reach`
+// cells to each side (finer cells test fewer points in vain). An axis with a
+// non-positive box length is binned over the points' extent and not wrapped.
+// Periodic axes too short for 2 reach + 1 cells get a single cell, so the
+// search falls back to testing every point along them.
 CellGrid buildCellGrid(const std::vector<Vec3>& pos, const std::vector<int32_t>& items, const Box& box,
-                       float radius);
+                       float radius, int reach = 1);
 
-// The distinct cells adjacent to (and including) `cell`.
+// The distinct cells within `reach` of (and including) `cell`.
 void adjacentCells(const CellGrid& grid, int32_t cell, std::vector<int32_t>& out);
 
 } // namespace kavet

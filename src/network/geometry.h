@@ -39,7 +39,11 @@ inline float minimumImage(float d, float length)
 {
     if (!(length > 0.0f))
         return d;
-    return d - length * std::round(d / length);
+    const float q = d / length;
+    // round(q) is 0 for |q| < 0.5, and d - L * 0 is d.
+    if (std::fabs(q) < 0.5f)
+        return d;
+    return d - length * std::round(q);
 }
 
 // The minimum image of the difference a - b.

@@ -47,7 +47,7 @@ void findRingNeighbours(const RingSearch& rings, const RingGeometry& geo, const 
     std::vector<int32_t> all(numRing);
     for (int32_t r = 0; r < numRing; ++r)
         all[r] = r;
-    nb.grid = buildCellGrid(geo.centRing, all, box, nb.nearDistance > 0.0f ? nb.nearDistance : 0.0f);
+    nb.grid = buildCellGrid(geo.centRing, all, box, nb.nearDistance > 0.0f ? nb.nearDistance : 0.0f, 2);
 
     // Rings that share a bond share its nodes: pair rings through an index
     // from node to the rings that hold it.

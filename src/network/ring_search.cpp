@@ -66,13 +66,45 @@ public:
     void run()
     {
         const std::vector<int32_t>& e = net_.edgeList;
+        const std::size_t numAtom = net_.degree.size();
+        inPath_.assign(numAtom, 0);
+        nearInterior_.assign(numAtom, 0);
+        nearFirst_.assign(numAtom, -1);
         for (std::size_t k = 0; k + 1 < e.size(); k += 2) {
+            const int32_t first = e[k];
+            for (int32_t q = net_.adjStart[first]; q < net_.adjStart[first + 1]; ++q)
+                nearFirst_[net_.adjNode[q]] = static_cast<int64_t>(k);
+            start_ = static_cast<int64_t>(k);
             path_.assign({e[k], e[k + 1]});
+            inPath_[e[k]] = inPath_[e[k + 1]] = 1;
             findNewCycle();
+            inPath_[e[k]] = inPath_[e[k + 1]] = 0;
         }
     }
 
 private:
+    // Path membership, the number of interior path nodes (all but the first
+    // and the last) bonded to each atom, and the atoms bonded to the first
+    // node are kept up to date as the path grows and shrinks, so each
+    // candidate is judged in constant time.
+    void push(int32_t node)
+    {
+        const int32_t interior = path_.back();
+        for (int32_t q = net_.adjStart[interior]; q < net_.adjStart[interior + 1]; ++q)
+            ++nearInterior_[net_.adjNode[q]];
+        path_.push_back(node);
+        inPath_[node] = 1;
+    }
+
+    void pop()
+    {
+        inPath_[path_.back()] = 0;
+        path_.pop_back();
+        const int32_t interior = path_.back();
+        for (int32_t q = net_.adjStart[interior]; q < net_.adjStart[interior + 1]; ++q)
+            --nearInterior_[net_.adjNode[q]];
+    }
+
     void findNewCycle()
     {
         ++out_.iter;
@@ -81,7 +113,6 @@ private:
             return;
         const int32_t last = path_[n - 1];
         const int32_t before = path_[n - 2];
-        const int32_t first = path_[0];
         const std::vector<int32_t>& e = net_.edgeList;
         for (int32_t p = bondStart_[last]; p < bondStart_[last + 1]; ++p) {
             const int32_t k = bondAt_[p];
@@ -93,17 +124,13 @@ private:
                 candidate = a;
             else
                 continue;
-            if (std::find(path_.begin(), path_.end(), candidate) != path_.end())
+            // Already on the path, or a chord to an interior node.
+            if (inPath_[candidate] || nearInterior_[candidate] > 0)
                 continue;
-            bool chord = false;
-            for (std::size_t q = 1; q + 1 < n && !chord; ++q)
-                chord = net_.isEdge(candidate, path_[q]);
-            if (chord)
-                continue;
-            if (!net_.isEdge(candidate, first)) {
-                path_.push_back(candidate);
+            if (nearFirst_[candidate] != start_) {
+                push(candidate);
                 findNewCycle();
-                path_.pop_back();
+                pop();
                 continue;
             }
             newCycle_.assign(path_.begin(), path_.end());
@@ -121,6 +148,10 @@ private:
     RingSearch& out_;
     std::vector<int32_t> bondStart_, bondAt_;
     std::vector<int32_t> path_, newCycle_;
+    std::vector<uint8_t> inPath_;
+    std::vector<int32_t> nearInterior_;
+    std::vector<int64_t> nearFirst_; // the start bond whose first node the atom is bonded to
+    int64_t start_ = -1;
     std::unordered_set<int32_t, RingHash, RingEqual> known_;
 };
 
