@@ -35,3 +35,7 @@ test-sanitize: deps
 
 clean:
 	rm -rf $(BUILD)
+
+# Whole-run timings on structure-I supercells of about 1e3 to 4e5 waters.
+bench: build
+	python3 bench/run_bench.py $(if $(SIZES),--sizes $(SIZES))

@@ -39,8 +39,11 @@ inline float minimumImage(float d, float length)
 {
     if (!(length > 0.0f))
         return d;
+    // round(d / L) is 0 whenever |d / L| < 0.5, and d - L * 0 is d; below
+    // 0.49 L that holds without the division.
+    if (std::fabs(d) < 0.49f * length)
+        return d;
     const float q = d / length;
-    // round(q) is 0 for |q| < 0.5, and d - L * 0 is d.
     if (std::fabs(q) < 0.5f)
         return d;
     return d - length * std::round(q);
