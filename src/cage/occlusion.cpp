@@ -36,39 +36,16 @@ void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view)
     nearRingsOf(*ctx.nb, *ctx.geo, seed, view.near);
     const std::size_t n = view.near.size();
     view.dM.resize(n);
-    std::vector<float>& reach = view.reach2; // the plain radii until sorted
-    reach.resize(n);
-    std::vector<float> distance(n);
+    view.reach2.resize(n);
     const float vLength = std::fabs(ctx.cageDistance);
     for (std::size_t p = 0; p < n; ++p) {
         view.dM[p] = minimumImage(ctx.geo->centRing[view.near[p]], view.c, ctx.box);
-        distance[p] = norm(view.dM[p]);
         // Rounding in the exact test can place a hit a hair outside the
         // triangle or the segment; the margin is far above that.
         const float radius = ctx.ringRadius[view.near[p]];
-        reach[p] = radius + 0.01f + 1e-4f * (distance[p] + vLength + radius + 32.0f);
+        const float reach = radius + 0.01f + 1e-4f * (norm(view.dM[p]) + vLength + radius + 32.0f);
+        view.reach2[p] = std::isfinite(reach) ? reach * reach : HUGE_VALF;
     }
-    view.byReach.resize(n);
-    for (std::size_t p = 0; p < n; ++p)
-        view.byReach[p] = static_cast<int32_t>(p);
-    view.key.resize(n);
-    for (std::size_t p = 0; p < n; ++p) {
-        const float k = distance[p] - reach[p];
-        view.key[p] = std::isfinite(k) ? k : -HUGE_VALF;
-    }
-    std::sort(view.byReach.begin(), view.byReach.end(),
-              [&](int32_t a, int32_t b) { return view.key[a] < view.key[b] || (view.key[a] == view.key[b] && a < b); });
-    view.reachOf2.resize(n);
-    for (std::size_t p = 0; p < n; ++p)
-        view.reachOf2[p] = std::isfinite(reach[p]) ? reach[p] * reach[p] : HUGE_VALF;
-    std::vector<float> sortedKey(n), sortedReach2(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        const int32_t p = view.byReach[i];
-        sortedKey[i] = view.key[p];
-        sortedReach2[i] = view.reachOf2[p];
-    }
-    view.key = std::move(sortedKey);
-    view.reach2 = std::move(sortedReach2);
 }
 
 void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sign, SideView& side)
@@ -77,14 +54,13 @@ void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sig
     Vec3 v = (ctx.geo->normRing[seed.seed] - seed.c) * ctx.cageDistance;
     side.vv = dot(v, v);
     side.v = sign < 0 ? -v : v;
-    side.vNorm = norm(side.v);
     const std::size_t n = seed.near.size();
     side.ox.resize(n);
     side.oy.resize(n);
     side.oz.resize(n);
     side.excess.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
-        const Vec3 o = side.v - seed.dM[seed.byReach[i]];
+        const Vec3 o = side.v - seed.dM[i];
         side.ox[i] = o.x;
         side.oy[i] = o.y;
         side.oz[i] = o.z;
@@ -143,16 +119,13 @@ bool visibleFromSide(const OcclusionContext& ctx, const SeedView& seed, SideView
     const float dd = dot(d, d);
     const float inv = dd > 0.0f ? 1.0f / dd : 0.0f;
     for (int32_t p : tryFirst) {
-        if (static_cast<std::size_t>(p) == pos || !segmentNearOrigin(side.v - seed.dM[p], d, inv, seed.reachOf2[p]))
+        if (static_cast<std::size_t>(p) == pos || !segmentNearOrigin(side.v - seed.dM[p], d, inv, seed.reach2[p]))
             continue;
         if (segmentHitsNearRing(ctx, seed, side, p, d) >= 0)
             return false;
     }
 
-    // Every point of the segment lies within max(|v|, |dK|) of the seed
-    // centre, so only blockers whose key is below that can reach it.
-    const float bound = std::max(side.vNorm, norm(dK)) + 1e-3f;
-    const std::size_t limit = std::upper_bound(seed.key.begin(), seed.key.end(), bound) - seed.key.begin();
+    const std::size_t n = seed.near.size();
     const float* ox = side.ox.data();
     const float* oy = side.oy.data();
     const float* oz = side.oz.data();
@@ -160,16 +133,15 @@ bool visibleFromSide(const OcclusionContext& ctx, const SeedView& seed, SideView
     float* excess = side.excess.data();
     // Closest approach of the segment to each blocker's centre, beyond its
     // reach (a loop the compiler vectorises).
-    for (std::size_t i = 0; i < limit; ++i) {
+    for (std::size_t i = 0; i < n; ++i) {
         float t = -(ox[i] * d.x + oy[i] * d.y + oz[i] * d.z) * inv;
         t = std::max(0.0f, std::min(1.0f, t));
         const float px = ox[i] + t * d.x, py = oy[i] + t * d.y, pz = oz[i] + t * d.z;
         excess[i] = (px * px + py * py + pz * pz) - reach2[i];
     }
-    for (std::size_t i = 0; i < limit; ++i) {
-        if (excess[i] > 0.0f)
+    for (std::size_t p = 0; p < n; ++p) {
+        if (excess[p] > 0.0f)
             continue;
-        const std::size_t p = static_cast<std::size_t>(seed.byReach[i]);
         if (p != pos && segmentHitsNearRing(ctx, seed, side, p, d) >= 0)
             return false;
     }

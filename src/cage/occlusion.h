@@ -37,23 +37,19 @@ struct SeedView {
     Vec3 c;                    // seed centre
     std::vector<int32_t> near; // rings near the seed, ascending
     std::vector<Vec3> dM;      // their centres seen from the seed centre
-    // The near rings as possible blockers, ordered by how close their bounding
-    // spheres come to the seed centre: key = |dM| - reach.
-    std::vector<int32_t> byReach; // positions in `near`
-    std::vector<float> key;
-    std::vector<float> reach2;    // squared test radius, in byReach order
-    std::vector<float> reachOf2;  // the same per position in `near`
+    // Squared radius around each near ring's centre within which a segment
+    // can meet its triangles.
+    std::vector<float> reach2;
 };
 
 void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view);
 
 // One side of the seed: the side vector v (sign applied), and the blockers'
-// centres relative to the ray start point, v - dM, in byReach order.
+// centres relative to the ray start point, v - dM.
 struct SideView {
     int32_t sign = 1;
     Vec3 v;
     float vv = 0.0f;
-    float vNorm = 0.0f;
     std::vector<float> ox, oy, oz;
     std::vector<float> excess; // scratch: how far each blocker's sphere misses the segment
 };
