@@ -39,3 +39,7 @@ clean:
 # Whole-run timings on structure-I supercells of about 1e3 to 4e5 waters.
 bench: build
 	python3 bench/run_bench.py $(if $(SIZES),--sizes $(SIZES))
+
+# Jmol pictures of a 5^12 and a 5^12-6^2 cage of the example, for the README.
+pictures:
+	sh docs/pictures.sh

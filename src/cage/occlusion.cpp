@@ -33,7 +33,7 @@ void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view)
 {
     view.seed = seed;
     view.c = ctx.geo->centRing[seed];
-    nearRingsOf(*ctx.nb, *ctx.geo, seed, view.near);
+    collectNearRings(*ctx.nb, *ctx.geo, seed, view.near);
     const std::size_t n = view.near.size();
     view.dM.resize(n);
     view.reach2.resize(n);
@@ -59,6 +59,7 @@ void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sig
     side.oy.resize(n);
     side.oz.resize(n);
     side.excess.resize(n);
+    side.tried.assign(n, -1);
     for (std::size_t i = 0; i < n; ++i) {
         const Vec3 o = side.v - seed.dM[i];
         side.ox[i] = o.x;
@@ -118,9 +119,11 @@ bool visibleFromSide(const OcclusionContext& ctx, const SeedView& seed, SideView
     const Vec3 d = dK - side.v;
     const float dd = dot(d, d);
     const float inv = dd > 0.0f ? 1.0f / dd : 0.0f;
+    const int64_t test = ++side.test;
     for (int32_t p : tryFirst) {
         if (static_cast<std::size_t>(p) == pos || !segmentNearOrigin(side.v - seed.dM[p], d, inv, seed.reach2[p]))
             continue;
+        side.tried[p] = test;
         if (segmentHitsNearRing(ctx, seed, side, p, d) >= 0)
             return false;
     }
@@ -140,7 +143,7 @@ bool visibleFromSide(const OcclusionContext& ctx, const SeedView& seed, SideView
         excess[i] = (px * px + py * py + pz * pz) - reach2[i];
     }
     for (std::size_t p = 0; p < n; ++p) {
-        if (excess[p] > 0.0f)
+        if (excess[p] > 0.0f || side.tried[p] == test)
             continue;
         if (p != pos && segmentHitsNearRing(ctx, seed, side, p, d) >= 0)
             return false;
@@ -158,8 +161,14 @@ bool visibleFromSideTraced(const OcclusionContext& ctx, const SeedView& seed, co
     if (!insideCone(ctx, side, dK))
         return false;
     const Vec3 d = dK - side.v;
+    std::vector<std::size_t> ascending(seed.near.size());
+    for (std::size_t p = 0; p < ascending.size(); ++p)
+        ascending[p] = p;
+    std::sort(ascending.begin(), ascending.end(),
+              [&](std::size_t a, std::size_t b) { return seed.near[a] < seed.near[b]; });
     bool occluded = false;
-    for (std::size_t p = 0; p < seed.near.size() && !occluded; ++p) {
+    for (std::size_t i = 0; i < ascending.size() && !occluded; ++i) {
+        const std::size_t p = ascending[i];
         if (p == pos)
             continue;
         const int32_t m = seed.near[p];

@@ -35,7 +35,7 @@ OcclusionContext makeOcclusionContext(const RingSearch& rings, const RingGeometr
 struct SeedView {
     int32_t seed = -1;
     Vec3 c;                    // seed centre
-    std::vector<int32_t> near; // rings near the seed, ascending
+    std::vector<int32_t> near; // rings near the seed, in no particular order
     std::vector<Vec3> dM;      // their centres seen from the seed centre
     // Squared radius around each near ring's centre within which a segment
     // can meet its triangles.
@@ -52,6 +52,8 @@ struct SideView {
     float vv = 0.0f;
     std::vector<float> ox, oy, oz;
     std::vector<float> excess; // scratch: how far each blocker's sphere misses the segment
+    std::vector<int64_t> tried; // scratch: the test that already tried each blocker
+    int64_t test = 0;
 };
 
 void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sign, SideView& side);

@@ -1,6 +1,7 @@
 #include "network/ring_neighbours.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace kavet {
 namespace {
@@ -47,6 +48,14 @@ void findRingNeighbours(const RingSearch& rings, const RingGeometry& geo, const 
     std::vector<int32_t> all(numRing);
     for (int32_t r = 0; r < numRing; ++r)
         all[r] = r;
+    nb.cx.resize(numRing);
+    nb.cy.resize(numRing);
+    nb.cz.resize(numRing);
+    for (int32_t r = 0; r < numRing; ++r) {
+        nb.cx[r] = geo.centRing[r].x;
+        nb.cy[r] = geo.centRing[r].y;
+        nb.cz[r] = geo.centRing[r].z;
+    }
     nb.grid = buildCellGrid(geo.centRing, all, box, nb.nearDistance > 0.0f ? nb.nearDistance : 0.0f, 2);
 
     // Rings that share a bond share its nodes: pair rings through an index
@@ -95,19 +104,53 @@ void findRingNeighbours(const RingSearch& rings, const RingGeometry& geo, const 
         nb.edgeStart[r + 1] += nb.edgeStart[r];
 }
 
-void nearRingsOf(const RingNeighbours& nb, const RingGeometry& geo, int32_t r, std::vector<int32_t>& out)
+void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t r, std::vector<int32_t>& out)
 {
     out.clear();
     if (!(nb.nearDistance > 0.0f))
         return;
-    static thread_local std::vector<int32_t> cells;
+    static thread_local std::vector<int32_t> cells, candidates;
+    static thread_local std::vector<float> dx, dy, dz;
+    static thread_local std::vector<uint8_t> verdict;
     adjacentCells(nb.grid, nb.grid.itemCell[r], cells);
+    candidates.clear();
     for (int32_t cell : cells)
-        for (int32_t p = nb.grid.cellStart[cell]; p < nb.grid.cellStart[cell + 1]; ++p) {
-            const int32_t k = nb.grid.cellItem[p];
-            if (k != r && ringsNear(geo, nb.box, nb.nearDistance, r, k))
-                out.push_back(k);
-        }
+        for (int32_t p = nb.grid.cellStart[cell]; p < nb.grid.cellStart[cell + 1]; ++p)
+            if (nb.grid.cellItem[p] != r)
+                candidates.push_back(nb.grid.cellItem[p]);
+    const std::size_t n = candidates.size();
+    dx.resize(n);
+    dy.resize(n);
+    dz.resize(n);
+    verdict.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const int32_t k = candidates[i];
+        dx[i] = nb.cx[k] - nb.cx[r];
+        dy[i] = nb.cy[k] - nb.cy[r];
+        dz[i] = nb.cz[k] - nb.cz[r];
+    }
+    // A difference under 0.49 box lengths is its own minimum image; the rest
+    // (verdict 2) take the full test below. This loop vectorises.
+    const float hx = nb.box.x > 0.0f ? 0.49f * nb.box.x : HUGE_VALF;
+    const float hy = nb.box.y > 0.0f ? 0.49f * nb.box.y : HUGE_VALF;
+    const float hz = nb.box.z > 0.0f ? 0.49f * nb.box.z : HUGE_VALF;
+    const float d = nb.nearDistance;
+    for (std::size_t i = 0; i < n; ++i) {
+        const float x = dx[i], y = dy[i], z = dz[i];
+        const bool wraps = !(std::fabs(x) < hx) || !(std::fabs(y) < hy) || !(std::fabs(z) < hz);
+        float s = x * x;
+        s += y * y;
+        s += z * z;
+        verdict[i] = wraps ? 2 : (d > std::sqrt(s) ? 1 : 0);
+    }
+    for (std::size_t i = 0; i < n; ++i)
+        if (verdict[i] == 1 || (verdict[i] == 2 && ringsNear(geo, nb.box, d, r, candidates[i])))
+            out.push_back(candidates[i]);
+}
+
+void nearRingsOf(const RingNeighbours& nb, const RingGeometry& geo, int32_t r, std::vector<int32_t>& out)
+{
+    collectNearRings(nb, geo, r, out);
     std::sort(out.begin(), out.end());
 }
 

@@ -22,6 +22,7 @@ struct RingNeighbours {
     float nearDistance = 0.0f; // D, angstrom
     Box box;
     CellGrid grid;             // ring centres
+    std::vector<float> cx, cy, cz; // ring centres, one array per axis
     // The rings sharing one bond with ring r, ascending:
     // edgeRing[edgeStart[r] .. edgeStart[r+1]).
     std::vector<int32_t> edgeStart;
@@ -39,6 +40,9 @@ void findRingNeighbours(const RingSearch& rings, const RingGeometry& geo, const 
 
 // The rings near ring r (r itself excluded), in ascending order.
 void nearRingsOf(const RingNeighbours& nb, const RingGeometry& geo, int32_t r, std::vector<int32_t>& out);
+
+// The same in no particular order.
+void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t r, std::vector<int32_t>& out);
 
 // The neighbour code of rings i and j (0 to 3).
 int nearRingCode(const RingSearch& rings, const RingGeometry& geo, const Network& net, const RingNeighbours& nb,
