@@ -71,7 +71,7 @@ jmol_script() {
             k++; tri = tri sprintf("draw f%d_%d %s %s %s\n", c, k, pt(c), pt(p), pt(q))
           }
         }
-        size[c] = k; nt += k
+        nt += k
         col = (c == 2) ? "[xffd75e]" : (k == 6) ? "[x7fd68f]" : "[x9cc3ea]"
         face = face tri sprintf("color $f%d_* translucent 0.6 %s\n", c, col)
         if (look == k && !(look == 5 && c != 2) && head == "") head = c
