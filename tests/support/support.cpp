@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -39,6 +40,26 @@ AtomTable atomsFromWaters(const std::vector<Water>& waters, Box box)
     t.numWater = static_cast<int32_t>(waters.size());
     t.box = box;
     return t;
+}
+
+Network networkFromBonds(int32_t numAtom, const std::vector<std::pair<int32_t, int32_t>>& bonds)
+{
+    Network net;
+    std::vector<std::vector<int32_t>> adj(numAtom);
+    for (auto [a, b] : bonds) {
+        net.edgeList.push_back(std::min(a, b));
+        net.edgeList.push_back(std::max(a, b));
+        adj[a].push_back(b);
+        adj[b].push_back(a);
+    }
+    net.adjStart.push_back(0);
+    for (auto& list : adj) {
+        std::sort(list.begin(), list.end());
+        net.degree.push_back(static_cast<int32_t>(list.size()));
+        net.adjNode.insert(net.adjNode.end(), list.begin(), list.end());
+        net.adjStart.push_back(static_cast<int32_t>(net.adjNode.size()));
+    }
+    return net;
 }
 
 std::string groFromWaters(const std::vector<Water>& waters, Box box, const std::string& title)
