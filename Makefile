@@ -5,7 +5,7 @@ JOBS    ?= 2
 GEN     := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 EXAMPLE := $(CURDIR)/examples/si-2x2x2.gro
 
-.PHONY: all deps build run test test-release test-sanitize bench pictures clean
+.PHONY: all deps build run test test-release test-sanitize fuzz-build fuzz-smoke fuzz-long bench pictures clean
 
 all: build
 
@@ -23,7 +23,7 @@ run: build
 	  -or si-2x2x2~ring.pdb -oc si-2x2x2~cage.pdb -od si-2x2x2~cage.dat
 	@echo "Output files are in build/example/"
 
-test: test-release test-sanitize
+test: test-release test-sanitize fuzz-smoke
 
 test-release: build
 	cd $(BUILD)/release && ctest --output-on-failure -j $(JOBS)
@@ -35,6 +35,40 @@ test-sanitize: deps
 
 clean:
 	rm -rf $(BUILD)
+
+# libFuzzer targets, built with clang into build/fuzz. Each fuzzer grows its
+# own working corpus under build/fuzz/corpus from the seeds in fuzz/corpus;
+# crashing inputs are written to build/fuzz/artifacts.
+FUZZ         := $(BUILD)/fuzz
+FUZZERS      := gro_reader whole_run
+FUZZ_SECONDS ?= 1800
+FUZZ_FLAGS   := -max_len=4096 -timeout=30 -print_final_stats=1 -artifact_prefix=$(FUZZ)/artifacts/
+
+fuzz-build:
+	@sh tools/install-deps.sh clang libclang-rt-14-dev
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DKAVET_FUZZ=ON -DKAVET_TESTS=OFF $(GEN) >/dev/null
+	@cmake --build $(FUZZ) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZERS))
+	@mkdir -p $(FUZZ)/artifacts $(addprefix $(FUZZ)/corpus/,$(FUZZERS))
+
+fuzz-smoke: fuzz-build
+	@for t in $(FUZZERS); do \
+	  echo "fuzz_$$t: 5 seconds"; \
+	  $(FUZZ)/fuzz/fuzz_$$t $(FUZZ_FLAGS) -max_total_time=5 \
+	    $(FUZZ)/corpus/$$t fuzz/corpus/$$t >$(FUZZ)/smoke-$$t.log 2>&1 \
+	    || { tail -n 40 $(FUZZ)/smoke-$$t.log; exit 1; }; \
+	  grep -E "^stat::number_of_executed_units|DONE" $(FUZZ)/smoke-$$t.log; \
+	done
+
+fuzz-long: fuzz-build
+	@for t in $(FUZZERS); do \
+	  echo "fuzz_$$t: $(FUZZ_SECONDS) seconds"; \
+	  nice -n 10 $(FUZZ)/fuzz/fuzz_$$t $(FUZZ_FLAGS) -max_total_time=$(FUZZ_SECONDS) \
+	    $(FUZZ)/corpus/$$t fuzz/corpus/$$t >$(FUZZ)/long-$$t.log 2>&1; \
+	  status=$$?; \
+	  grep -E "DONE|^stat::|ERROR|SUMMARY|Test unit written" $(FUZZ)/long-$$t.log; \
+	  [ $$status -eq 0 ] || exit $$status; \
+	done
 
 # Whole-run timings on structure-I supercells of about 1e3 to 4e5 waters.
 bench: build
