@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 
 #include "io/failure.h"
@@ -41,18 +42,129 @@ void writeCryst1(std::FILE* f, const Box& box)
                  " P 1           1");
 }
 
+namespace {
+
+// Right-justifies the characters [from, to) of `digits` in `width` columns.
+char* pad(char* out, const char* text, int length, int width)
+{
+    for (int k = length; k < width; ++k)
+        *out++ = ' ';
+    std::memcpy(out, text, static_cast<std::size_t>(length));
+    return out + length;
+}
+
+// "%<width>lld".
+char* putInteger(char* out, long long value, int width)
+{
+    char text[24];
+    char* end = text + sizeof text;
+    char* p = end;
+    const bool negative = value < 0;
+    unsigned long long u = negative ? 0ull - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
+    do {
+        *--p = static_cast<char>('0' + u % 10);
+        u /= 10;
+    } while (u != 0);
+    if (negative)
+        *--p = '-';
+    return pad(out, p, static_cast<int>(end - p), width);
+}
+
+// "%8.3f" of a single-precision value. The value times 1000 is exact in
+// double precision, so rounding it to the nearest integer (ties to even, as
+// the C library does) gives the printed digits; values too large for that
+// path, and non-finite ones, go through snprintf.
+char* putCoordinate(char* out, float value)
+{
+    const double scaled = static_cast<double>(value) * 1000.0;
+    if (!(std::fabs(scaled) < 1e15)) {
+        char text[512];
+        const int length = std::snprintf(text, sizeof text, "%8.3f", static_cast<double>(value));
+        std::memcpy(out, text, static_cast<std::size_t>(length));
+        return out + length;
+    }
+    const long long n = static_cast<long long>(std::nearbyint(std::fabs(scaled)));
+    char text[32];
+    char* end = text + sizeof text;
+    char* p = end;
+    long long fraction = n % 1000, whole = n / 1000;
+    for (int k = 0; k < 3; ++k) {
+        *--p = static_cast<char>('0' + fraction % 10);
+        fraction /= 10;
+    }
+    *--p = '.';
+    do {
+        *--p = static_cast<char>('0' + whole % 10);
+        whole /= 10;
+    } while (whole != 0);
+    if (std::signbit(value))
+        *--p = '-';
+    return pad(out, p, static_cast<int>(end - p), 8);
+}
+
+char* putText(char* out, const char* text, int width)
+{
+    return pad(out, text, static_cast<int>(std::strlen(text)), width);
+}
+
+// Formats the record into `line` (room for any values) and returns its end.
+char* formatHetatm(char* line, int serial, const char* atomName, const char* residueName, int residueNumber, Vec3 p,
+                   long long occupancy, long long temperature, const char* element)
+{
+    // "HETATM%5d %4s %3s A%4d    %8.3f%8.3f%8.3f%6d%6d      SEG %2s\n"
+    char* out = line;
+    std::memcpy(out, "HETATM", 6);
+    out = putInteger(out + 6, serial, 5);
+    *out++ = ' ';
+    out = putText(out, atomName, 4);
+    *out++ = ' ';
+    out = putText(out, residueName, 3);
+    std::memcpy(out, " A", 2);
+    out = putInteger(out + 2, residueNumber, 4);
+    std::memcpy(out, "    ", 4);
+    out += 4;
+    out = putCoordinate(out, p.x);
+    out = putCoordinate(out, p.y);
+    out = putCoordinate(out, p.z);
+    out = putInteger(out, occupancy, 6);
+    out = putInteger(out, temperature, 6);
+    std::memcpy(out, "      SEG ", 10);
+    out = putText(out + 10, element, 2);
+    *out++ = '\n';
+    return out;
+}
+
+} // namespace
+
+std::string hetatmRecord(int serial, const char* atomName, const char* residueName, int residueNumber, Vec3 p,
+                         long long occupancy, long long temperature, const char* element)
+{
+    char line[2048];
+    const char* end =
+        formatHetatm(line, serial, atomName, residueName, residueNumber, p, occupancy, temperature, element);
+    return std::string(line, static_cast<std::size_t>(end - line));
+}
+
 void writeHetatm(std::FILE* f, int serial, const char* atomName, const char* residueName, int residueNumber,
                  Vec3 p, long long occupancy, long long temperature, const char* element)
 {
-    std::fprintf(f, "HETATM%5d %4s %3s A%4d    %8.3f%8.3f%8.3f%6lld%6lld      SEG %2s\n", serial, atomName,
-                 residueName, residueNumber, p.x, p.y, p.z, occupancy, temperature, element);
+    char line[2048];
+    const char* end =
+        formatHetatm(line, serial, atomName, residueName, residueNumber, p, occupancy, temperature, element);
+    std::fwrite(line, 1, static_cast<std::size_t>(end - line), f);
 }
 
 namespace {
 
+// "%6s%5d%5d\n" with "CONECT".
 void writeConect(std::FILE* f, long long a, long long b)
 {
-    std::fprintf(f, "%6s%5lld%5lld\n", "CONECT", a, b);
+    char line[64];
+    std::memcpy(line, "CONECT", 6);
+    char* out = putInteger(line + 6, a, 5);
+    out = putInteger(out, b, 5);
+    *out++ = '\n';
+    std::fwrite(line, 1, static_cast<std::size_t>(out - line), f);
 }
 
 } // namespace

@@ -35,6 +35,10 @@ private:
 };
 
 void writeCryst1(std::FILE* f, const Box& box);
+// One HETATM record, as "HETATM%5d %4s %3s A%4d    %8.3f%8.3f%8.3f%6d%6d      SEG %2s\n"
+// formats it, without going through printf.
+std::string hetatmRecord(int serial, const char* atomName, const char* residueName, int residueNumber, Vec3 p,
+                         long long occupancy, long long temperature, const char* element);
 void writeHetatm(std::FILE* f, int serial, const char* atomName, const char* residueName, int residueNumber,
                  Vec3 p, long long occupancy, long long temperature, const char* element);
 

@@ -2,7 +2,9 @@
 // each model holds, appending runs, and the census of a whole hydrate lattice.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
+#include <random>
 #include <sstream>
 
 #include "io/pdb_writer.h"
@@ -193,3 +195,38 @@ TEST(RingAndCageFiles, hydrateLatticeCensusInAnyMoleculeOrder)
 
 } // namespace
 } // namespace kavet::test
+
+namespace kavet {
+namespace {
+
+// The HETATM record is formatted without printf; it must agree with printf's
+// "%8.3f" to the byte, rounding ties to even, signs of zero and wide values
+// included.
+TEST(HetatmRecord, MatchesPrintfForEveryKindOfCoordinate)
+{
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> uniform(-1200.0f, 1200.0f);
+    std::vector<float> values{0.0f, -0.0f, 0.0625f, -0.0625f, 0.0005f, -0.0004f, 1.0005f, 2.5e-4f, 999.9995f,
+                              -999.9995f, 12345.678f, -99999.99f, 1e9f, -3e12f, 1e30f, 3.4e38f};
+    for (int k = 0; k < 20000; ++k) {
+        const float v = uniform(random);
+        values.push_back(v);
+        values.push_back(std::nextafter(v, 0.0f));
+        values.push_back(static_cast<float>(std::round(v * 2000.0f) / 2000.0f));
+    }
+    for (std::size_t k = 0; k + 2 < values.size(); ++k) {
+        const Vec3 p{values[k], values[k + 1], values[k + 2]};
+        const long long occupancy = static_cast<long long>(k % 3 == 0 ? -1 : k * 37);
+        char expected[512];
+        std::snprintf(expected, sizeof expected,
+                      "HETATM%5d %4s %3s A%4d    %8.3f%8.3f%8.3f%6lld%6lld      SEG %2s\n",
+                      static_cast<int>(k % 200000), "O", "OW", static_cast<int>(k % 12000), p.x, p.y, p.z, occupancy,
+                      static_cast<long long>(k), "He");
+        ASSERT_EQ(hetatmRecord(static_cast<int>(k % 200000), "O", "OW", static_cast<int>(k % 12000), p, occupancy,
+                               static_cast<long long>(k), "He"),
+                  expected);
+    }
+}
+
+} // namespace
+} // namespace kavet
