@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstdint>
 
 namespace kavet {
 
@@ -33,6 +34,21 @@ struct Box {
     float x = 0.0f, y = 0.0f, z = 0.0f;
 };
 
+// Rounds half-way cases away from zero, as std::round does, without a call
+// into the maths library: the fractional part of a float is exact.
+inline float roundHalfAway(float q)
+{
+    if (!(std::fabs(q) < 8388608.0f)) // 2^23: already a whole number, or not a number
+        return q;
+    float t = static_cast<float>(static_cast<int32_t>(q));
+    const float f = q - t;
+    if (f >= 0.5f)
+        t += 1.0f;
+    else if (f <= -0.5f)
+        t -= 1.0f;
+    return std::copysign(t, q);
+}
+
 // Reduce one component of a difference to its nearest periodic image:
 // d - L * round(d / L), half-way cases away from zero, in single precision.
 inline float minimumImage(float d, float length)
@@ -46,7 +62,7 @@ inline float minimumImage(float d, float length)
     const float q = d / length;
     if (std::fabs(q) < 0.5f)
         return d;
-    return d - length * std::round(q);
+    return d - length * roundHalfAway(q);
 }
 
 // The minimum image of the difference a - b.

@@ -137,11 +137,12 @@ void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t
     const float d = nb.nearDistance;
     for (std::size_t i = 0; i < n; ++i) {
         const float x = dx[i], y = dy[i], z = dz[i];
-        const bool wraps = !(std::fabs(x) < hx) || !(std::fabs(y) < hy) || !(std::fabs(z) < hz);
+        const int wraps = (std::fabs(x) >= hx) | (std::fabs(y) >= hy) | (std::fabs(z) >= hz);
         float s = x * x;
         s += y * y;
         s += z * z;
-        verdict[i] = wraps ? 2 : (d > std::sqrt(s) ? 1 : 0);
+        const int near = d > std::sqrt(s);
+        verdict[i] = static_cast<uint8_t>(wraps ? 2 : near);
     }
     for (std::size_t i = 0; i < n; ++i)
         if (verdict[i] == 1 || (verdict[i] == 2 && ringsNear(geo, nb.box, d, r, candidates[i])))
