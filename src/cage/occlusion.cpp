@@ -33,7 +33,7 @@ void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view)
 {
     view.seed = seed;
     view.c = ctx.geo->centRing[seed];
-    collectNearRings(*ctx.nb, *ctx.geo, seed, view.near);
+    collectNearRings(*ctx.nb, *ctx.geo, seed, view.near, view.scratch);
     const std::size_t n = view.near.size();
     view.dM.resize(n);
     view.reach2.resize(n);

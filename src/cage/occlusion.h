@@ -40,6 +40,7 @@ struct SeedView {
     // Squared radius around each near ring's centre within which a segment
     // can meet its triangles.
     std::vector<float> reach2;
+    NearScratch scratch;
 };
 
 void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view);

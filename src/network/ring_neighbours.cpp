@@ -104,54 +104,62 @@ void findRingNeighbours(const RingSearch& rings, const RingGeometry& geo, const 
         nb.edgeStart[r + 1] += nb.edgeStart[r];
 }
 
-void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t r, std::vector<int32_t>& out)
+void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t r, std::vector<int32_t>& out,
+                      NearScratch& scratch)
 {
     out.clear();
     if (!(nb.nearDistance > 0.0f))
         return;
-    static thread_local std::vector<int32_t> cells, candidates;
-    static thread_local std::vector<float> dx, dy, dz;
-    static thread_local std::vector<uint8_t> verdict;
-    adjacentCells(nb.grid, nb.grid.itemCell[r], cells);
+    adjacentCells(nb.grid, nb.grid.itemCell[r], scratch.cells);
+    std::vector<int32_t>& candidates = scratch.candidates;
     candidates.clear();
-    for (int32_t cell : cells)
-        for (int32_t p = nb.grid.cellStart[cell]; p < nb.grid.cellStart[cell + 1]; ++p)
-            if (nb.grid.cellItem[p] != r)
-                candidates.push_back(nb.grid.cellItem[p]);
+    for (int32_t cell : scratch.cells)
+        candidates.insert(candidates.end(), nb.grid.cellItem.begin() + nb.grid.cellStart[cell],
+                          nb.grid.cellItem.begin() + nb.grid.cellStart[cell + 1]);
     const std::size_t n = candidates.size();
-    dx.resize(n);
-    dy.resize(n);
-    dz.resize(n);
-    verdict.resize(n);
+    scratch.dx.resize(n);
+    scratch.dy.resize(n);
+    scratch.dz.resize(n);
+    scratch.distance.resize(n);
+    float* dx = scratch.dx.data();
+    float* dy = scratch.dy.data();
+    float* dz = scratch.dz.data();
+    float* distance = scratch.distance.data();
+    const float rx = nb.cx[r], ry = nb.cy[r], rz = nb.cz[r];
     for (std::size_t i = 0; i < n; ++i) {
         const int32_t k = candidates[i];
-        dx[i] = nb.cx[k] - nb.cx[r];
-        dy[i] = nb.cy[k] - nb.cy[r];
-        dz[i] = nb.cz[k] - nb.cz[r];
+        dx[i] = nb.cx[k] - rx;
+        dy[i] = nb.cy[k] - ry;
+        dz[i] = nb.cz[k] - rz;
     }
-    // A difference under 0.49 box lengths is its own minimum image; the rest
-    // (verdict 2) take the full test below. This loop vectorises.
+    // A difference under 0.49 box lengths is its own minimum image; the
+    // distance of any other pair is marked -1 and takes the full test below.
+    // This loop vectorises.
     const float hx = nb.box.x > 0.0f ? 0.49f * nb.box.x : HUGE_VALF;
     const float hy = nb.box.y > 0.0f ? 0.49f * nb.box.y : HUGE_VALF;
     const float hz = nb.box.z > 0.0f ? 0.49f * nb.box.z : HUGE_VALF;
-    const float d = nb.nearDistance;
     for (std::size_t i = 0; i < n; ++i) {
         const float x = dx[i], y = dy[i], z = dz[i];
-        const int wraps = (std::fabs(x) >= hx) | (std::fabs(y) >= hy) | (std::fabs(z) >= hz);
+        const bool wraps = (std::fabs(x) >= hx) | (std::fabs(y) >= hy) | (std::fabs(z) >= hz);
         float s = x * x;
         s += y * y;
         s += z * z;
-        const int near = d > std::sqrt(s);
-        verdict[i] = static_cast<uint8_t>(wraps ? 2 : near);
+        distance[i] = wraps ? -1.0f : std::sqrt(s);
     }
-    for (std::size_t i = 0; i < n; ++i)
-        if (verdict[i] == 1 || (verdict[i] == 2 && ringsNear(geo, nb.box, d, r, candidates[i])))
-            out.push_back(candidates[i]);
+    const float d = nb.nearDistance;
+    for (std::size_t i = 0; i < n; ++i) {
+        const int32_t k = candidates[i];
+        if (k == r)
+            continue;
+        if (distance[i] >= 0.0f ? d > distance[i] : ringsNear(geo, nb.box, d, r, k))
+            out.push_back(k);
+    }
 }
 
 void nearRingsOf(const RingNeighbours& nb, const RingGeometry& geo, int32_t r, std::vector<int32_t>& out)
 {
-    collectNearRings(nb, geo, r, out);
+    NearScratch scratch;
+    collectNearRings(nb, geo, r, out, scratch);
     std::sort(out.begin(), out.end());
 }
 

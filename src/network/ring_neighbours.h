@@ -41,8 +41,15 @@ void findRingNeighbours(const RingSearch& rings, const RingGeometry& geo, const 
 // The rings near ring r (r itself excluded), in ascending order.
 void nearRingsOf(const RingNeighbours& nb, const RingGeometry& geo, int32_t r, std::vector<int32_t>& out);
 
+// Scratch space of collectNearRings, kept between calls.
+struct NearScratch {
+    std::vector<int32_t> cells, candidates;
+    std::vector<float> dx, dy, dz, distance;
+};
+
 // The same in no particular order.
-void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t r, std::vector<int32_t>& out);
+void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t r, std::vector<int32_t>& out,
+                      NearScratch& scratch);
 
 // The neighbour code of rings i and j (0 to 3).
 int nearRingCode(const RingSearch& rings, const RingGeometry& geo, const Network& net, const RingNeighbours& nb,
