@@ -138,6 +138,12 @@ struct Case {
     double keep = 1.0; // fraction of the rings kept, chosen at random
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const Case& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class CagesOfLattice : public ::testing::TestWithParam<Case> {};
 
 TEST_P(CagesOfLattice, equalVisibleRingsJoinedThroughSharedEdges)
