@@ -49,10 +49,11 @@ void printSystemBlock(const Tables& t)
 }
 
 // The per-ring tables as the report shows them; `rows` is W in the Water block
-// and R in the Ring Info block. The tables the run holds sparsely (the
-// triangle transforms, the neighbour codes and the rows of the cage lists) are
+// (their first shapes, with edgeList) and R in the Ring Info block. The tables
+// the run holds sparsely (the triangle transforms, the neighbour codes, the
+// rows of the cage lists and, in their first shape, the rows of ringList) are
 // reported by the shape they stand for.
-void printRingTables(const Tables& t, long long rows, long long ringMax, bool withEdgeList)
+void printRingTables(const Tables& t, long long rows, long long ringMax, bool firstShapes)
 {
     const long long water = t.atoms.numWater;
     const long long roomRows = std::max(rows, water);
@@ -63,10 +64,10 @@ void printRingTables(const Tables& t, long long rows, long long ringMax, bool wi
     printTable("     normRing: ", figures2(sizeOf(t.geo.normRing), capacityOf(t.geo.normRing), 3, 3));
     printTable("     tangRing: ", figures3(rows, roomRows, members, members, 12, 12));
     printTable("     nearRing: ", figures2(rows, roomRows, rows, rows));
-    if (withEdgeList)
+    if (firstShapes)
         printTable("     edgeList: ", figures1(sizeOf(t.net.edgeList), capacityOf(t.net.edgeList)));
     const auto& ringList = t.rings.ringList;
-    if (withEdgeList) {
+    if (firstShapes) {
         printTable("     ringList: ", figures2(sizeOf(ringList), capacityOf(ringList), rows, rows));
     } else {
         const long long first = ringList.empty() ? 0 : sizeOf(ringList[0]);
