@@ -50,7 +50,6 @@ void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view)
 
 void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sign, SideView& side)
 {
-    side.sign = sign;
     Vec3 v = (ctx.geo->normRing[seed.seed] - seed.c) * ctx.cageDistance;
     side.vv = dot(v, v);
     side.v = sign < 0 ? -v : v;

@@ -48,7 +48,6 @@ void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view);
 // One side of the seed: the side vector v (sign applied), and the blockers'
 // centres relative to the ray start point, v - dM.
 struct SideView {
-    int32_t sign = 1;
     Vec3 v;
     float vv = 0.0f;
     std::vector<float> ox, oy, oz;
