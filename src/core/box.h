@@ -1,0 +1,60 @@
+// The periodic cell and the minimum image. The cell is a 3x3 matrix whose
+// rows are the cell vectors a, b and c in GROMACS's reduced form: a along x,
+// b in the xy plane. A rectangular cell has only its diagonal; an axis whose
+// length is not positive is not periodic.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+#include "core/vec3.h"
+
+namespace kavet {
+
+struct Box {
+    Vec3 a, b, c; // cell vectors, angstrom
+
+    static Box rectangular(float x, float y, float z) { return Box{{x, 0.0f, 0.0f}, {0.0f, y, 0.0f}, {0.0f, 0.0f, z}}; }
+    // The box lengths of a rectangular cell: the diagonal.
+    float length(int axis) const { return axis == 0 ? a.x : (axis == 1 ? b.y : c.z); }
+};
+
+// Rounds half-way cases away from zero, as std::round does, without a call
+// into the maths library: the fractional part of a float is exact.
+inline float roundHalfAway(float q)
+{
+    if (!(std::fabs(q) < 8388608.0f)) // 2^23: already a whole number, or not a number
+        return q;
+    float t = static_cast<float>(static_cast<int32_t>(q));
+    const float f = q - t;
+    if (f >= 0.5f)
+        t += 1.0f;
+    else if (f <= -0.5f)
+        t -= 1.0f;
+    return std::copysign(t, q);
+}
+
+// Reduce one component of a difference to its nearest periodic image:
+// d - L * round(d / L), half-way cases away from zero, in single precision.
+inline float minimumImage(float d, float length)
+{
+    if (!(length > 0.0f))
+        return d;
+    // round(d / L) is 0 whenever |d / L| < 0.5, and d - L * 0 is d; below
+    // 0.49 L that holds without the division.
+    if (std::fabs(d) < 0.49f * length)
+        return d;
+    const float q = d / length;
+    if (std::fabs(q) < 0.5f)
+        return d;
+    return d - length * roundHalfAway(q);
+}
+
+// The minimum image of the difference a - b.
+inline Vec3 minimumImage(Vec3 a, Vec3 b, const Box& box)
+{
+    Vec3 d = a - b;
+    return {minimumImage(d.x, box.a.x), minimumImage(d.y, box.b.y), minimumImage(d.z, box.c.z)};
+}
+
+} // namespace kavet
