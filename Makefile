@@ -5,19 +5,25 @@ JOBS    ?= 2
 GEN     := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 EXAMPLE := $(CURDIR)/examples/si-2x2x2.gro
 
-.PHONY: all deps build run test test-release test-sanitize fuzz-build fuzz-smoke fuzz-long bench pictures clean
+.PHONY: all deps configure kavet build run test test-release test-sanitize fuzz-build fuzz-smoke fuzz-long bench pictures clean
 
 all: build
 
 deps:
 	@sh tools/install-deps.sh
 
-build: deps
+configure: deps
 	@cmake -S . -B $(BUILD)/release -DCMAKE_BUILD_TYPE=Release $(GEN) >/dev/null
+
+# The program alone; `make test` builds the rest.
+kavet: configure
+	@cmake --build $(BUILD)/release -j $(JOBS) --target kavet
+
+build: configure
 	@cmake --build $(BUILD)/release -j $(JOBS)
 
 # Output files go to a scratch folder; they are appended to, so start afresh.
-run: build
+run: kavet
 	@rm -rf $(BUILD)/example && mkdir -p $(BUILD)/example
 	cd $(BUILD)/example && $(BUILD)/release/kavet -f $(EXAMPLE) \
 	  -or si-2x2x2~ring.pdb -oc si-2x2x2~cage.pdb -od si-2x2x2~cage.dat
@@ -71,7 +77,7 @@ fuzz-long: fuzz-build
 	done
 
 # Whole-run timings on structure-I supercells of about 1e3 to 4e5 waters.
-bench: build
+bench: kavet
 	python3 bench/run_bench.py $(if $(SIZES),--sizes $(SIZES))
 
 # Jmol pictures of a 5^12 and a 5^12-6^2 cage of the example, for the README.

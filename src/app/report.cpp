@@ -1,5 +1,6 @@
 #include "app/report.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -80,6 +81,83 @@ void printTable(const char* label, const TableFigures& f)
         break;
     }
     std::fflush(stdout);
+}
+
+void printSystemBlock(long long n)
+{
+    printHeading(">>>> System");
+    printCount("     numAtom:  ", n);
+    printTable("     degree:   ", figures1(n, n));
+    printTable("     resName:  ", figures1(n, n));
+    printTable("     atmName:  ", figures1(n, n));
+    printTable("     atmXYZ:   ", figures2(n, n, 3, 3));
+    printTable("     isOW:     ", figures1(n, bitCapacity(n)));
+    // The bond matrix: numAtom rows of numAtom bits.
+    printTable("     isEdge:   ", figures2(n, n, n, bitCapacity(n)));
+}
+
+namespace {
+
+RingTables ringTables(long long rows, long long room, long long members)
+{
+    RingTables t;
+    t.numNode = figures1(rows, room);
+    t.distRing = figures1(rows, room);
+    t.centRing = figures2(rows, room, 3, 3);
+    t.normRing = figures2(rows, room, 3, 3);
+    t.tangRing = figures3(rows, room, members, members, 12, 12);
+    t.nearRing = figures2(rows, room, rows, rows);
+    return t;
+}
+
+} // namespace
+
+RingTables waterTables(long long water, long long ringMax)
+{
+    const long long w = water;
+    RingTables t = ringTables(w, w, std::max(ringMax, 0LL));
+    t.edgeList = figures1(4 * w, 4 * w);
+    t.ringList = figures2(w, w, w, w);
+    t.cageList = figures2(2 * w, 2 * w, w, w);
+    t.cageNorm = figures1(2 * w, 2 * w);
+    return t;
+}
+
+RingTables ringInfoTables(long long water, long long rings, long long firstRingSize, long long ringMax)
+{
+    RingTables t = ringTables(rings, std::max(rings, water), std::max(ringMax, 0LL));
+    long long room = water;
+    while (room < rings)
+        room = room > 0 ? 2 * room : 1;
+    t.ringList = figures2(rings, room, firstRingSize, firstRingSize);
+    t.cageList = figures2(2 * rings, 2 * std::max(rings, water), rings, rings);
+    return t;
+}
+
+void printRingTables(const RingTables& t, bool waterBlock)
+{
+    printTable("     numNode:  ", t.numNode);
+    printTable("     distRing: ", t.distRing);
+    printTable("     centRing: ", t.centRing);
+    printTable("     normRing: ", t.normRing);
+    printTable("     tangRing: ", t.tangRing);
+    printTable("     nearRing: ", t.nearRing);
+    if (waterBlock)
+        printTable("     edgeList: ", t.edgeList);
+    printTable("     ringList: ", t.ringList);
+    printTable("     cageList: ", t.cageList);
+    if (waterBlock)
+        printTable("     cageNorm: ", t.cageNorm);
+}
+
+std::string failureText(const std::string& what)
+{
+    return "\n!!! ERROR !!! " + what + "\n\n";
+}
+
+void printFailure(const std::string& what)
+{
+    printText(failureText(what));
 }
 
 long long clockMilliseconds()

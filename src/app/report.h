@@ -31,6 +31,26 @@ long long bitCapacity(long long bits);
 
 void printTable(const char* label, const TableFigures& f);
 
+// The System block for `numAtom` atoms.
+void printSystemBlock(long long numAtom);
+
+// The figures of the per-ring tables in the Water and Ring Info blocks, as a
+// simple implementation holding every table densely would show them: the
+// per-ring tables reserved for W rows, then sized to the R rings found (a
+// resize keeps the larger room), and ringList reserved for W rings and grown
+// ring by ring, doubling its room whenever it is full.
+struct RingTables {
+    TableFigures numNode, distRing, centRing, normRing, tangRing, nearRing, edgeList, ringList, cageList, cageNorm;
+};
+RingTables waterTables(long long water, long long ringMax);
+RingTables ringInfoTables(long long water, long long rings, long long firstRingSize, long long ringMax);
+// The block's table lines; the Water block adds edgeList and cageNorm.
+void printRingTables(const RingTables& t, bool waterBlock);
+
+// A failure as the program shows it: "\n!!! ERROR !!! <what>\n\n".
+std::string failureText(const std::string& what);
+void printFailure(const std::string& what);
+
 // The process clock in whole milliseconds.
 long long clockMilliseconds();
 double secondsSince(long long startMilliseconds);

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "io/failure.h"
+#include "core/error.h"
 
 namespace kavet {
 namespace {
@@ -44,7 +44,7 @@ Settings scanOptions(const std::vector<std::string>& args)
         if (i + count < n)
             return;
         std::size_t given = n - 1 - i;
-        throw runFailure(std::string("option ") + name + " takes " + std::to_string(count) +
+        throw Failure(std::string("option ") + name + " takes " + std::to_string(count) +
                          (count == 1 ? " value" : " values") + ", but " +
                          (given == 0 ? std::string("none follows") : "only " + std::to_string(given) + " follows") +
                          " at the end of the command line");
@@ -77,23 +77,23 @@ Settings scanOptions(const std::vector<std::string>& args)
         }
         if (a == "-hb") {
             need(i, 2, "-hb");
-            s.hbDistance = toFloat(args[i + 1]);
-            s.hbAngle = toFloat(args[i + 2]);
+            s.criteria.hbDistance = toFloat(args[i + 1]);
+            s.criteria.hbAngle = toFloat(args[i + 2]);
         }
         if (a == "-ring") {
             need(i, 3, "-ring");
-            s.ringMin = toInt(args[i + 1]);
-            s.ringMax = toInt(args[i + 2]);
-            s.ringDeviation = toFloat(args[i + 3]);
+            s.criteria.ringMin = toInt(args[i + 1]);
+            s.criteria.ringMax = toInt(args[i + 2]);
+            s.criteria.ringDeviation = toFloat(args[i + 3]);
         }
         if (a == "-cage") {
             need(i, 2, "-cage");
-            s.cageDistance = toFloat(args[i + 1]);
-            s.cageAngle = toFloat(args[i + 2]);
+            s.criteria.cageDistance = toFloat(args[i + 1]);
+            s.criteria.cageAngle = toFloat(args[i + 2]);
         }
     }
-    if (s.ringMax > largestRingMax)
-        throw runFailure("the largest ring size (-ring, second value) is " + std::to_string(s.ringMax) +
+    if (s.criteria.ringMax > largestRingMax)
+        throw Failure("the largest ring size (-ring, second value) is " + std::to_string(s.criteria.ringMax) +
                          ", but a ring can have at most " + std::to_string(largestRingMax) + " members");
     return s;
 }
@@ -149,10 +149,10 @@ std::string settingsText(const Settings& s)
     t += "     data  File: " + s.dataFile + "\n";
     t += "     water Name: " + s.waterName + "\n";
     t += "     OW    Name: " + s.oxygenName + "\n";
-    t += "     hb    Criteria: " + g(s.hbDistance) + "(A)  " + g(s.hbAngle) + "(degree)\n";
-    t += "     ring  Criteria: " + std::to_string(s.ringMin) + " " + std::to_string(s.ringMax) + " " +
-         g(s.ringDeviation) + "(A)\n";
-    t += "     cage  Criteria: " + g(s.cageDistance) + "(A)  " + g(s.cageAngle) + "(degree)\n";
+    t += "     hb    Criteria: " + g(s.criteria.hbDistance) + "(A)  " + g(s.criteria.hbAngle) + "(degree)\n";
+    t += "     ring  Criteria: " + std::to_string(s.criteria.ringMin) + " " + std::to_string(s.criteria.ringMax) + " " +
+         g(s.criteria.ringDeviation) + "(A)\n";
+    t += "     cage  Criteria: " + g(s.criteria.cageDistance) + "(A)  " + g(s.criteria.cageAngle) + "(degree)\n";
     return t;
 }
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "cage/analysis.h"
+
 namespace kavet {
 
 struct Settings {
@@ -15,13 +17,7 @@ struct Settings {
     std::string dataFile = "conf~cage.dat";
     std::string waterName = "SOL";
     std::string oxygenName = "OW";
-    float hbDistance = 3.5f;    // angstrom
-    float hbAngle = 30.0f;      // degrees
-    int32_t ringMin = 4;        // members
-    int32_t ringMax = 7;        // members
-    float ringDeviation = 100.0f; // angstrom
-    float cageDistance = 1.0f;  // angstrom
-    float cageAngle = 85.0f;    // degrees
+    Criteria criteria;
 };
 
 // A ring's member count is stored in a signed byte.
@@ -29,7 +25,7 @@ inline constexpr int32_t largestRingMax = 127;
 
 // Scans the arguments after the program name. Every argument is compared with
 // every option name, values included, so a value that equals an option name
-// also acts as that option; the last occurrence wins. Throws RunFailure when an
+// also acts as that option; the last occurrence wins. Throws Failure when an
 // option's values run past the end of the command line or the largest ring
 // size cannot be stored.
 Settings scanOptions(const std::vector<std::string>& args);

@@ -3,19 +3,8 @@
 #include <algorithm>
 
 namespace kavet {
-namespace {
 
-void printTraceHeader(std::FILE* out, Vec3 c, Vec3 v)
-{
-    std::fprintf(out, "Icent: v0 %g %g %g\n", c.x, c.y, c.z);
-    std::fprintf(out, "Inorm: v1 %g %g %g\n", v.x, v.y, v.z);
-    std::fflush(out);
-}
-
-} // namespace
-
-void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cages, std::FILE* trace,
-                   const TracePoint& point)
+void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cages, SeedTrace* trace)
 {
     const RingNeighbours& nb = *ctx.nb;
     cages.cageList.resize(2 * static_cast<std::size_t>(numRing));
@@ -38,10 +27,11 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
             const int64_t f = sign > 0 ? r : static_cast<int64_t>(r) + numRing;
             viewFromSide(ctx, seed, sign, side);
 
-            if (r == point.seed && trace) {
-                printTraceHeader(trace, seed.c, side.v);
-                if (point.candidate >= 0 && point.candidate < numRing && nearPos[point.candidate] >= 0)
-                    visibleFromSideTraced(ctx, seed, side, nearPos[point.candidate], point.blocker, trace);
+            if (trace && r == trace->seed) {
+                trace->side(seed.c, side.v);
+                const int32_t k = trace->candidate;
+                if (k >= 0 && k < numRing && nearPos[k] >= 0)
+                    visibleFromSide(ctx, seed, side, nearPos[k], {}, trace);
             }
 
             // Grow the cage from the seed through shared edges.

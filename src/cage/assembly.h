@@ -9,7 +9,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <vector>
 
 #include "cage/occlusion.h"
@@ -21,17 +20,18 @@ struct CageSearch {
     std::vector<int32_t> cageNorm;              // +1 or -1: the side the cage was built from
 };
 
-// The seed whose two sides print the diagnostic trace, the candidate traced
-// and the blocking ring whose ray frame is shown.
-struct TracePoint {
-    int32_t seed = 322;
-    int32_t candidate = 326;
-    int32_t blocker = 287;
+// A trace of one seed ring: each of its sides (the seed centre and the side
+// vector), and on each side the line-of-sight decision for one candidate
+// ring, whether or not the growing cage reaches it.
+class SeedTrace : public OcclusionTrace {
+public:
+    virtual void side(Vec3 centre, Vec3 sideVector) = 0;
+    int32_t seed = -1;
+    int32_t candidate = -1;
 };
 
-// Fills cageList and cageNorm with exactly 2R entries. Prints the diagnostic
-// trace to `trace` for the sides of trace.seed when that ring exists.
-void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cages, std::FILE* trace,
-                   const TracePoint& point = TracePoint());
+// Fills cageList and cageNorm with exactly 2R entries, reporting the sides of
+// trace->seed to `trace` when that ring exists.
+void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cages, SeedTrace* trace = nullptr);
 
 } // namespace kavet

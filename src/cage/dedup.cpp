@@ -3,17 +3,14 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "core/hash.h"
+#include "core/offsets.h"
+
 namespace kavet {
 namespace {
 
 struct SetHash {
-    std::size_t operator()(const std::vector<int32_t>& s) const
-    {
-        std::size_t h = 1469598103934665603ull;
-        for (int32_t v : s)
-            h = (h ^ static_cast<uint32_t>(v)) * 1099511628211ull;
-        return h;
-    }
+    std::size_t operator()(const std::vector<int32_t>& s) const { return fnvHash(s.begin(), s.end()); }
 };
 
 } // namespace
@@ -40,19 +37,15 @@ void deduplicateCages(CageSearch& cages)
     for (const auto& s : sets)
         if (!s.empty())
             maxRing = std::max(maxRing, s.back());
-    std::vector<int32_t> start(static_cast<std::size_t>(maxRing) + 2, 0);
-    for (const auto& s : sets)
-        for (int32_t r : s)
-            ++start[r + 1];
-    for (std::size_t r = 0; r + 1 < start.size(); ++r)
-        start[r + 1] += start[r];
-    std::vector<int32_t> holder(start.back());
-    {
-        std::vector<int32_t> fill(start.begin(), start.end() - 1);
-        for (std::size_t k = 0; k < sets.size(); ++k)
-            for (int32_t r : sets[k])
-                holder[fill[r]++] = static_cast<int32_t>(k);
-    }
+    std::vector<int32_t> start, holder;
+    buildOffsets(
+        static_cast<std::size_t>(maxRing) + 1,
+        [&](auto emit) {
+            for (std::size_t k = 0; k < sets.size(); ++k)
+                for (int32_t r : sets[k])
+                    emit(r, static_cast<int32_t>(k));
+        },
+        start, holder);
 
     // A set is contained in a larger one only if that one holds its rarest ring.
     std::vector<uint8_t> contained(sets.size(), 0);

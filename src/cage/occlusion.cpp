@@ -2,24 +2,25 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace kavet {
 
 OcclusionContext makeOcclusionContext(const RingSearch& rings, const RingGeometry& geo, const RingNeighbours& nb,
-                                      const AtomTable& atoms, float cageDistance, float cageAngle)
+                                      const Frame& frame, float cageDistance, float cageAngle)
 {
     OcclusionContext ctx;
     ctx.geo = &geo;
     ctx.nb = &nb;
-    ctx.box = atoms.box;
+    ctx.box = frame.box;
     ctx.cageDistance = cageDistance;
-    ctx.cosA = static_cast<float>(std::cos(static_cast<double>(cageAngle) * M_PI / 180.0));
+    ctx.cosA = static_cast<float>(std::cos(static_cast<double>(cageAngle) * std::numbers::pi / 180.0));
     ctx.ringRadius.resize(rings.ringList.size());
     for (std::size_t r = 0; r < rings.ringList.size(); ++r) {
         float radius = 0.0f;
         bool finite = true;
         for (int32_t a : rings.ringList[r]) {
-            const float len = norm(minimumImage(atoms.atmXYZ[a], geo.centRing[r], atoms.box));
+            const float len = norm(minimumImage(frame.atmXYZ[a], geo.centRing[r], frame.box));
             finite = finite && std::isfinite(len);
             radius = std::max(radius, len);
         }
@@ -110,21 +111,26 @@ int segmentHitsNearRing(const OcclusionContext& ctx, const SeedView& seed, const
 } // namespace
 
 bool visibleFromSide(const OcclusionContext& ctx, const SeedView& seed, SideView& side, std::size_t pos,
-                     const std::vector<int32_t>& tryFirst)
+                     const std::vector<int32_t>& tryFirst, OcclusionTrace* trace)
 {
     const Vec3 dK = seed.dM[pos];
+    if (trace)
+        trace->lineOfSight(seed.seed, seed.near[pos], dK, dot(dK, side.v));
     if (!insideCone(ctx, side, dK))
         return false;
     const Vec3 d = dK - side.v;
     const float dd = dot(d, d);
     const float inv = dd > 0.0f ? 1.0f / dd : 0.0f;
     const int64_t test = ++side.test;
-    for (int32_t p : tryFirst) {
-        if (static_cast<std::size_t>(p) == pos || !segmentNearOrigin(side.v - seed.dM[p], d, inv, seed.reach2[p]))
-            continue;
-        side.tried[p] = test;
-        if (segmentHitsNearRing(ctx, seed, side, p, d) >= 0)
-            return false;
+    if (!trace) {
+        for (int32_t p : tryFirst) {
+            if (static_cast<std::size_t>(p) == pos ||
+                !segmentNearOrigin(side.v - seed.dM[p], d, inv, seed.reach2[p]))
+                continue;
+            side.tried[p] = test;
+            if (segmentHitsNearRing(ctx, seed, side, p, d) >= 0)
+                return false;
+        }
     }
 
     const std::size_t n = seed.near.size();
@@ -141,51 +147,39 @@ bool visibleFromSide(const OcclusionContext& ctx, const SeedView& seed, SideView
         const float px = ox[i] + t * d.x, py = oy[i] + t * d.y, pz = oz[i] + t * d.z;
         excess[i] = (px * px + py * py + pz * pz) - reach2[i];
     }
-    for (std::size_t p = 0; p < n; ++p) {
-        if (excess[p] > 0.0f || side.tried[p] == test)
-            continue;
-        if (p != pos && segmentHitsNearRing(ctx, seed, side, p, d) >= 0)
-            return false;
+    if (!trace) {
+        for (std::size_t p = 0; p < n; ++p) {
+            if (excess[p] > 0.0f || side.tried[p] == test)
+                continue;
+            if (p != pos && segmentHitsNearRing(ctx, seed, side, p, d) >= 0)
+                return false;
+        }
+        return true;
     }
-    return true;
-}
 
-bool visibleFromSideTraced(const OcclusionContext& ctx, const SeedView& seed, const SideView& side,
-                           std::size_t pos, int32_t tracedBlocker, std::FILE* out)
-{
-    const Vec3 dK = seed.dM[pos];
-    std::fprintf(out, "Jcent: v2 %g %g %g\n", dK.x, dK.y, dK.z);
-    std::fprintf(out, "occ %d %d %g\n", seed.seed, seed.near[pos], static_cast<double>(dot(dK, side.v)));
-    std::fflush(out);
-    if (!insideCone(ctx, side, dK))
-        return false;
-    const Vec3 d = dK - side.v;
-    std::vector<std::size_t> ascending(seed.near.size());
-    for (std::size_t p = 0; p < ascending.size(); ++p)
+    // Traced: every blocker in ascending ring order. A blocker whose sphere
+    // misses the segment cannot be hit, so the first hit is the same.
+    std::vector<std::size_t> ascending(n);
+    for (std::size_t p = 0; p < n; ++p)
         ascending[p] = p;
     std::sort(ascending.begin(), ascending.end(),
               [&](std::size_t a, std::size_t b) { return seed.near[a] < seed.near[b]; });
     bool occluded = false;
-    for (std::size_t i = 0; i < ascending.size() && !occluded; ++i) {
+    for (std::size_t i = 0; i < n && !occluded; ++i) {
         const std::size_t p = ascending[i];
         if (p == pos)
             continue;
-        const int32_t m = seed.near[p];
-        if (m == tracedBlocker) {
-            const Vec3 dM = seed.dM[p];
-            std::fprintf(out, "Kcent:  %g %g %g\n", dM.x, dM.y, dM.z);
-            const Vec3 o = side.v - dM;
-            std::fprintf(out, "rayOri: %g %g %g\n", o.x, o.y, o.z);
-            std::fprintf(out, "rayDir: %g %g %g\n", d.x, d.y, d.z);
-        }
+        if (seed.near[p] == trace->blocker)
+            trace->blockerRay(seed.dM[p], side.v - seed.dM[p], d);
+        if (excess[p] > 0.0f)
+            continue;
         const int t = segmentHitsNearRing(ctx, seed, side, p, d);
         if (t >= 0) {
-            std::fprintf(out, "k %d __kk  %d occ \n", m, t);
+            trace->hit(seed.near[p], t);
             occluded = true;
         }
     }
-    std::fprintf(out, "isocc %d\n", occluded ? 1 : 0);
-    std::fflush(out);
+    trace->verdict(occluded);
     return !occluded;
 }
 

@@ -11,7 +11,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <vector>
 
 #include "network/plane_fit.h"
@@ -28,8 +27,24 @@ struct OcclusionContext {
     std::vector<float> ringRadius; // per ring, the largest member distance from its centre
 };
 
+// Receives the line-of-sight decision for one candidate ring, step by step:
+// the candidate (its centre dK seen from the seed centre and dK . v), each
+// exact test of the blocker `blocker` (its centre dM, the segment start and
+// span in its frame), the first blocker hit and its triangle, and the verdict
+// once the candidate is inside the cone. Blockers are then tried in
+// ascending ring order.
+class OcclusionTrace {
+public:
+    virtual ~OcclusionTrace() = default;
+    virtual void lineOfSight(int32_t seed, int32_t ring, Vec3 dK, float along) = 0;
+    virtual void blockerRay(Vec3 dM, Vec3 start, Vec3 span) = 0;
+    virtual void hit(int32_t blocker, int triangle) = 0;
+    virtual void verdict(bool occluded) = 0;
+    int32_t blocker = -1;
+};
+
 OcclusionContext makeOcclusionContext(const RingSearch& rings, const RingGeometry& geo, const RingNeighbours& nb,
-                                      const AtomTable& atoms, float cageDistance, float cageAngle);
+                                      const Frame& frame, float cageDistance, float cageAngle);
 
 // What the seed ring sees around it, shared by its two sides.
 struct SeedView {
@@ -72,13 +87,10 @@ int segmentHitsRing(const Transform* tang, int32_t count, Vec3 o, Vec3 d);
 // Whether the near ring at position `pos` of seed.near is visible from the
 // side (cone test and line of sight). The near rings at positions
 // `tryFirst` are tested first: a ring outside a cage is usually hidden by a
-// face of the cage already grown.
+// face of the cage already grown. With a trace, blockers are tried in
+// ascending ring order instead and every step is reported; the answer is the
+// same.
 bool visibleFromSide(const OcclusionContext& ctx, const SeedView& seed, SideView& side, std::size_t pos,
-                     const std::vector<int32_t>& tryFirst = {});
-
-// The same with every blocker tested in ascending ring order, printing the
-// diagnostic trace of a traced candidate to `out`.
-bool visibleFromSideTraced(const OcclusionContext& ctx, const SeedView& seed, const SideView& side,
-                           std::size_t pos, int32_t tracedBlocker, std::FILE* out);
+                     const std::vector<int32_t>& tryFirst = {}, OcclusionTrace* trace = nullptr);
 
 } // namespace kavet

@@ -1,7 +1,7 @@
-// The periodic cell and the minimum image. The cell is a 3x3 matrix whose
+// The periodic cell and the minimum image. The cell is the 3x3 matrix whose
 // rows are the cell vectors a, b and c in GROMACS's reduced form: a along x,
-// b in the xy plane. A rectangular cell has only its diagonal; an axis whose
-// length is not positive is not periodic.
+// b in the xy plane, so the matrix is lower triangular. A rectangular cell has
+// only its diagonal; an axis whose length is not positive is not periodic.
 #pragma once
 
 #include <cmath>
@@ -12,11 +12,16 @@
 namespace kavet {
 
 struct Box {
-    Vec3 a, b, c; // cell vectors, angstrom
+    // The diagonal: the box lengths of a rectangular cell.
+    float x = 0.0f, y = 0.0f, z = 0.0f;
+    // The off-diagonal terms of the reduced form, named as GROMACS names them:
+    // b = (yx, y, 0) and c = (zx, zy, z). All zero in a rectangular cell.
+    float yx = 0.0f, zx = 0.0f, zy = 0.0f;
 
-    static Box rectangular(float x, float y, float z) { return Box{{x, 0.0f, 0.0f}, {0.0f, y, 0.0f}, {0.0f, 0.0f, z}}; }
-    // The box lengths of a rectangular cell: the diagonal.
-    float length(int axis) const { return axis == 0 ? a.x : (axis == 1 ? b.y : c.z); }
+    Vec3 a() const { return {x, 0.0f, 0.0f}; }
+    Vec3 b() const { return {yx, y, 0.0f}; }
+    Vec3 c() const { return {zx, zy, z}; }
+    bool triclinic() const { return yx != 0.0f || zx != 0.0f || zy != 0.0f; }
 };
 
 // Rounds half-way cases away from zero, as std::round does, without a call
@@ -54,7 +59,7 @@ inline float minimumImage(float d, float length)
 inline Vec3 minimumImage(Vec3 a, Vec3 b, const Box& box)
 {
     Vec3 d = a - b;
-    return {minimumImage(d.x, box.a.x), minimumImage(d.y, box.b.y), minimumImage(d.z, box.c.z)};
+    return {minimumImage(d.x, box.x), minimumImage(d.y, box.y), minimumImage(d.z, box.z)};
 }
 
 } // namespace kavet

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "io/failure.h"
+#include "core/error.h"
 
 namespace kavet {
 namespace {
@@ -101,7 +101,7 @@ struct Reader {
 
     [[noreturn]] void fail(long long lineNumber, const std::string& what) const
     {
-        throw runFailure(name + " line " + std::to_string(lineNumber) + ": " + what);
+        throw Failure(name, lineNumber, what);
     }
 
     bool nextLine(std::string& line)
@@ -109,13 +109,13 @@ struct Reader {
         if (src.next(line))
             return true;
         if (src.readError())
-            throw runFailure("reading " + name + " failed");
+            throw Failure("reading " + name + " failed");
         return false;
     }
 
-    AtomTable read(const std::string& waterName, const std::string& oxygenName)
+    Frame read(const std::string& waterName, const std::string& oxygenName)
     {
-        AtomTable t;
+        Frame t;
         std::string line;
         if (!nextLine(line))
             fail(1, "the file is empty (expected a title line)");
@@ -130,15 +130,12 @@ struct Reader {
             if (!nextLine(line))
                 fail(3 + i, "the file ends after " + std::to_string(i) + " of the " + std::to_string(count) +
                                 " atom lines announced on line 2");
-            readAtom(t, line, waterName, oxygenName);
+            readAtom(t, line);
         }
         if (!nextLine(line))
             fail(3 + count, "the file ends before the box line");
         readBox(t, line);
-        t.resName.shrink_to_fit();
-        t.atmName.shrink_to_fit();
-        t.atmXYZ.shrink_to_fit();
-        t.isOW.shrink_to_fit();
+        selectWaters(t, waterName, oxygenName);
         return t;
     }
 
@@ -182,8 +179,7 @@ struct Reader {
         return scaled;
     }
 
-    void readAtom(AtomTable& t, const std::string& line, const std::string& waterName,
-                  const std::string& oxygenName)
+    void readAtom(Frame& t, const std::string& line)
     {
         if (line.size() < 44)
             fail(src.lineNumber(), "the atom line is too short (" + std::to_string(line.size()) +
@@ -192,18 +188,12 @@ struct Reader {
         p.x = coordinate(line, 20, "x");
         p.y = coordinate(line, 28, "y");
         p.z = coordinate(line, 36, "z");
-        std::string res = trimBlanks(field(line, 0, 10));
-        std::string atm = trimBlanks(field(line, 10, 5));
-        bool selected = atm == oxygenName && res.find(waterName) != std::string::npos;
-        if (selected)
-            ++t.numWater;
-        t.resName.push_back(std::move(res));
-        t.atmName.push_back(std::move(atm));
+        t.resName.push_back(trimBlanks(field(line, 0, 10)));
+        t.atmName.push_back(trimBlanks(field(line, 10, 5)));
         t.atmXYZ.push_back(p);
-        t.isOW.push_back(selected ? 1 : 0);
     }
 
-    void readBox(AtomTable& t, const std::string& line) const
+    void readBox(Frame& t, const std::string& line) const
     {
         const char* p = line.c_str();
         float v[3];
@@ -230,7 +220,7 @@ struct Reader {
 
 } // namespace
 
-AtomTable parseConfiguration(const std::string& text, const std::string& name, const std::string& waterName,
+Frame parseConfiguration(const std::string& text, const std::string& name, const std::string& waterName,
                              const std::string& oxygenName)
 {
     LineSource src(text);
@@ -238,11 +228,11 @@ AtomTable parseConfiguration(const std::string& text, const std::string& name, c
     return reader.read(waterName, oxygenName);
 }
 
-AtomTable readConfiguration(const std::string& path, const std::string& waterName, const std::string& oxygenName)
+Frame readConfiguration(const std::string& path, const std::string& waterName, const std::string& oxygenName)
 {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!file)
-        throw RunFailure("\n!!! ERROR !!! open file  " + path + "  failed !\n\n");
+        throw Failure("open file  " + path + "  failed !");
     LineSource src(file.get());
     Reader reader{src, path};
     return reader.read(waterName, oxygenName);

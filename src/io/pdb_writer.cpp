@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "io/failure.h"
+#include "core/error.h"
 
 namespace kavet {
 
@@ -13,7 +13,7 @@ AppendFile::AppendFile(const std::string& path) : path_(path)
 {
     file_ = std::fopen(path.c_str(), "a");
     if (!file_)
-        throw runFailure("cannot open " + path + " for appending: " + std::strerror(errno));
+        throw Failure("cannot open " + path + " for appending: " + std::strerror(errno));
     buffer_.resize(1 << 20);
     std::setvbuf(file_, buffer_.data(), _IOFBF, buffer_.size());
 }
@@ -32,7 +32,7 @@ void AppendFile::close()
     const int closed = std::fclose(file_);
     file_ = nullptr;
     if (failed || flushed != 0 || closed != 0)
-        throw runFailure("writing " + path_ + " failed: " + std::strerror(err ? err : EIO) +
+        throw Failure("writing " + path_ + " failed: " + std::strerror(err ? err : EIO) +
                          " (the file may be incomplete)");
 }
 
@@ -107,9 +107,9 @@ char* putText(char* out, const char* text, int width)
     return pad(out, text, static_cast<int>(std::strlen(text)), width);
 }
 
-// Formats the record into `line` (room for any values) and returns its end.
-char* formatHetatm(char* line, int serial, const char* atomName, const char* residueName, int residueNumber, Vec3 p,
-                   long long occupancy, long long temperature, const char* element)
+} // namespace
+
+char* HetatmRecord::format(char* line) const
 {
     // "HETATM%5d %4s %3s A%4d    %8.3f%8.3f%8.3f%6d%6d      SEG %2s\n"
     char* out = line;
@@ -134,24 +134,16 @@ char* formatHetatm(char* line, int serial, const char* atomName, const char* res
     return out;
 }
 
-} // namespace
-
-std::string hetatmRecord(int serial, const char* atomName, const char* residueName, int residueNumber, Vec3 p,
-                         long long occupancy, long long temperature, const char* element)
+std::string HetatmRecord::text() const
 {
     char line[2048];
-    const char* end =
-        formatHetatm(line, serial, atomName, residueName, residueNumber, p, occupancy, temperature, element);
-    return std::string(line, static_cast<std::size_t>(end - line));
+    return std::string(line, static_cast<std::size_t>(format(line) - line));
 }
 
-void writeHetatm(std::FILE* f, int serial, const char* atomName, const char* residueName, int residueNumber,
-                 Vec3 p, long long occupancy, long long temperature, const char* element)
+void HetatmRecord::write(std::FILE* f) const
 {
     char line[2048];
-    const char* end =
-        formatHetatm(line, serial, atomName, residueName, residueNumber, p, occupancy, temperature, element);
-    std::fwrite(line, 1, static_cast<std::size_t>(end - line), f);
+    std::fwrite(line, 1, static_cast<std::size_t>(format(line) - line), f);
 }
 
 namespace {
@@ -169,7 +161,7 @@ void writeConect(std::FILE* f, long long a, long long b)
 
 } // namespace
 
-void writeRingFile(const std::string& path, const AtomTable& atoms, const RingSearch& rings,
+void writeRingFile(const std::string& path, const Frame& atoms, const RingSearch& rings,
                    const RingGeometry& geo)
 {
     AppendFile file(path);
@@ -182,10 +174,10 @@ void writeRingFile(const std::string& path, const AtomTable& atoms, const RingSe
         std::fprintf(f, "%s%9lld\n", "MODEL", number);
         for (int k = 0; k < n; ++k) {
             const int32_t a = ring[k];
-            writeHetatm(f, k + 1, "O", "OW", k + 1, atoms.atmXYZ[a], number, static_cast<long long>(a) + 1, "O");
+            HetatmRecord{k + 1, "O", "OW", k + 1, atoms.atmXYZ[a], number, static_cast<long long>(a) + 1, "O"}.write(f);
         }
-        writeHetatm(f, n + 1, "X", "CNT", n + 1, geo.centRing[r], number, -1, "X");
-        writeHetatm(f, n + 2, "H", "NRM", n + 2, geo.normRing[r], number, -1, "H");
+        HetatmRecord{n + 1, "X", "CNT", n + 1, geo.centRing[r], number, -1, "X"}.write(f);
+        HetatmRecord{n + 2, "H", "NRM", n + 2, geo.normRing[r], number, -1, "H"}.write(f);
         for (int k = 1; k < n; ++k)
             writeConect(f, k, k + 1);
         writeConect(f, n, 1);
@@ -215,7 +207,7 @@ const char* cageElement(std::size_t cage)
     return symbols[cage % 108];
 }
 
-void writeCageFile(const std::string& path, const std::string& census, const AtomTable& atoms,
+void writeCageFile(const std::string& path, const std::string& census, const Frame& atoms,
                    const RingSearch& rings, const RingGeometry& geo, const Network& net, const CageSearch& cages,
                    const CageClasses& classes)
 {
@@ -248,7 +240,7 @@ void writeCageFile(const std::string& path, const std::string& census, const Ato
         Vec3 tip = geo.normRing[r0];
         if (cages.cageNorm[i] < 0)
             tip = Vec3{2.0f * c0.x, 2.0f * c0.y, 2.0f * c0.z} - tip;
-        writeHetatm(f, 1, "H", "NRM", 1, tip, static_cast<long long>(r0) + 1, -1, "H");
+        HetatmRecord{1, "H", "NRM", 1, tip, static_cast<long long>(r0) + 1, -1, "H"}.write(f);
         serialAtom.push_back(-1);
 
         int serial = 1;
@@ -256,7 +248,7 @@ void writeCageFile(const std::string& path, const std::string& census, const Ato
             const int32_t r = cage[p];
             const Vec3 x = c0 + minimumImage(geo.centRing[r], c0, atoms.box);
             ++serial;
-            writeHetatm(f, serial, "X", "CNT", serial, x, static_cast<long long>(r) + 1, -1, "X");
+            HetatmRecord{serial, "X", "CNT", serial, x, static_cast<long long>(r) + 1, -1, "X"}.write(f);
             serialAtom.push_back(-1);
             const char* element = p == 0 ? "He" : cageElement(i);
             const std::vector<int32_t>& ring = rings.ringList[r];
@@ -269,8 +261,8 @@ void writeCageFile(const std::string& path, const std::string& census, const Ato
                 written.push_back(a);
                 serialAtom.push_back(a);
                 const Vec3 pos = c0 + minimumImage(atoms.atmXYZ[a], c0, atoms.box);
-                writeHetatm(f, serial, "O", "OW", serial, pos, static_cast<long long>(r) + 1,
-                            static_cast<long long>(a) + 1, element);
+                HetatmRecord{serial, "O", "OW", serial, pos, static_cast<long long>(r) + 1,
+                            static_cast<long long>(a) + 1, element}.write(f);
             }
         }
 

@@ -15,7 +15,7 @@
 
 namespace kavet {
 
-// Appends to `path`; throws RunFailure naming the file when it cannot be
+// Appends to `path`; throws Failure naming the file when it cannot be
 // opened or written.
 class AppendFile {
 public:
@@ -37,17 +37,28 @@ private:
 void writeCryst1(std::FILE* f, const Box& box);
 // One HETATM record, as "HETATM%5d %4s %3s A%4d    %8.3f%8.3f%8.3f%6d%6d      SEG %2s\n"
 // formats it, without going through printf.
-std::string hetatmRecord(int serial, const char* atomName, const char* residueName, int residueNumber, Vec3 p,
-                         long long occupancy, long long temperature, const char* element);
-void writeHetatm(std::FILE* f, int serial, const char* atomName, const char* residueName, int residueNumber,
-                 Vec3 p, long long occupancy, long long temperature, const char* element);
+struct HetatmRecord {
+    int serial;
+    const char* atomName;
+    const char* residueName;
+    int residueNumber;
+    Vec3 p;
+    long long occupancy;
+    long long temperature;
+    const char* element;
 
-void writeRingFile(const std::string& path, const AtomTable& atoms, const RingSearch& rings,
+    std::string text() const;
+    void write(std::FILE* f) const;
+    // Formats the record into `line` (room for any values) and returns its end.
+    char* format(char* line) const;
+};
+
+void writeRingFile(const std::string& path, const Frame& atoms, const RingSearch& rings,
                    const RingGeometry& geo);
 
 void writeDataFile(const std::string& path, const std::string& census);
 
-void writeCageFile(const std::string& path, const std::string& census, const AtomTable& atoms,
+void writeCageFile(const std::string& path, const std::string& census, const Frame& atoms,
                    const RingSearch& rings, const RingGeometry& geo, const Network& net, const CageSearch& cages,
                    const CageClasses& classes);
 

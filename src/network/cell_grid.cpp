@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/offsets.h"
+
 namespace kavet {
 namespace {
 
@@ -77,21 +79,18 @@ CellGrid buildCellGrid(const std::vector<Vec3>& pos, const std::vector<int32_t>&
 
     const int32_t numCells = g.n[0] * g.n[1] * g.n[2];
     g.itemCell.assign(pos.size(), -1);
-    g.cellStart.assign(numCells + 1, 0);
-    for (int32_t i : items) {
-        int32_t c = (cellIndex(g, 0, pos[i].x) * g.n[1] + cellIndex(g, 1, pos[i].y)) * g.n[2] +
-                    cellIndex(g, 2, pos[i].z);
-        g.itemCell[i] = c;
-        ++g.cellStart[c + 1];
-    }
-    for (int32_t c = 0; c < numCells; ++c)
-        g.cellStart[c + 1] += g.cellStart[c];
-    g.cellItem.resize(items.size());
-    std::vector<int32_t> fill(g.cellStart.begin(), g.cellStart.end() - 1);
+    for (int32_t i : items)
+        g.itemCell[i] = (cellIndex(g, 0, pos[i].x) * g.n[1] + cellIndex(g, 1, pos[i].y)) * g.n[2] +
+                        cellIndex(g, 2, pos[i].z);
     std::vector<int32_t> sorted(items);
     std::sort(sorted.begin(), sorted.end());
-    for (int32_t i : sorted)
-        g.cellItem[fill[g.itemCell[i]]++] = i;
+    buildOffsets(
+        static_cast<std::size_t>(numCells),
+        [&](auto emit) {
+            for (int32_t i : sorted)
+                emit(g.itemCell[i], i);
+        },
+        g.cellStart, g.cellItem);
     return g;
 }
 

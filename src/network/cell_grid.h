@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "network/geometry.h"
+#include "core/box.h"
 
 namespace kavet {
 
@@ -34,5 +34,17 @@ CellGrid buildCellGrid(const std::vector<Vec3>& pos, const std::vector<int32_t>&
 
 // The distinct cells within `reach` of (and including) `cell`.
 void adjacentCells(const CellGrid& grid, int32_t cell, std::vector<int32_t>& out);
+
+// Calls visit(j) for every binned point j in the cells within reach of the
+// cell of binned point i, i itself included: cell by cell in the order of
+// adjacentCells, ascending within a cell. `cells` is scratch space.
+template <class Visit>
+void forEachNear(const CellGrid& grid, int32_t i, std::vector<int32_t>& cells, Visit visit)
+{
+    adjacentCells(grid, grid.itemCell[i], cells);
+    for (int32_t cell : cells)
+        for (int32_t p = grid.cellStart[cell]; p < grid.cellStart[cell + 1]; ++p)
+            visit(grid.cellItem[p]);
+}
 
 } // namespace kavet

@@ -1,7 +1,9 @@
 #include "network/hbond.h"
 
 #include <cmath>
+#include <numbers>
 
+#include "core/offsets.h"
 #include "network/cell_grid.h"
 
 namespace kavet {
@@ -14,7 +16,7 @@ struct Donor {
     float len1 = 0, len2 = 0;
 };
 
-Donor donorOf(const AtomTable& atoms, int32_t i)
+Donor donorOf(const Frame& atoms, int32_t i)
 {
     Donor d;
     if (static_cast<int64_t>(i) + 2 >= atoms.numAtom)
@@ -39,17 +41,17 @@ bool donates(const Donor& d, Vec3 toAcceptor, float t)
 
 } // namespace
 
-void initNetwork(const AtomTable& atoms, Network& net)
+void initNetwork(const Frame& atoms, Network& net)
 {
     net.degree.assign(atoms.numAtom, 0);
     net.adjStart.assign(static_cast<std::size_t>(atoms.numAtom) + 1, 0);
     net.adjNode.clear();
 }
 
-void findBonds(const AtomTable& atoms, float hbDistance, float hbAngle, Network& net)
+void findBonds(const Frame& atoms, float hbDistance, float hbAngle, Network& net)
 {
     const int32_t numAtom = atoms.numAtom;
-    const float c = static_cast<float>(std::cos(static_cast<double>(hbAngle) * M_PI / 180.0));
+    const float c = static_cast<float>(std::cos(static_cast<double>(hbAngle) * std::numbers::pi / 180.0));
 
     std::vector<int32_t> oxygens;
     for (int32_t i = 0; i < numAtom; ++i)
@@ -73,23 +75,18 @@ void findBonds(const AtomTable& atoms, float hbDistance, float hbAngle, Network&
     for (std::size_t k = 0; k < oxygens.size(); ++k) {
         const int32_t i = oxygens[k];
         const Vec3 o = atoms.atmXYZ[i];
-        adjacentCells(grid, grid.itemCell[i], cells);
         partners.clear();
-        for (int32_t cell : cells) {
-            for (int32_t p = grid.cellStart[cell]; p < grid.cellStart[cell + 1]; ++p) {
-                const int32_t j = grid.cellItem[p];
-                if (j <= i)
-                    continue;
-                const Vec3 d = minimumImage(atoms.atmXYZ[j], o, atoms.box);
-                const float r = norm(d);
-                if (!(r < hbDistance))
-                    continue;
-                const float t = c * r;
-                if (donates(donor[k], d, t) ||
-                    donates(donor[slot[j]], minimumImage(o, atoms.atmXYZ[j], atoms.box), t))
-                    partners.push_back(j);
-            }
-        }
+        forEachNear(grid, i, cells, [&](int32_t j) {
+            if (j <= i)
+                return;
+            const Vec3 d = minimumImage(atoms.atmXYZ[j], o, atoms.box);
+            const float r = norm(d);
+            if (!(r < hbDistance))
+                return;
+            const float t = c * r;
+            if (donates(donor[k], d, t) || donates(donor[slot[j]], minimumImage(o, atoms.atmXYZ[j], atoms.box), t))
+                partners.push_back(j);
+        });
         std::sort(partners.begin(), partners.end());
         for (int32_t j : partners) {
             net.edgeList.push_back(i);
@@ -102,15 +99,15 @@ void findBonds(const AtomTable& atoms, float hbDistance, float hbAngle, Network&
     initNetwork(atoms, net);
     for (int32_t a : net.edgeList)
         ++net.degree[a];
-    for (int32_t a = 0; a < numAtom; ++a)
-        net.adjStart[a + 1] = net.adjStart[a] + net.degree[a];
-    net.adjNode.resize(net.edgeList.size());
-    std::vector<int32_t> fill(net.adjStart.begin(), net.adjStart.end() - 1);
-    for (std::size_t e = 0; e < net.edgeList.size(); e += 2) {
-        const int32_t a = net.edgeList[e], b = net.edgeList[e + 1];
-        net.adjNode[fill[a]++] = b;
-        net.adjNode[fill[b]++] = a;
-    }
+    buildOffsets(
+        static_cast<std::size_t>(numAtom),
+        [&](auto emit) {
+            for (std::size_t e = 0; e < net.edgeList.size(); e += 2) {
+                emit(net.edgeList[e], net.edgeList[e + 1]);
+                emit(net.edgeList[e + 1], net.edgeList[e]);
+            }
+        },
+        net.adjStart, net.adjNode);
 }
 
 void pruneEdges(Network& net)

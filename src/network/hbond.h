@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "io/gro_reader.h"
+#include "core/frame.h"
 
 namespace kavet {
 
@@ -34,12 +34,12 @@ struct Network {
 };
 
 // Sizes `degree` and the neighbour lists for the atoms of `atoms` (all zero).
-void initNetwork(const AtomTable& atoms, Network& net);
+void initNetwork(const Frame& atoms, Network& net);
 
 // The bond search: appends every bond to edgeList and fills degree and the
 // neighbour lists. A selected oxygen with fewer than two atoms after it has no
 // known hydrogens and cannot donate, but can accept.
-void findBonds(const AtomTable& atoms, float hbDistance, float hbAngle, Network& net);
+void findBonds(const Frame& atoms, float hbDistance, float hbAngle, Network& net);
 
 // Drops from edgeList every bond with an end of degree 0 or 1 in the full
 // network, in one pass and keeping the order; degree and the neighbour lists

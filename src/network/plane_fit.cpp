@@ -1,7 +1,6 @@
 #include "network/plane_fit.h"
 
 #include <cmath>
-#include <cstdio>
 
 #include <Eigen/Dense>
 
@@ -27,16 +26,15 @@ bool triangleTransform(Vec3 b, Vec3 c, Transform& t)
     return true;
 }
 
-void fitRings(const AtomTable& atoms, float ringDeviation, RingSearch& rings, RingGeometry& geo)
+void fitRings(const Frame& atoms, float ringDeviation, RingSearch& rings, RingGeometry& geo)
 {
     const std::size_t numRing = rings.ringList.size();
-    if (geo.numNode.size() < numRing) {
-        geo.numNode.resize(numRing);
-        geo.distRing.resize(numRing);
-        geo.centRing.resize(numRing);
-        geo.normRing.resize(numRing);
-    }
+    geo.numNode.resize(numRing);
+    geo.distRing.resize(numRing);
+    geo.centRing.resize(numRing);
+    geo.normRing.resize(numRing);
     geo.tangRing.clear();
+    geo.degenerateTriangles = 0;
     geo.tangStart.assign(numRing + 1, 0);
     std::vector<uint8_t> dropped(numRing, 0);
 
@@ -96,11 +94,8 @@ void fitRings(const AtomTable& atoms, float ringDeviation, RingSearch& rings, Ri
             const Vec3 b = minimumImage(atoms.atmXYZ[ring[j]], centre, atoms.box);
             const Vec3 c = minimumImage(atoms.atmXYZ[ring[j2]], centre, atoms.box);
             Transform t;
-            if (!triangleTransform(b, c, t)) {
-                std::fflush(stdout);
-                std::fputs(" !!! Error !!! Building transformation triangle from degenerate source \n", stderr);
-                std::fflush(stderr);
-            }
+            if (!triangleTransform(b, c, t))
+                ++geo.degenerateTriangles;
             geo.tangRing.push_back(t);
         }
         geo.tangStart[i + 1] = static_cast<int32_t>(geo.tangRing.size());

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "io/gro_reader.h"
+#include "core/frame.h"
 #include "network/ring_search.h"
 
 namespace kavet {
@@ -30,6 +30,9 @@ struct RingGeometry {
     // one per member.
     std::vector<Transform> tangRing;
     std::vector<int32_t> tangStart;
+    // Triangles of the fitted rings too thin to transform (their transforms
+    // are all zeros, which no ray can hit).
+    int64_t degenerateTriangles = 0;
 };
 
 // The transform of the triangle (origin, b, c); all zeros, which no ray can
@@ -38,7 +41,7 @@ bool triangleTransform(Vec3 b, Vec3 c, Transform& t);
 
 // Fits every ring of `rings`, then drops the rings whose deviation exceeds
 // `ringDeviation` from ringList and from every per-ring table, keeping the
-// order of the others. Warns on standard error once per degenerate triangle.
-void fitRings(const AtomTable& atoms, float ringDeviation, RingSearch& rings, RingGeometry& geo);
+// order of the others.
+void fitRings(const Frame& atoms, float ringDeviation, RingSearch& rings, RingGeometry& geo);
 
 } // namespace kavet

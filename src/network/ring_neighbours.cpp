@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/offsets.h"
+
 namespace kavet {
 namespace {
 
@@ -61,19 +63,15 @@ void findRingNeighbours(const RingSearch& rings, const RingGeometry& geo, const 
     // Rings that share a bond share its nodes: pair rings through an index
     // from node to the rings that hold it.
     const std::size_t numAtom = net.degree.size();
-    std::vector<int32_t> start(numAtom + 1, 0);
-    for (const auto& ring : rings.ringList)
-        for (int32_t a : ring)
-            ++start[a + 1];
-    for (std::size_t a = 0; a < numAtom; ++a)
-        start[a + 1] += start[a];
-    std::vector<int32_t> holder(start[numAtom]);
-    {
-        std::vector<int32_t> fill(start.begin(), start.end() - 1);
-        for (int32_t r = 0; r < numRing; ++r)
-            for (int32_t a : rings.ringList[r])
-                holder[fill[a]++] = r;
-    }
+    std::vector<int32_t> start, holder;
+    buildOffsets(
+        numAtom,
+        [&](auto emit) {
+            for (int32_t r = 0; r < numRing; ++r)
+                for (int32_t a : rings.ringList[r])
+                    emit(a, r);
+        },
+        start, holder);
 
     std::vector<std::pair<int32_t, int32_t>> shared;
     std::vector<int32_t> seen(numRing, -1);
@@ -94,14 +92,13 @@ void findRingNeighbours(const RingSearch& rings, const RingGeometry& geo, const 
         }
     }
     std::sort(shared.begin(), shared.end());
-    nb.edgeStart.assign(numRing + 1, 0);
-    nb.edgeRing.resize(shared.size());
-    for (std::size_t k = 0; k < shared.size(); ++k) {
-        ++nb.edgeStart[shared[k].first + 1];
-        nb.edgeRing[k] = shared[k].second;
-    }
-    for (int32_t r = 0; r < numRing; ++r)
-        nb.edgeStart[r + 1] += nb.edgeStart[r];
+    buildOffsets(
+        static_cast<std::size_t>(numRing),
+        [&](auto emit) {
+            for (const auto& [i, j] : shared)
+                emit(i, j);
+        },
+        nb.edgeStart, nb.edgeRing);
 }
 
 void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t r, std::vector<int32_t>& out,
@@ -110,12 +107,9 @@ void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t
     out.clear();
     if (!(nb.nearDistance > 0.0f))
         return;
-    adjacentCells(nb.grid, nb.grid.itemCell[r], scratch.cells);
     std::vector<int32_t>& candidates = scratch.candidates;
     candidates.clear();
-    for (int32_t cell : scratch.cells)
-        candidates.insert(candidates.end(), nb.grid.cellItem.begin() + nb.grid.cellStart[cell],
-                          nb.grid.cellItem.begin() + nb.grid.cellStart[cell + 1]);
+    forEachNear(nb.grid, r, scratch.cells, [&](int32_t k) { candidates.push_back(k); });
     const std::size_t n = candidates.size();
     scratch.dx.resize(n);
     scratch.dy.resize(n);
@@ -140,7 +134,8 @@ void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t
     const float hz = nb.box.z > 0.0f ? 0.49f * nb.box.z : HUGE_VALF;
     for (std::size_t i = 0; i < n; ++i) {
         const float x = dx[i], y = dy[i], z = dz[i];
-        const bool wraps = (std::fabs(x) >= hx) | (std::fabs(y) >= hy) | (std::fabs(z) >= hz);
+        const bool wraps = (static_cast<int>(std::fabs(x) >= hx) | static_cast<int>(std::fabs(y) >= hy) |
+                            static_cast<int>(std::fabs(z) >= hz)) != 0;
         float s = x * x;
         s += y * y;
         s += z * z;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "core/hash.h"
+
 namespace kavet {
 namespace {
 
@@ -17,13 +19,7 @@ struct RingKeys {
 struct RingHash {
     RingKeys keys;
     std::size_t operator()(int32_t r) const { return hashNodes(keys.nodes(r)); }
-    static std::size_t hashNodes(const std::vector<int32_t>& nodes)
-    {
-        std::size_t h = 1469598103934665603ull;
-        for (int32_t v : nodes)
-            h = (h ^ static_cast<uint32_t>(v)) * 1099511628211ull;
-        return h;
-    }
+    static std::size_t hashNodes(const std::vector<int32_t>& nodes) { return fnvHash(nodes.begin(), nodes.end()); }
 };
 
 struct RingEqual {

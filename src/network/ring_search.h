@@ -13,7 +13,7 @@ namespace kavet {
 
 struct RingSearch {
     std::vector<std::vector<int32_t>> ringList;
-    int32_t iter = 0; // calls of findNewCycle
+    int64_t iter = 0; // calls of findNewCycle
 };
 
 // Rotates the ring so that its smallest node comes first, followed by the
@@ -22,7 +22,7 @@ void canonicalRing(std::vector<int32_t>& ring);
 
 // Runs the whole search: one findNewCycle per bond of the (pruned) edgeList,
 // in list order. `minimum` is handed on but not applied: rings of every size
-// from 3 to `maximum` are recorded. `ringList` keeps the room it already has.
+// from 3 to `maximum` are recorded.
 void findAllRings(const Network& net, int32_t minimum, int32_t maximum, RingSearch& rings);
 
 } // namespace kavet

@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "app/settings.h"
-#include "io/failure.h"
+#include "core/error.h"
 
 namespace kavet {
 namespace {
@@ -34,8 +34,8 @@ std::string scanFailure(const std::vector<std::string>& args)
 {
     try {
         scanOptions(args);
-    } catch (const RunFailure& failure) {
-        return failure.what();
+    } catch (const Failure& failure) {
+        return "\n!!! ERROR !!! " + std::string(failure.what()) + "\n\n";
     }
     return "accepted";
 }

@@ -34,6 +34,11 @@ std::string line(const char* label, Vec3 p)
     return buf;
 }
 
+// The seed whose sides are traced, the candidate and the blocker shown.
+struct TracePoint {
+    int32_t seed = -1, candidate = -1, blocker = -1;
+};
+
 // The candidates of side f, seed first; appends the diagnostic trace of
 // `point` to `trace` when given.
 std::vector<int32_t> plainOcclusion(const RingStage& s, const Codes& code, float cageDistance, float cageAngle,
@@ -189,16 +194,38 @@ TEST(CageAssembly, zeroCageDistanceLeavesOnlyTheSeeds)
         ASSERT_EQ(cages.cageList[f], std::vector<int32_t>{f % s.numRing}) << "ring side " << f;
 }
 
+// The trace as text, in the console's format.
+struct TextTrace : SeedTrace {
+    std::string text;
+    void side(Vec3 c, Vec3 v) override { text += line("Icent: v0", c) + line("Inorm: v1", v); }
+    void lineOfSight(int32_t seedRing, int32_t k, Vec3 dK, float along) override
+    {
+        char buf[160];
+        std::snprintf(buf, sizeof buf, "occ %d %d %g\n", seedRing, k, static_cast<double>(along));
+        text += line("Jcent: v2", dK) + buf;
+    }
+    void blockerRay(Vec3 dM, Vec3 o, Vec3 d) override
+    {
+        text += line("Kcent: ", dM) + line("rayOri:", o) + line("rayDir:", d);
+    }
+    void hit(int32_t m, int t) override
+    {
+        char buf[160];
+        std::snprintf(buf, sizeof buf, "k %d __kk  %d occ \n", m, t);
+        text += buf;
+    }
+    void verdict(bool occluded) override { text += occluded ? "isocc 1\n" : "isocc 0\n"; }
+};
+
 std::string tracePrinted(const RingStage& s, const TracePoint& point, CageSearch& cages)
 {
-    std::FILE* f = std::tmpfile();
+    TextTrace trace;
+    trace.seed = point.seed;
+    trace.candidate = point.candidate;
+    trace.blocker = point.blocker;
     const OcclusionContext ctx = makeOcclusionContext(s.rings, s.geo, s.nb, s.atoms, 1.0f, 85.0f);
-    assembleCages(ctx, s.numRing, cages, f, point);
-    std::string text(static_cast<std::size_t>(std::ftell(f)), '\0');
-    std::rewind(f);
-    text.resize(std::fread(text.data(), 1, text.size(), f));
-    std::fclose(f);
-    return text;
+    assembleCages(ctx, s.numRing, cages, &trace);
+    return trace.text;
 }
 
 TEST(CageAssembly, traceShowsTheRayOfAnOccludedAndOfAVisibleCandidate)

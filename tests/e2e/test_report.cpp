@@ -197,5 +197,22 @@ TEST(KavetReport, RingInfoShowsTheTablesResizedToTheRingsFound)
     EXPECT_EQ(filesIn(flatDir), (std::vector<std::string>{"si.gro"}));
 }
 
+TEST(KavetReport, DegenerateTrianglesAreWarnedOnStandardErrorOncePerTriangle)
+{
+    // A four-ring whose centre lies on the line of members 0 and 1 and on
+    // that of members 2 and 3; each hydrogen points along a ring bond.
+    const Vec3 p[4] = {{4, 5, 5}, {6, 5, 5}, {6, 6, 5}, {4, 4, 5}};
+    std::vector<test::Water> waters;
+    for (int k = 0; k < 4; ++k)
+        waters.push_back(test::waterPointingAt(p[k], p[(k + 1) % 4], p[(k + 3) % 4]));
+    const std::string dir = test::freshDirectory("report-degenerate");
+    test::writeFile(dir + "/conf.gro", test::groFromWaters(waters, Box{20, 20, 20}));
+    const test::RunResult r = runKavetBinary({"-hb", "3.5", "10"}, dir);
+    EXPECT_EQ(r.status, 0);
+    const std::string message = " !!! Error !!! Building transformation triangle from degenerate source \n";
+    EXPECT_EQ(r.err, message + message);
+    EXPECT_NE(r.out.find("     Ring: 1\n>>>> Neighbor"), std::string::npos) << r.out;
+}
+
 } // namespace
 } // namespace kavet

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "io/failure.h"
+#include "core/error.h"
 #include "io/gro_reader.h"
 #include "support/support.h"
 
@@ -28,7 +28,7 @@ std::string frame(const std::vector<std::string>& atoms, const std::string& box 
     return text + box + "\n";
 }
 
-AtomTable parse(const std::string& text, const std::string& water = "SOL", const std::string& oxygen = "OW")
+Frame parse(const std::string& text, const std::string& water = "SOL", const std::string& oxygen = "OW")
 {
     return parseConfiguration(text, "c.gro", water, oxygen);
 }
@@ -43,14 +43,14 @@ std::string rejection(const std::string& text, const std::string& path = "")
             test::writeFile(path, text);
             readConfiguration(path, "SOL", "OW");
         }
-    } catch (const RunFailure& failure) {
-        return failure.what();
+    } catch (const Failure& failure) {
+        return "\n!!! ERROR !!! " + std::string(failure.what()) + "\n\n";
     }
     return "accepted";
 }
 
 // Every field of the table, floats with all their digits.
-std::string describe(const AtomTable& t)
+std::string describe(const Frame& t)
 {
     char buf[160];
     std::snprintf(buf, sizeof buf, "%d atoms, W=%d, box %.9g %.9g %.9g\n", t.numAtom, t.numWater, t.box.x, t.box.y,
@@ -66,7 +66,7 @@ std::string describe(const AtomTable& t)
 
 TEST(GroAtoms, FieldsAreCutByColumnNamesTrimmedOfBlanksAndLengthsTimesTen)
 {
-    const AtomTable t = parse(frame({atomLine("    1SOL  ", "   OW", "   1.234   2.395  -0.612"),
+    const Frame t = parse(frame({atomLine("    1SOL  ", "   OW", "   1.234   2.395  -0.612"),
                                      "12345ABCDEHW12345678-100.0001234.567   0.001",
                                      atomLine("\t  1SOL   ", "\tOW  ", "   1.2ab  +3e-1 4.5     "),
                                      atomLine("          ", "     ")},
@@ -92,7 +92,7 @@ TEST(GroSelection, ResidueFieldMustContainTheWaterName)
         {"12", {0, 1, 0, 0, 1}},  {"sol", {0, 0, 0, 0, 0}}, {"4SOL", {0, 1, 0, 0, 0}},
     };
     for (const auto& [water, selected] : cases) {
-        const AtomTable t = parse(text, water);
+        const Frame t = parse(text, water);
         EXPECT_EQ(t.isOW, selected) << "water name [" << water << "]";
         EXPECT_EQ(t.numWater, std::count(selected.begin(), selected.end(), 1)) << "water name [" << water << "]";
     }
@@ -149,7 +149,7 @@ TEST(GroFrame, FileReadInBlocksMatchesTheSameTextInMemory)
                              "   " + std::to_string(i % 10) + ".125   0.500   1.000") + "\r\n";
         text += box3 + "\r\n";
         test::writeFile(dir + "/big.gro", text);
-        const AtomTable fromFile = readConfiguration(dir + "/big.gro", "SOL", "OW");
+        const Frame fromFile = readConfiguration(dir + "/big.gro", "SOL", "OW");
         EXPECT_EQ(fromFile.numWater, 7667);
         EXPECT_EQ(describe(fromFile), describe(parse(text)));
     }

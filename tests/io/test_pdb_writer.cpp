@@ -222,8 +222,9 @@ TEST(HetatmRecord, MatchesPrintfForEveryKindOfCoordinate)
                       "HETATM%5d %4s %3s A%4d    %8.3f%8.3f%8.3f%6lld%6lld      SEG %2s\n",
                       static_cast<int>(k % 200000), "O", "OW", static_cast<int>(k % 12000), p.x, p.y, p.z, occupancy,
                       static_cast<long long>(k), "He");
-        ASSERT_EQ(hetatmRecord(static_cast<int>(k % 200000), "O", "OW", static_cast<int>(k % 12000), p, occupancy,
-                               static_cast<long long>(k), "He"),
+        ASSERT_EQ((HetatmRecord{static_cast<int>(k % 200000), "O", "OW", static_cast<int>(k % 12000), p, occupancy,
+                                static_cast<long long>(k), "He"}
+                       .text()),
                   expected);
     }
 }

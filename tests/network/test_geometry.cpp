@@ -6,7 +6,7 @@
 #include <cstring>
 #include <random>
 
-#include "network/geometry.h"
+#include "core/box.h"
 
 namespace kavet {
 namespace {

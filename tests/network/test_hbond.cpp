@@ -18,7 +18,7 @@ using test::waterPointingAt;
 using Edges = std::vector<int32_t>;
 
 // Plain transcription of the bond search: every selected pair in index order.
-Edges allPairsBonds(const AtomTable& t, float hbDistance, float hbAngle)
+Edges allPairsBonds(const Frame& t, float hbDistance, float hbAngle)
 {
     const float c = static_cast<float>(std::cos(static_cast<double>(hbAngle) * M_PI / 180.0));
     auto donates = [&](int32_t w, Vec3 toOther, float lim) {
@@ -44,7 +44,7 @@ Edges allPairsBonds(const AtomTable& t, float hbDistance, float hbAngle)
     return edges;
 }
 
-Network bondsOf(const AtomTable& t, float hbDistance = 3.5f, float hbAngle = 30.0f)
+Network bondsOf(const Frame& t, float hbDistance = 3.5f, float hbAngle = 30.0f)
 {
     Network net;
     initNetwork(t, net);
@@ -52,7 +52,7 @@ Network bondsOf(const AtomTable& t, float hbDistance = 3.5f, float hbAngle = 30.
     return net;
 }
 
-void appendOxygen(AtomTable& t, Vec3 o)
+void appendOxygen(Frame& t, Vec3 o)
 {
     t.atmXYZ.push_back(o);
     t.isOW.push_back(1);
@@ -64,7 +64,7 @@ void appendOxygen(AtomTable& t, Vec3 o)
 // Waters over [-0.5 L, 1.5 L) (or [0, 20) along an axis of length <= 0) with
 // random hydrogen directions, some hydrogens wrapped into the box, every
 // seventh oxygen unselected, and a selected oxygen at the very end.
-AtomTable randomWaters(unsigned seed, Box box, float hbAngle)
+Frame randomWaters(unsigned seed, Box box, float hbAngle)
 {
     std::mt19937 gen(seed);
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
@@ -79,14 +79,14 @@ AtomTable randomWaters(unsigned seed, Box box, float hbAngle)
         if (k % 3 == 1 && box.x > 0)
             waters.back().h1.x = std::fmod(std::fmod(waters.back().h1.x, box.x) + box.x, box.x);
     }
-    AtomTable t = atomsFromWaters(waters, box);
+    Frame t = atomsFromWaters(waters, box);
     for (int k = 0; k < count; k += 7)
         t.isOW[3 * k] = 0;
     appendOxygen(t, waters[0].o + Vec3{1.4f, 1.4f, 1.4f});
     return t;
 }
 
-void expectSameNetwork(const AtomTable& t, float hbDistance, float hbAngle)
+void expectSameNetwork(const Frame& t, float hbDistance, float hbAngle)
 {
     const Network net = bondsOf(t, hbDistance, hbAngle);
     const Edges expected = allPairsBonds(t, hbDistance, hbAngle);
@@ -146,7 +146,7 @@ TEST(HydrogenBondNetwork, DistanceAndAngleLimitsAreStrict)
     ASSERT_TRUE(x != 0.0f && atLimit(x, y));
     for (float ax : {x, std::nextafter(x, 10.0f)}) {
         const Vec3 acceptor{ax, y, 0.0f};
-        const AtomTable t = atomsFromWaters({Water{{0, 0, 0}, {1, 0, 0}, {0, 0, -1}},
+        const Frame t = atomsFromWaters({Water{{0, 0, 0}, {1, 0, 0}, {0, 0, -1}},
                                              waterPointingAt(acceptor, acceptor * 2.0f, acceptor + Vec3{0, 0, 1})},
                                             {100, 100, 100});
         EXPECT_EQ(bondsOf(t, 3.5f, 60.0f).isEdge(0, 3), ax != x) << ax;
@@ -168,7 +168,7 @@ TEST(HydrogenBondNetwork, OxygenWithFewerThanTwoAtomsAfterItAcceptsButDoesNotDon
 {
     const Vec3 donor{5, 5, 5}, last{7.8f, 5, 5}, idle{7.8f, 7.8f, 5};
     for (int after : {0, 1}) {
-        AtomTable t = atomsFromWaters({waterPointingAt(donor, last, {5, 1, 5}), waterPointingAt(idle, {7.8f, 12, 5}, {12, 7.8f, 5})}, {20, 20, 20});
+        Frame t = atomsFromWaters({waterPointingAt(donor, last, {5, 1, 5}), waterPointingAt(idle, {7.8f, 12, 5}, {12, 7.8f, 5})}, {20, 20, 20});
         appendOxygen(t, last);
         if (after == 1) { // one hydrogen, pointing at the idle water
             appendOxygen(t, waterPointingAt(last, idle, idle).h1);

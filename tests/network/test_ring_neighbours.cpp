@@ -140,7 +140,7 @@ TEST(RingNeighbours, SparseStructureMatchesFullTable)
     }
 
     // The fitted rings of a hydrate lattice.
-    const AtomTable atoms = parseConfiguration(
+    const Frame atoms = parseConfiguration(
         test::latticeGro({"--structure", "sI", "--cells", "2", "2", "2", "--displace", "0.1", "--seed", "3"}), "sI.gro", "SOL", "OW");
     Neighbours n{{}, {}, {}, {}};
     initNetwork(atoms, n.net);

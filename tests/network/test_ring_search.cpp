@@ -105,7 +105,7 @@ TEST(RingSearch, IndexedSearchMatchesFullBondScan)
     }
     for (auto args : {std::vector<std::string>{"--structure", "sI", "--displace", "0.1", "--seed", "3"},
                       std::vector<std::string>{"--structure", "ice", "--cells", "3", "2", "2", "--shuffle"}}) {
-        const AtomTable atoms = parseConfiguration(test::latticeGro(args), "lattice.gro", "SOL", "OW");
+        const Frame atoms = parseConfiguration(test::latticeGro(args), "lattice.gro", "SOL", "OW");
         Network net;
         initNetwork(atoms, net);
         findBonds(atoms, 3.5f, 30.0f, net);

@@ -19,7 +19,7 @@
 namespace kavet::test {
 
 struct RingStage {
-    AtomTable atoms;
+    Frame atoms;
     Network net;
     RingSearch rings;
     RingGeometry geo;
@@ -29,7 +29,7 @@ struct RingStage {
 
 // Network, rings, plane fit and neighbours with the default limits. `keepRing`
 // (when given) picks the rings that stay before the plane fit.
-inline RingStage ringStage(const AtomTable& atoms, const std::function<bool(std::size_t)>& keepRing = {})
+inline RingStage ringStage(const Frame& atoms, const std::function<bool(std::size_t)>& keepRing = {})
 {
     RingStage s;
     s.atoms = atoms;

@@ -23,9 +23,9 @@ Water waterPointingAt(Vec3 o, Vec3 toward1, Vec3 toward2)
     return {o, along(toward1), along(toward2)};
 }
 
-AtomTable atomsFromWaters(const std::vector<Water>& waters, Box box)
+Frame atomsFromWaters(const std::vector<Water>& waters, Box box)
 {
-    AtomTable t;
+    Frame t;
     for (const Water& w : waters) {
         const Vec3 p[3] = {w.o, w.h1, w.h2};
         const char* names[3] = {"OW", "HW1", "HW2"};

@@ -21,7 +21,7 @@ struct Water {
 Water waterPointingAt(Vec3 o, Vec3 toward1, Vec3 toward2);
 
 // The atom table of the waters in order (OW, HW1, HW2 each), all selected.
-AtomTable atomsFromWaters(const std::vector<Water>& waters, Box box);
+Frame atomsFromWaters(const std::vector<Water>& waters, Box box);
 
 // A network over atoms 0 .. numAtom-1 whose edgeList holds `bonds` in the
 // given order (smaller index first), with degrees and neighbour lists.

@@ -1,0 +1,71 @@
+#include "cage/analysis.h"
+
+namespace kavet {
+namespace {
+
+class Phases {
+public:
+    Phases(Observer* observer, const Analysis& analysis) : observer_(observer), analysis_(analysis) {}
+    void start(Phase p) const
+    {
+        if (observer_)
+            observer_->started(p, analysis_);
+    }
+    void finish(Phase p) const
+    {
+        if (observer_)
+            observer_->finished(p, analysis_);
+    }
+
+private:
+    Observer* observer_;
+    const Analysis& analysis_;
+};
+
+} // namespace
+
+Analysis analyse(const Frame& frame, const Criteria& c, Observer* observer)
+{
+    Analysis a;
+    const Phases phases(observer, a);
+
+    phases.start(Phase::Bonds);
+    initNetwork(frame, a.net);
+    if (frame.numAtom > 0)
+        findBonds(frame, c.hbDistance, c.hbAngle, a.net);
+    phases.finish(Phase::Bonds);
+    phases.start(Phase::Pruning);
+    pruneEdges(a.net);
+    phases.finish(Phase::Pruning);
+
+    phases.start(Phase::Rings);
+    findAllRings(a.net, c.ringMin, c.ringMax, a.rings);
+    phases.finish(Phase::Rings);
+    phases.start(Phase::PlaneFit);
+    fitRings(frame, c.ringDeviation, a.rings, a.geo);
+    phases.finish(Phase::PlaneFit);
+    const int32_t numRing = static_cast<int32_t>(a.rings.ringList.size());
+    if (numRing <= 0)
+        return a;
+
+    phases.start(Phase::Neighbours);
+    findRingNeighbours(a.rings, a.geo, a.net, frame.box, c.ringMax, c.hbDistance, a.nb);
+    phases.finish(Phase::Neighbours);
+
+    phases.start(Phase::Occlusion);
+    const OcclusionContext ctx = makeOcclusionContext(a.rings, a.geo, a.nb, frame, c.cageDistance, c.cageAngle);
+    assembleCages(ctx, numRing, a.cages, observer ? observer->seedTrace() : nullptr);
+    phases.finish(Phase::Occlusion);
+    phases.start(Phase::Assembly);
+    phases.finish(Phase::Assembly);
+
+    phases.start(Phase::Deduplication);
+    deduplicateCages(a.cages);
+    phases.finish(Phase::Deduplication);
+    phases.start(Phase::Classification);
+    classifyCages(a.cages, a.rings, a.geo.numNode, a.net, c.ringMin, c.ringMax, a.classes);
+    phases.finish(Phase::Classification);
+    return a;
+}
+
+} // namespace kavet

@@ -1,0 +1,69 @@
+// The whole analysis of one frame, from the hydrogen-bond network to the
+// classified cages, as one call. It prints nothing: an observer, when given,
+// is told as each phase starts and finishes and can read the tables built so
+// far; the console report is one such observer.
+#pragma once
+
+#include <cstdint>
+
+#include "cage/assembly.h"
+#include "cage/dedup.h"
+#include "core/frame.h"
+#include "network/hbond.h"
+#include "network/plane_fit.h"
+#include "network/ring_neighbours.h"
+#include "network/ring_search.h"
+
+namespace kavet {
+
+// What makes a bond, a ring and a cage. Distances in angstrom, angles in
+// degrees.
+struct Criteria {
+    float hbDistance = 3.5f;      // O-O distance limit of a hydrogen bond
+    float hbAngle = 30.0f;        // O-H...O angle limit
+    int32_t ringMin = 4;          // smallest ring size counted in cage types
+    int32_t ringMax = 7;          // largest ring size searched
+    float ringDeviation = 100.0f; // largest member distance from a ring's plane
+    float cageDistance = 1.0f;    // ray start point: distance from the ring centre
+    float cageAngle = 85.0f;      // largest angle between a side normal and a ray
+};
+
+// Every table of the analysis. After pruning, net.edgeList holds only bonds
+// whose ends have two bonds or more; the full network stays in net.degree and
+// the neighbour lists. Rings are those flat enough; cages those left after
+// deduplication.
+struct Analysis {
+    Network net;
+    RingSearch rings;
+    RingGeometry geo;
+    RingNeighbours nb;
+    CageSearch cages;
+    CageClasses classes;
+};
+
+enum class Phase {
+    Bonds,          // bond search (net.edgeList holds every bond when it finishes)
+    Pruning,        // dangling bonds dropped from net.edgeList
+    Rings,          // ring search (rings.ringList holds every ring found)
+    PlaneFit,       // plane fit; rings not flat enough dropped
+    Neighbours,     // ring neighbours
+    Occlusion,      // line of sight, decided while the cages grow
+    Assembly,       // cages hold one entry per ring side when it finishes
+    Deduplication,  // duplicate and contained cages dropped
+    Classification, // types and census
+};
+
+class Observer {
+public:
+    virtual ~Observer() = default;
+    virtual void started(Phase, const Analysis&) {}
+    virtual void finished(Phase, const Analysis&) {}
+    // The trace of one seed ring's line-of-sight decisions, or none.
+    virtual SeedTrace* seedTrace() { return nullptr; }
+};
+
+// Analyses one frame. With no ring left after the plane fit the analysis ends
+// there: no neighbours, no cages.
+Analysis analyse(const Frame& frame, const Criteria& criteria, Observer* observer = nullptr);
+
+} // namespace kavet

@@ -1,0 +1,54 @@
+// The cell list's contract: every pair of binned points closer than the
+// search radius (by the minimum image on periodic axes) is visited by
+// forEachNear, for random points, periodic and open axes, radii just under
+// and at the cell width, and both reaches. A brute-force scan is the twin.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "network/cell_grid.h"
+
+namespace kavet {
+namespace {
+
+TEST(CellGrid, VisitsEveryPairCloserThanTheRadius)
+{
+    const Box boxes[] = {{20.0f, 17.0f, 23.0f}, {20.0f, 0.0f, 12.0f}, {0.0f, 0.0f, 0.0f}, {7.5f, 30.0f, 9.0f}};
+    long long pairs = 0;
+    for (unsigned seed = 1; seed <= 12; ++seed) {
+        std::mt19937 rng(seed);
+        const Box box = boxes[seed % 4];
+        const int reach = 1 + static_cast<int>(seed % 2);
+        std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+        auto coord = [&](float length) { return length > 0.0f ? (unit(rng) * 1.2f - 0.1f) * length : unit(rng) * 25.0f; };
+        std::vector<Vec3> pos(1500);
+        for (Vec3& p : pos)
+            p = {coord(box.x), coord(box.y), coord(box.z)};
+        std::vector<int32_t> items;
+        for (int32_t i = 0; i < static_cast<int32_t>(pos.size()); i += 1 + static_cast<int32_t>(seed % 3))
+            items.push_back(i);
+        // Radii at the cell width a periodic axis gets, and just under it.
+        for (const float radius : {3.5f, 2.2f, std::nextafter(3.0f, 0.0f)}) {
+            const CellGrid grid = buildCellGrid(pos, items, box, radius, reach);
+            std::vector<int32_t> cells, seen;
+            for (int32_t i : items) {
+                seen.clear();
+                forEachNear(grid, i, cells, [&](int32_t j) { seen.push_back(j); });
+                std::sort(seen.begin(), seen.end());
+                ASSERT_TRUE(std::adjacent_find(seen.begin(), seen.end()) == seen.end()) << "a point visited twice";
+                for (int32_t j : items) {
+                    if (!(norm(minimumImage(pos[j], pos[i], box)) < radius))
+                        continue;
+                    ++pairs;
+                    ASSERT_TRUE(std::binary_search(seen.begin(), seen.end(), j))
+                        << "seed " << seed << " radius " << radius << ": pair " << i << "-" << j << " missed";
+                }
+            }
+        }
+    }
+    EXPECT_GT(pairs, 100000);
+}
+
+} // namespace
+} // namespace kavet
