@@ -91,6 +91,8 @@ Settings scanOptions(const std::vector<std::string>& args)
             s.criteria.cageDistance = toFloat(args[i + 1]);
             s.criteria.cageAngle = toFloat(args[i + 2]);
         }
+        if (a == "-sealed")
+            s.criteria.sealed = true;
     }
     if (s.criteria.ringMax > largestRingMax)
         throw Failure("the largest ring size (-ring, second value) is " + std::to_string(s.criteria.ringMax) +
@@ -153,6 +155,8 @@ std::string settingsText(const Settings& s)
     t += "     ring  Criteria: " + std::to_string(s.criteria.ringMin) + " " + std::to_string(s.criteria.ringMax) + " " +
          g(s.criteria.ringDeviation) + "(A)\n";
     t += "     cage  Criteria: " + g(s.criteria.cageDistance) + "(A)  " + g(s.criteria.cageAngle) + "(degree)\n";
+    if (s.criteria.sealed)
+        t += "     cage  Test: sealed\n";
     return t;
 }
 

@@ -53,7 +53,8 @@ Analysis analyse(const Frame& frame, const Criteria& c, Observer* observer)
     phases.finish(Phase::Neighbours);
 
     phases.start(Phase::Occlusion);
-    const OcclusionContext ctx = makeOcclusionContext(a.rings, a.geo, a.nb, frame, c.cageDistance, c.cageAngle);
+    const OcclusionContext ctx = makeOcclusionContext(a.rings, a.geo, a.nb, frame, c.cageDistance, c.cageAngle,
+                                                         c.sealed);
     assembleCages(ctx, numRing, a.cages, observer ? observer->seedTrace() : nullptr);
     phases.finish(Phase::Occlusion);
     phases.start(Phase::Assembly);

@@ -26,6 +26,7 @@ struct Criteria {
     float ringDeviation = 100.0f; // largest member distance from a ring's plane
     float cageDistance = 1.0f;    // ray start point: distance from the ring centre
     float cageAngle = 85.0f;      // largest angle between a side normal and a ray
+    bool sealed = false;          // the sealed line-of-sight test (see cage/occlusion.h)
 };
 
 // Every table of the analysis. After pruning, net.edgeList holds only bonds

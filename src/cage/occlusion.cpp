@@ -7,14 +7,18 @@
 namespace kavet {
 
 OcclusionContext makeOcclusionContext(const RingSearch& rings, const RingGeometry& geo, const RingNeighbours& nb,
-                                      const Frame& frame, float cageDistance, float cageAngle)
+                                      const Frame& frame, float cageDistance, float cageAngle, bool sealed)
 {
     OcclusionContext ctx;
     ctx.geo = &geo;
     ctx.nb = &nb;
     ctx.box = frame.box;
     ctx.cageDistance = cageDistance;
-    ctx.cosA = static_cast<float>(std::cos(static_cast<double>(cageAngle) * std::numbers::pi / 180.0));
+    ctx.cosAD = std::cos(static_cast<double>(cageAngle) * std::numbers::pi / 180.0);
+    ctx.cosA = static_cast<float>(ctx.cosAD);
+    ctx.sealed = sealed;
+    ctx.rings = &rings;
+    ctx.atmXYZ = &frame.atmXYZ;
     ctx.ringRadius.resize(rings.ringList.size());
     for (std::size_t r = 0; r < rings.ringList.size(); ++r) {
         float radius = 0.0f;
@@ -39,14 +43,22 @@ void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view)
     view.dM.resize(n);
     view.reach2.resize(n);
     const float vLength = std::fabs(ctx.cageDistance);
+    // Rounding in the exact test can place a hit a hair outside the triangle
+    // or the segment; the margin is far above that. A sealed triangle takes
+    // in its outer edge, so a hit can sit on a member at the sphere's very
+    // boundary, and this sphere pass runs in single precision while the
+    // sealed test does not: the margin is doubled for it.
     for (std::size_t p = 0; p < n; ++p) {
         view.dM[p] = minimumImage(ctx.geo->centRing[view.near[p]], view.c, ctx.box);
-        // Rounding in the exact test can place a hit a hair outside the
-        // triangle or the segment; the margin is far above that.
         const float radius = ctx.ringRadius[view.near[p]];
-        const float reach = radius + 0.01f + 1e-4f * (norm(view.dM[p]) + vLength + radius + 32.0f);
+        const float spread = 1e-4f * (norm(view.dM[p]) + vLength + radius + 32.0f);
+        const float reach = ctx.sealed ? radius + 2.0f * (0.01f + spread) : radius + 0.01f + spread;
         view.reach2[p] = std::isfinite(reach) ? reach * reach : HUGE_VALF;
     }
+    view.dMD.clear();
+    if (ctx.sealed)
+        for (int32_t k : view.near)
+            view.dMD.push_back(minimumImageD(ctx.geo->centRing[k], view.c, ctx.box));
 }
 
 void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sign, SideView& side)
@@ -54,6 +66,11 @@ void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sig
     Vec3 v = (ctx.geo->normRing[seed.seed] - seed.c) * ctx.cageDistance;
     side.vv = dot(v, v);
     side.v = sign < 0 ? -v : v;
+    if (ctx.sealed) {
+        const DVec3 vD = (toDouble(ctx.geo->normRing[seed.seed]) - toDouble(seed.c)) * ctx.cageDistance;
+        side.vvD = dot(vD, vD);
+        side.vD = sign < 0 ? -vD : vD;
+    }
     const std::size_t n = seed.near.size();
     side.ox.resize(n);
     side.oy.resize(n);
@@ -86,6 +103,27 @@ int segmentHitsRing(const Transform* tang, int32_t count, Vec3 o, Vec3 d)
     return -1;
 }
 
+int segmentHitsRingSealed(const DVec3* member, int32_t count, DVec3 o, DVec3 d)
+{
+    for (int32_t t = 0; t < count; ++t) {
+        const DVec3 b = member[t], c = member[t + 1 < count ? t + 1 : 0];
+        const DVec3 n = cross(b, c);
+        const double nn = dot(n, n);
+        if (!(nn > 0.0))
+            continue; // degenerate: no ray can hit it
+        const double a = -dot(n, o) / dot(n, d);
+        if (!(a > 1e-7 && a < 1.0))
+            continue;
+        // The crossing point w = xg b + yg c + (1 - xg - yg) centre.
+        const DVec3 w = o + d * a;
+        const double xg = dot(cross(w, c), n) / nn;
+        const double yg = dot(cross(b, w), n) / nn;
+        if (xg >= -sealedTolerance && yg >= -sealedTolerance && xg + yg <= 1.0 + sealedTolerance)
+            return t;
+    }
+    return -1;
+}
+
 namespace {
 
 // Whether the segment from o to o + d comes within sqrt(reach2) of the origin.
@@ -97,13 +135,23 @@ inline bool segmentNearOrigin(Vec3 o, Vec3 d, float inv, float reach2)
     return !(px * px + py * py + pz * pz > reach2);
 }
 
-// The exact test of the segment from v to v + d against the near ring at
-// position p of the seed's near list.
+// The exact test of the segment from v to v + d (sealed: v to v + dD)
+// against the near ring at position p of the seed's near list.
 int segmentHitsNearRing(const OcclusionContext& ctx, const SeedView& seed, const SideView& side, std::size_t p,
-                        Vec3 d)
+                        Vec3 d, DVec3 dD)
 {
     const int32_t m = seed.near[p];
     const RingGeometry& geo = *ctx.geo;
+    if (ctx.sealed) {
+        // Members as exact offsets from the ring's centre; a ring has at most
+        // 127 members.
+        DVec3 member[128];
+        const std::vector<int32_t>& ring = ctx.rings->ringList[m];
+        const int32_t count = static_cast<int32_t>(std::min<std::size_t>(ring.size(), 128));
+        for (int32_t k = 0; k < count; ++k)
+            member[k] = minimumImageD((*ctx.atmXYZ)[ring[k]], geo.centRing[m], ctx.box);
+        return segmentHitsRingSealed(member, count, side.vD - seed.dMD[p], dD);
+    }
     const Vec3 o = side.v - seed.dM[p];
     return segmentHitsRing(geo.tangRing.data() + geo.tangStart[m], geo.tangStart[m + 1] - geo.tangStart[m], o, d);
 }
@@ -116,9 +164,10 @@ bool visibleFromSide(const OcclusionContext& ctx, const SeedView& seed, SideView
     const Vec3 dK = seed.dM[pos];
     if (trace)
         trace->lineOfSight(seed.seed, seed.near[pos], dK, dot(dK, side.v));
-    if (!insideCone(ctx, side, dK))
+    if (ctx.sealed ? !insideCone(ctx, side, seed.dMD[pos]) : !insideCone(ctx, side, dK))
         return false;
     const Vec3 d = dK - side.v;
+    const DVec3 dD = ctx.sealed ? seed.dMD[pos] - side.vD : DVec3{};
     const float dd = dot(d, d);
     const float inv = dd > 0.0f ? 1.0f / dd : 0.0f;
     const int64_t test = ++side.test;
@@ -128,7 +177,7 @@ bool visibleFromSide(const OcclusionContext& ctx, const SeedView& seed, SideView
                 !segmentNearOrigin(side.v - seed.dM[p], d, inv, seed.reach2[p]))
                 continue;
             side.tried[p] = test;
-            if (segmentHitsNearRing(ctx, seed, side, p, d) >= 0)
+            if (segmentHitsNearRing(ctx, seed, side, p, d, dD) >= 0)
                 return false;
         }
     }
@@ -151,7 +200,7 @@ bool visibleFromSide(const OcclusionContext& ctx, const SeedView& seed, SideView
         for (std::size_t p = 0; p < n; ++p) {
             if (excess[p] > 0.0f || side.tried[p] == test)
                 continue;
-            if (p != pos && segmentHitsNearRing(ctx, seed, side, p, d) >= 0)
+            if (p != pos && segmentHitsNearRing(ctx, seed, side, p, d, dD) >= 0)
                 return false;
         }
         return true;
@@ -173,7 +222,7 @@ bool visibleFromSide(const OcclusionContext& ctx, const SeedView& seed, SideView
             trace->blockerRay(seed.dM[p], side.v - seed.dM[p], d);
         if (excess[p] > 0.0f)
             continue;
-        const int t = segmentHitsNearRing(ctx, seed, side, p, d);
+        const int t = segmentHitsNearRing(ctx, seed, side, p, d, dD);
         if (t >= 0) {
             trace->hit(seed.near[p], t);
             occluded = true;

@@ -8,15 +8,38 @@
 // A segment can only meet a ring's triangles inside the sphere that holds
 // them, so the exact segment-triangle tests are made only for the rings whose
 // sphere comes near the segment; the answer is that of testing them all.
+//
+// Two variants of the test. The classic one works in single precision on the
+// stored triangle transforms and leaves out each triangle's outer edge (the
+// ring's own edge), so a line of sight that crosses exactly the edge shared
+// by two faces passes between them. The sealed one works in double precision
+// on the ring members and counts the outer edge as part of the triangle,
+// within a relative tolerance: two faces sharing an edge then leave no gap.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
+#include "core/dvec3.h"
 #include "network/plane_fit.h"
 #include "network/ring_neighbours.h"
 
 namespace kavet {
+
+// How far the sealed test widens a triangle, in its barycentric coordinates
+// (a fraction of the triangle's size). The coordinates are computed in double
+// precision from the members' exact offsets; their rounding error is a few
+// units of 2^-53 (1e-16) times the conditioning of the triangle (a ring's
+// fan triangles have angles of 51 to 90 degrees at the centre) and of the
+// crossing (1 / cosine of the angle between the segment and the triangle's
+// normal), so 1e-9 covers every crossing steeper than about 1e-5 radians
+// from the plane. It widens a 2.5 angstrom triangle by 2.5e-9 angstrom, far
+// below the resolution of the positions themselves (single precision: 3e-5
+// angstrom at 300 angstrom; a .gro file: 0.01 angstrom), so it decides only
+// crossings that lie on an edge as far as the input can tell. (On an
+// undisplaced structure-I lattice, whose lines of sight cross shared edges
+// exactly, 1e-15 already seals every cage; 0 does not.)
+inline constexpr double sealedTolerance = 1e-9;
 
 struct OcclusionContext {
     const RingGeometry* geo = nullptr;
@@ -25,6 +48,12 @@ struct OcclusionContext {
     float cageDistance = 1.0f;
     float cosA = 0.0f;             // cos(cageAngle), in single precision
     std::vector<float> ringRadius; // per ring, the largest member distance from its centre
+    // The sealed test, and what it reads: cos(cageAngle) in double, the ring
+    // members and their positions.
+    bool sealed = false;
+    double cosAD = 0.0;
+    const RingSearch* rings = nullptr;
+    const std::vector<Vec3>* atmXYZ = nullptr;
 };
 
 // Receives the line-of-sight decision for one candidate ring, step by step:
@@ -43,8 +72,9 @@ public:
     int32_t blocker = -1;
 };
 
+// The context keeps pointers to `rings`, `geo`, `nb` and (sealed) `frame`.
 OcclusionContext makeOcclusionContext(const RingSearch& rings, const RingGeometry& geo, const RingNeighbours& nb,
-                                      const Frame& frame, float cageDistance, float cageAngle);
+                                      const Frame& frame, float cageDistance, float cageAngle, bool sealed = false);
 
 // What the seed ring sees around it, shared by its two sides.
 struct SeedView {
@@ -55,6 +85,7 @@ struct SeedView {
     // Squared radius around each near ring's centre within which a segment
     // can meet its triangles.
     std::vector<float> reach2;
+    std::vector<DVec3> dMD; // sealed: the centres in double precision
     NearScratch scratch;
 };
 
@@ -65,6 +96,8 @@ void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view);
 struct SideView {
     Vec3 v;
     float vv = 0.0f;
+    DVec3 vD; // sealed: v in double precision
+    double vvD = 0.0;
     std::vector<float> ox, oy, oz;
     std::vector<float> excess; // scratch: how far each blocker's sphere misses the segment
     std::vector<int64_t> tried; // scratch: the test that already tried each blocker
@@ -79,10 +112,21 @@ inline bool insideCone(const OcclusionContext& ctx, const SideView& side, Vec3 d
     return dot(dK, side.v) > std::sqrt(dot(dK, dK) * side.vv) * ctx.cosA;
 }
 
+inline bool insideCone(const OcclusionContext& ctx, const SideView& side, DVec3 dK)
+{
+    return dot(dK, side.vD) > std::sqrt(dot(dK, dK) * side.vvD) * ctx.cosAD;
+}
+
 // The exact segment test against the triangle fan of one ring: the segment
 // starts at `o` and spans `d`, both in the frame of the ring's centre.
 // Returns the first triangle hit, or -1.
 int segmentHitsRing(const Transform* tang, int32_t count, Vec3 o, Vec3 d);
+
+// The sealed test against the fan of the ring whose members lie at `member`
+// (offsets from the ring's centre, in order): a triangle counts with its
+// three edges, widened by sealedTolerance, for the open segment between
+// parameters 1e-7 and 1. Returns the first triangle hit, or -1.
+int segmentHitsRingSealed(const DVec3* member, int32_t count, DVec3 o, DVec3 d);
 
 // Whether the near ring at position `pos` of seed.near is visible from the
 // side (cone test and line of sight). The near rings at positions

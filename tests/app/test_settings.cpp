@@ -46,6 +46,13 @@ TEST(OptionScan, WithoutArgumentsOrWithUnknownOnesEveryDefaultHolds)
     EXPECT_EQ(settingsText(scanOptions({"-h", "--help", "-F", "f", "-ring5", "-hb=3", ""})), defaultEcho);
 }
 
+TEST(OptionScan, SealedTakesNoValueAndAddsOneEchoLine)
+{
+    EXPECT_TRUE(scanOptions({"-sealed", "-f", "a.gro"}).criteria.sealed);
+    EXPECT_FALSE(scanOptions({"-sealed=1", "-Sealed"}).criteria.sealed);
+    EXPECT_EQ(settingsText(scanOptions({"-sealed"})), defaultEcho + "     cage  Test: sealed\n");
+}
+
 TEST(OptionScan, EchoLinesShowTheValuesAsConverted)
 {
     struct Case {

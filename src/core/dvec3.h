@@ -1,0 +1,63 @@
+// A double-precision vector for the measures that must not depend on
+// single-precision rounding: the sealed line of sight, guest placement and
+// the torsions of F4. Positions come in as floats; a difference of two floats
+// of similar size is exact in double, so offsets built from them are the
+// exact offsets of the stored positions.
+#pragma once
+
+#include <cmath>
+
+#include "core/box.h"
+#include "core/vec3.h"
+
+namespace kavet {
+
+struct DVec3 {
+    double x = 0.0, y = 0.0, z = 0.0;
+};
+
+inline DVec3 toDouble(Vec3 v) { return {v.x, v.y, v.z}; }
+
+inline DVec3 operator+(DVec3 a, DVec3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+inline DVec3 operator-(DVec3 a, DVec3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+inline DVec3 operator*(DVec3 a, double s) { return {a.x * s, a.y * s, a.z * s}; }
+inline DVec3 operator-(DVec3 a) { return {-a.x, -a.y, -a.z}; }
+
+inline double dot(DVec3 a, DVec3 b)
+{
+    double s = a.x * b.x;
+    s += a.y * b.y;
+    s += a.z * b.z;
+    return s;
+}
+
+inline DVec3 cross(DVec3 a, DVec3 b)
+{
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
+inline double norm(DVec3 a) { return std::sqrt(dot(a, a)); }
+
+// The minimum image of the difference a - b in double precision, reduced along
+// c, then b, then a, as GROMACS does for its reduced cell form (in a
+// rectangular cell: each axis on its own). Half-way cases round away from
+// zero, as the single-precision image does.
+inline DVec3 minimumImage(DVec3 d, const Box& box)
+{
+    auto shift = [](double q, double length) { return length > 0.0 ? std::round(q / length) : 0.0; };
+    const double kz = shift(d.z, box.z);
+    d = d - DVec3{box.zx, box.zy, box.z} * kz;
+    const double ky = shift(d.y, box.y);
+    d = d - DVec3{box.yx, box.y, 0.0} * ky;
+    const double kx = shift(d.x, box.x);
+    d.x -= box.x * kx;
+    return d;
+}
+
+// The minimum image of a - b for stored positions, in double precision.
+inline DVec3 minimumImageD(Vec3 a, Vec3 b, const Box& box)
+{
+    return minimumImage(toDouble(a) - toDouble(b), box);
+}
+
+} // namespace kavet
