@@ -1,0 +1,59 @@
+// F4 on ideal lattices against the values the literature gives for them, and
+// its torsion convention on one pair.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "io/gro_reader.h"
+#include "network/f4.h"
+#include "support/support.h"
+
+namespace kavet {
+namespace {
+
+F4 latticeF4(const std::vector<std::string>& args)
+{
+    const Frame frame = parseConfiguration(test::latticeGro(args), "lattice.gro", "SOL", "OW");
+    Network net;
+    initNetwork(frame, net);
+    findBonds(frame, 3.5f, 30.0f, net);
+    return f4Of(frame, net);
+}
+
+TEST(F4, TheTorsionTakesEachWatersHydrogenFarthestFromTheOtherOxygen)
+{
+    // Water 0 donates along x to water 1 across the periodic boundary; its
+    // other hydrogen points along y. Water 1's farther hydrogen sits at a
+    // torsion of 60 degrees (cos 3 phi = -1), its nearer one at 200 degrees
+    // (cos 3 phi = -0.5). Water 0's nearer hydrogen lies on the O...O axis,
+    // where the torsion is undefined.
+    const double r = 0.96, s = 0.905;
+    const Vec3 o0{0.5f, 5, 5}, o1{7.7f, 5, 5}; // 2.8 apart through the boundary of a 10 box
+    auto at = [](Vec3 o, double dx, double dy, double dz) {
+        return Vec3{static_cast<float>(o.x + dx), static_cast<float>(o.y + dy), static_cast<float>(o.z + dz)};
+    };
+    const double deg = 3.14159265358979323846 / 180.0;
+    const test::Water w0{o0, at(o0, -r, 0, 0), at(o0, 0.32, s, 0)};
+    const test::Water w1{o1, at(o1, 0.1, 0.9 * std::cos(200 * deg), 0.9 * std::sin(200 * deg)),
+                         at(o1, -0.32, s * std::cos(60 * deg), s * std::sin(60 * deg))};
+    Frame frame = test::atomsFromWaters({w0, w1}, Box{10, 10, 10});
+    const F4 f = f4Of(frame, test::networkFromBonds(6, {{0, 3}}));
+    EXPECT_EQ(f.pairs, 1);
+    EXPECT_NEAR(f.value, -1.0, 1e-5);
+    EXPECT_TRUE(std::isnan(f4Of(frame, test::networkFromBonds(6, {})).value));
+}
+
+TEST(F4, IdealLattices)
+{
+    for (const char* displace : {"0", "0.1"}) {
+        const F4 hydrate = latticeF4({"--structure", "sI", "--cells", "2", "2", "2", "--displace", displace});
+        EXPECT_EQ(hydrate.pairs, 736); // 368 waters, 4 bonds each
+        EXPECT_NEAR(hydrate.value, 0.9, 0.05) << displace;
+        const F4 ice = latticeF4({"--structure", "ice", "--cells", "4", "3", "3", "--displace", displace});
+        EXPECT_EQ(ice.pairs, 576);
+        EXPECT_NEAR(ice.value, -0.5, 0.05) << displace;
+    }
+}
+
+} // namespace
+} // namespace kavet
