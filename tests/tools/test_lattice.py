@@ -120,6 +120,34 @@ class LatticeTest(unittest.TestCase):
     def test_sh(self):
         self.check_network("sH", (1, 1, 1), 68)
 
+    def test_triclinic_cells(self):
+        """Sheared and hexagonal cells: the same four-connected, ice-rule
+        network under the triclinic minimum image, oxygens inside the cell,
+        and the nine box numbers in GROMACS order."""
+        a, b, c = lattice.ICE_A / 10.0, math.sqrt(3.0) * lattice.ICE_A / 10.0, lattice.ICE_C / 10.0
+        # 3 x 2 x 1 orthorhombic cells, tilts of floor(3/2) = 1 cell along x
+        # (xy, xz) and floor(2/2) = 1 cell along y (yz).
+        sheared = (3 * a, 2 * b, c, 0.0, 0.0, a, 0.0, a, b)
+        hexagonal = (2 * a, 2 * a * math.sqrt(3.0) / 2.0, 2 * c, 0.0, 0.0, -a, 0.0, 0.0, 0.0)
+        for structure, cells, per_cell, options, expected in (
+                ("ice", (3, 2, 1), 8, {"shear": ("xy", "xz", "yz")}, sheared),
+                ("ice", (2, 2, 2), 4, {"hexagonal": True}, hexagonal),
+                ("sH", (1, 1, 1), 34, {"hexagonal": True}, None)):
+            with self.subTest(structure=structure, **options):
+                box, oxy = self.check_network(structure, cells, per_cell, **options)
+                self.assertEqual(len(box), 9)
+                if expected:
+                    for got, want in zip(box, expected):
+                        self.assertAlmostEqual(got, want, delta=6e-6)
+                # Oxygens inside the cell, to the rounding of the coordinates.
+                v1, v2, v3 = cell_vectors(box)
+                for x, y, z in oxy:
+                    s3 = z / v3[2]
+                    s2 = (y - s3 * v3[1]) / v2[1]
+                    s1 = (x - s2 * v2[0] - s3 * v3[0]) / v1[0]
+                    for s, width in ((s1, v1[0]), (s2, v2[1]), (s3, v3[2])):
+                        self.assertTrue(-0.001 / width <= s <= 1.0 + 0.001 / width)
+
     def test_single_cells(self):
         self.assertEqual(len(lattice.si_cell()[0]), 46)
         self.assertEqual(len(lattice.ice_cell()[0]), 8)
