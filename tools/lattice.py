@@ -753,7 +753,7 @@ STRUCTURE_NAMES = {"sI": "sI hydrate", "sII": "sII hydrate", "sH": "sH hydrate",
 def main(argv=None):
     p = argparse.ArgumentParser(
         description="Write an ideal water lattice (sI, sII or sH hydrate, or ice Ih) "
-                    "with ice-rule hydrogens as a GROMACS .gro file, optionally in a triclinic cell.")
+                    "with ice-rule hydrogens as a GROMACS .gro file, optionally with guests, in a triclinic cell.")
     p.add_argument("--structure", choices=("sI", "sII", "sH", "ice"), default="sI",
                    help="sI: structure I clathrate hydrate, cubic cell of 46 waters, "
                         "a = 12.0 A; sII: structure II hydrate, cubic cell of 136 waters, "
@@ -775,13 +775,19 @@ def main(argv=None):
                         "is the same; needs 2 or more cells along the tilt; the protons "
                         "are arranged anew for the sheared periodicity, so they differ "
                         "from those of the rectangular cell")
+    p.add_argument("--guests", type=float, default=0.0, metavar="FRACTION",
+                   help="put a one-site guest (residue CH4, atom C) at the centre of "
+                        "FRACTION x cages (rounded, halves up) cages drawn at random "
+                        "(1 = every cage), written after the waters and displaced like "
+                        "them by --displace; hydrates only (default: 0)")
     p.add_argument("--displace", type=float, default=0.0, metavar="SIGMA",
                    help="Gaussian displacement of whole molecules, std. dev. "
                         "per axis in Angstrom (default: 0)")
     p.add_argument("--shuffle", action="store_true",
-                   help="write the molecules in random order")
+                   help="write the molecules in random order (waters only; guests "
+                        "stay last)")
     p.add_argument("--seed", type=int, default=1,
-                   help="random seed for protons, displacement and order (default: 1)")
+                   help="random seed for protons, displacement, order and guests (default: 1)")
     p.add_argument("-o", "--output", metavar="FILE",
                    help="output file (default: standard output)")
     args = p.parse_args(argv)
@@ -796,10 +802,14 @@ def main(argv=None):
     for s in args.shear:
         if args.cells["xyz".index(s[0])] < 2:
             p.error("--shear %s needs at least 2 cells along %s" % (s, s[0]))
+    if not 0.0 <= args.guests <= 1.0:
+        p.error("--guests must be between 0 and 1")
+    if args.guests > 0.0 and args.structure == "ice":
+        p.error("--guests: ice Ih has no cages")
 
     shear = tuple(sorted(set(args.shear)))
     mols, box = build(args.structure, tuple(args.cells), args.displace,
-                      args.shuffle, args.seed, 0.0, shear, args.hexagonal)
+                      args.shuffle, args.seed, args.guests, shear, args.hexagonal)
     name = STRUCTURE_NAMES[args.structure]
     if args.hexagonal:
         name += " hexagonal cell"

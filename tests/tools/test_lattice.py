@@ -148,6 +148,34 @@ class LatticeTest(unittest.TestCase):
                     for s, width in ((s1, v1[0]), (s2, v2[1]), (s3, v3[2])):
                         self.assertTrue(-0.001 / width <= s <= 1.0 + 0.001 / width)
 
+    def test_guests(self):
+        """round(fraction x cages) guests, each at a different cage centre,
+        well inside its cage, after the unchanged waters."""
+        for structure, cells, options, fraction in (("sI", (2, 1, 1), {}, 0.5),
+                                                   ("sII", (1, 1, 1), {}, 0.3),
+                                                   ("sH", (1, 1, 1), {"hexagonal": True}, 1.0)):
+            with self.subTest(structure=structure):
+                _, box, cages = lattice.crystal(structure, cells, **options)
+                mols, box = lattice.build(structure, cells, 0.0, False, 2, fraction, **options)
+                lines, atoms, gro_box = parse_gro(lattice.format_gro("test", mols, box))
+                guests = [xyz for name, xyz in atoms if name == "C"]
+                oxy = [xyz for name, xyz in atoms if name == "OW"]
+                self.assertEqual(len(guests), round(fraction * len(cages)))
+                self.assertEqual(len(atoms), 3 * len(oxy) + len(guests))
+                self.assertTrue(all(l[5:15] == "CH4      C" for l in lines[2 + 3 * len(oxy):-1]))
+                plain = lattice.format_gro("test", *lattice.build(structure, cells, 0.0, False, 2,
+                                                                   **options)).splitlines()
+                self.assertEqual(lines[2:2 + 3 * len(oxy)], plain[2:-1])
+                centres = [tuple(x / 10.0 for x in p) for _, p in cages]
+                used = set()
+                for g in guests:
+                    k = min(range(len(centres)), key=lambda i: dist(g, centres[i], gro_box))
+                    self.assertLess(dist(g, centres[k], gro_box), 0.001)
+                    used.add(k)
+                    self.assertGreater(min(dist(g, o, gro_box) for o in oxy), 0.35)
+                self.assertEqual(len(used), len(guests))
+        self.assertEqual(lattice.guest_count(0.5, 3), 2)
+
     def test_single_cells(self):
         self.assertEqual(len(lattice.si_cell()[0]), 46)
         self.assertEqual(len(lattice.ice_cell()[0]), 8)
