@@ -1,5 +1,7 @@
 #include "app/settings.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -31,6 +33,58 @@ std::string centred(const std::string& text, std::size_t width)
 {
     std::size_t left = (width - text.size()) / 2;
     return std::string(left, ' ') + text + std::string(width - text.size() - left, ' ');
+}
+
+// A time in ps: one finite number and nothing else.
+double toTime(const std::string& value, const char* option)
+{
+    char* end = nullptr;
+    const double v = std::strtod(value.c_str(), &end);
+    while (end && *end == ' ')
+        ++end;
+    if (end == value.c_str() || *end != '\0' || !std::isfinite(v))
+        throw Failure(std::string("option ") + option + " takes a time in ps, not \"" + value + "\"");
+    return v;
+}
+
+template <class Need>
+void scanSeriesOptions(const std::vector<std::string>& args, Need need, SeriesSettings& s)
+{
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "-t") {
+            need(i, 1, "-t");
+            s.trajFile = args[i + 1];
+        }
+        if (a == "-ot") {
+            need(i, 1, "-ot");
+            s.seriesFile = args[i + 1];
+        }
+        if (a == "-b") {
+            need(i, 1, "-b");
+            s.hasBegin = true;
+            s.begin = toTime(args[i + 1], "-b");
+        }
+        if (a == "-e") {
+            need(i, 1, "-e");
+            s.hasEnd = true;
+            s.end = toTime(args[i + 1], "-e");
+        }
+        if (a == "-dt") {
+            need(i, 1, "-dt");
+            s.hasStep = true;
+            s.step = toTime(args[i + 1], "-dt");
+        }
+    }
+    const bool series = !s.trajFile.empty();
+    for (const char* option : {"-ot", "-b", "-e", "-dt"})
+        if (!series && std::find(args.begin(), args.end(), option) != args.end())
+            throw Failure(std::string("option ") + option + " belongs to series mode: give the trajectory with -t");
+    if (s.hasBegin && s.hasEnd && s.begin > s.end)
+        throw Failure("the first time (-b " + std::to_string(s.begin) + ") is after the last (-e " +
+                      std::to_string(s.end) + ")");
+    if (s.hasStep && !(s.step > 0.0))
+        throw Failure("the time step -dt must be positive");
 }
 
 } // namespace
@@ -92,6 +146,7 @@ Settings scanOptions(const std::vector<std::string>& args)
             s.criteria.cageAngle = toFloat(args[i + 2]);
         }
     }
+    scanSeriesOptions(args, need, s.series);
     if (s.criteria.ringMax > largestRingMax)
         throw Failure("the largest ring size (-ring, second value) is " + std::to_string(s.criteria.ringMax) +
                          ", but a ring can have at most " + std::to_string(largestRingMax) + " members");
@@ -153,6 +208,22 @@ std::string settingsText(const Settings& s)
     t += "     ring  Criteria: " + std::to_string(s.criteria.ringMin) + " " + std::to_string(s.criteria.ringMax) + " " +
          g(s.criteria.ringDeviation) + "(A)\n";
     t += "     cage  Criteria: " + g(s.criteria.cageDistance) + "(A)  " + g(s.criteria.cageAngle) + "(degree)\n";
+    return t;
+}
+
+std::string seriesSettingsText(const Settings& s)
+{
+    auto g = [](double v) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%g", v);
+        return std::string(buf);
+    };
+    std::string t;
+    t += "     traj  File: " + s.series.trajFile + "\n";
+    t += "     series File: " + s.series.seriesFile + "\n";
+    t += "     frames: from " + (s.series.hasBegin ? g(s.series.begin) + " ps" : std::string("the first")) + " to " +
+         (s.series.hasEnd ? g(s.series.end) + " ps" : std::string("the last")) +
+         (s.series.hasStep ? ", every " + g(s.series.step) + " ps" : std::string()) + "\n";
     return t;
 }
 

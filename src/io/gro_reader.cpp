@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <utility>
+#include <sys/stat.h>
 
 #include "core/error.h"
 
@@ -292,6 +293,15 @@ GroTrajectory::GroTrajectory(const std::string& path) : path_(path)
 }
 
 GroTrajectory::~GroTrajectory() = default;
+
+double GroTrajectory::fractionRead() const
+{
+    struct stat st;
+    const long at = std::ftell(source_->file.get());
+    if (at < 0 || ::fstat(::fileno(source_->file.get()), &st) != 0 || st.st_size <= 0)
+        return -1.0;
+    return static_cast<double>(at) / static_cast<double>(st.st_size);
+}
 
 bool GroTrajectory::next(Frame& frame)
 {

@@ -32,6 +32,7 @@ public:
     ~GroTrajectory() override;
     bool next(Frame& frame) override;
     int32_t numAtom() const override { return numAtom_; }
+    double fractionRead() const override;
 
 private:
     struct Source;

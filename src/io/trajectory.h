@@ -21,6 +21,8 @@ public:
     virtual bool next(Frame& frame) = 0;
     // Atoms per frame, once the first frame is read.
     virtual int32_t numAtom() const = 0;
+    // How much of the file has been read, 0 to 1, or -1 when unknown.
+    virtual double fractionRead() const { return -1.0; }
 };
 
 // Opens an .xtc or .trr file through GROMACS's library (see
