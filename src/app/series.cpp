@@ -19,26 +19,6 @@ namespace {
 // The closed-cage types with columns of their own.
 const char* const commonTypes[] = {"5^12", "5^12-6^2", "5^12-6^3", "5^12-6^4", "4^3-5^6-6^3", "5^12-6^8"};
 
-struct CageCounts {
-    std::map<std::string, int64_t> closed, open;
-    int64_t closedCount = 0, openCount = 0;
-};
-
-CageCounts countCages(const Analysis& a)
-{
-    CageCounts c;
-    for (std::size_t k = 0; k < a.cages.cageList.size(); ++k) {
-        if (polyhedronOf(a.cages.cageList[k], a.rings).closed) {
-            ++c.closed[a.classes.cageType[k]];
-            ++c.closedCount;
-        } else {
-            ++c.open[a.classes.cageType[k]];
-            ++c.openCount;
-        }
-    }
-    return c;
-}
-
 // Whether a frame at time t is analysed; `stop` is set past the last time.
 bool selected(const SeriesSettings& s, double t, bool& stop)
 {
@@ -99,10 +79,17 @@ std::vector<SeriesColumn> seriesColumns(const Settings& s)
     return c;
 }
 
-std::vector<double> seriesValues(const Settings& s, int64_t frameNumber, double time, const Frame& frame,
-                                 const Analysis& a)
+SeriesFrame seriesFrame(const Settings& s, int64_t frameNumber, double time, const Frame& frame, const Analysis& a)
 {
-    std::vector<double> v = {static_cast<double>(frameNumber), time, static_cast<double>(frame.numWater),
+    SeriesFrame f;
+    int64_t closedCount = 0, openCount = 0;
+    for (std::size_t k = 0; k < a.cages.cageList.size(); ++k) {
+        const bool closed = polyhedronOf(a.cages.cageList[k], a.rings).closed;
+        ++(closed ? f.closed : f.open)[a.classes.cageType[k]];
+        ++(closed ? closedCount : openCount);
+    }
+    std::vector<double>& v = f.values;
+    v = {static_cast<double>(frameNumber), time, static_cast<double>(frame.numWater),
                              static_cast<double>(a.net.adjNode.size() / 2)};
     std::vector<int64_t> rings(s.criteria.ringMax >= 3 ? s.criteria.ringMax + 1 : 0, 0);
     for (const auto& ring : a.rings.ringList)
@@ -110,18 +97,17 @@ std::vector<double> seriesValues(const Settings& s, int64_t frameNumber, double 
             ++rings[ring.size()];
     for (std::size_t n = 3; n < rings.size(); ++n)
         v.push_back(static_cast<double>(rings[n]));
-    const CageCounts cages = countCages(a);
-    v.push_back(static_cast<double>(cages.closedCount));
-    v.push_back(static_cast<double>(cages.openCount));
+    v.push_back(static_cast<double>(closedCount));
+    v.push_back(static_cast<double>(openCount));
     int64_t common = 0;
     for (const char* t : commonTypes) {
-        const auto it = cages.closed.find(t);
-        const int64_t n = it == cages.closed.end() ? 0 : it->second;
+        const auto it = f.closed.find(t);
+        const int64_t n = it == f.closed.end() ? 0 : it->second;
         common += n;
         v.push_back(static_cast<double>(n));
     }
-    v.push_back(static_cast<double>(cages.closedCount - common));
-    return v;
+    v.push_back(static_cast<double>(closedCount - common));
+    return f;
 }
 
 std::string formatValue(const SeriesColumn& column, double value)
@@ -172,13 +158,13 @@ int runSeries(const Settings& s)
         if (!selected(ss, time, stop))
             continue;
         const Analysis a = analyse(frame, s.criteria);
-        const std::vector<double> values = seriesValues(s, k, time, frame, a);
+        const SeriesFrame f = seriesFrame(s, k, time, frame, a);
+        const std::vector<double>& values = f.values;
         std::vector<std::string> row;
         for (std::size_t c = 0; c < columns.size(); ++c)
             row.push_back(formatValue(columns[c], values[c]));
         series.row(row);
-        const CageCounts cages = countCages(a);
-        types.frame(k, row[1], cages.closed, cages.open);
+        types.frame(k, row[1], f.closed, f.open);
         for (std::size_t c = 0; c < columns.size(); ++c)
             sum[c] += values[c];
         last = values;

@@ -3,6 +3,8 @@
 // exit status.
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -20,9 +22,13 @@ struct SeriesColumn {
 };
 
 std::vector<SeriesColumn> seriesColumns(const Settings& s);
-// The values of one frame, one per column.
-std::vector<double> seriesValues(const Settings& s, int64_t frameNumber, double time, const Frame& frame,
-                                 const Analysis& a);
+// One frame of the series: a value per column, and the cage types of its
+// closed cages and of its open entries.
+struct SeriesFrame {
+    std::vector<double> values;
+    std::map<std::string, int64_t> closed, open;
+};
+SeriesFrame seriesFrame(const Settings& s, int64_t frameNumber, double time, const Frame& frame, const Analysis& a);
 std::string formatValue(const SeriesColumn& column, double value);
 
 int runSeries(const Settings& s);
