@@ -88,6 +88,7 @@ fuzz-long: fuzz-build
 # Whole-run timings on structure-I supercells of about 1e3 to 4e5 waters.
 bench: kavet
 	python3 bench/run_bench.py $(if $(SIZES),--sizes $(SIZES))
+	python3 bench/series_bench.py $(if $(SERIES_SIZES),--sizes $(SERIES_SIZES))
 
 # Jmol pictures of a 5^12 and a 5^12-6^2 cage of the example, for the README.
 pictures:
