@@ -4,7 +4,12 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <exception>
 #include <unistd.h>
+
+#include <tbb/global_control.h>
+#include <tbb/parallel_pipeline.h>
+#include <tbb/task_arena.h>
 
 #include "app/report.h"
 #include "cage/polyhedron.h"
@@ -127,12 +132,27 @@ std::string formatValue(const SeriesColumn& column, double value)
     return buf;
 }
 
+namespace {
+
+// One frame in flight: read in order, analysed on any thread, written in
+// order. A failure is kept with the frame it belongs to and raised when the
+// writer reaches it, so every row before it is written whatever the number
+// of threads.
+struct Slot {
+    Frame frame;
+    int64_t number = 0;
+    double time = 0.0;
+    SeriesFrame result;
+    std::exception_ptr failure;
+};
+
+} // namespace
+
 int runSeries(const Settings& s)
 {
     const SeriesSettings& ss = s.series;
     printText(seriesSettingsText(s));
-    Frame frame = readConfiguration(s.confFile, s.waterName, s.oxygenName);
-    const int32_t structureAtoms = frame.numAtom;
+    const Frame structure = readConfiguration(s.confFile, s.waterName, s.oxygenName);
     std::unique_ptr<TrajectoryReader> traj = openTrajectory(ss.trajFile);
 
     const std::vector<SeriesColumn> columns = seriesColumns(s);
@@ -148,28 +168,94 @@ int runSeries(const Settings& s)
     std::vector<double> sum(columns.size(), 0.0), last(columns.size(), 0.0);
     int64_t analysed = 0;
     Progress progress;
-    bool stop = false;
-    for (int64_t k = 0; !stop && traj->next(frame); ++k) {
-        if (frame.numAtom != structureAtoms)
-            throw Failure("the structure " + s.confFile + " has " + std::to_string(structureAtoms) +
-                          " atoms, but frame " + std::to_string(k) + " of " + ss.trajFile + " has " +
-                          std::to_string(frame.numAtom));
-        const double time = frame.hasTime ? frame.time : static_cast<double>(k);
-        if (!selected(ss, time, stop))
-            continue;
-        const Analysis a = analyse(frame, s.criteria);
-        const SeriesFrame f = seriesFrame(s, k, time, frame, a);
-        const std::vector<double>& values = f.values;
+
+    const int32_t threads = threadCount(s);
+    // Frames in flight: enough to keep every thread busy, few enough to bound
+    // the memory. A slot is free again once its frame is written.
+    const std::size_t inFlight = 2 * static_cast<std::size_t>(threads);
+    std::vector<Slot> slots(inFlight);
+    for (Slot& slot : slots)
+        slot.frame = structure;
+    int64_t next = 0, issued = 0;
+    bool done = false;
+
+    auto read = [&](tbb::flow_control& fc) -> Slot* {
+        if (done) {
+            fc.stop();
+            return nullptr;
+        }
+        // Tokens enter in order and at most inFlight are alive, so the slot
+        // of the token issued inFlight tokens ago is free.
+        Slot& slot = slots[static_cast<std::size_t>(issued++) % inFlight];
+        for (;;) {
+            slot.failure = nullptr;
+            slot.number = next;
+            try {
+                bool stop = false;
+                if (!traj->next(slot.frame)) {
+                    fc.stop();
+                    return nullptr;
+                }
+                if (slot.frame.numAtom != structure.numAtom)
+                    throw Failure("the structure " + s.confFile + " has " + std::to_string(structure.numAtom) +
+                                  " atoms, but frame " + std::to_string(next) + " of " + ss.trajFile + " has " +
+                                  std::to_string(slot.frame.numAtom));
+                slot.time = slot.frame.hasTime ? slot.frame.time : static_cast<double>(next);
+                ++next;
+                const bool use = selected(ss, slot.time, stop);
+                if (stop) {
+                    fc.stop();
+                    return nullptr;
+                }
+                if (use)
+                    return &slot;
+            } catch (...) {
+                slot.failure = std::current_exception();
+                done = true;
+                return &slot;
+            }
+        }
+    };
+    auto analyseSlot = [&](Slot* slot) -> Slot* {
+        if (!slot->failure) {
+            try {
+                const Analysis a = analyse(slot->frame, s.criteria);
+                slot->result = seriesFrame(s, slot->number, slot->time, slot->frame, a);
+            } catch (...) {
+                slot->failure = std::current_exception();
+            }
+        }
+        return slot;
+    };
+    auto write = [&](Slot* slot) {
+        if (slot->failure)
+            std::rethrow_exception(slot->failure);
+        const std::vector<double>& values = slot->result.values;
         std::vector<std::string> row;
         for (std::size_t c = 0; c < columns.size(); ++c)
             row.push_back(formatValue(columns[c], values[c]));
         series.row(row);
-        types.frame(k, row[1], f.closed, f.open);
+        types.frame(slot->number, row[1], slot->result.closed, slot->result.open);
         for (std::size_t c = 0; c < columns.size(); ++c)
             sum[c] += values[c];
         last = values;
         ++analysed;
         progress.update(analysed, traj->fractionRead());
+    };
+
+    // As many threads as asked for, also beyond the cores the machine has.
+    tbb::global_control limit(tbb::global_control::max_allowed_parallelism, static_cast<std::size_t>(threads));
+    tbb::task_arena arena(threads);
+    try {
+        arena.execute([&] {
+            tbb::parallel_pipeline(inFlight,
+                                   tbb::make_filter<void, Slot*>(tbb::filter_mode::serial_in_order, read) &
+                                       tbb::make_filter<Slot*, Slot*>(tbb::filter_mode::parallel, analyseSlot) &
+                                       tbb::make_filter<Slot*, void>(tbb::filter_mode::serial_in_order, write));
+        });
+    } catch (...) {
+        progress.finish();
+        throw;
     }
     progress.finish();
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "core/error.h"
 
@@ -48,7 +49,7 @@ double toTime(const std::string& value, const char* option)
 }
 
 template <class Need>
-void scanSeriesOptions(const std::vector<std::string>& args, Need need, SeriesSettings& s)
+void scanSeriesOptions(const std::vector<std::string>& args, Need need, SeriesSettings& s, int32_t& threads)
 {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -69,6 +70,14 @@ void scanSeriesOptions(const std::vector<std::string>& args, Need need, SeriesSe
             need(i, 1, "-e");
             s.hasEnd = true;
             s.end = toTime(args[i + 1], "-e");
+        }
+        if (a == "-nt") {
+            need(i, 1, "-nt");
+            char* end = nullptr;
+            const long n = std::strtol(args[i + 1].c_str(), &end, 10);
+            if (end == args[i + 1].c_str() || *end != '\0' || n < 1 || n > 4096)
+                throw Failure("option -nt takes a number of threads from 1 to 4096, not \"" + args[i + 1] + "\"");
+            threads = static_cast<int32_t>(n);
         }
         if (a == "-dt") {
             need(i, 1, "-dt");
@@ -146,7 +155,7 @@ Settings scanOptions(const std::vector<std::string>& args)
             s.criteria.cageAngle = toFloat(args[i + 2]);
         }
     }
-    scanSeriesOptions(args, need, s.series);
+    scanSeriesOptions(args, need, s.series, s.threads);
     if (s.criteria.ringMax > largestRingMax)
         throw Failure("the largest ring size (-ring, second value) is " + std::to_string(s.criteria.ringMax) +
                          ", but a ring can have at most " + std::to_string(largestRingMax) + " members");
@@ -211,6 +220,14 @@ std::string settingsText(const Settings& s)
     return t;
 }
 
+int32_t threadCount(const Settings& s)
+{
+    if (s.threads > 0)
+        return s.threads;
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores > 0 ? static_cast<int32_t>(cores) : 1;
+}
+
 std::string seriesSettingsText(const Settings& s)
 {
     auto g = [](double v) {
@@ -224,6 +241,7 @@ std::string seriesSettingsText(const Settings& s)
     t += "     frames: from " + (s.series.hasBegin ? g(s.series.begin) + " ps" : std::string("the first")) + " to " +
          (s.series.hasEnd ? g(s.series.end) + " ps" : std::string("the last")) +
          (s.series.hasStep ? ", every " + g(s.series.step) + " ps" : std::string()) + "\n";
+    t += "     threads: " + std::to_string(threadCount(s)) + "\n";
     return t;
 }
 

@@ -27,7 +27,11 @@ struct Settings {
     std::string oxygenName = "OW";
     Criteria criteria;
     SeriesSettings series;
+    int32_t threads = 0; // -nt: 0 for every core
 };
+
+// The threads a run uses: -nt, or every core the machine has.
+int32_t threadCount(const Settings& s);
 
 // A ring's member count is stored in a signed byte.
 inline constexpr int32_t largestRingMax = 127;

@@ -39,8 +39,11 @@ struct Trajectory {
 TEST(Series, SelectsFramesByTimeAndSplitJobsConcatenateToTheWholeRun)
 {
     const Trajectory t;
-    test::RunResult r = t.run({"-ot", "all.csv"});
+    test::RunResult r = t.run({"-ot", "all.csv", "-nt", "1"});
     ASSERT_EQ(r.status, 0) << r.out;
+    ASSERT_EQ(t.run({"-ot", "three.csv", "-nt", "3"}).status, 0);
+    EXPECT_EQ(test::readFile(t.dir + "/three.csv"), test::readFile(t.dir + "/all.csv"));
+    EXPECT_EQ(test::readFile(t.dir + "/three~types.csv"), test::readFile(t.dir + "/all~types.csv"));
     const std::vector<std::string> all = lines(test::readFile(t.dir + "/all.csv"));
     ASSERT_EQ(all.size(), 5u);
     EXPECT_EQ(all[0], "frame,time_ps,waters,hbonds,rings_3,rings_4,rings_5,rings_6,rings_7,closed,open,5^12,"
@@ -75,7 +78,7 @@ TEST(Series, BadInputFailsClearlyAndKeepsTheRowsWritten)
     std::size_t third = text.find("Generated", 10);
     third = text.find("Generated", text.find("Generated", third + 1) + 1);
     test::writeFile(t.dir + "/traj.gro", text.substr(0, third + 5000));
-    test::RunResult r = t.run({"-ot", "cut.csv"});
+    test::RunResult r = t.run({"-ot", "cut.csv", "-nt", "3"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("(frame 3, after the frame at t = 20 ps)"), std::string::npos) << r.out;
     EXPECT_EQ(lines(test::readFile(t.dir + "/cut.csv")).size(), 4u);
