@@ -5,7 +5,7 @@ JOBS    ?= 2
 GEN     := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 EXAMPLE := $(CURDIR)/examples/si-2x2x2.gro
 
-.PHONY: all deps configure kavet build run test test-release test-sanitize fuzz-build fuzz-smoke fuzz-long bench pictures clean
+.PHONY: all deps configure kavet build run series test test-release test-sanitize fuzz-build fuzz-smoke fuzz-long bench pictures clean
 
 all: build
 
@@ -28,6 +28,15 @@ run: kavet
 	cd $(BUILD)/example && $(BUILD)/release/kavet -f $(EXAMPLE) \
 	  -or si-2x2x2~ring.pdb -oc si-2x2x2~cage.pdb -od si-2x2x2~cage.dat
 	@echo "Output files are in build/example/"
+
+# Series mode on the bundled trajectory, and its plot (docs/series-melting.png).
+series: kavet
+	@sh tools/install-deps.sh python3-matplotlib
+	@mkdir -p $(BUILD)/example
+	cd $(BUILD)/example && $(BUILD)/release/kavet -f $(EXAMPLE) \
+	  -t $(CURDIR)/examples/si-2x2x2-melting.gro -ot melting.csv
+	tools/plot-series $(BUILD)/example/melting.csv -o $(BUILD)/example/melting.png \
+	  --title "structure I, 2x2x2 cells, disordered step by step"
 
 test: test-release test-sanitize fuzz-smoke
 
@@ -79,6 +88,7 @@ fuzz-long: fuzz-build
 # Whole-run timings on structure-I supercells of about 1e3 to 4e5 waters.
 bench: kavet
 	python3 bench/run_bench.py $(if $(SIZES),--sizes $(SIZES))
+	python3 bench/series_bench.py $(if $(SERIES_SIZES),--sizes $(SERIES_SIZES))
 
 # Jmol pictures of a 5^12 and a 5^12-6^2 cage of the example, for the README.
 pictures:

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "app/report.h"
+#include "app/series.h"
 #include "app/settings.h"
 #include "cage/analysis.h"
 #include "core/error.h"
@@ -148,6 +149,8 @@ int runPhases(const std::vector<std::string>& args)
     printText(bannerText());
     const Settings s = scanOptions(args);
     printText(settingsText(s));
+    if (!s.series.trajFile.empty())
+        return runSeries(s);
 
     const Frame frame = readConfiguration(s.confFile, s.waterName, s.oxygenName);
     printSystemBlock(frame.numAtom);

@@ -1,7 +1,10 @@
 #include "app/settings.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "core/error.h"
 
@@ -31,6 +34,66 @@ std::string centred(const std::string& text, std::size_t width)
 {
     std::size_t left = (width - text.size()) / 2;
     return std::string(left, ' ') + text + std::string(width - text.size() - left, ' ');
+}
+
+// A time in ps: one finite number and nothing else.
+double toTime(const std::string& value, const char* option)
+{
+    char* end = nullptr;
+    const double v = std::strtod(value.c_str(), &end);
+    while (end && *end == ' ')
+        ++end;
+    if (end == value.c_str() || *end != '\0' || !std::isfinite(v))
+        throw Failure(std::string("option ") + option + " takes a time in ps, not \"" + value + "\"");
+    return v;
+}
+
+template <class Need>
+void scanSeriesOptions(const std::vector<std::string>& args, Need need, SeriesSettings& s, int32_t& threads)
+{
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "-t") {
+            need(i, 1, "-t");
+            s.trajFile = args[i + 1];
+        }
+        if (a == "-ot") {
+            need(i, 1, "-ot");
+            s.seriesFile = args[i + 1];
+        }
+        if (a == "-b") {
+            need(i, 1, "-b");
+            s.hasBegin = true;
+            s.begin = toTime(args[i + 1], "-b");
+        }
+        if (a == "-e") {
+            need(i, 1, "-e");
+            s.hasEnd = true;
+            s.end = toTime(args[i + 1], "-e");
+        }
+        if (a == "-nt") {
+            need(i, 1, "-nt");
+            char* end = nullptr;
+            const long n = std::strtol(args[i + 1].c_str(), &end, 10);
+            if (end == args[i + 1].c_str() || *end != '\0' || n < 1 || n > 4096)
+                throw Failure("option -nt takes a number of threads from 1 to 4096, not \"" + args[i + 1] + "\"");
+            threads = static_cast<int32_t>(n);
+        }
+        if (a == "-dt") {
+            need(i, 1, "-dt");
+            s.hasStep = true;
+            s.step = toTime(args[i + 1], "-dt");
+        }
+    }
+    const bool series = !s.trajFile.empty();
+    for (const char* option : {"-ot", "-b", "-e", "-dt"})
+        if (!series && std::find(args.begin(), args.end(), option) != args.end())
+            throw Failure(std::string("option ") + option + " belongs to series mode: give the trajectory with -t");
+    if (s.hasBegin && s.hasEnd && s.begin > s.end)
+        throw Failure("the first time (-b " + std::to_string(s.begin) + ") is after the last (-e " +
+                      std::to_string(s.end) + ")");
+    if (s.hasStep && !(s.step > 0.0))
+        throw Failure("the time step -dt must be positive");
 }
 
 } // namespace
@@ -94,6 +157,7 @@ Settings scanOptions(const std::vector<std::string>& args)
         if (a == "-sealed")
             s.criteria.sealed = true;
     }
+    scanSeriesOptions(args, need, s.series, s.threads);
     if (s.criteria.ringMax > largestRingMax)
         throw Failure("the largest ring size (-ring, second value) is " + std::to_string(s.criteria.ringMax) +
                          ", but a ring can have at most " + std::to_string(largestRingMax) + " members");
@@ -157,6 +221,31 @@ std::string settingsText(const Settings& s)
     t += "     cage  Criteria: " + g(s.criteria.cageDistance) + "(A)  " + g(s.criteria.cageAngle) + "(degree)\n";
     if (s.criteria.sealed)
         t += "     cage  Test: sealed\n";
+    return t;
+}
+
+int32_t threadCount(const Settings& s)
+{
+    if (s.threads > 0)
+        return s.threads;
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores > 0 ? static_cast<int32_t>(cores) : 1;
+}
+
+std::string seriesSettingsText(const Settings& s)
+{
+    auto g = [](double v) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%g", v);
+        return std::string(buf);
+    };
+    std::string t;
+    t += "     traj  File: " + s.series.trajFile + "\n";
+    t += "     series File: " + s.series.seriesFile + "\n";
+    t += "     frames: from " + (s.series.hasBegin ? g(s.series.begin) + " ps" : std::string("the first")) + " to " +
+         (s.series.hasEnd ? g(s.series.end) + " ps" : std::string("the last")) +
+         (s.series.hasStep ? ", every " + g(s.series.step) + " ps" : std::string()) + "\n";
+    t += "     threads: " + std::to_string(threadCount(s)) + "\n";
     return t;
 }
 

@@ -10,6 +10,14 @@
 
 namespace kavet {
 
+// Series mode: a trajectory analysed frame by frame into a table.
+struct SeriesSettings {
+    std::string trajFile;                     // -t: series mode when not empty
+    std::string seriesFile = "conf~series.csv"; // -ot
+    bool hasBegin = false, hasEnd = false, hasStep = false;
+    double begin = 0.0, end = 0.0, step = 0.0; // -b, -e, -dt (ps)
+};
+
 struct Settings {
     std::string confFile = "conf.gro";
     std::string ringFile = "conf~ring.pdb";
@@ -18,7 +26,12 @@ struct Settings {
     std::string waterName = "SOL";
     std::string oxygenName = "OW";
     Criteria criteria;
+    SeriesSettings series;
+    int32_t threads = 0; // -nt: 0 for every core
 };
+
+// The threads a run uses: -nt, or every core the machine has.
+int32_t threadCount(const Settings& s);
 
 // A ring's member count is stored in a signed byte.
 inline constexpr int32_t largestRingMax = 127;
@@ -32,5 +45,7 @@ Settings scanOptions(const std::vector<std::string>& args);
 
 std::string bannerText();
 std::string settingsText(const Settings& settings);
+// The lines series mode adds to the settings echo.
+std::string seriesSettingsText(const Settings& settings);
 
 } // namespace kavet

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
+#include <sys/stat.h>
 
 #include "core/error.h"
 
@@ -113,30 +115,62 @@ struct Reader {
         return false;
     }
 
-    Frame read(const std::string& waterName, const std::string& oxygenName)
+    // Reads the next frame into `t`, names and positions. Returns false when
+    // the source ends before a later frame's title line; the first frame
+    // must be there.
+    bool read(Frame& t, bool first)
     {
-        Frame t;
+        const long long base = src.lineNumber();
         std::string line;
+        if (!nextLine(line)) {
+            if (first)
+                fail(1, "the file is empty (expected a title line)");
+            return false;
+        }
+        readTitle(t, line);
         if (!nextLine(line))
-            fail(1, "the file is empty (expected a title line)");
-        if (!nextLine(line))
-            fail(2, "the file ends before the atom count");
+            fail(base + 2, "the file ends before the atom count");
         long long count = parseCount(line);
         t.numAtom = static_cast<int32_t>(count);
+        t.resName.clear();
+        t.atmName.clear();
+        t.atmXYZ.clear();
 
         // The count is not trusted for memory: the tables grow with the lines
         // actually read and take their final size once all are there.
         for (long long i = 0; i < count; ++i) {
             if (!nextLine(line))
-                fail(3 + i, "the file ends after " + std::to_string(i) + " of the " + std::to_string(count) +
-                                " atom lines announced on line 2");
+                fail(base + 3 + i, "the file ends after " + std::to_string(i) + " of the " +
+                                       std::to_string(count) + " atom lines announced on line " +
+                                       std::to_string(base + 2));
             readAtom(t, line);
         }
         if (!nextLine(line))
-            fail(3 + count, "the file ends before the box line");
+            fail(base + 3 + count, "the file ends before the box line");
         readBox(t, line);
-        selectWaters(t, waterName, oxygenName);
-        return t;
+        return true;
+    }
+
+    // GROMACS writes "t= TIME step= STEP" into the title line of every frame
+    // of a trajectory.
+    static void readTitle(Frame& t, const std::string& line)
+    {
+        t.hasTime = false;
+        t.time = 0.0;
+        t.step = 0;
+        const std::size_t at = line.rfind(" t= ");
+        if (at == std::string::npos && line.rfind("t= ", 0) != 0)
+            return;
+        const char* p = line.c_str() + (at == std::string::npos ? 3 : at + 4);
+        char* end = nullptr;
+        const double time = std::strtod(p, &end);
+        if (end == p || !std::isfinite(time))
+            return;
+        t.hasTime = true;
+        t.time = time;
+        if (const std::size_t s = line.find("step= ", static_cast<std::size_t>(end - line.c_str()));
+            s != std::string::npos)
+            t.step = std::strtoll(line.c_str() + s + 6, nullptr, 10);
     }
 
     long long parseCount(const std::string& line) const
@@ -148,7 +182,7 @@ struct Reader {
         if (*digits == '+' || *digits == '-')
             ++digits;
         if (!(*digits >= '0' && *digits <= '9'))
-            fail(2, "no atom count (a whole number) on the count line");
+            fail(src.lineNumber(), "no atom count (a whole number) on the count line");
         char* end = nullptr;
         errno = 0;
         long long count = std::strtoll(p, &end, 10);
@@ -156,11 +190,11 @@ struct Reader {
         while (*end == ' ' || *end == '\t')
             ++end;
         if (*end != '\0')
-            fail(2, "the count line holds more than the atom count");
+            fail(src.lineNumber(), "the count line holds more than the atom count");
         if (overflow || count > 2147483647LL)
-            fail(2, "the atom count is too large");
+            fail(src.lineNumber(), "the atom count is too large");
         if (count < 0)
-            fail(2, "negative atom count " + std::to_string(count));
+            fail(src.lineNumber(), "negative atom count " + std::to_string(count));
         return count;
     }
 
@@ -225,7 +259,10 @@ Frame parseConfiguration(const std::string& text, const std::string& name, const
 {
     LineSource src(text);
     Reader reader{src, name};
-    return reader.read(waterName, oxygenName);
+    Frame frame;
+    reader.read(frame, true);
+    selectWaters(frame, waterName, oxygenName);
+    return frame;
 }
 
 Frame readConfiguration(const std::string& path, const std::string& waterName, const std::string& oxygenName)
@@ -235,7 +272,65 @@ Frame readConfiguration(const std::string& path, const std::string& waterName, c
         throw Failure("open file  " + path + "  failed !");
     LineSource src(file.get());
     Reader reader{src, path};
-    return reader.read(waterName, oxygenName);
+    Frame frame;
+    reader.read(frame, true);
+    selectWaters(frame, waterName, oxygenName);
+    return frame;
+}
+
+struct GroTrajectory::Source {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file;
+    LineSource lines;
+    explicit Source(std::FILE* f) : file(f, &std::fclose), lines(f) {}
+};
+
+GroTrajectory::GroTrajectory(const std::string& path) : path_(path)
+{
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        throw Failure("cannot open " + path + ": " + std::strerror(errno));
+    source_ = std::make_unique<Source>(f);
+}
+
+GroTrajectory::~GroTrajectory() = default;
+
+double GroTrajectory::fractionRead() const
+{
+    struct stat st;
+    const long at = std::ftell(source_->file.get());
+    if (at < 0 || ::fstat(::fileno(source_->file.get()), &st) != 0 || st.st_size <= 0)
+        return -1.0;
+    return static_cast<double>(at) / static_cast<double>(st.st_size);
+}
+
+bool GroTrajectory::next(Frame& frame)
+{
+    Reader reader{source_->lines, path_};
+    Frame read;
+    try {
+        if (!reader.read(read, frames_ == 0))
+            return false;
+    } catch (const Failure& f) {
+        throw Failure(std::string(f.what()) + " (" + frameContext(frames_, lastTime_) + ")");
+    }
+    if (frames_ == 0)
+        numAtom_ = read.numAtom;
+    else if (read.numAtom != numAtom_)
+        throw Failure(path_ + ": frame " + std::to_string(frames_) + " has " + std::to_string(read.numAtom) +
+                      " atoms, the first frame " + std::to_string(numAtom_));
+    frame.numAtom = read.numAtom;
+    frame.atmXYZ = std::move(read.atmXYZ);
+    frame.box = read.box;
+    frame.hasTime = read.hasTime;
+    frame.time = read.time;
+    frame.step = read.step;
+    if (frame.resName.empty()) {
+        frame.resName = std::move(read.resName);
+        frame.atmName = std::move(read.atmName);
+    }
+    lastTime_ = read.hasTime ? read.time : static_cast<double>(frames_);
+    ++frames_;
+    return true;
 }
 
 } // namespace kavet

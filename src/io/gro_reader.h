@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "core/frame.h"
+#include "io/trajectory.h"
 
 namespace kavet {
-
 
 // Reads the first frame of `path`. A water oxygen is an atom whose name equals
 // `oxygenName` and whose residue field contains `waterName`. Throws Failure
@@ -22,5 +22,25 @@ Frame readConfiguration(const std::string& path, const std::string& waterName, c
 // The same from text already in memory; `name` stands for the file in messages.
 Frame parseConfiguration(const std::string& text, const std::string& name, const std::string& waterName,
                              const std::string& oxygenName);
+
+// The frames of a multi-frame .gro file, one at a time, read as the first
+// frame is. Every frame must hold as many atoms as the first; the names of
+// the first frame are kept.
+class GroTrajectory : public TrajectoryReader {
+public:
+    explicit GroTrajectory(const std::string& path);
+    ~GroTrajectory() override;
+    bool next(Frame& frame) override;
+    int32_t numAtom() const override { return numAtom_; }
+    double fractionRead() const override;
+
+private:
+    struct Source;
+    std::string path_;
+    std::unique_ptr<Source> source_;
+    int64_t frames_ = 0;
+    int32_t numAtom_ = 0;
+    double lastTime_ = 0.0;
+};
 
 } // namespace kavet

@@ -1,0 +1,272 @@
+#include "app/series.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <exception>
+#include <unistd.h>
+
+#include <tbb/global_control.h>
+#include <tbb/parallel_pipeline.h>
+#include <tbb/task_arena.h>
+
+#include "app/report.h"
+#include "cage/polyhedron.h"
+#include "core/error.h"
+#include "io/gro_reader.h"
+#include "io/series_writer.h"
+#include "io/trajectory.h"
+
+namespace kavet {
+namespace {
+
+// The closed-cage types with columns of their own.
+const char* const commonTypes[] = {"5^12", "5^12-6^2", "5^12-6^3", "5^12-6^4", "4^3-5^6-6^3", "5^12-6^8"};
+
+// Whether a frame at time t is analysed; `stop` is set past the last time.
+bool selected(const SeriesSettings& s, double t, bool& stop)
+{
+    const double tolerance = s.hasStep ? 1e-3 * s.step : 1e-6;
+    if (s.hasEnd && t > s.end + tolerance) {
+        stop = true;
+        return false;
+    }
+    if (s.hasBegin && t < s.begin - tolerance)
+        return false;
+    if (s.hasStep && std::fabs(std::remainder(t, s.step)) > tolerance)
+        return false;
+    return true;
+}
+
+// A progress line on standard error, when it is a terminal.
+class Progress {
+public:
+    Progress() : live_(::isatty(2) == 1), start_(std::chrono::steady_clock::now()) {}
+    void update(int64_t done, double fraction)
+    {
+        if (!live_)
+            return;
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+        const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0.0;
+        char left[64] = "";
+        if (fraction > 0.0 && fraction <= 1.0)
+            std::snprintf(left, sizeof left, ", about %.0f s left", seconds * (1.0 - fraction) / fraction);
+        std::fprintf(stderr, "\r     frames done: %lld, %.2f frames/s%s   ", static_cast<long long>(done), rate, left);
+        std::fflush(stderr);
+    }
+    void finish()
+    {
+        if (live_) {
+            std::fputs("\n", stderr);
+            std::fflush(stderr);
+        }
+    }
+
+private:
+    bool live_;
+    std::chrono::steady_clock::time_point start_;
+};
+
+} // namespace
+
+std::vector<SeriesColumn> seriesColumns(const Settings& s)
+{
+    std::vector<SeriesColumn> c = {{"frame"}, {"time_ps", SeriesColumn::Time}, {"waters"}, {"hbonds"}};
+    for (int32_t n = 3; n <= s.criteria.ringMax; ++n)
+        c.push_back({"rings_" + std::to_string(n)});
+    c.push_back({"closed"});
+    c.push_back({"open"});
+    for (const char* t : commonTypes)
+        c.push_back({t});
+    c.push_back({"other_closed"});
+    return c;
+}
+
+SeriesFrame seriesFrame(const Settings& s, int64_t frameNumber, double time, const Frame& frame, const Analysis& a)
+{
+    SeriesFrame f;
+    int64_t closedCount = 0, openCount = 0;
+    for (std::size_t k = 0; k < a.cages.cageList.size(); ++k) {
+        const bool closed = polyhedronOf(a.cages.cageList[k], a.rings).closed;
+        ++(closed ? f.closed : f.open)[a.classes.cageType[k]];
+        ++(closed ? closedCount : openCount);
+    }
+    std::vector<double>& v = f.values;
+    v = {static_cast<double>(frameNumber), time, static_cast<double>(frame.numWater),
+                             static_cast<double>(a.net.adjNode.size() / 2)};
+    std::vector<int64_t> rings(s.criteria.ringMax >= 3 ? s.criteria.ringMax + 1 : 0, 0);
+    for (const auto& ring : a.rings.ringList)
+        if (ring.size() < rings.size())
+            ++rings[ring.size()];
+    for (std::size_t n = 3; n < rings.size(); ++n)
+        v.push_back(static_cast<double>(rings[n]));
+    v.push_back(static_cast<double>(closedCount));
+    v.push_back(static_cast<double>(openCount));
+    int64_t common = 0;
+    for (const char* t : commonTypes) {
+        const auto it = f.closed.find(t);
+        const int64_t n = it == f.closed.end() ? 0 : it->second;
+        common += n;
+        v.push_back(static_cast<double>(n));
+    }
+    v.push_back(static_cast<double>(closedCount - common));
+    return f;
+}
+
+std::string formatValue(const SeriesColumn& column, double value)
+{
+    char buf[64];
+    switch (column.kind) {
+    case SeriesColumn::Count:
+        std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(value));
+        break;
+    case SeriesColumn::Time:
+        std::snprintf(buf, sizeof buf, "%.10g", value);
+        break;
+    default:
+        std::snprintf(buf, sizeof buf, "%.6f", value);
+        break;
+    }
+    return buf;
+}
+
+namespace {
+
+// One frame in flight: read in order, analysed on any thread, written in
+// order. A failure is kept with the frame it belongs to and raised when the
+// writer reaches it, so every row before it is written whatever the number
+// of threads.
+struct Slot {
+    Frame frame;
+    int64_t number = 0;
+    double time = 0.0;
+    SeriesFrame result;
+    std::exception_ptr failure;
+};
+
+} // namespace
+
+int runSeries(const Settings& s)
+{
+    const SeriesSettings& ss = s.series;
+    printText(seriesSettingsText(s));
+    const Frame structure = readConfiguration(s.confFile, s.waterName, s.oxygenName);
+    std::unique_ptr<TrajectoryReader> traj = openTrajectory(ss.trajFile);
+
+    const std::vector<SeriesColumn> columns = seriesColumns(s);
+    std::vector<std::string> names;
+    for (const auto& c : columns)
+        names.push_back(c.name);
+    SeriesWriter series(ss.seriesFile, names);
+    TypeWriter types(typeFileFor(ss.seriesFile));
+    for (const FreshFile* f : {&series.file(), &types.file()})
+        if (!f->backup().empty())
+            printText("     backed up " + f->path() + " to " + f->backup() + "\n");
+
+    std::vector<double> sum(columns.size(), 0.0), last(columns.size(), 0.0);
+    int64_t analysed = 0;
+    Progress progress;
+
+    const int32_t threads = threadCount(s);
+    // Frames in flight: enough to keep every thread busy, few enough to bound
+    // the memory. A slot is free again once its frame is written.
+    const std::size_t inFlight = 2 * static_cast<std::size_t>(threads);
+    std::vector<Slot> slots(inFlight);
+    for (Slot& slot : slots)
+        slot.frame = structure;
+    int64_t next = 0, issued = 0;
+    bool done = false;
+
+    auto read = [&](tbb::flow_control& fc) -> Slot* {
+        if (done) {
+            fc.stop();
+            return nullptr;
+        }
+        // Tokens enter in order and at most inFlight are alive, so the slot
+        // of the token issued inFlight tokens ago is free.
+        Slot& slot = slots[static_cast<std::size_t>(issued++) % inFlight];
+        for (;;) {
+            slot.failure = nullptr;
+            slot.number = next;
+            try {
+                bool stop = false;
+                if (!traj->next(slot.frame)) {
+                    fc.stop();
+                    return nullptr;
+                }
+                if (slot.frame.numAtom != structure.numAtom)
+                    throw Failure("the structure " + s.confFile + " has " + std::to_string(structure.numAtom) +
+                                  " atoms, but frame " + std::to_string(next) + " of " + ss.trajFile + " has " +
+                                  std::to_string(slot.frame.numAtom));
+                slot.time = slot.frame.hasTime ? slot.frame.time : static_cast<double>(next);
+                ++next;
+                const bool use = selected(ss, slot.time, stop);
+                if (stop) {
+                    fc.stop();
+                    return nullptr;
+                }
+                if (use)
+                    return &slot;
+            } catch (...) {
+                slot.failure = std::current_exception();
+                done = true;
+                return &slot;
+            }
+        }
+    };
+    auto analyseSlot = [&](Slot* slot) -> Slot* {
+        if (!slot->failure) {
+            try {
+                const Analysis a = analyse(slot->frame, s.criteria);
+                slot->result = seriesFrame(s, slot->number, slot->time, slot->frame, a);
+            } catch (...) {
+                slot->failure = std::current_exception();
+            }
+        }
+        return slot;
+    };
+    auto write = [&](Slot* slot) {
+        if (slot->failure)
+            std::rethrow_exception(slot->failure);
+        const std::vector<double>& values = slot->result.values;
+        std::vector<std::string> row;
+        for (std::size_t c = 0; c < columns.size(); ++c)
+            row.push_back(formatValue(columns[c], values[c]));
+        series.row(row);
+        types.frame(slot->number, row[1], slot->result.closed, slot->result.open);
+        for (std::size_t c = 0; c < columns.size(); ++c)
+            sum[c] += values[c];
+        last = values;
+        ++analysed;
+        progress.update(analysed, traj->fractionRead());
+    };
+
+    // As many threads as asked for, also beyond the cores the machine has.
+    tbb::global_control limit(tbb::global_control::max_allowed_parallelism, static_cast<std::size_t>(threads));
+    tbb::task_arena arena(threads);
+    try {
+        arena.execute([&] {
+            tbb::parallel_pipeline(inFlight,
+                                   tbb::make_filter<void, Slot*>(tbb::filter_mode::serial_in_order, read) &
+                                       tbb::make_filter<Slot*, Slot*>(tbb::filter_mode::parallel, analyseSlot) &
+                                       tbb::make_filter<Slot*, void>(tbb::filter_mode::serial_in_order, write));
+        });
+    } catch (...) {
+        progress.finish();
+        throw;
+    }
+    progress.finish();
+
+    printHeading(">>>> Series");
+    printCount("     Frames: ", analysed);
+    std::printf("     %-16s %14s %14s\n", "column", "mean", "last");
+    for (std::size_t c = 2; c < columns.size() && analysed > 0; ++c)
+        std::printf("     %-16s %14.4f %14s\n", columns[c].name.c_str(), sum[c] / static_cast<double>(analysed),
+                    formatValue(columns[c], last[c]).c_str());
+    std::fflush(stdout);
+    return 0;
+}
+
+} // namespace kavet

@@ -1,0 +1,99 @@
+// Series mode end to end: frame selection, split jobs that concatenate to
+// the whole run, the .xvg form, and bad trajectories that keep the rows
+// already written.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "support/support.h"
+
+namespace kavet {
+namespace {
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
+}
+
+struct Trajectory {
+    std::string dir;
+    Trajectory()
+    {
+        dir = test::freshDirectory("series");
+        test::writeFile(dir + "/traj.gro", test::latticeGro({"--structure", "sI", "--cells", "2", "2", "2", "--displace",
+                                                             "0.1", "--frames", "4", "--disorder", "0.5", "--seed", "3"}));
+        const std::string all = test::readFile(dir + "/traj.gro");
+        test::writeFile(dir + "/conf.gro", all.substr(0, all.find("Generated", 10)));
+    }
+    test::RunResult run(std::vector<std::string> args) const
+    {
+        args.insert(args.begin(), {"-t", "traj.gro"});
+        return test::runKavetBinary(args, dir);
+    }
+};
+
+TEST(Series, SelectsFramesByTimeAndSplitJobsConcatenateToTheWholeRun)
+{
+    const Trajectory t;
+    test::RunResult r = t.run({"-ot", "all.csv", "-nt", "1"});
+    ASSERT_EQ(r.status, 0) << r.out;
+    ASSERT_EQ(t.run({"-ot", "three.csv", "-nt", "3"}).status, 0);
+    EXPECT_EQ(test::readFile(t.dir + "/three.csv"), test::readFile(t.dir + "/all.csv"));
+    EXPECT_EQ(test::readFile(t.dir + "/three~types.csv"), test::readFile(t.dir + "/all~types.csv"));
+    const std::vector<std::string> all = lines(test::readFile(t.dir + "/all.csv"));
+    ASSERT_EQ(all.size(), 5u);
+    EXPECT_EQ(all[0], "frame,time_ps,waters,hbonds,rings_3,rings_4,rings_5,rings_6,rings_7,closed,open,5^12,"
+                      "5^12-6^2,5^12-6^3,5^12-6^4,4^3-5^6-6^3,5^12-6^8,other_closed");
+    EXPECT_EQ(all[1], "0,0,368,736,0,0,384,48,0,64,0,16,48,0,0,0,0,0");
+    EXPECT_EQ(lines(test::readFile(t.dir + "/all~types.csv"))[1], "0,0,5^12,1,16");
+    EXPECT_NE(r.out.find("     Frames: 4\n"), std::string::npos);
+
+    ASSERT_EQ(t.run({"-ot", "a.csv", "-e", "10"}).status, 0);
+    ASSERT_EQ(t.run({"-ot", "b.csv", "-b", "20"}).status, 0);
+    std::vector<std::string> joined = lines(test::readFile(t.dir + "/a.csv"));
+    const std::vector<std::string> b = lines(test::readFile(t.dir + "/b.csv"));
+    joined.insert(joined.end(), b.begin() + 1, b.end());
+    EXPECT_EQ(joined, all);
+
+    ASSERT_EQ(t.run({"-ot", "c.csv", "-dt", "20"}).status, 0);
+    EXPECT_EQ(lines(test::readFile(t.dir + "/c.csv")), (std::vector<std::string>{all[0], all[1], all[3]}));
+
+    // A second run keeps the first file as GROMACS does, and .xvg has legends.
+    ASSERT_EQ(t.run({"-ot", "c.csv", "-dt", "20"}).status, 0);
+    EXPECT_EQ(test::readFile(t.dir + "/#c.csv.1#"), test::readFile(t.dir + "/c.csv"));
+    ASSERT_EQ(t.run({"-ot", "x.xvg"}).status, 0);
+    const std::string xvg = test::readFile(t.dir + "/x.xvg");
+    EXPECT_NE(xvg.find("@ s0 legend \"frame\"\n@ s1 legend \"waters\"\n"), std::string::npos);
+    EXPECT_NE(xvg.find("\n10  1  368  "), std::string::npos);
+}
+
+TEST(Series, BadInputFailsClearlyAndKeepsTheRowsWritten)
+{
+    const Trajectory t;
+    const std::string text = test::readFile(t.dir + "/traj.gro");
+    std::size_t third = text.find("Generated", 10);
+    third = text.find("Generated", text.find("Generated", third + 1) + 1);
+    test::writeFile(t.dir + "/traj.gro", text.substr(0, third + 5000));
+    test::RunResult r = t.run({"-ot", "cut.csv", "-nt", "3"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("(frame 3, after the frame at t = 20 ps)"), std::string::npos) << r.out;
+    EXPECT_EQ(lines(test::readFile(t.dir + "/cut.csv")).size(), 4u);
+
+    test::writeFile(t.dir + "/small.gro", test::latticeGro({"--structure", "ice", "--cells", "2", "2", "2"}));
+    r = t.run({"-f", "small.gro"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("the structure small.gro has 192 atoms, but frame 0 of traj.gro has 1104"),
+              std::string::npos)
+        << r.out;
+
+    r = t.run({"-b", "30", "-e", "20"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("is after the last"), std::string::npos);
+}
+
+} // namespace
+} // namespace kavet
