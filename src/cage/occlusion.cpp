@@ -58,7 +58,7 @@ void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view)
     view.dMD.clear();
     if (ctx.sealed)
         for (int32_t k : view.near)
-            view.dMD.push_back(minimumImageD(ctx.geo->centRing[k], view.c, ctx.box));
+            view.dMD.push_back(sameImageD(ctx.geo->centRing[k], view.c, ctx.box));
 }
 
 void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sign, SideView& side)

@@ -60,4 +60,23 @@ inline DVec3 minimumImageD(Vec3 a, Vec3 b, const Box& box)
     return minimumImage(toDouble(a) - toDouble(b), box);
 }
 
+// The difference a - b in double precision at the periodic image that the
+// single-precision minimumImage(a, b, box) picked. Where a and b lie half a
+// box apart the image is a tie, which single and double precision may break
+// differently; this keeps the choice of the rest of the analysis.
+inline DVec3 sameImageD(Vec3 a, Vec3 b, const Box& box)
+{
+    const DVec3 raw = toDouble(a) - toDouble(b);
+    // The cell vector that the single-precision image subtracted, rounded to
+    // whole multiples of the cell vectors c, b and a in turn.
+    DVec3 s = raw - toDouble(minimumImage(a, b, box));
+    auto whole = [](double q, double length) { return length > 0.0 ? std::round(q / length) : 0.0; };
+    const double kz = whole(s.z, box.z);
+    s = s - DVec3{box.zx, box.zy, box.z} * kz;
+    const double ky = whole(s.y, box.y);
+    s = s - DVec3{box.yx, box.y, 0.0} * ky;
+    const double kx = whole(s.x, box.x);
+    return raw - DVec3{box.zx, box.zy, box.z} * kz - DVec3{box.yx, box.y, 0.0} * ky - DVec3{box.x, 0.0, 0.0} * kx;
+}
+
 } // namespace kavet
