@@ -1,0 +1,83 @@
+#include "cage/census.h"
+
+#include <algorithm>
+
+#include "cage/clusters.h"
+#include "cage/polyhedron.h"
+#include "network/f4.h"
+
+namespace kavet {
+
+FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions& options)
+{
+    FrameCensus f;
+    f.waters = frame.numWater;
+    f.hbonds = static_cast<int64_t>(a.net.adjNode.size() / 2);
+    for (const auto& ring : a.rings.ringList) {
+        if (f.rings.size() <= ring.size())
+            f.rings.resize(ring.size() + 1, 0);
+        ++f.rings[ring.size()];
+    }
+
+    const std::vector<std::vector<int32_t>>& cageList = a.cages.cageList;
+    const std::size_t numCage = cageList.size();
+    std::vector<uint8_t> closed(numCage, 0);
+    for (std::size_t c = 0; c < numCage; ++c) {
+        closed[c] = polyhedronOf(cageList[c], a.rings).closed ? 1 : 0;
+        ++(closed[c] ? f.closed : f.open);
+        ++(closed[c] ? f.closedTypes : f.openTypes)[a.classes.cageType[c]];
+    }
+
+    Occupancy occ;
+    if (options.guests) {
+        f.withGuests = true;
+        const std::vector<DVec3> position = guestPositions(frame, *options.guests);
+        occ = occupancyOf(position, frame, a.rings, a.geo, a.cages, closed);
+        f.guests = static_cast<int64_t>(position.size());
+        for (int32_t n : occ.cagesOf)
+            f.guestsCaged += n > 0 ? 1 : 0;
+        for (std::size_t c = 0; c < numCage; ++c) {
+            const std::size_t n = occ.guestsOf[c].size();
+            if (n == 0)
+                continue;
+            ++f.occupiedCages;
+            ++f.occupied[a.classes.cageType[c]];
+            f.multiplyOccupied += n > 1 ? 1 : 0;
+        }
+    }
+
+    const CageClusters clusters = clustersOf(cageList, closed);
+    f.clusters = static_cast<int64_t>(clusters.size.size());
+    f.largestCluster = clusters.largest;
+
+    const F4 f4 = f4Of(frame, a.net);
+    f.f4 = f4.value;
+    f.f4Pairs = f4.pairs;
+
+    if (!options.cageRecords)
+        return f;
+    f.cages.resize(numCage);
+    for (std::size_t c = 0; c < numCage; ++c) {
+        CageRecord& r = f.cages[c];
+        const std::vector<int32_t>& cage = cageList[c];
+        r.id = static_cast<int32_t>(c) + 1;
+        r.type = a.classes.cageType[c];
+        r.closed = closed[c] != 0;
+        r.centre = cageCentre(cage, a.geo, frame.box);
+        r.faces = static_cast<int32_t>(cage.size());
+        for (int32_t ring : cage) {
+            r.rings.push_back(ring + 1);
+            for (int32_t atom : a.rings.ringList[ring])
+                r.waters.push_back(atom + 1);
+        }
+        std::sort(r.waters.begin(), r.waters.end());
+        r.waters.erase(std::unique(r.waters.begin(), r.waters.end()), r.waters.end());
+        if (options.guests && c < occ.guestsOf.size())
+            for (int32_t g : occ.guestsOf[c])
+                r.guests.push_back(options.guests->firstAtom[g] + 1);
+        r.cluster = clusters.clusterOf[c];
+    }
+    return f;
+}
+
+} // namespace kavet

@@ -1,0 +1,61 @@
+// What one frame amounts to, as the time series reports it: counts of the
+// network, the rings and the cages, guest occupancy, clusters of face-sharing
+// cages and F4, and optionally one record per cage.
+//
+// A cage is closed when polyhedronOf calls it so (every face edge shared by
+// two faces, V - E + F = 2 from the faces); its type is the classic
+// classification's face-count string (CageClasses::cageType).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cage/analysis.h"
+#include "cage/occupancy.h"
+
+namespace kavet {
+
+// One cage of a frame. Numbers are those of the output files: cages and rings
+// count from 1 in the order of the cage and ring files' models, atoms from 1
+// in the order of the input.
+struct CageRecord {
+    int32_t id = 0;
+    std::string type;
+    bool closed = false;
+    DVec3 centre;                // mean of the ring centres, unwrapped around the first ring's centre
+    int32_t faces = 0;
+    std::vector<int32_t> waters; // atom numbers of its waters, ascending
+    std::vector<int32_t> rings;  // ring numbers, seed ring first, then ascending
+    std::vector<int32_t> guests; // atom number of each guest's first atom, ascending (closed cages only)
+    int32_t cluster = 0;         // cluster number from 1; 0 for a cage that is not closed
+};
+
+struct FrameCensus {
+    int64_t waters = 0;
+    int64_t hbonds = 0;                       // bonds of the full network
+    std::vector<int64_t> rings;               // rings[n]: rings of n members left after the flatness limit
+    int64_t closed = 0, open = 0;
+    std::map<std::string, int64_t> closedTypes, openTypes;
+    // Guests, when asked for.
+    bool withGuests = false;
+    int64_t guests = 0;                       // guest molecules selected
+    int64_t guestsCaged = 0;                  // guests inside at least one closed cage
+    int64_t occupiedCages = 0;                // closed cages holding at least one guest
+    std::map<std::string, int64_t> occupied;  // the same per type
+    int64_t multiplyOccupied = 0;             // closed cages holding two guests or more
+    int64_t clusters = 0, largestCluster = 0; // clusters of closed cages sharing a face; cages in the largest
+    double f4 = 0.0;                          // not a number without a bonded pair
+    int64_t f4Pairs = 0;
+    std::vector<CageRecord> cages;            // when asked for
+};
+
+struct CensusOptions {
+    const GuestMolecules* guests = nullptr; // counts guests when given
+    bool cageRecords = false;               // fills FrameCensus::cages
+};
+
+FrameCensus censusOf(const Frame& frame, const Analysis& analysis, const CensusOptions& options = {});
+
+} // namespace kavet
