@@ -3,8 +3,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <map>
 #include <exception>
+#include <map>
+#include <memory>
 #include <unistd.h>
 
 #include <tbb/global_control.h>
@@ -12,8 +13,8 @@
 #include <tbb/task_arena.h>
 
 #include "app/report.h"
-#include "cage/polyhedron.h"
 #include "core/error.h"
+#include "io/cage_table.h"
 #include "io/gro_reader.h"
 #include "io/series_writer.h"
 #include "io/trajectory.h"
@@ -81,37 +82,58 @@ std::vector<SeriesColumn> seriesColumns(const Settings& s)
     for (const char* t : commonTypes)
         c.push_back({t});
     c.push_back({"other_closed"});
+    if (s.series.hasGuest) {
+        c.push_back({"guests"});
+        c.push_back({"guests_caged"});
+        for (const char* t : commonTypes)
+            c.push_back({std::string("occupied_") + t});
+        c.push_back({"occupied_other"});
+        c.push_back({"multiply_occupied"});
+    }
+    c.push_back({"clusters"});
+    c.push_back({"largest_cluster"});
+    c.push_back({"f4", SeriesColumn::Real});
     return c;
 }
 
-SeriesFrame seriesFrame(const Settings& s, int64_t frameNumber, double time, const Frame& frame, const Analysis& a)
+SeriesFrame seriesFrame(const Settings& s, int64_t frameNumber, double time, const Frame& frame, const Analysis& a,
+                        const CensusOptions& options)
 {
+    FrameCensus census = censusOf(frame, a, options);
     SeriesFrame f;
-    int64_t closedCount = 0, openCount = 0;
-    for (std::size_t k = 0; k < a.cages.cageList.size(); ++k) {
-        const bool closed = polyhedronOf(a.cages.cageList[k], a.rings).closed;
-        ++(closed ? f.closed : f.open)[a.classes.cageType[k]];
-        ++(closed ? closedCount : openCount);
-    }
+    f.closed = std::move(census.closedTypes);
+    f.open = std::move(census.openTypes);
+    f.cages = std::move(census.cages);
     std::vector<double>& v = f.values;
-    v = {static_cast<double>(frameNumber), time, static_cast<double>(frame.numWater),
-                             static_cast<double>(a.net.adjNode.size() / 2)};
-    std::vector<int64_t> rings(s.criteria.ringMax >= 3 ? s.criteria.ringMax + 1 : 0, 0);
-    for (const auto& ring : a.rings.ringList)
-        if (ring.size() < rings.size())
-            ++rings[ring.size()];
-    for (std::size_t n = 3; n < rings.size(); ++n)
-        v.push_back(static_cast<double>(rings[n]));
-    v.push_back(static_cast<double>(closedCount));
-    v.push_back(static_cast<double>(openCount));
-    int64_t common = 0;
-    for (const char* t : commonTypes) {
-        const auto it = f.closed.find(t);
-        const int64_t n = it == f.closed.end() ? 0 : it->second;
+    v = {static_cast<double>(frameNumber), time, static_cast<double>(census.waters),
+         static_cast<double>(census.hbonds)};
+    for (int32_t n = 3; n <= s.criteria.ringMax; ++n)
+        v.push_back(static_cast<double>(static_cast<std::size_t>(n) < census.rings.size() ? census.rings[n] : 0));
+    v.push_back(static_cast<double>(census.closed));
+    v.push_back(static_cast<double>(census.open));
+    // The count of type t in `counts`, added to `common`.
+    auto countOf = [](const std::map<std::string, int64_t>& counts, const char* t, int64_t& common) {
+        const auto it = counts.find(t);
+        const int64_t n = it == counts.end() ? 0 : it->second;
         common += n;
-        v.push_back(static_cast<double>(n));
+        return static_cast<double>(n);
+    };
+    int64_t common = 0;
+    for (const char* t : commonTypes)
+        v.push_back(countOf(f.closed, t, common));
+    v.push_back(static_cast<double>(census.closed - common));
+    if (s.series.hasGuest) {
+        v.push_back(static_cast<double>(census.guests));
+        v.push_back(static_cast<double>(census.guestsCaged));
+        int64_t occupied = 0;
+        for (const char* t : commonTypes)
+            v.push_back(countOf(census.occupied, t, occupied));
+        v.push_back(static_cast<double>(census.occupiedCages - occupied));
+        v.push_back(static_cast<double>(census.multiplyOccupied));
     }
-    v.push_back(static_cast<double>(closedCount - common));
+    v.push_back(static_cast<double>(census.clusters));
+    v.push_back(static_cast<double>(census.largestCluster));
+    v.push_back(census.f4);
     return f;
 }
 
@@ -159,11 +181,33 @@ int runSeries(const Settings& s)
     std::vector<std::string> names;
     for (const auto& c : columns)
         names.push_back(c.name);
+    // Guests are picked once, by the structure's residue names.
+    GuestMolecules guests;
+    CensusOptions options;
+    if (ss.hasGuest) {
+        guests = selectGuests(structure, ss.guestName);
+        options.guests = &guests;
+        if (guests.firstAtom.empty()) {
+            std::string present;
+            for (const std::string& name : residueNames(structure))
+                present += (present.empty() ? "" : ", ") + name;
+            std::fprintf(stderr, " !!! Warning !!! -guest %s selects no molecule in %s; its residue names are: %s\n",
+                         ss.guestName.c_str(), s.confFile.c_str(), present.c_str());
+            std::fflush(stderr);
+        }
+    }
     SeriesWriter series(ss.seriesFile, names);
     TypeWriter types(typeFileFor(ss.seriesFile));
+    std::unique_ptr<CageTableWriter> cageTable;
+    if (!ss.cageFile.empty()) {
+        cageTable = std::make_unique<CageTableWriter>(ss.cageFile);
+        options.cageRecords = true;
+    }
     for (const FreshFile* f : {&series.file(), &types.file()})
         if (!f->backup().empty())
             printText("     backed up " + f->path() + " to " + f->backup() + "\n");
+    if (cageTable && !cageTable->file().backup().empty())
+        printText("     backed up " + cageTable->file().path() + " to " + cageTable->file().backup() + "\n");
 
     std::vector<double> sum(columns.size(), 0.0), last(columns.size(), 0.0);
     int64_t analysed = 0;
@@ -220,7 +264,7 @@ int runSeries(const Settings& s)
         if (!slot->failure) {
             try {
                 const Analysis a = analyse(slot->frame, s.criteria);
-                slot->result = seriesFrame(s, slot->number, slot->time, slot->frame, a);
+                slot->result = seriesFrame(s, slot->number, slot->time, slot->frame, a, options);
             } catch (...) {
                 slot->failure = std::current_exception();
             }
@@ -236,6 +280,8 @@ int runSeries(const Settings& s)
             row.push_back(formatValue(columns[c], values[c]));
         series.row(row);
         types.frame(slot->number, row[1], slot->result.closed, slot->result.open);
+        if (cageTable)
+            cageTable->frame(slot->number, slot->result.cages);
         for (std::size_t c = 0; c < columns.size(); ++c)
             sum[c] += values[c];
         last = values;

@@ -79,6 +79,15 @@ void scanSeriesOptions(const std::vector<std::string>& args, Need need, SeriesSe
                 throw Failure("option -nt takes a number of threads from 1 to 4096, not \"" + args[i + 1] + "\"");
             threads = static_cast<int32_t>(n);
         }
+        if (a == "-guest") {
+            need(i, 1, "-guest");
+            s.hasGuest = true;
+            s.guestName = args[i + 1];
+        }
+        if (a == "-ocages") {
+            need(i, 1, "-ocages");
+            s.cageFile = args[i + 1];
+        }
         if (a == "-dt") {
             need(i, 1, "-dt");
             s.hasStep = true;
@@ -86,7 +95,7 @@ void scanSeriesOptions(const std::vector<std::string>& args, Need need, SeriesSe
         }
     }
     const bool series = !s.trajFile.empty();
-    for (const char* option : {"-ot", "-b", "-e", "-dt"})
+    for (const char* option : {"-ot", "-b", "-e", "-dt", "-guest", "-ocages"})
         if (!series && std::find(args.begin(), args.end(), option) != args.end())
             throw Failure(std::string("option ") + option + " belongs to series mode: give the trajectory with -t");
     if (s.hasBegin && s.hasEnd && s.begin > s.end)
@@ -94,6 +103,9 @@ void scanSeriesOptions(const std::vector<std::string>& args, Need need, SeriesSe
                       std::to_string(s.end) + ")");
     if (s.hasStep && !(s.step > 0.0))
         throw Failure("the time step -dt must be positive");
+    // An empty name would select the residues that have none.
+    if (s.hasGuest && s.guestName.empty())
+        throw Failure("option -guest takes a residue name, not an empty one");
 }
 
 } // namespace
@@ -158,6 +170,10 @@ Settings scanOptions(const std::vector<std::string>& args)
             s.criteria.sealed = true;
     }
     scanSeriesOptions(args, need, s.series, s.threads);
+    // Series mode seals the line of sight: its counts are compared frame by
+    // frame, and no single frame should lose or gain a cage by rounding.
+    if (!s.series.trajFile.empty())
+        s.criteria.sealed = true;
     if (s.criteria.ringMax > largestRingMax)
         throw Failure("the largest ring size (-ring, second value) is " + std::to_string(s.criteria.ringMax) +
                          ", but a ring can have at most " + std::to_string(largestRingMax) + " members");
@@ -242,6 +258,10 @@ std::string seriesSettingsText(const Settings& s)
     std::string t;
     t += "     traj  File: " + s.series.trajFile + "\n";
     t += "     series File: " + s.series.seriesFile + "\n";
+    if (!s.series.cageFile.empty())
+        t += "     cages File: " + s.series.cageFile + "\n";
+    if (s.series.hasGuest)
+        t += "     guest Name: " + s.series.guestName + "\n";
     t += "     frames: from " + (s.series.hasBegin ? g(s.series.begin) + " ps" : std::string("the first")) + " to " +
          (s.series.hasEnd ? g(s.series.end) + " ps" : std::string("the last")) +
          (s.series.hasStep ? ", every " + g(s.series.step) + " ps" : std::string()) + "\n";

@@ -16,6 +16,9 @@ struct SeriesSettings {
     std::string seriesFile = "conf~series.csv"; // -ot
     bool hasBegin = false, hasEnd = false, hasStep = false;
     double begin = 0.0, end = 0.0, step = 0.0; // -b, -e, -dt (ps)
+    bool hasGuest = false;
+    std::string guestName;                    // -guest: residue name of the guests
+    std::string cageFile;                     // -ocages: the per-cage table, when not empty
 };
 
 struct Settings {
