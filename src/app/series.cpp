@@ -1,5 +1,6 @@
 #include "app/series.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -307,9 +308,12 @@ int runSeries(const Settings& s)
 
     printHeading(">>>> Series");
     printCount("     Frames: ", analysed);
-    std::printf("     %-16s %14s %14s\n", "column", "mean", "last");
+    int width = 16;
+    for (const SeriesColumn& c : columns)
+        width = std::max(width, static_cast<int>(c.name.size()));
+    std::printf("     %-*s %14s %14s\n", width, "column", "mean", "last");
     for (std::size_t c = 2; c < columns.size() && analysed > 0; ++c)
-        std::printf("     %-16s %14.4f %14s\n", columns[c].name.c_str(), sum[c] / static_cast<double>(analysed),
+        std::printf("     %-*s %14.4f %14s\n", width, columns[c].name.c_str(), sum[c] / static_cast<double>(analysed),
                     formatValue(columns[c], last[c]).c_str());
     std::fflush(stdout);
     return 0;
