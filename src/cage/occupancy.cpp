@@ -142,8 +142,14 @@ std::vector<std::string> residueNames(const Frame& frame)
 std::vector<DVec3> guestPositions(const Frame& frame, const GuestMolecules& guests)
 {
     std::vector<DVec3> pos(guests.firstAtom.size());
+    const int64_t atoms = static_cast<int64_t>(frame.atmXYZ.size());
     for (std::size_t g = 0; g < pos.size(); ++g) {
         const int32_t first = guests.firstAtom[g];
+        // A selection made on another frame could name atoms this one lacks.
+        if (g >= guests.atomCount.size() || guests.atomCount[g] < 1 || first < 0 ||
+            first + static_cast<int64_t>(guests.atomCount[g]) > atoms)
+            throw Failure("guest " + std::to_string(g + 1) + " has no atoms in a frame of " + std::to_string(atoms) +
+                          " atoms");
         const Vec3 p0 = frame.atmXYZ[first];
         DVec3 sum;
         for (int32_t k = 1; k < guests.atomCount[g]; ++k)

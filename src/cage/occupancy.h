@@ -38,7 +38,8 @@ GuestMolecules selectGuests(const Frame& frame, const std::string& name);
 std::vector<std::string> residueNames(const Frame& frame);
 
 // Each guest's position: the mean of its atoms, each taken at its minimum
-// image from the first atom.
+// image from the first atom. Throws Failure when a guest has no atoms in
+// `frame` (a selection made on a frame with more atoms).
 std::vector<DVec3> guestPositions(const Frame& frame, const GuestMolecules& guests);
 
 // The centre of a cage: the mean of its ring centres, each at its minimum

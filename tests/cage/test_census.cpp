@@ -102,13 +102,16 @@ TEST(Guests, AFilledCellThenOneGuestOutAndOneOfThreeAtomsAcrossTheBoundary)
     EXPECT_EQ(f.guestsCaged, 65);
     EXPECT_EQ(f.occupiedCages, 64);
     EXPECT_EQ(f.multiplyOccupied, 1);
-    for (const CageRecord& cage : f.cages)
-        if (cage.guests.size() > 1)
+    for (const CageRecord& cage : f.cages) {
+        if (cage.guests.size() > 1) {
             EXPECT_EQ(cage.guests, (std::vector<int32_t>{static_cast<int32_t>(corner) + 1, frame.numAtom}));
+        }
+    }
 
     // Names select exactly; an empty name is refused.
     EXPECT_TRUE(selectGuests(frame, "CH").firstAtom.empty());
     EXPECT_THROW(selectGuests(frame, ""), Failure);
+    EXPECT_THROW(guestPositions(fewer, selectGuests(frame, "CH4")), Failure); // the last guest is beyond its atoms
     EXPECT_EQ(residueNames(frame), (std::vector<std::string>{"SOL", "CH4"}));
 }
 
