@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <new>
 
+#include <tbb/global_control.h>
+#include <tbb/task_arena.h>
+
 #include "app/report.h"
 #include "app/series.h"
 #include "app/settings.h"
@@ -159,7 +162,10 @@ int runPhases(const std::vector<std::string>& args)
     printRingTables(waterTables(frame.numWater, s.criteria.ringMax), true);
 
     ConsoleReport report(s, frame);
-    const Analysis a = analyse(frame, s.criteria, &report);
+    Analysis a;
+    const int32_t threads = threadCount(s);
+    tbb::global_control limit(tbb::global_control::max_allowed_parallelism, static_cast<std::size_t>(threads));
+    tbb::task_arena(threads).execute([&] { a = analyse(frame, s.criteria, &report); });
     if (a.rings.ringList.empty())
         return 0;
 
