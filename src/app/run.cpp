@@ -1,7 +1,11 @@
 #include "app/run.h"
 
+#include <signal.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "app/report.h"
@@ -9,6 +13,7 @@
 #include "cage/analysis.h"
 #include "core/error.h"
 #include "io/gro_reader.h"
+#include "io/output_set.h"
 #include "io/pdb_writer.h"
 
 namespace kavet {
@@ -143,6 +148,13 @@ private:
     long long clock_ = 0;
 };
 
+// A report that could not be written makes the run a failure.
+void checkStandardOutput()
+{
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        throw Failure(std::string("writing standard output failed: ") + std::strerror(errno ? errno : EIO));
+}
+
 int runPhases(const std::vector<std::string>& args)
 {
     printText(bannerText());
@@ -150,6 +162,15 @@ int runPhases(const std::vector<std::string>& args)
     printText(settingsText(s));
 
     const Frame frame = readConfiguration(s.confFile, s.waterName, s.oxygenName);
+    // Every output is checked and locked before the analysis; a run that does
+    // not complete leaves them as they were.
+    OutputSet outputs({{s.ringFile, OutputKind::RingFile},
+                       {s.cageFile, OutputKind::CageFile},
+                       {s.dataFile, OutputKind::DataFile}},
+                      s.confFile, [](const std::string& signal) {
+                          return failureText("interrupted by " + signal +
+                                             "; the output files are left as they were before the run");
+                      });
     printSystemBlock(frame.numAtom);
     printHeading(">>>> Water");
     printCount("     OW:       ", frame.numWater);
@@ -161,9 +182,12 @@ int runPhases(const std::vector<std::string>& args)
         return 0;
 
     const std::string census = censusText(a.classes.cageCensus);
-    writeDataFile(s.dataFile, census);
     writeCageFile(s.cageFile, census, frame, a.rings, a.geo, a.net, a.cages, a.classes);
+    // The census line goes last: it marks a complete run.
+    writeDataFile(s.dataFile, census);
     printHeading(">>>> Write Cages to File");
+    checkStandardOutput();
+    outputs.commit();
     return 0;
 }
 
@@ -171,13 +195,22 @@ int runPhases(const std::vector<std::string>& args)
 
 int runKavet(const std::vector<std::string>& args)
 {
+    // A closed pipe and a file-size limit surface as write errors, reported
+    // as failures, instead of ending the process.
+    signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
+    std::string failure;
     try {
         return runPhases(args);
     } catch (const std::bad_alloc&) {
-        printFailure("out of memory");
+        failure = "out of memory";
     } catch (const std::exception& e) {
-        printFailure(e.what());
+        failure = e.what();
     }
+    printFailure(failure);
+    // With standard output gone, the message goes to standard error.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        std::fputs(failureText(failure).c_str(), stderr);
     return 1;
 }
 

@@ -32,8 +32,7 @@ void AppendFile::close()
     const int closed = std::fclose(file_);
     file_ = nullptr;
     if (failed || flushed != 0 || closed != 0)
-        throw Failure("writing " + path_ + " failed: " + std::strerror(err ? err : EIO) +
-                         " (the file may be incomplete)");
+        throw Failure("writing " + path_ + " failed: " + std::strerror(err ? err : EIO));
 }
 
 void writeCryst1(std::FILE* f, const Box& box)
