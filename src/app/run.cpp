@@ -12,6 +12,7 @@
 #include "app/settings.h"
 #include "cage/analysis.h"
 #include "core/error.h"
+#include "io/frame_checks.h"
 #include "io/gro_reader.h"
 #include "io/output_set.h"
 #include "io/pdb_writer.h"
@@ -148,6 +149,18 @@ private:
     long long clock_ = 0;
 };
 
+// Warnings on standard error: the first few, then how many more there were.
+constexpr std::size_t warningsShown = 10;
+
+void printWarnings(const std::vector<std::string>& warnings)
+{
+    for (std::size_t k = 0; k < warnings.size() && k < warningsShown; ++k)
+        std::fprintf(stderr, " !!! Warning !!! %s\n", warnings[k].c_str());
+    if (warnings.size() > warningsShown)
+        std::fprintf(stderr, " !!! Warning !!! ... and %zu more such warnings\n", warnings.size() - warningsShown);
+    std::fflush(stderr);
+}
+
 // A report that could not be written makes the run a failure.
 void checkStandardOutput()
 {
@@ -162,6 +175,7 @@ int runPhases(const std::vector<std::string>& args)
     printText(settingsText(s));
 
     const Frame frame = readConfiguration(s.confFile, s.waterName, s.oxygenName);
+    printWarnings(checkFrame(frame, s.confFile));
     // Every output is checked and locked before the analysis; a run that does
     // not complete leaves them as they were.
     OutputSet outputs({{s.ringFile, OutputKind::RingFile},

@@ -200,14 +200,15 @@ TEST(KavetReport, RingInfoShowsTheTablesResizedToTheRingsFound)
 TEST(KavetReport, DegenerateTrianglesAreWarnedOnStandardErrorOncePerTriangle)
 {
     // A four-ring whose centre lies on the line of members 0 and 1 and on
-    // that of members 2 and 3; each hydrogen points along a ring bond.
-    const Vec3 p[4] = {{4, 5, 5}, {6, 5, 5}, {6, 6, 5}, {4, 4, 5}};
+    // that of members 2 and 3; each hydrogen points along a ring bond. The
+    // oxygens are 2.2 A apart or more, as no real water is closer.
+    const Vec3 p[4] = {{2.8f, 5, 5}, {7.2f, 5, 5}, {7.2f, 7.2f, 5}, {2.8f, 2.8f, 5}};
     std::vector<test::Water> waters;
     for (int k = 0; k < 4; ++k)
         waters.push_back(test::waterPointingAt(p[k], p[(k + 1) % 4], p[(k + 3) % 4]));
     const std::string dir = test::freshDirectory("report-degenerate");
     test::writeFile(dir + "/conf.gro", test::groFromWaters(waters, Box{20, 20, 20}));
-    const test::RunResult r = runKavetBinary({"-hb", "3.5", "10"}, dir);
+    const test::RunResult r = runKavetBinary({"-hb", "6.5", "10"}, dir);
     EXPECT_EQ(r.status, 0);
     const std::string message = " !!! Error !!! Building transformation triangle from degenerate source \n";
     EXPECT_EQ(r.err, message + message);
