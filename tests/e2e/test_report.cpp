@@ -213,6 +213,21 @@ TEST(KavetReport, DegenerateTrianglesAreWarnedOnStandardErrorOncePerTriangle)
     const std::string message = " !!! Error !!! Building transformation triangle from degenerate source \n";
     EXPECT_EQ(r.err, message + message);
     EXPECT_NE(r.out.find("     Ring: 1\n>>>> Neighbor"), std::string::npos) << r.out;
+
+    // Many such rings: ten lines, then the count of the rest.
+    std::vector<test::Water> many;
+    for (int copy = 0; copy < 14; ++copy)
+        for (const test::Water& w : waters)
+            many.push_back({w.o + Vec3{12.0f * copy, 0, 0}, w.h1 + Vec3{12.0f * copy, 0, 0},
+                            w.h2 + Vec3{12.0f * copy, 0, 0}});
+    test::writeFile(dir + "/conf.gro", test::groFromWaters(many, Box{168, 20, 20}));
+    const test::RunResult capped = runKavetBinary({"-hb", "6.5", "10"}, dir);
+    std::string ten;
+    for (int k = 0; k < 10; ++k)
+        ten += message;
+    ASSERT_EQ(capped.err.substr(0, ten.size()), ten) << capped.err;
+    EXPECT_TRUE(capped.err.substr(ten.size()).starts_with(" !!! Error !!! ... and ")) << capped.err;
+    EXPECT_TRUE(capped.err.ends_with(" more degenerate triangles\n")) << capped.err;
 }
 
 } // namespace
