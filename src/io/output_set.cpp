@@ -31,7 +31,7 @@ constexpr int numGuardedSignals = 3;
 GuardedFile guarded[maxGuarded];
 int numGuarded = 0;
 std::string notices[numGuardedSignals];
-struct sigaction previous[numGuardedSignals];
+struct sigaction previousActions[numGuardedSignals];
 volatile sig_atomic_t guardActive = 0;
 
 void restoreGuarded()
@@ -235,7 +235,7 @@ OutputSet::OutputSet(const std::vector<OutputSpec>& outputs, const std::string& 
         sigemptyset(&act.sa_mask);
         for (int s : guardedSignals)
             sigaddset(&act.sa_mask, s);
-        sigaction(guardedSignals[k], &act, &previous[k]);
+        sigaction(guardedSignals[k], &act, &previousActions[k]);
     }
     guardActive = 1;
 }
@@ -272,7 +272,7 @@ void OutputSet::release()
 {
     if (numGuarded > 0) {
         for (int k = 0; k < numGuardedSignals; ++k)
-            sigaction(guardedSignals[k], &previous[k], nullptr);
+            sigaction(guardedSignals[k], &previousActions[k], nullptr);
         numGuarded = 0;
     }
     for (Entry& e : entries_) {
