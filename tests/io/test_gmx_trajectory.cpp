@@ -1,9 +1,10 @@
-// Reading .xtc and .trr trajectories written by GROMACS's own trjconv from a
+// Reading .xtc and .trr trajectories that GROMACS's own trjconv writes from a
 // three-frame .gro, and the failures for files cut short, missing or foreign.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -16,24 +17,49 @@
 namespace kavet {
 namespace {
 
-// The test support header still carries the atom table of the analysis layers,
+// The test support header still brings the analysis layers' own atom table,
 // which clashes with core/frame.h; these two stand in for its file helpers.
 std::string readFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
 void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 constexpr int numAtom = 12; // over nine, so that .xtc compresses the positions
-constexpr int numFrame = 3;
+constexpr std::size_t numFrame = 3;
 
-// Position of atom i in frame f along an axis, nm: distinct for every atom and frame.
-float nm(int f, int i, int axis)
+// Atom i of frame f in nm, distinct for every atom, frame and axis.
+Vec3 nm(std::size_t f, int i)
 {
-    return 0.1f * static_cast<float>(axis + 1) + 0.137f * static_cast<float>(i) + 0.011f * static_cast<float>(f);
+    const float base = 0.137f * static_cast<float>(i) + 0.011f * static_cast<float>(f);
+    return {base + 0.1f, base + 0.2f, base + 0.3f};
+}
+
+// Everything a reader gives for `file`, up to its end or its failure.
+struct Reading {
+    int32_t numAtom = 0;
+    std::vector<Frame> frames;
+    bool readPastEnd = false;
+    std::string failure;
+};
+
+Reading readAll(const std::string& file)
+{
+    Reading r;
+    try {
+        auto reader = openGmxTrajectory(file);
+        r.numAtom = reader->numAtom();
+        Frame frame;
+        frame.atmName = {"kept"};
+        while (reader->next(frame))
+            r.frames.push_back(frame);
+        r.readPastEnd = reader->next(frame);
+    } catch (const Failure& e) {
+        r.failure = e.what();
+    }
+    return r;
 }
 
 class GmxTrajectory : public ::testing::Test {
@@ -44,35 +70,29 @@ protected:
             skip = "gmx is not on PATH";
             return;
         }
-        const auto base = std::filesystem::temp_directory_path() / ("kavet-test-gmx-" + std::to_string(getpid()));
-        std::filesystem::remove_all(base);
-        std::filesystem::create_directories(base);
-        dir = base.string();
+        dir = (std::filesystem::temp_directory_path() / ("kavet-test-gmx-" + std::to_string(getpid()))).string();
+        std::filesystem::create_directories(dir);
         std::string gro;
-        for (int f = 0; f < numFrame; ++f) {
-            gro += "three frames t= " + std::to_string(10 * f) + ".00000 step= " + std::to_string(5000 * f) + "\n" +
-                   std::to_string(numAtom) + "\n";
+        for (std::size_t f = 0; f < numFrame; ++f) {
+            gro += "t= " + std::to_string(10 * f) + " step= " + std::to_string(5000 * f) + "\n12\n";
             for (int i = 0; i < numAtom; ++i) {
                 char line[64];
+                const Vec3 p = nm(f, i);
                 std::snprintf(line, sizeof line, "%5dSOL  %5s%5d%8.3f%8.3f%8.3f\n", i / 3 + 1, i % 3 ? "HW" : "OW",
-                              i + 1, nm(f, i, 0), nm(f, i, 1), nm(f, i, 2));
+                              i + 1, p.x, p.y, p.z);
                 gro += line;
             }
             gro += "   2.00000   2.10000   2.20000   0.00000   0.00000   0.30000   0.00000   0.40000   0.50000\n";
         }
         writeFile(dir + "/in.gro", gro);
         for (const char* ext : {"xtc", "trr"}) {
-            const std::string cmd =
-                "cd " + dir + " && gmx -quiet trjconv -f in.gro -o out." + ext + " </dev/null >trjconv.log 2>&1";
-            ASSERT_EQ(std::system(cmd.c_str()), 0) << readFile(dir + "/trjconv.log");
+            const std::string cmd = "cd " + dir + " && gmx -quiet trjconv -f in.gro -o out." + ext + " </dev/null >log 2>&1";
+            ASSERT_EQ(std::system(cmd.c_str()), 0) << readFile(dir + "/log");
         }
-        try {
-            openGmxTrajectory(path("xtc"));
-        } catch (const Failure& e) {
-            if (std::string(e.what()) == "reading " + path("xtc") +
-                                             " needs GROMACS's library: install Debian's libgromacs-dev and rebuild kavet")
-                skip = "kavet was built without GROMACS's library";
-        }
+        const std::string stub = "reading " + path("xtc") + " needs GROMACS's library: install Debian's libgromacs-dev"
+                                                             " and rebuild kavet";
+        if (readAll(path("xtc")).failure == stub)
+            skip = "kavet was built without GROMACS's library";
     }
     static void TearDownTestSuite()
     {
@@ -86,14 +106,6 @@ protected:
     }
     static std::string path(const std::string& ext) { return dir + "/out." + ext; }
 
-    // A copy of out.EXT cut to `size` bytes.
-    static std::string cutCopy(const std::string& ext, std::size_t size)
-    {
-        const std::string cut = dir + "/cut." + ext;
-        writeFile(cut, readFile(path(ext)).substr(0, size));
-        return cut;
-    }
-
     inline static std::string dir, skip;
 };
 
@@ -101,47 +113,28 @@ TEST_F(GmxTrajectory, ReadsEveryFrameQuietly)
 {
     for (const char* ext : {"trr", "xtc"}) { // .trr first: GROMACS announces the first .trr of a process
         SCOPED_TRACE(ext);
-        std::vector<Frame> frames;
-        int32_t atoms = 0;
-        bool readPastEnd = true;
-        std::string failure;
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        try {
-            auto reader = openGmxTrajectory(path(ext));
-            atoms = reader->numAtom();
-            Frame frame;
-            frame.atmName = {"kept"};
-            while (reader->next(frame))
-                frames.push_back(frame);
-            readPastEnd = reader->next(frame);
-        } catch (const Failure& e) {
-            failure = e.what();
-        }
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-        ASSERT_EQ(failure, "");
-        EXPECT_EQ(atoms, numAtom);
-        EXPECT_FALSE(readPastEnd);
-        ASSERT_EQ(frames.size(), std::size_t{numFrame});
-        for (int f = 0; f < numFrame; ++f) {
-            const Frame& frame = frames[static_cast<std::size_t>(f)];
+        const Reading r = readAll(path(ext));
+        EXPECT_EQ(testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr(), "");
+        ASSERT_EQ(r.failure, "");
+        EXPECT_EQ(r.numAtom, numAtom);
+        EXPECT_FALSE(r.readPastEnd);
+        ASSERT_EQ(r.frames.size(), numFrame);
+        for (std::size_t f = 0; f < numFrame; ++f) {
+            const Frame& frame = r.frames[f];
             EXPECT_EQ(frame.atmName, std::vector<std::string>{"kept"});
             ASSERT_EQ(frame.atmXYZ.size(), std::size_t{numAtom});
-            for (int i = 0; i < numAtom; ++i) {
-                const Vec3 p = frame.atmXYZ[static_cast<std::size_t>(i)];
-                EXPECT_NEAR(p.x, nm(f, i, 0) * 10.0f, 0.006f); // .xtc keeps 0.001 nm
-                EXPECT_NEAR(p.y, nm(f, i, 1) * 10.0f, 0.006f);
-                EXPECT_NEAR(p.z, nm(f, i, 2) * 10.0f, 0.006f);
-            }
-            const Box& b = frame.box;
-            const float cell[9] = {b.a.x, b.a.y, b.a.z, b.b.x, b.b.y, b.b.z, b.c.x, b.c.y, b.c.z};
-            const float want[9] = {20.0f, 0.0f, 0.0f, 3.0f, 21.0f, 0.0f, 4.0f, 5.0f, 22.0f};
-            for (int k = 0; k < 9; ++k)
-                EXPECT_NEAR(cell[k], want[k], 1e-5f) << k;
+            std::vector<std::pair<Vec3, Vec3>> pairs{{frame.box.a, {20.0f, 0.0f, 0.0f}},
+                                                     {frame.box.b, {3.0f, 21.0f, 0.0f}},
+                                                     {frame.box.c, {4.0f, 5.0f, 22.0f}}};
+            for (int i = 0; i < numAtom; ++i)
+                pairs.push_back({frame.atmXYZ[static_cast<std::size_t>(i)], nm(f, i) * 10.0f});
+            for (const auto& [got, want] : pairs) // .xtc keeps 0.001 nm
+                EXPECT_LT(std::fabs(got.x - want.x) + std::fabs(got.y - want.y) + std::fabs(got.z - want.z), 0.006f);
             EXPECT_TRUE(frame.hasTime);
-            EXPECT_EQ(frame.time, 10.0 * f);
-            EXPECT_EQ(frame.step, 5000 * f);
+            EXPECT_EQ(frame.time, 10.0 * static_cast<double>(f));
+            EXPECT_EQ(frame.step, 5000 * static_cast<int64_t>(f));
         }
     }
 }
@@ -153,30 +146,20 @@ TEST_F(GmxTrajectory, EveryCutIsATruncationOrAFrameBoundary)
 {
     for (const char* ext : {"xtc", "trr"}) {
         SCOPED_TRACE(ext);
-        const std::size_t size = readFile(path(ext)).size();
-        int boundaries = 0, lastGood = 0;
-        for (std::size_t cut = 1; cut < size; ++cut) {
-            const std::string file = cutCopy(ext, cut);
-            int good = 0;
-            std::string failure;
-            try {
-                auto reader = openGmxTrajectory(file);
-                Frame frame;
-                while (reader->next(frame))
-                    ++good;
-            } catch (const Failure& e) {
-                failure = e.what();
-            }
-            ASSERT_GE(good, lastGood) << cut;
-            lastGood = good;
-            if (failure.empty()) {
+        const std::string whole = readFile(path(ext)), file = dir + "/cut." + ext;
+        std::size_t boundaries = 0, lastGood = 0;
+        for (std::size_t cut = 1; cut < whole.size(); ++cut) {
+            writeFile(file, whole.substr(0, cut));
+            const Reading r = readAll(file);
+            ASSERT_GE(r.frames.size(), lastGood) << cut;
+            lastGood = r.frames.size();
+            if (r.failure.empty()) {
                 ++boundaries;
                 continue;
             }
-            ASSERT_NE(failure.find(file + ": frame " + std::to_string(good) + " is truncated"), std::string::npos)
-                << cut << ": " << failure;
-            if (cut == size - 10) {
-                EXPECT_NE(failure.find("the last good frame is frame 1 at 10 ps"), std::string::npos) << failure;
+            ASSERT_EQ(r.failure.find(file + ": frame " + std::to_string(lastGood) + " is truncated"), 0u) << cut;
+            if (cut == whole.size() - 10) {
+                EXPECT_NE(r.failure.find("the last good frame is frame 1 at 10 ps"), std::string::npos) << r.failure;
             }
         }
         EXPECT_EQ(boundaries, numFrame - 1);
@@ -186,19 +169,12 @@ TEST_F(GmxTrajectory, EveryCutIsATruncationOrAFrameBoundary)
 
 TEST_F(GmxTrajectory, OpenFailuresNameTheFile)
 {
-    auto failure = [](const std::string& file) {
-        try {
-            openGmxTrajectory(file);
-        } catch (const Failure& e) {
-            return std::string(e.what());
-        }
-        return std::string("opened");
-    };
-    EXPECT_EQ(failure(dir + "/none.xtc"), "cannot open the trajectory " + dir + "/none.xtc: No such file or directory");
+    EXPECT_EQ(readAll(dir + "/none.xtc").failure,
+              "cannot open the trajectory " + dir + "/none.xtc: No such file or directory");
     writeFile(dir + "/gro.xtc", readFile(dir + "/in.gro"));
-    EXPECT_EQ(failure(dir + "/gro.xtc"),
+    EXPECT_EQ(readAll(dir + "/gro.xtc").failure,
               dir + "/gro.xtc: frame 0 is not an .xtc frame (wrong magic number); there is no good frame before it");
-    EXPECT_EQ(failure(dir + "/in.gro"), dir + "/in.gro: not an .xtc or .trr trajectory");
+    EXPECT_EQ(readAll(dir + "/in.gro").failure, dir + "/in.gro: not an .xtc or .trr trajectory");
 }
 
 } // namespace
