@@ -266,8 +266,8 @@ public:
         const t_trxframe& fr = frame_.fr;
         frame.atmXYZ.resize(static_cast<std::size_t>(numAtom_));
         for (int32_t i = 0; i < numAtom_; ++i)
-            frame.atmXYZ[static_cast<std::size_t>(i)] = cellRow(fr.x[i]);
-        frame.box = Box{cellRow(fr.box[0]), cellRow(fr.box[1]), cellRow(fr.box[2])};
+            frame.atmXYZ[static_cast<std::size_t>(i)] = angstrom(fr.x[i]);
+        frame.box = Box{angstrom(fr.box[0]), angstrom(fr.box[1]), angstrom(fr.box[2])};
         frame.hasTime = true;
         frame.time = static_cast<double>(fr.time);
         frame.step = fr.step;
@@ -277,7 +277,8 @@ public:
     int32_t numAtom() const override { return numAtom_; }
 
 private:
-    static Vec3 cellRow(const real* v)
+    // A GROMACS vector in nm as angstrom in single precision.
+    static Vec3 angstrom(const real* v)
     {
         return {static_cast<float>(v[0]) * 10.0f, static_cast<float>(v[1]) * 10.0f, static_cast<float>(v[2]) * 10.0f};
     }
