@@ -1,7 +1,9 @@
 // Runs the whole analysis on a small configuration. The first bytes of the
 // input choose the bond, ring and cage criteria from tables of meaningful and
 // hostile values; the rest is written as conf.gro into a scratch directory of
-// this process. Output files are removed after every run.
+// this process. The output files start with the blocks of an earlier run;
+// a run that fails must leave them exactly so, and a complete run may only
+// append. Output files are removed after every run.
 #include <unistd.h>
 
 #include <cstddef>
@@ -68,10 +70,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         "-ring", pick(ringMins, data[2]), pick(ringMaxes, data[3]), pick(deviations, data[4]),
         "-cage", pick(cageDistances, data[5]), pick(cageAngles, data[6]),
     };
+    // Earlier results, each ending in a complete block.
+    const std::string earlier[3] = {"CRYST1\nMODEL        1\nENDMDL\n", "REMARK  5^12:1\nCRYST1\n", "  5^12:1\n"};
+    const std::string outputs[3] = {ring, cage, dat};
+    for (int k = 0; k < 3; ++k) {
+        if (std::FILE* f = std::fopen(outputs[k].c_str(), "wb")) {
+            std::fwrite(earlier[k].data(), 1, earlier[k].size(), f);
+            std::fclose(f);
+        }
+    }
     const int status = kavet::runKavet(args);
     if (status != 0 && status != 1)
         __builtin_trap(); // the run ends with success or with a reported failure
     std::fflush(stdout);
+    for (int k = 0; k < 3; ++k) {
+        std::string now;
+        if (std::FILE* f = std::fopen(outputs[k].c_str(), "rb")) {
+            char buf[4096];
+            std::size_t got;
+            while ((got = std::fread(buf, 1, sizeof buf, f)) > 0)
+                now.append(buf, got);
+            std::fclose(f);
+        }
+        // A failed run leaves the file as it was; a complete one appends.
+        if (status == 1 ? now != earlier[k] : now.compare(0, earlier[k].size(), earlier[k]) != 0)
+            __builtin_trap();
+    }
     for (const std::string& out : {ring, cage, dat})
         std::remove(out.c_str());
     return 0;

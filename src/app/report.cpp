@@ -150,6 +150,15 @@ void printRingTables(const RingTables& t, bool waterBlock)
         printTable("     cageNorm: ", t.cageNorm);
 }
 
+void printWarnings(const std::vector<std::string>& warnings)
+{
+    for (std::size_t k = 0; k < warnings.size() && k < warningsShown; ++k)
+        std::fprintf(stderr, " !!! Warning !!! %s\n", warnings[k].c_str());
+    if (warnings.size() > warningsShown)
+        std::fprintf(stderr, " !!! Warning !!! ... and %zu more such warnings\n", warnings.size() - warningsShown);
+    std::fflush(stderr);
+}
+
 std::string failureText(const std::string& what)
 {
     return "\n!!! ERROR !!! " + what + "\n\n";

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <string>
+#include <vector>
 
 namespace kavet {
 
@@ -46,6 +48,11 @@ RingTables waterTables(long long water, long long ringMax);
 RingTables ringInfoTables(long long water, long long rings, long long firstRingSize, long long ringMax);
 // The block's table lines; the Water block adds edgeList and cageNorm.
 void printRingTables(const RingTables& t, bool waterBlock);
+
+// Warnings on standard error, " !!! Warning !!! <what>": the first ten,
+// then one line with the count of the rest.
+inline constexpr std::size_t warningsShown = 10;
+void printWarnings(const std::vector<std::string>& warnings);
 
 // A failure as the program shows it: "\n!!! ERROR !!! <what>\n\n".
 std::string failureText(const std::string& what);

@@ -1,15 +1,30 @@
 #include "app/run.h"
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 #include <new>
+#include <thread>
+
+#include <tbb/global_control.h>
+#include <tbb/task_arena.h>
 
 #include "app/report.h"
 #include "app/series.h"
 #include "app/settings.h"
 #include "cage/analysis.h"
 #include "core/error.h"
+#include "io/frame_checks.h"
 #include "io/gro_reader.h"
+#include "io/output_set.h"
 #include "io/pdb_writer.h"
 
 namespace kavet {
@@ -51,6 +66,76 @@ public:
     }
 };
 
+// A progress line on standard error, when it is a terminal, for a phase that
+// runs longer than a few seconds: the phase and the seconds it has taken.
+class ProgressLine {
+public:
+    ~ProgressLine() { stop(); }
+
+    void start(const char* phase)
+    {
+        stop();
+        if (!isatty(STDERR_FILENO))
+            return;
+        stopping_ = false;
+        ticker_ = std::thread([this, phase] {
+            const auto begin = std::chrono::steady_clock::now();
+            std::unique_lock<std::mutex> lock(mutex_);
+            int shown = 0;
+            while (!wake_.wait_for(lock, std::chrono::seconds(1), [this] { return stopping_; })) {
+                const auto seconds =
+                    std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - begin).count();
+                if (seconds < 3)
+                    continue;
+                std::fprintf(stderr, "\r .... %s: %lld s", phase, static_cast<long long>(seconds));
+                std::fflush(stderr);
+                shown = 1;
+            }
+            if (shown) {
+                std::fputs("\r\033[K", stderr);
+                std::fflush(stderr);
+            }
+        });
+    }
+
+    void stop()
+    {
+        if (!ticker_.joinable())
+            return;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        ticker_.join();
+    }
+
+private:
+    std::thread ticker_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+};
+
+const char* phaseName(Phase p)
+{
+    switch (p) {
+    case Phase::Bonds: return "hydrogen bonds";
+    case Phase::Pruning: return "dangling bonds";
+    case Phase::Rings: return "ring search";
+    case Phase::PlaneFit: return "plane fit";
+    case Phase::Neighbours: return "ring neighbours";
+    case Phase::Occlusion: return "line of sight and cages";
+    case Phase::Assembly: return "cages";
+    case Phase::Deduplication: return "duplicate cages";
+    case Phase::Classification: return "census";
+    }
+    return "analysis";
+}
+
+// Degenerate triangles reported one line each, up to this many.
+constexpr int64_t trianglesShown = 10;
+
 // The console report of a classic run: phase headings, counts, timings and
 // the table figures, the degenerate-triangle warning on standard error, the
 // ring file once the neighbours are known, and the trace.
@@ -60,6 +145,7 @@ public:
 
     void started(Phase p, const Analysis&) override
     {
+        progress_.start(phaseName(p));
         switch (p) {
         case Phase::Rings:
             ringClock_ = clockMilliseconds();
@@ -76,6 +162,7 @@ public:
 
     void finished(Phase p, const Analysis& a) override
     {
+        progress_.stop();
         switch (p) {
         case Phase::Bonds:
             printHeading(">>>> Node degree: ");
@@ -83,6 +170,7 @@ public:
             break;
         case Phase::Pruning:
             printCount(">>>> Edge Size (degree>1): ", static_cast<long long>(a.net.edgeList.size()));
+            warnOfGrowth(a);
             break;
         case Phase::Rings:
             std::printf(">>>> Find all Rings     Iter: %lld     Time(s): %g\n", static_cast<long long>(a.rings.iter),
@@ -92,8 +180,13 @@ public:
             printRingInfo(a);
             break;
         case Phase::PlaneFit:
-            for (int64_t k = 0; k < a.geo.degenerateTriangles; ++k) {
+            for (int64_t k = 0; k < a.geo.degenerateTriangles && k < trianglesShown; ++k) {
                 std::fputs(" !!! Error !!! Building transformation triangle from degenerate source \n", stderr);
+                std::fflush(stderr);
+            }
+            if (a.geo.degenerateTriangles > trianglesShown) {
+                std::fprintf(stderr, " !!! Error !!! ... and %lld more degenerate triangles\n",
+                             static_cast<long long>(a.geo.degenerateTriangles - trianglesShown));
                 std::fflush(stderr);
             }
             printTiming(">>>> Fit Ring to Plane      Time(s): ", secondsSince(ringClock_));
@@ -126,6 +219,31 @@ public:
     SeedTrace* seedTrace() override { return &trace_; }
 
 private:
+    // Once, before the ring search: a network far denser than water's, or
+    // a largest ring size that makes the search grow past a minute. A whole
+    // run on 368 waters takes about 3 s at 10 members and 8 times longer
+    // with each member more.
+    void warnOfGrowth(const Analysis& a) const
+    {
+        if (frame_.numWater <= 0)
+            return;
+        // edgeList holds both ends of every bond.
+        const double degree = static_cast<double>(a.net.edgeList.size()) / frame_.numWater;
+        const double seconds =
+            frame_.numWater / 368.0 * 3.0 * std::pow(8.0, static_cast<double>(s_.criteria.ringMax) - 10.0);
+        if (degree > 6.0)
+            std::fprintf(stderr,
+                         " !!! Warning !!! the hydrogen-bond network has a mean degree of %.1f, far above water's 4: "
+                         "the ring search may take very long (check -hb)\n",
+                         degree);
+        else if (seconds > 60.0)
+            std::fprintf(stderr,
+                         " !!! Warning !!! rings of up to %d members among %d waters: the ring and cage search grows "
+                         "about 8 times per member and may take %s\n",
+                         s_.criteria.ringMax, frame_.numWater, seconds > 3600.0 ? "hours" : "minutes");
+        std::fflush(stderr);
+    }
+
     // The Ring Info block: the per-ring tables as sized for the R rings found.
     void printRingInfo(const Analysis& a) const
     {
@@ -140,9 +258,17 @@ private:
     const Settings& s_;
     const Frame& frame_;
     ConsoleTrace trace_;
+    ProgressLine progress_;
     long long ringClock_ = 0;
     long long clock_ = 0;
 };
+
+// A report that could not be written makes the run a failure.
+void checkStandardOutput()
+{
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        throw Failure(std::string("writing standard output failed: ") + std::strerror(errno ? errno : EIO));
+}
 
 int runPhases(const std::vector<std::string>& args)
 {
@@ -153,20 +279,36 @@ int runPhases(const std::vector<std::string>& args)
         return runSeries(s);
 
     const Frame frame = readConfiguration(s.confFile, s.waterName, s.oxygenName);
+    printWarnings(checkFrame(frame, s.confFile));
+    // Every output is checked and locked before the analysis; a run that does
+    // not complete leaves them as they were.
+    OutputSet outputs({{s.ringFile, OutputKind::RingFile},
+                       {s.cageFile, OutputKind::CageFile},
+                       {s.dataFile, OutputKind::DataFile}},
+                      s.confFile, [](const std::string& signal) {
+                          return failureText("interrupted by " + signal +
+                                             "; the output files are left as they were before the run");
+                      });
     printSystemBlock(frame.numAtom);
     printHeading(">>>> Water");
     printCount("     OW:       ", frame.numWater);
     printRingTables(waterTables(frame.numWater, s.criteria.ringMax), true);
 
     ConsoleReport report(s, frame);
-    const Analysis a = analyse(frame, s.criteria, &report);
+    Analysis a;
+    const int32_t threads = threadCount(s);
+    tbb::global_control limit(tbb::global_control::max_allowed_parallelism, static_cast<std::size_t>(threads));
+    tbb::task_arena(threads).execute([&] { a = analyse(frame, s.criteria, &report); });
     if (a.rings.ringList.empty())
         return 0;
 
     const std::string census = censusText(a.classes.cageCensus);
-    writeDataFile(s.dataFile, census);
     writeCageFile(s.cageFile, census, frame, a.rings, a.geo, a.net, a.cages, a.classes);
+    // The census line goes last: it marks a complete run.
+    writeDataFile(s.dataFile, census);
     printHeading(">>>> Write Cages to File");
+    checkStandardOutput();
+    outputs.commit();
     return 0;
 }
 
@@ -174,13 +316,22 @@ int runPhases(const std::vector<std::string>& args)
 
 int runKavet(const std::vector<std::string>& args)
 {
+    // A closed pipe and a file-size limit surface as write errors, reported
+    // as failures, instead of ending the process.
+    signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
+    std::string failure;
     try {
         return runPhases(args);
     } catch (const std::bad_alloc&) {
-        printFailure("out of memory");
+        failure = "out of memory";
     } catch (const std::exception& e) {
-        printFailure(e.what());
+        failure = e.what();
     }
+    printFailure(failure);
+    // With standard output gone, the message goes to standard error.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        std::fputs(failureText(failure).c_str(), stderr);
     return 1;
 }
 

@@ -16,6 +16,7 @@
 #include "app/report.h"
 #include "core/error.h"
 #include "io/cage_table.h"
+#include "io/frame_checks.h"
 #include "io/gro_reader.h"
 #include "io/series_writer.h"
 #include "io/trajectory.h"
@@ -166,6 +167,7 @@ struct Slot {
     int64_t number = 0;
     double time = 0.0;
     SeriesFrame result;
+    std::vector<std::string> warnings;
     std::exception_ptr failure;
 };
 
@@ -211,7 +213,7 @@ int runSeries(const Settings& s)
         printText("     backed up " + cageTable->file().path() + " to " + cageTable->file().backup() + "\n");
 
     std::vector<double> sum(columns.size(), 0.0), last(columns.size(), 0.0);
-    int64_t analysed = 0;
+    int64_t analysed = 0, warnedFrames = 0;
     Progress progress;
 
     const int32_t threads = threadCount(s);
@@ -245,6 +247,7 @@ int runSeries(const Settings& s)
                     throw Failure("the structure " + s.confFile + " has " + std::to_string(structure.numAtom) +
                                   " atoms, but frame " + std::to_string(next) + " of " + ss.trajFile + " has " +
                                   std::to_string(slot.frame.numAtom));
+                slot.warnings = checkFrame(slot.frame, ss.trajFile + " frame " + std::to_string(next));
                 slot.time = slot.frame.hasTime ? slot.frame.time : static_cast<double>(next);
                 ++next;
                 const bool use = selected(ss, slot.time, stop);
@@ -275,6 +278,9 @@ int runSeries(const Settings& s)
     auto write = [&](Slot* slot) {
         if (slot->failure)
             std::rethrow_exception(slot->failure);
+        // The warnings of the first frames that have any; then only a count.
+        if (!slot->warnings.empty() && ++warnedFrames <= 3)
+            printWarnings(slot->warnings);
         const std::vector<double>& values = slot->result.values;
         std::vector<std::string> row;
         for (std::size_t c = 0; c < columns.size(); ++c)
@@ -305,6 +311,8 @@ int runSeries(const Settings& s)
         throw;
     }
     progress.finish();
+    if (warnedFrames > 3)
+        printWarnings({std::to_string(warnedFrames - 3) + " more frames had warnings like those above"});
 
     printHeading(">>>> Series");
     printCount("     Frames: ", analysed);

@@ -1,7 +1,9 @@
 #include "app/settings.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -11,16 +13,25 @@
 namespace kavet {
 namespace {
 
-// atoi as the C library computes it: the numeric prefix, 0 without one.
-int32_t toInt(const std::string& s)
+// atoi as the C library computes it: the numeric prefix, 0 without one; a
+// value that does not fit 32 bits is refused instead of wrapped.
+int32_t toInt(const std::string& s, const char* option)
 {
-    return static_cast<int32_t>(std::strtol(s.c_str(), nullptr, 10));
+    errno = 0;
+    const long long v = std::strtoll(s.c_str(), nullptr, 10);
+    if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX)
+        throw Failure(std::string("option ") + option + ": the whole number " + s + " is out of range");
+    return static_cast<int32_t>(v);
 }
 
-// atof, then rounded to single precision.
-float toFloat(const std::string& s)
+// atof, then rounded to single precision; infinity, NaN and values beyond
+// single precision are refused.
+float toFloat(const std::string& s, const char* option)
 {
-    return static_cast<float>(std::strtod(s.c_str(), nullptr));
+    const float v = static_cast<float>(std::strtod(s.c_str(), nullptr));
+    if (!std::isfinite(v))
+        throw Failure(std::string("option ") + option + ": " + s + " is not a finite number");
+    return v;
 }
 
 std::string padded(std::string line, std::size_t width)
@@ -152,19 +163,19 @@ Settings scanOptions(const std::vector<std::string>& args)
         }
         if (a == "-hb") {
             need(i, 2, "-hb");
-            s.criteria.hbDistance = toFloat(args[i + 1]);
-            s.criteria.hbAngle = toFloat(args[i + 2]);
+            s.criteria.hbDistance = toFloat(args[i + 1], "-hb");
+            s.criteria.hbAngle = toFloat(args[i + 2], "-hb");
         }
         if (a == "-ring") {
             need(i, 3, "-ring");
-            s.criteria.ringMin = toInt(args[i + 1]);
-            s.criteria.ringMax = toInt(args[i + 2]);
-            s.criteria.ringDeviation = toFloat(args[i + 3]);
+            s.criteria.ringMin = toInt(args[i + 1], "-ring");
+            s.criteria.ringMax = toInt(args[i + 2], "-ring");
+            s.criteria.ringDeviation = toFloat(args[i + 3], "-ring");
         }
         if (a == "-cage") {
             need(i, 2, "-cage");
-            s.criteria.cageDistance = toFloat(args[i + 1]);
-            s.criteria.cageAngle = toFloat(args[i + 2]);
+            s.criteria.cageDistance = toFloat(args[i + 1], "-cage");
+            s.criteria.cageAngle = toFloat(args[i + 2], "-cage");
         }
         if (a == "-sealed")
             s.criteria.sealed = true;

@@ -97,9 +97,32 @@ std::string field(const std::string& line, std::size_t start, std::size_t width)
     return line.substr(start, width);
 }
 
+bool onlyBlanks(const char* p)
+{
+    while (*p == ' ' || *p == '\t')
+        ++p;
+    return *p == '\0';
+}
+
+// The width of a coordinate field, as GROMACS finds it: the distance between
+// the decimal points of the x and y fields in the first atom line (8 for the
+// usual three decimals, 10 for `gmx trjconv -ndec 5`). A line where the
+// points are not evenly spaced keeps the usual width, and its fields are
+// judged as they stand.
+std::size_t fieldWidth(const std::string& line)
+{
+    const std::size_t p1 = line.find('.', 20);
+    const std::size_t p2 = p1 == std::string::npos ? p1 : line.find('.', p1 + 1);
+    const std::size_t p3 = p2 == std::string::npos ? p2 : line.find('.', p2 + 1);
+    if (p3 == std::string::npos || p2 - p1 != p3 - p2 || p2 - p1 < 5 || p2 - p1 > 30)
+        return 8;
+    return p2 - p1;
+}
+
 struct Reader {
     LineSource& src;
     const std::string& name;
+    std::size_t width = 0; // of a coordinate field, from the first atom line
 
     [[noreturn]] void fail(long long lineNumber, const std::string& what) const
     {
@@ -200,11 +223,15 @@ struct Reader {
 
     float coordinate(const std::string& line, std::size_t start, const char* axis) const
     {
-        std::string f = field(line, start, 8);
+        std::string f = field(line, start, width);
         char* end = nullptr;
         float v = std::strtof(f.c_str(), &end);
         if (end == f.c_str())
             fail(src.lineNumber(), std::string("no number in the ") + axis + " column");
+        if (!onlyBlanks(end))
+            fail(src.lineNumber(), std::string("the ") + axis + " column (columns " + std::to_string(start + 1) +
+                                       "-" + std::to_string(start + width) + ") holds more than one number: '" +
+                                       f + "'");
         if (!std::isfinite(v))
             fail(src.lineNumber(), std::string("the ") + axis + " coordinate is not a finite number");
         float scaled = v * 10.0f;
@@ -215,13 +242,15 @@ struct Reader {
 
     void readAtom(Frame& t, const std::string& line)
     {
-        if (line.size() < 44)
+        if (width == 0)
+            width = fieldWidth(line);
+        if (line.size() < 20 + 3 * width)
             fail(src.lineNumber(), "the atom line is too short (" + std::to_string(line.size()) +
-                                       " characters; the coordinates need 44)");
+                                       " characters; the coordinates need " + std::to_string(20 + 3 * width) + ")");
         Vec3 p;
         p.x = coordinate(line, 20, "x");
-        p.y = coordinate(line, 28, "y");
-        p.z = coordinate(line, 36, "z");
+        p.y = coordinate(line, 20 + width, "y");
+        p.z = coordinate(line, 20 + 2 * width, "z");
         t.resName.push_back(trimBlanks(field(line, 0, 10)));
         t.atmName.push_back(trimBlanks(field(line, 10, 5)));
         t.atmXYZ.push_back(p);

@@ -32,8 +32,7 @@ void AppendFile::close()
     const int closed = std::fclose(file_);
     file_ = nullptr;
     if (failed || flushed != 0 || closed != 0)
-        throw Failure("writing " + path_ + " failed: " + std::strerror(err ? err : EIO) +
-                         " (the file may be incomplete)");
+        throw Failure("writing " + path_ + " failed: " + std::strerror(err ? err : EIO));
 }
 
 void writeCryst1(std::FILE* f, const Box& box)
@@ -107,6 +106,17 @@ char* putText(char* out, const char* text, int width)
     return pad(out, text, static_cast<int>(std::strlen(text)), width);
 }
 
+// A non-negative whole number wider than its field keeps its last `width`
+// digits, so the fields after it stay in their columns (as .gro files wrap
+// atom numbers at 100 000).
+long long fitted(long long value, int width)
+{
+    long long limit = 1;
+    for (int k = 0; k < width; ++k)
+        limit *= 10;
+    return value >= limit ? value % limit : value;
+}
+
 } // namespace
 
 char* HetatmRecord::format(char* line) const
@@ -114,20 +124,20 @@ char* HetatmRecord::format(char* line) const
     // "HETATM%5d %4s %3s A%4d    %8.3f%8.3f%8.3f%6d%6d      SEG %2s\n"
     char* out = line;
     std::memcpy(out, "HETATM", 6);
-    out = putInteger(out + 6, serial, 5);
+    out = putInteger(out + 6, fitted(serial, 5), 5);
     *out++ = ' ';
     out = putText(out, atomName, 4);
     *out++ = ' ';
     out = putText(out, residueName, 3);
     std::memcpy(out, " A", 2);
-    out = putInteger(out + 2, residueNumber, 4);
+    out = putInteger(out + 2, fitted(residueNumber, 4), 4);
     std::memcpy(out, "    ", 4);
     out += 4;
     out = putCoordinate(out, p.x);
     out = putCoordinate(out, p.y);
     out = putCoordinate(out, p.z);
-    out = putInteger(out, occupancy, 6);
-    out = putInteger(out, temperature, 6);
+    out = putInteger(out, fitted(occupancy, 6), 6);
+    out = putInteger(out, fitted(temperature, 6), 6);
     std::memcpy(out, "      SEG ", 10);
     out = putText(out + 10, element, 2);
     *out++ = '\n';

@@ -20,7 +20,7 @@ struct F4 {
 
 // Every bond of the full network (net's neighbour lists) counts once. A
 // water's hydrogens are the two atoms after its oxygen, as in the bond
-// search; a bond with a water that lacks them, or whose torsion is undefined
+// search (of two equally far, the first); a bond with a water that lacks them, or whose torsion is undefined
 // (the three bonds of the torsion not spanning a plane on either side), does
 // not count.
 F4 f4Of(const Frame& frame, const Network& net);

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <numbers>
 
+#include <tbb/parallel_for.h>
+
 #include "core/offsets.h"
 #include "network/cell_grid.h"
 
@@ -71,28 +73,37 @@ void findBonds(const Frame& atoms, float hbDistance, float hbAngle, Network& net
         donor[k] = donorOf(atoms, oxygens[k]);
     }
 
-    std::vector<int32_t> cells, partners;
-    for (std::size_t k = 0; k < oxygens.size(); ++k) {
-        const int32_t i = oxygens[k];
-        const Vec3 o = atoms.atmXYZ[i];
-        partners.clear();
-        forEachNear(grid, i, cells, [&](int32_t j) {
-            if (j <= i)
-                return;
-            const Vec3 d = minimumImage(atoms.atmXYZ[j], o, atoms.box);
-            const float r = norm(d);
-            if (!(r < hbDistance))
-                return;
-            const float t = c * r;
-            if (donates(donor[k], d, t) || donates(donor[slot[j]], minimumImage(o, atoms.atmXYZ[j], atoms.box), t))
-                partners.push_back(j);
-        });
-        std::sort(partners.begin(), partners.end());
-        for (int32_t j : partners) {
-            net.edgeList.push_back(i);
-            net.edgeList.push_back(j);
+    // The bonds of runs of oxygens are found in parallel and joined in
+    // oxygen order.
+    constexpr std::size_t run = 1024;
+    std::vector<std::vector<int32_t>> found((oxygens.size() + run - 1) / run);
+    tbb::parallel_for(std::size_t(0), found.size(), [&](std::size_t part) {
+        std::vector<int32_t> cells, partners;
+        for (std::size_t k = part * run; k < std::min(oxygens.size(), (part + 1) * run); ++k) {
+            const int32_t i = oxygens[k];
+            const Vec3 o = atoms.atmXYZ[i];
+            partners.clear();
+            forEachNear(grid, i, cells, [&](int32_t j) {
+                if (j <= i)
+                    return;
+                const Vec3 d = minimumImage(atoms.atmXYZ[j], o, atoms.box);
+                const float r = norm(d);
+                if (!(r < hbDistance))
+                    return;
+                const float t = c * r;
+                if (donates(donor[k], d, t) ||
+                    donates(donor[slot[j]], minimumImage(o, atoms.atmXYZ[j], atoms.box), t))
+                    partners.push_back(j);
+            });
+            std::sort(partners.begin(), partners.end());
+            for (int32_t j : partners) {
+                found[part].push_back(i);
+                found[part].push_back(j);
+            }
         }
-    }
+    });
+    for (const auto& bonds : found)
+        net.edgeList.insert(net.edgeList.end(), bonds.begin(), bonds.end());
 
     // Degrees and sorted neighbour lists. The bonds are ordered by first index
     // and then second, so each list fills in ascending order.

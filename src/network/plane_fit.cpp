@@ -3,6 +3,8 @@
 #include <cmath>
 
 #include <Eigen/Dense>
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
 
 namespace kavet {
 
@@ -33,73 +35,79 @@ void fitRings(const Frame& atoms, float ringDeviation, RingSearch& rings, RingGe
     geo.distRing.resize(numRing);
     geo.centRing.resize(numRing);
     geo.normRing.resize(numRing);
-    geo.tangRing.clear();
     geo.degenerateTriangles = 0;
+    // Room for every ring's transforms; the rings are fitted in parallel,
+    // each into its own place, and the dropped ones are compacted away below.
     geo.tangStart.assign(numRing + 1, 0);
+    for (std::size_t i = 0; i < numRing; ++i)
+        geo.tangStart[i + 1] = geo.tangStart[i] + static_cast<int32_t>(rings.ringList[i].size());
+    geo.tangRing.assign(static_cast<std::size_t>(geo.tangStart[numRing]), Transform{});
     std::vector<uint8_t> dropped(numRing, 0);
+    std::vector<int32_t> degenerate(numRing, 0);
 
-    // Scratch reused from ring to ring.
-    std::vector<Vec3> q;
-    Eigen::MatrixXd m;
+    auto fitRange = [&](const tbb::blocked_range<std::size_t>& range) {
+        // Scratch reused from ring to ring.
+        std::vector<Vec3> q;
+        Eigen::MatrixXd m;
 
-    for (std::size_t i = 0; i < numRing; ++i) {
-        const std::vector<int32_t>& ring = rings.ringList[i];
-        const std::size_t n = ring.size();
-        geo.numNode[i] = static_cast<int8_t>(n);
-        geo.tangStart[i + 1] = geo.tangStart[i];
+        for (std::size_t i = range.begin(); i < range.end(); ++i) {
+            const std::vector<int32_t>& ring = rings.ringList[i];
+            const std::size_t n = ring.size();
+            geo.numNode[i] = static_cast<int8_t>(n);
 
-        // Member offsets from member 0, unwrapped across the periodic box.
-        const Vec3 p0 = atoms.atmXYZ[ring[0]];
-        q.resize(n);
-        Vec3 sum;
-        for (std::size_t k = 0; k < n; ++k) {
-            q[k] = minimumImage(atoms.atmXYZ[ring[k]], p0, atoms.box);
-            sum = sum + q[k];
+            // Member offsets from member 0, unwrapped across the periodic box.
+            const Vec3 p0 = atoms.atmXYZ[ring[0]];
+            q.resize(n);
+            Vec3 sum;
+            for (std::size_t k = 0; k < n; ++k) {
+                q[k] = minimumImage(atoms.atmXYZ[ring[k]], p0, atoms.box);
+                sum = sum + q[k];
+            }
+            const double inv = 1.0 / static_cast<double>(n);
+            const Vec3 mean{static_cast<float>(sum.x * inv), static_cast<float>(sum.y * inv),
+                            static_cast<float>(sum.z * inv)};
+
+            m.resize(static_cast<Eigen::Index>(n), 3);
+            for (std::size_t k = 0; k < n; ++k) {
+                const Vec3 d = q[k] - mean;
+                m(k, 0) = d.x;
+                m(k, 1) = d.y;
+                m(k, 2) = d.z;
+            }
+            Eigen::JacobiSVD<Eigen::MatrixXd> svd(m, Eigen::ComputeThinV);
+            const Eigen::MatrixXd& v = svd.matrixV();
+            const Vec3 normal{static_cast<float>(v(0, 2)), static_cast<float>(v(1, 2)), static_cast<float>(v(2, 2))};
+
+            float deviation = 0.0f;
+            const float len = norm(normal);
+            const float atMean = dot(normal, mean);
+            for (std::size_t k = 0; k < n; ++k) {
+                const float dist = std::fabs(dot(normal, q[k]) - atMean) / len;
+                if (dist > deviation)
+                    deviation = dist;
+            }
+            geo.distRing[i] = deviation;
+            geo.normRing[i] = normal;
+            if (deviation > ringDeviation) {
+                dropped[i] = 1;
+                continue;
+            }
+
+            const Vec3 centre = p0 + mean;
+            geo.centRing[i] = centre;
+            geo.normRing[i] = centre + normal;
+            for (std::size_t j = 0; j < n; ++j) {
+                const std::size_t j2 = j + 1 < n ? j + 1 : 0;
+                const Vec3 b = minimumImage(atoms.atmXYZ[ring[j]], centre, atoms.box);
+                const Vec3 c = minimumImage(atoms.atmXYZ[ring[j2]], centre, atoms.box);
+                if (!triangleTransform(b, c, geo.tangRing[static_cast<std::size_t>(geo.tangStart[i]) + j]))
+                    ++degenerate[i];
+            }
         }
-        const double inv = 1.0 / static_cast<double>(n);
-        const Vec3 mean{static_cast<float>(sum.x * inv), static_cast<float>(sum.y * inv),
-                        static_cast<float>(sum.z * inv)};
-
-        m.resize(static_cast<Eigen::Index>(n), 3);
-        for (std::size_t k = 0; k < n; ++k) {
-            const Vec3 d = q[k] - mean;
-            m(k, 0) = d.x;
-            m(k, 1) = d.y;
-            m(k, 2) = d.z;
-        }
-        Eigen::JacobiSVD<Eigen::MatrixXd> svd(m, Eigen::ComputeThinV);
-        const Eigen::MatrixXd& v = svd.matrixV();
-        const Vec3 normal{static_cast<float>(v(0, 2)), static_cast<float>(v(1, 2)), static_cast<float>(v(2, 2))};
-
-        float deviation = 0.0f;
-        const float len = norm(normal);
-        const float atMean = dot(normal, mean);
-        for (std::size_t k = 0; k < n; ++k) {
-            const float dist = std::fabs(dot(normal, q[k]) - atMean) / len;
-            if (dist > deviation)
-                deviation = dist;
-        }
-        geo.distRing[i] = deviation;
-        geo.normRing[i] = normal;
-        if (deviation > ringDeviation) {
-            dropped[i] = 1;
-            continue;
-        }
-
-        const Vec3 centre = p0 + mean;
-        geo.centRing[i] = centre;
-        geo.normRing[i] = centre + normal;
-        for (std::size_t j = 0; j < n; ++j) {
-            const std::size_t j2 = j + 1 < n ? j + 1 : 0;
-            const Vec3 b = minimumImage(atoms.atmXYZ[ring[j]], centre, atoms.box);
-            const Vec3 c = minimumImage(atoms.atmXYZ[ring[j2]], centre, atoms.box);
-            Transform t;
-            if (!triangleTransform(b, c, t))
-                ++geo.degenerateTriangles;
-            geo.tangRing.push_back(t);
-        }
-        geo.tangStart[i + 1] = static_cast<int32_t>(geo.tangRing.size());
-    }
+    };
+    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, numRing, 64), fitRange);
+    for (std::size_t i = 0; i < numRing; ++i)
+        geo.degenerateTriangles += degenerate[i];
 
     // Drop the rings that are not flat enough from every per-ring table at
     // once, so ring numbers stay aligned.

@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include <tbb/enumerable_thread_specific.h>
+#include <tbb/parallel_for.h>
+
 #include "core/hash.h"
+#include "core/offsets.h"
 
 namespace kavet {
 namespace {
@@ -27,48 +31,82 @@ struct RingEqual {
     bool operator()(int32_t a, int32_t b) const { return keys.nodes(a) == keys.nodes(b); }
 };
 
-// The depth-first search over open paths. A path is extended only through the
-// bonds of edgeList that touch its last node, taken in list order; the last
-// bond of the list never extends a path. Instead of scanning the whole list,
-// each node keeps the ascending positions of its bonds.
-class Search {
+// Rings in order of first discovery, each once.
+class RingSet {
 public:
-    Search(const Network& net, int32_t maximum, RingSearch& out)
-        : net_(net), maximum_(maximum), out_(out),
-          known_(0, RingHash{{&out.ringList, &newCycle_}}, RingEqual{{&out.ringList, &newCycle_}})
+    explicit RingSet(std::vector<std::vector<int32_t>>& list)
+        : list_(list), known_(0, RingHash{{&list, &probe_}}, RingEqual{{&list, &probe_}})
+    {
+        for (std::size_t r = 0; r < list.size(); ++r)
+            known_.insert(static_cast<int32_t>(r));
+    }
+    void add(const std::vector<int32_t>& ring)
+    {
+        probe_ = ring;
+        if (known_.find(-1) != known_.end())
+            return;
+        list_.push_back(ring);
+        known_.insert(static_cast<int32_t>(list_.size() - 1));
+    }
+
+private:
+    std::vector<std::vector<int32_t>>& list_;
+    std::vector<int32_t> probe_;
+    std::unordered_set<int32_t, RingHash, RingEqual> known_;
+};
+
+// Each node's bonds of edgeList that may extend a path, by ascending
+// position; the last bond of the list never extends a path.
+struct BondIndex {
+    std::vector<int32_t> start, at;
+
+    explicit BondIndex(const Network& net)
     {
         const std::vector<int32_t>& e = net.edgeList;
         const std::size_t numBonds = e.size() / 2;
-        std::size_t numAtom = net.degree.size();
-        bondStart_.assign(numAtom + 1, 0);
-        // Every bond but the last one is used for extension.
         const std::size_t usable = numBonds > 0 ? numBonds - 1 : 0;
-        for (std::size_t k = 0; k < usable; ++k) {
-            ++bondStart_[e[2 * k] + 1];
-            ++bondStart_[e[2 * k + 1] + 1];
-        }
-        for (std::size_t a = 0; a < numAtom; ++a)
-            bondStart_[a + 1] += bondStart_[a];
-        bondAt_.resize(bondStart_[numAtom]);
-        std::vector<int32_t> fill(bondStart_.begin(), bondStart_.end() - 1);
-        for (std::size_t k = 0; k < usable; ++k) {
-            bondAt_[fill[e[2 * k]]++] = static_cast<int32_t>(k);
-            bondAt_[fill[e[2 * k + 1]]++] = static_cast<int32_t>(k);
-        }
-        for (std::size_t r = 0; r < out.ringList.size(); ++r)
-            known_.insert(static_cast<int32_t>(r));
+        buildOffsets(
+            net.degree.size(),
+            [&](auto emit) {
+                for (std::size_t k = 0; k < usable; ++k) {
+                    emit(e[2 * k], static_cast<int32_t>(k));
+                    emit(e[2 * k + 1], static_cast<int32_t>(k));
+                }
+            },
+            start, at);
+    }
+};
+
+// What the searches from a run of start bonds found: their rings in order of
+// discovery (each once) and their calls of findNewCycle.
+struct Found {
+    std::vector<std::vector<int32_t>> rings;
+    int64_t iter = 0;
+};
+
+// The depth-first search over open paths from one start bond at a time. A
+// path is extended only through the indexed bonds that touch its last node,
+// taken in list order.
+class Walker {
+public:
+    Walker(const Network& net, const BondIndex& index, int32_t maximum)
+        : net_(net), index_(index), maximum_(maximum), inPath_(net.degree.size(), 0),
+          nearInterior_(net.degree.size(), 0), nearFirst_(net.degree.size(), -1)
+    {
     }
 
-    void run()
+    // The searches from the start bonds at edgeList positions [first, last)
+    // (counted in bonds).
+    void walk(std::size_t first, std::size_t last, Found& found)
     {
         const std::vector<int32_t>& e = net_.edgeList;
-        const std::size_t numAtom = net_.degree.size();
-        inPath_.assign(numAtom, 0);
-        nearInterior_.assign(numAtom, 0);
-        nearFirst_.assign(numAtom, -1);
-        for (std::size_t k = 0; k + 1 < e.size(); k += 2) {
-            const int32_t first = e[k];
-            for (int32_t q = net_.adjStart[first]; q < net_.adjStart[first + 1]; ++q)
+        RingSet set(found.rings);
+        set_ = &set;
+        found_ = &found;
+        for (std::size_t bond = first; bond < last; ++bond) {
+            const std::size_t k = 2 * bond;
+            const int32_t a = e[k];
+            for (int32_t q = net_.adjStart[a]; q < net_.adjStart[a + 1]; ++q)
                 nearFirst_[net_.adjNode[q]] = static_cast<int64_t>(k);
             start_ = static_cast<int64_t>(k);
             path_.assign({e[k], e[k + 1]});
@@ -103,15 +141,15 @@ private:
 
     void findNewCycle()
     {
-        ++out_.iter;
+        ++found_->iter;
         const std::size_t n = path_.size();
         if (!(static_cast<int64_t>(n) < maximum_))
             return;
         const int32_t last = path_[n - 1];
         const int32_t before = path_[n - 2];
         const std::vector<int32_t>& e = net_.edgeList;
-        for (int32_t p = bondStart_[last]; p < bondStart_[last + 1]; ++p) {
-            const int32_t k = bondAt_[p];
+        for (int32_t p = index_.start[last]; p < index_.start[last + 1]; ++p) {
+            const int32_t k = index_.at[p];
             const int32_t a = e[2 * k], b = e[2 * k + 1];
             int32_t candidate;
             if (a == last && b != before)
@@ -132,23 +170,20 @@ private:
             newCycle_.assign(path_.begin(), path_.end());
             newCycle_.push_back(candidate);
             canonicalRing(newCycle_);
-            if (known_.find(-1) != known_.end())
-                continue;
-            out_.ringList.push_back(newCycle_);
-            known_.insert(static_cast<int32_t>(out_.ringList.size() - 1));
+            set_->add(newCycle_);
         }
     }
 
     const Network& net_;
+    const BondIndex& index_;
     int32_t maximum_;
-    RingSearch& out_;
-    std::vector<int32_t> bondStart_, bondAt_;
     std::vector<int32_t> path_, newCycle_;
     std::vector<uint8_t> inPath_;
     std::vector<int32_t> nearInterior_;
     std::vector<int64_t> nearFirst_; // the start bond whose first node the atom is bonded to
     int64_t start_ = -1;
-    std::unordered_set<int32_t, RingHash, RingEqual> known_;
+    RingSet* set_ = nullptr;
+    Found* found_ = nullptr;
 };
 
 } // namespace
@@ -165,8 +200,24 @@ void canonicalRing(std::vector<int32_t>& ring)
 void findAllRings(const Network& net, int32_t minimum, int32_t maximum, RingSearch& rings)
 {
     (void)minimum; // applied only when cages are classified
-    Search search(net, maximum, rings);
-    search.run();
+    const BondIndex index(net);
+    // Start bonds in runs searched in parallel, each on a walker of its
+    // thread; the runs' rings are then merged in run order, so the rings and
+    // their order are those of one search over every bond in list order.
+    const std::size_t numBonds = net.edgeList.size() / 2;
+    constexpr std::size_t run = 256;
+    std::vector<Found> found((numBonds + run - 1) / run);
+    tbb::enumerable_thread_specific<Walker> walkers([&] { return Walker(net, index, maximum); });
+    tbb::parallel_for(std::size_t(0), found.size(), [&](std::size_t c) {
+        walkers.local().walk(c * run, std::min(numBonds, (c + 1) * run), found[c]);
+    });
+    RingSet set(rings.ringList);
+    for (Found& f : found) {
+        rings.iter += f.iter;
+        for (const auto& ring : f.rings)
+            set.add(ring);
+        f = Found();
+    }
 }
 
 } // namespace kavet

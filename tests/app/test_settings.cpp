@@ -71,11 +71,10 @@ TEST(OptionScan, EchoLinesShowTheValuesAsConverted)
         {{"-hb", "abc", "20"}, 8, "     hb    Criteria: 0(A)  20(degree)"},
         {{"-hb", "1", "2", "-hb", "3.5A", " 2.5"}, 8, "     hb    Criteria: 3.5(A)  2.5(degree)"},
         {{"-cage", "0x10", "-7"}, 10, "     cage  Criteria: 16(A)  -7(degree)"},
-        // Single precision shows: 10000050.4 rounds to 10000050, 1e-50 to 0
-        // and 1e39 to infinity, where the double values would print as
-        // 1.00001e+07, 1e-50 and 1e+39.
+        // Single precision shows: 10000050.4 rounds to 10000050 and 1e-50 to
+        // 0, where the double values would print as 1.00001e+07 and 1e-50.
         {{"-hb", "0.1", "10000050.4"}, 8, "     hb    Criteria: 0.1(A)  1e+07(degree)"},
-        {{"-cage", "1e-50", "1e39"}, 10, "     cage  Criteria: 0(A)  inf(degree)"},
+        {{"-cage", "1e-50", "3e38"}, 10, "     cage  Criteria: 0(A)  3e+38(degree)"},
         // Ring sizes are whole-number prefixes, never checked for consistency.
         {{"-ring", "5.9", " 7x", "2.5"}, 9, "     ring  Criteria: 5 7 2.5(A)"},
         {{"-ring", "0x10", "+6", "abc"}, 9, "     ring  Criteria: 0 6 0(A)"},
@@ -101,6 +100,19 @@ TEST(OptionScan, LargestRingSizeAbove127IsRefused)
     EXPECT_EQ(scanFailure({"-ring", "4", "127", "1"}), "accepted");
     // Only the value in force after the scan counts.
     EXPECT_EQ(scanFailure({"-ring", "4", "500", "1", "-ring", "4", "7", "1"}), "accepted");
+}
+
+TEST(OptionScan, NonFiniteNumbersAndWholeNumbersBeyond32BitsAreRefused)
+{
+    EXPECT_EQ(scanFailure({"-ring", "4", "4294967303", "100"}),
+              "\n!!! ERROR !!! option -ring: the whole number 4294967303 is out of range\n\n");
+    EXPECT_EQ(scanFailure({"-ring", "-2147483649", "7", "100"}),
+              "\n!!! ERROR !!! option -ring: the whole number -2147483649 is out of range\n\n");
+    for (const char* v : {"inf", "-inf", "nan", "1e39", "1e400"})
+        EXPECT_EQ(scanFailure({"-hb", "3.5", v}),
+                  "\n!!! ERROR !!! option -hb: " + std::string(v) + " is not a finite number\n\n");
+    // The numeric prefix still counts, as atoi and atof read it.
+    EXPECT_EQ(scanFailure({"-ring", "4x", "-2147483648", "1e30", "-cage", "3.4e38", "abc"}), "accepted");
 }
 
 TEST(OptionScan, ValuesRunningPastTheEndOfTheCommandLineAreRefused)

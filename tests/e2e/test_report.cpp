@@ -200,18 +200,34 @@ TEST(KavetReport, RingInfoShowsTheTablesResizedToTheRingsFound)
 TEST(KavetReport, DegenerateTrianglesAreWarnedOnStandardErrorOncePerTriangle)
 {
     // A four-ring whose centre lies on the line of members 0 and 1 and on
-    // that of members 2 and 3; each hydrogen points along a ring bond.
-    const Vec3 p[4] = {{4, 5, 5}, {6, 5, 5}, {6, 6, 5}, {4, 4, 5}};
+    // that of members 2 and 3; each hydrogen points along a ring bond. The
+    // oxygens are 2.2 A apart or more, as no real water is closer.
+    const Vec3 p[4] = {{2.8f, 5, 5}, {7.2f, 5, 5}, {7.2f, 7.2f, 5}, {2.8f, 2.8f, 5}};
     std::vector<test::Water> waters;
     for (int k = 0; k < 4; ++k)
         waters.push_back(test::waterPointingAt(p[k], p[(k + 1) % 4], p[(k + 3) % 4]));
     const std::string dir = test::freshDirectory("report-degenerate");
     test::writeFile(dir + "/conf.gro", test::groFromWaters(waters, Box{20, 20, 20}));
-    const test::RunResult r = runKavetBinary({"-hb", "3.5", "10"}, dir);
+    const test::RunResult r = runKavetBinary({"-hb", "6.5", "10"}, dir);
     EXPECT_EQ(r.status, 0);
     const std::string message = " !!! Error !!! Building transformation triangle from degenerate source \n";
     EXPECT_EQ(r.err, message + message);
     EXPECT_NE(r.out.find("     Ring: 1\n>>>> Neighbor"), std::string::npos) << r.out;
+
+    // Many such rings: ten lines, then the count of the rest.
+    std::vector<test::Water> many;
+    for (int copy = 0; copy < 14; ++copy)
+        for (const test::Water& w : waters)
+            many.push_back({w.o + Vec3{12.0f * copy, 0, 0}, w.h1 + Vec3{12.0f * copy, 0, 0},
+                            w.h2 + Vec3{12.0f * copy, 0, 0}});
+    test::writeFile(dir + "/conf.gro", test::groFromWaters(many, Box{168, 20, 20}));
+    const test::RunResult capped = runKavetBinary({"-hb", "6.5", "10"}, dir);
+    std::string ten;
+    for (int k = 0; k < 10; ++k)
+        ten += message;
+    ASSERT_EQ(capped.err.substr(0, ten.size()), ten) << capped.err;
+    EXPECT_TRUE(capped.err.substr(ten.size()).starts_with(" !!! Error !!! ... and ")) << capped.err;
+    EXPECT_TRUE(capped.err.ends_with(" more degenerate triangles\n")) << capped.err;
 }
 
 } // namespace

@@ -68,7 +68,7 @@ TEST(GroAtoms, FieldsAreCutByColumnNamesTrimmedOfBlanksAndLengthsTimesTen)
 {
     const Frame t = parse(frame({atomLine("    1SOL  ", "   OW", "   1.234   2.395  -0.612"),
                                      "12345ABCDEHW12345678-100.0001234.567   0.001",
-                                     atomLine("\t  1SOL   ", "\tOW  ", "   1.2ab  +3e-1 4.5     "),
+                                     atomLine("\t  1SOL   ", "\tOW  ", "   1.2    +3e-1 4.5     "),
                                      atomLine("          ", "     ")},
                                     "   3.00000   4.50000   0.10000"));
     EXPECT_EQ(t.atmXYZ[0].x, 1.234f * 10.0f);

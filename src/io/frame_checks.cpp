@@ -1,0 +1,109 @@
+#include "io/frame_checks.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "core/error.h"
+#include "network/cell_grid.h"
+
+namespace kavet {
+namespace {
+
+std::string angstrom(float d)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f A", static_cast<double>(d));
+    return text;
+}
+
+// "atom N (NAME, line L)"
+std::string atomText(const Frame& frame, int32_t i)
+{
+    return "atom " + std::to_string(static_cast<long long>(i) + 1) + " (" + frame.resName[i] + " " +
+           frame.atmName[i] + ", line " + std::to_string(static_cast<long long>(i) + 3) + ")";
+}
+
+float length(Vec3 d)
+{
+    return std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+}
+
+void checkBox(const Frame& frame, const std::string& name)
+{
+    if (frame.atmXYZ.empty())
+        return;
+    const float box[3] = {frame.box.x, frame.box.y, frame.box.z};
+    const char* axes[3] = {"x", "y", "z"};
+    for (int k = 0; k < 3; ++k) {
+        if (!(box[k] > 0.0f))
+            continue;
+        float lo = std::numeric_limits<float>::max(), hi = std::numeric_limits<float>::lowest();
+        for (const Vec3& p : frame.atmXYZ) {
+            const float v = k == 0 ? p.x : k == 1 ? p.y : p.z;
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+        const double spread = static_cast<double>(hi) - static_cast<double>(lo);
+        if (spread > static_cast<double>(impossibleSpreadRatio) * box[k]) {
+            char text[256];
+            std::snprintf(text, sizeof text,
+                          "the box is %g A long along %s, but the atoms spread over %g A: box and coordinates in "
+                          "different units?",
+                          static_cast<double>(box[k]), axes[k], spread);
+            throw Failure(name + ": " + text);
+        }
+    }
+}
+
+} // namespace
+
+std::vector<std::string> checkFrame(const Frame& frame, const std::string& name)
+{
+    std::vector<std::string> warnings;
+    checkBox(frame, name);
+
+    std::vector<int32_t> oxygens;
+    for (int32_t i = 0; i < static_cast<int32_t>(frame.isOW.size()); ++i)
+        if (frame.isOW[i])
+            oxygens.push_back(i);
+
+    // The atoms after each oxygen stand for its hydrogens.
+    for (int32_t i : oxygens) {
+        for (int32_t h = i + 1; h <= i + 2 && h < static_cast<int32_t>(frame.atmXYZ.size()); ++h) {
+            if (frame.isOW[h])
+                throw Failure(name + ": " + atomText(frame, h) + " after water oxygen " + atomText(frame, i) +
+                              " should be one of its hydrogens, but is a water oxygen itself");
+            const float d = length(minimumImage(frame.atmXYZ[h], frame.atmXYZ[i], frame.box));
+            if (d > impossibleHydrogenDistance)
+                throw Failure(name + ": " + atomText(frame, h) + " after water oxygen " + atomText(frame, i) +
+                              " should be one of its hydrogens, about 1 A away, but is " + angstrom(d) + " away");
+            if (d > suspiciousHydrogenDistance)
+                warnings.push_back(name + ": " + atomText(frame, h) + " is " + angstrom(d) + " from water oxygen " +
+                                   atomText(frame, i) + "; an O-H bond is about 1 A long");
+        }
+    }
+
+    if (oxygens.size() < 2)
+        return warnings;
+    const CellGrid grid = buildCellGrid(frame.atmXYZ, oxygens, frame.box, suspiciousOxygenDistance);
+    std::vector<int32_t> cells;
+    for (int32_t i : oxygens) {
+        forEachNear(grid, i, cells, [&](int32_t j) {
+            if (j <= i)
+                return;
+            const float d = length(minimumImage(frame.atmXYZ[j], frame.atmXYZ[i], frame.box));
+            if (d < impossibleOxygenDistance)
+                throw Failure(name + ": water oxygens " + atomText(frame, i) + " and " + atomText(frame, j) +
+                              " are " + angstrom(d) + " apart, where water keeps them about 2.8 A apart and never "
+                              "closer than 1 A (a molecule given twice?)");
+            if (d < suspiciousOxygenDistance)
+                warnings.push_back(name + ": water oxygens " + atomText(frame, i) + " and " + atomText(frame, j) +
+                                   " are only " + angstrom(d) + " apart");
+        });
+    }
+    return warnings;
+}
+
+} // namespace kavet

@@ -1,0 +1,286 @@
+#include "io/output_set.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "core/error.h"
+
+namespace kavet {
+namespace {
+
+// What the signal handler needs, in plain memory: only async-signal-safe
+// calls touch it there.
+struct GuardedFile {
+    int fd;
+    off_t length;
+    bool regular;
+    bool created;
+    const char* path;
+};
+constexpr int maxGuarded = 16;
+constexpr int guardedSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr const char* guardedNames[] = {"SIGINT", "SIGTERM", "SIGHUP"};
+constexpr int numGuardedSignals = 3;
+
+GuardedFile guarded[maxGuarded];
+int numGuarded = 0;
+std::string notices[numGuardedSignals];
+struct sigaction previousActions[numGuardedSignals];
+volatile sig_atomic_t guardActive = 0;
+
+void restoreGuarded()
+{
+    for (int k = 0; k < numGuarded; ++k) {
+        if (guarded[k].created)
+            unlink(guarded[k].path);
+        else if (guarded[k].regular)
+            (void)!ftruncate(guarded[k].fd, guarded[k].length);
+    }
+}
+
+extern "C" void onGuardedSignal(int sig)
+{
+    if (guardActive) {
+        guardActive = 0;
+        restoreGuarded();
+        for (int k = 0; k < numGuardedSignals; ++k) {
+            if (guardedSignals[k] == sig)
+                (void)!write(STDOUT_FILENO, notices[k].data(), notices[k].size());
+        }
+    }
+    // End the process by the same signal, as the shell expects.
+    signal(sig, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, sig);
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    raise(sig);
+}
+
+bool startsWith(const std::string& text, std::size_t at, const char* prefix)
+{
+    return text.compare(at, std::strlen(prefix), prefix) == 0;
+}
+
+const char* blockOpening(OutputKind kind)
+{
+    return kind == OutputKind::RingFile ? "CRYST1" : "REMARK";
+}
+
+// Reads `length` bytes at `offset`; false on a read error.
+bool readAt(int fd, long long offset, std::size_t length, std::string& text)
+{
+    text.resize(length);
+    std::size_t got = 0;
+    while (got < length) {
+        const ssize_t n = pread(fd, text.data() + got, length - got, static_cast<off_t>(offset + got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// The offset where the complete blocks of a file cut inside a block end.
+long long completeBlocksEnd(int fd, long long size, OutputKind kind)
+{
+    std::string text;
+    for (long long window = 1 << 20;; window *= 2) {
+        const long long base = window >= size ? 0 : size - window;
+        if (!readAt(fd, base, static_cast<std::size_t>(size - base), text))
+            return 0;
+        // A window that does not start the file starts at its first full line.
+        std::size_t cut = 0;
+        if (base > 0) {
+            cut = text.find('\n');
+            cut = cut == std::string::npos ? text.size() : cut + 1;
+        }
+        const long long at = lastBlockStart(text.substr(cut), kind);
+        if (at >= 0)
+            return base + static_cast<long long>(cut) + at;
+        if (base == 0)
+            return 0;
+    }
+}
+
+} // namespace
+
+bool endsInsideBlock(const std::string& tail, OutputKind kind)
+{
+    if (tail.empty())
+        return false;
+    if (tail.back() != '\n')
+        return true;
+    if (kind == OutputKind::DataFile)
+        return false;
+    const std::size_t previous = tail.size() >= 2 ? tail.rfind('\n', tail.size() - 2) : std::string::npos;
+    const std::size_t last = previous == std::string::npos ? 0 : previous + 1;
+    for (const char* record : {"HETATM", "CONECT", "MODEL", "REMARK"})
+        if (startsWith(tail, last, record))
+            return true;
+    return kind == OutputKind::RingFile && startsWith(tail, last, "CRYST1");
+}
+
+long long lastBlockStart(const std::string& text, OutputKind kind)
+{
+    if (kind == OutputKind::DataFile) {
+        const std::size_t nl = text.rfind('\n');
+        return nl == std::string::npos ? -1 : static_cast<long long>(nl + 1);
+    }
+    const std::string opening = std::string("\n") + blockOpening(kind);
+    const std::size_t at = text.rfind(opening);
+    if (at != std::string::npos)
+        return static_cast<long long>(at + 1);
+    return startsWith(text, 0, blockOpening(kind)) ? 0 : -1;
+}
+
+OutputSet::OutputSet(const std::vector<OutputSpec>& outputs, const std::string& input,
+                     const std::function<std::string(const std::string& signal)>& notice)
+{
+    if (outputs.size() > static_cast<std::size_t>(maxGuarded))
+        throw Failure("too many output files");
+    struct stat in {};
+    const bool haveInput = stat(input.c_str(), &in) == 0;
+    entries_.reserve(outputs.size());
+    try {
+        for (const OutputSpec& out : outputs) {
+            Entry e;
+            e.path = out.path;
+            struct stat before {};
+            const bool existed = stat(out.path.c_str(), &before) == 0;
+            if (existed && !S_ISREG(before.st_mode) && !S_ISCHR(before.st_mode))
+                throw Failure("cannot write " + out.path +
+                              ": it is neither a regular file nor a character device such as /dev/null");
+            e.fd = open(out.path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+            if (e.fd < 0)
+                throw Failure("cannot open " + out.path + " for appending: " + std::strerror(errno));
+            e.created = !existed;
+            struct stat st {};
+            if (fstat(e.fd, &st) != 0) {
+                const int err = errno;
+                entries_.push_back(e);
+                throw Failure("cannot check " + out.path + ": " + std::strerror(err));
+            }
+            e.regular = S_ISREG(st.st_mode);
+            e.length = static_cast<long long>(st.st_size);
+            entries_.push_back(e);
+            if (!e.regular && !S_ISCHR(st.st_mode))
+                throw Failure("cannot write " + out.path +
+                              ": it is neither a regular file nor a character device such as /dev/null");
+            if (!e.regular)
+                continue;
+            if (haveInput && st.st_dev == in.st_dev && st.st_ino == in.st_ino)
+                throw Failure("the output file " + out.path + " is the input file " + input);
+            for (std::size_t k = 0; k + 1 < entries_.size(); ++k) {
+                struct stat other {};
+                if (entries_[k].regular && fstat(entries_[k].fd, &other) == 0 && other.st_dev == st.st_dev &&
+                    other.st_ino == st.st_ino)
+                    throw Failure("the output files " + entries_[k].path + " and " + out.path +
+                                  " are the same file");
+            }
+            if (flock(e.fd, LOCK_EX | LOCK_NB) != 0) {
+                if (errno == EWOULDBLOCK)
+                    throw Failure("another run is writing " + out.path +
+                                  " (it holds the file's lock); wait for it to end or choose another output file");
+                throw Failure("cannot lock " + out.path + ": " + std::strerror(errno));
+            }
+            // The length counts once the lock is held: another run may have
+            // appended until then.
+            if (fstat(e.fd, &st) != 0)
+                throw Failure("cannot check " + out.path + ": " + std::strerror(errno));
+            e.length = static_cast<long long>(st.st_size);
+            entries_.back().length = e.length;
+            // A run killed while appending leaves a block cut off; appending
+            // after it would merge the two.
+            const int rd = open(out.path.c_str(), O_RDONLY | O_CLOEXEC);
+            if (rd >= 0 && e.length > 0) {
+                std::string tail;
+                const long long tailStart = e.length > 4096 ? e.length - 4096 : 0;
+                const bool torn = readAt(rd, tailStart, static_cast<std::size_t>(e.length - tailStart), tail) &&
+                                  endsInsideBlock(tail, out.kind);
+                const long long end = torn ? completeBlocksEnd(rd, e.length, out.kind) : 0;
+                close(rd);
+                if (torn)
+                    throw Failure(out.path + " ends inside a block cut off by an earlier run; its complete blocks "
+                                  "end at byte " + std::to_string(end) + ". Repair it with  truncate -s " +
+                                  std::to_string(end) + " " + out.path + "  or choose another output file");
+            } else if (rd >= 0) {
+                close(rd);
+            }
+        }
+    } catch (...) {
+        open_ = true;
+        rollback();
+        throw;
+    }
+    open_ = true;
+
+    numGuarded = static_cast<int>(entries_.size());
+    for (int k = 0; k < numGuarded; ++k) {
+        const Entry& e = entries_[static_cast<std::size_t>(k)];
+        guarded[k] = {e.fd, static_cast<off_t>(e.length), e.regular, e.created, e.path.c_str()};
+    }
+    for (int k = 0; k < numGuardedSignals; ++k) {
+        notices[k] = notice(guardedNames[k]);
+        struct sigaction act {};
+        act.sa_handler = onGuardedSignal;
+        sigemptyset(&act.sa_mask);
+        for (int s : guardedSignals)
+            sigaddset(&act.sa_mask, s);
+        sigaction(guardedSignals[k], &act, &previousActions[k]);
+    }
+    guardActive = 1;
+}
+
+OutputSet::~OutputSet()
+{
+    if (open_)
+        rollback();
+}
+
+void OutputSet::commit()
+{
+    if (!open_)
+        return;
+    guardActive = 0;
+    release();
+}
+
+void OutputSet::rollback()
+{
+    if (!open_)
+        return;
+    guardActive = 0;
+    for (const Entry& e : entries_) {
+        if (e.created)
+            unlink(e.path.c_str());
+        else if (e.regular)
+            (void)!ftruncate(e.fd, static_cast<off_t>(e.length));
+    }
+    release();
+}
+
+void OutputSet::release()
+{
+    if (numGuarded > 0) {
+        for (int k = 0; k < numGuardedSignals; ++k)
+            sigaction(guardedSignals[k], &previousActions[k], nullptr);
+        numGuarded = 0;
+    }
+    for (Entry& e : entries_) {
+        if (e.fd >= 0)
+            close(e.fd);
+        e.fd = -1;
+    }
+    open_ = false;
+}
+
+} // namespace kavet
