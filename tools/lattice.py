@@ -695,15 +695,47 @@ def build(structure, cells, displace=0.0, shuffle=False, seed=1, guests=0.0,
     return mols, box
 
 
+# Closest approach of two oxygens the growing disorder allows: real water
+# keeps them about 2.8 A apart and never much closer than 2.4 A.
+DISORDER_MIN_OO = 2.4
+
+
 def trajectory(mols, box, nframes, sigma_max, seed=1):
     """Frames of growing disorder: molecule m of frame f is moved rigidly by
     g_m * sigma_max * f / (nframes - 1), with g_m a fixed standard normal
-    vector per molecule, and put back into the box by its first atom."""
+    vector per molecule, and put back into the box by its first atom.
+
+    Vectors that would bring two oxygens closer than DISORDER_MIN_OO in some
+    frame are shortened, so every frame stays a plausible configuration of
+    water however large the disorder."""
     rng = random.Random("frames %d" % seed)
-    kicks = [tuple(rng.gauss(0.0, 1.0) for _ in range(3)) for _ in mols]
+    scales = [sigma_max * f / (nframes - 1) if nframes > 1 else 0.0 for f in range(nframes)]
+    kicks = [tuple(max(-4.0, min(4.0, rng.gauss(0.0, 1.0))) for _ in range(3)) for _ in mols]
+    if sigma_max > 0.0:
+        # Pairs that could come too close: every pair within the closest
+        # approach plus the largest relative move.
+        reach = DISORDER_MIN_OO + 2.0 * 4.0 * math.sqrt(3.0) * sigma_max
+        first = [mol[0] for mol in mols]
+        pairs = bonds_triclinic(first, box, 0.0, reach) if is_triclinic(box) else bonds(first, box, 0.0, reach)
+        # Damp the two vectors of every pair that comes closer than
+        # DISORDER_MIN_OO (or than it starts, if that is closer) in some
+        # frame, until none does; damping them to nothing would keep frame 0.
+        for _ in range(200):
+            damped = set()
+            for i, j, d in pairs:
+                limit = min(DISORDER_MIN_OO ** 2, dot(d, d))
+                gi, gj = kicks[i], kicks[j]
+                for s in scales:
+                    r = tuple(d[k] + s * (gj[k] - gi[k]) for k in range(3))
+                    if dot(r, r) < limit:
+                        damped.update((i, j))
+                        break
+            if not damped:
+                break
+            for m in damped:
+                kicks[m] = tuple(0.8 * x for x in kicks[m])
     frames = []
-    for f in range(nframes):
-        scale = sigma_max * f / (nframes - 1) if nframes > 1 else 0.0
+    for scale in scales:
         frames.append([wrap_molecule(tuple(tuple(a[k] + scale * g[k] for k in range(3))
                                            for a in mol), box)
                        for mol, g in zip(mols, kicks)])

@@ -214,6 +214,7 @@ int runSeries(const Settings& s)
 
     std::vector<double> sum(columns.size(), 0.0), last(columns.size(), 0.0);
     int64_t analysed = 0, warnedFrames = 0;
+    std::size_t warningsPrinted = 0, warningsHeld = 0;
     Progress progress;
 
     const int32_t threads = threadCount(s);
@@ -278,9 +279,15 @@ int runSeries(const Settings& s)
     auto write = [&](Slot* slot) {
         if (slot->failure)
             std::rethrow_exception(slot->failure);
-        // The warnings of the first frames that have any; then only a count.
-        if (!slot->warnings.empty() && ++warnedFrames <= 3)
-            printWarnings(slot->warnings);
+        // The first warnings of the run; then only their count.
+        if (!slot->warnings.empty()) {
+            ++warnedFrames;
+            std::vector<std::string> shown;
+            for (const std::string& w : slot->warnings)
+                (warningsPrinted < warningsShown ? (++warningsPrinted, shown.push_back(w)) : void(++warningsHeld));
+            if (!shown.empty())
+                printWarnings(shown);
+        }
         const std::vector<double>& values = slot->result.values;
         std::vector<std::string> row;
         for (std::size_t c = 0; c < columns.size(); ++c)
@@ -311,8 +318,9 @@ int runSeries(const Settings& s)
         throw;
     }
     progress.finish();
-    if (warnedFrames > 3)
-        printWarnings({std::to_string(warnedFrames - 3) + " more frames had warnings like those above"});
+    if (warningsHeld > 0)
+        printWarnings({"... and " + std::to_string(warningsHeld) + " more such warnings, in " +
+                       std::to_string(warnedFrames) + " frames in all"});
 
     printHeading(">>>> Series");
     printCount("     Frames: ", analysed);
