@@ -55,9 +55,18 @@ inline float minimumImage(float d, float length)
     return d - length * roundHalfAway(q);
 }
 
-// The minimum image of the difference a - b.
+// The minimum image of a - b in a triclinic cell: the shortest of its
+// periodic images, found in double precision (box.cpp). A cell vector whose
+// own axis length (its diagonal element) is not positive is not periodic.
+Vec3 triclinicMinimumImage(Vec3 a, Vec3 b, const Box& box);
+
+// The minimum image of the difference a - b. A rectangular cell reduces each
+// component on its own, in single precision; a triclinic cell takes the
+// shortest image.
 inline Vec3 minimumImage(Vec3 a, Vec3 b, const Box& box)
 {
+    if (box.triclinic())
+        return triclinicMinimumImage(a, b, box);
     Vec3 d = a - b;
     return {minimumImage(d.x, box.x), minimumImage(d.y, box.y), minimumImage(d.z, box.z)};
 }

@@ -1,0 +1,110 @@
+#include "core/box.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace kavet {
+
+// The cell vectors are the rows of a lower-triangular matrix, a = (x, 0, 0),
+// b = (yx, y, 0), c = (zx, zy, z), so a lattice vector L = i a + j b + k c has
+// the z component k z, the y component j y + k zy and the x component
+// i x + j yx + k zx: z depends on k alone, y on j and k, and only x on i.
+//
+// Every non-zero lattice vector is at least m = min(x, y, z) long: if k != 0,
+// |L| >= |k| z; else if j != 0, |L| >= |j| y; else |L| = |i| x. A difference
+// d with |d| < m / 2 is therefore the minimum image, and the only one, since
+// every other image has |d + L| >= |L| - |d| > m / 2 > |d|.
+//
+// Otherwise d is first reduced with c, then b, then a (each a rounded
+// multiple), which leaves |d_z| <= z / 2, |d_y| <= y / 2, |d_x| <= x / 2, and
+// the shortest image is searched exhaustively: an image shorter than the
+// reduced d = (dx, dy, dz) needs (dz + k z)^2 < |d|^2, which bounds k; for
+// each such k, (dz + k z)^2 + (dy + k zy + j y)^2 < |d|^2 bounds j; for each
+// (k, j) the best i is the rounding of the x component. Nothing outside these
+// bounds can be shorter, so the result is exact whatever the shape of the
+// cell. Ties keep the reduced difference, and otherwise the image met first
+// (ascending k, then ascending j); the result depends only on a - b and the
+// cell, so it is the same on every run.
+Vec3 triclinicMinimumImage(Vec3 a, Vec3 b, const Box& box)
+{
+    const Vec3 raw = a - b;
+    double dx = static_cast<double>(a.x) - static_cast<double>(b.x);
+    double dy = static_cast<double>(a.y) - static_cast<double>(b.y);
+    double dz = static_cast<double>(a.z) - static_cast<double>(b.z);
+    if (!(std::isfinite(dx) && std::isfinite(dy) && std::isfinite(dz)))
+        return raw;
+    const bool pa = box.x > 0.0f, pb = box.y > 0.0f, pc = box.z > 0.0f;
+    const double X = box.x, Y = box.y, Z = box.z, YX = box.yx, ZX = box.zx, ZY = box.zy;
+    double m = HUGE_VAL, span = 0.0;
+    const bool periodic[3] = {pa, pb, pc};
+    const double length[3] = {X, Y, Z};
+    for (int axis = 0; axis < 3; ++axis) {
+        if (periodic[axis]) {
+            m = std::min(m, length[axis]);
+            span += length[axis] * length[axis];
+        }
+    }
+    if (!(m < HUGE_VAL))
+        return raw;
+    const double half2 = 0.25 * m * m;
+    if (dx * dx + dy * dy + dz * dz < half2)
+        return raw;
+
+    const double k0 = pc ? std::round(dz / Z) : 0.0;
+    dz -= k0 * Z;
+    dy -= k0 * ZY;
+    dx -= k0 * ZX;
+    const double j0 = pb ? std::round(dy / Y) : 0.0;
+    dy -= j0 * Y;
+    dx -= j0 * YX;
+    const double i0 = pa ? std::round(dx / X) : 0.0;
+    dx -= i0 * X;
+
+    double best = dx * dx + dy * dy + dz * dz;
+    double bx = dx, by = dy, bz = dz;
+    // The multiples of a, b and c added to the reduced difference.
+    double bi = 0.0, bj = 0.0, bk = 0.0;
+    // A reduced difference is at most half the diagonal of the x, y, z brick
+    // long; a longer one means the reduction lost its precision (coordinates
+    // far outside the cell), and the search range of a cell thousands of
+    // times longer than it is thick would not be short. Both keep the
+    // reduced difference.
+    constexpr double maxSteps = 4096.0;
+    if (best >= half2 && best <= 0.25 * span * (1.0 + 1e-9)) {
+        const double r = std::sqrt(best);
+        const double kLo = pc ? std::ceil((-r - dz) / Z) : 0.0, kHi = pc ? std::floor((r - dz) / Z) : 0.0;
+        for (double k = kLo; k <= kHi && kHi - kLo < maxSteps; ++k) {
+            const double ez = dz + k * Z;
+            const double rest = best - ez * ez;
+            if (!(rest > 0.0))
+                continue;
+            const double ey0 = dy + k * ZY, ex0 = dx + k * ZX;
+            const double s = std::sqrt(rest);
+            const double jLo = pb ? std::ceil((-s - ey0) / Y) : 0.0, jHi = pb ? std::floor((s - ey0) / Y) : 0.0;
+            for (double j = jLo; j <= jHi && jHi - jLo < maxSteps; ++j) {
+                const double ey = ey0 + j * Y;
+                if (!(ez * ez + ey * ey < best))
+                    continue;
+                const double ex1 = ex0 + j * YX;
+                const double i = pa ? -std::round(ex1 / X) : 0.0;
+                const double ex = ex1 + i * X;
+                const double len = ex * ex + ey * ey + ez * ez;
+                if (len < best) {
+                    best = len;
+                    bx = ex;
+                    by = ey;
+                    bz = ez;
+                    bi = i;
+                    bj = j;
+                    bk = k;
+                }
+            }
+        }
+    }
+    // No shift at all: the difference as the rectangular path has it.
+    if (bi == i0 && bj == j0 && bk == k0)
+        return raw;
+    return {static_cast<float>(bx), static_cast<float>(by), static_cast<float>(bz)};
+}
+
+} // namespace kavet
