@@ -25,40 +25,73 @@ namespace kavet {
 // cell. Ties keep the reduced difference, and otherwise the image met first
 // (ascending k, then ascending j); the result depends only on a - b and the
 // cell, so it is the same on every run.
-Vec3 triclinicMinimumImage(Vec3 a, Vec3 b, const Box& box)
+namespace {
+
+// a - b in double precision, reduced with c, then b, then a.
+struct Reduction {
+    bool valid = false;  // a finite difference and at least one periodic vector
+    double half2 = 0.0;  // (m / 2)^2, m the shortest periodic axis length
+    double span = 0.0;   // the squared diagonal of the brick of periodic axis lengths
+    double raw2 = 0.0;   // |a - b|^2
+    double dx = 0.0, dy = 0.0, dz = 0.0; // the reduced difference
+    double i0 = 0.0, j0 = 0.0, k0 = 0.0; // the multiples of a, b and c taken off
+};
+
+// A difference shorter than half the shortest axis length is left as it is:
+// it is its own minimum image.
+Reduction reduce(Vec3 a, Vec3 b, const Box& box)
 {
-    const Vec3 raw = a - b;
+    Reduction r;
     double dx = static_cast<double>(a.x) - static_cast<double>(b.x);
     double dy = static_cast<double>(a.y) - static_cast<double>(b.y);
     double dz = static_cast<double>(a.z) - static_cast<double>(b.z);
     if (!(std::isfinite(dx) && std::isfinite(dy) && std::isfinite(dz)))
-        return raw;
+        return r;
     const bool pa = box.x > 0.0f, pb = box.y > 0.0f, pc = box.z > 0.0f;
     const double X = box.x, Y = box.y, Z = box.z, YX = box.yx, ZX = box.zx, ZY = box.zy;
-    double m = HUGE_VAL, span = 0.0;
+    double m = HUGE_VAL;
     const bool periodic[3] = {pa, pb, pc};
     const double length[3] = {X, Y, Z};
     for (int axis = 0; axis < 3; ++axis) {
         if (periodic[axis]) {
             m = std::min(m, length[axis]);
-            span += length[axis] * length[axis];
+            r.span += length[axis] * length[axis];
         }
     }
     if (!(m < HUGE_VAL))
-        return raw;
-    const double half2 = 0.25 * m * m;
-    if (dx * dx + dy * dy + dz * dz < half2)
-        return raw;
+        return r;
+    r.valid = true;
+    r.half2 = 0.25 * m * m;
+    r.raw2 = dx * dx + dy * dy + dz * dz;
+    if (r.raw2 < r.half2) {
+        r.dx = dx, r.dy = dy, r.dz = dz;
+        return r;
+    }
+    r.k0 = pc ? std::round(dz / Z) : 0.0;
+    dz -= r.k0 * Z;
+    dy -= r.k0 * ZY;
+    dx -= r.k0 * ZX;
+    r.j0 = pb ? std::round(dy / Y) : 0.0;
+    dy -= r.j0 * Y;
+    dx -= r.j0 * YX;
+    r.i0 = pa ? std::round(dx / X) : 0.0;
+    dx -= r.i0 * X;
+    r.dx = dx, r.dy = dy, r.dz = dz;
+    return r;
+}
 
-    const double k0 = pc ? std::round(dz / Z) : 0.0;
-    dz -= k0 * Z;
-    dy -= k0 * ZY;
-    dx -= k0 * ZX;
-    const double j0 = pb ? std::round(dy / Y) : 0.0;
-    dy -= j0 * Y;
-    dx -= j0 * YX;
-    const double i0 = pa ? std::round(dx / X) : 0.0;
-    dx -= i0 * X;
+} // namespace
+
+Vec3 triclinicMinimumImage(Vec3 a, Vec3 b, const Box& box)
+{
+    const Vec3 raw = a - b;
+    const Reduction red = reduce(a, b, box);
+    if (!red.valid || red.raw2 < red.half2)
+        return raw;
+    const bool pa = box.x > 0.0f, pb = box.y > 0.0f, pc = box.z > 0.0f;
+    const double X = box.x, Y = box.y, Z = box.z, YX = box.yx, ZX = box.zx, ZY = box.zy;
+    const double dx = red.dx, dy = red.dy, dz = red.dz, i0 = red.i0, j0 = red.j0, k0 = red.k0;
+    const double half2 = red.half2, span = red.span;
 
     double best = dx * dx + dy * dy + dz * dz;
     double bx = dx, by = dy, bz = dz;
@@ -105,6 +138,16 @@ Vec3 triclinicMinimumImage(Vec3 a, Vec3 b, const Box& box)
     if (bi == i0 && bj == j0 && bk == k0)
         return raw;
     return {static_cast<float>(bx), static_cast<float>(by), static_cast<float>(bz)};
+}
+
+float triclinicImageLowerBound(Vec3 a, Vec3 b, const Box& box)
+{
+    const Reduction red = reduce(a, b, box);
+    const double len2 = red.dx * red.dx + red.dy * red.dy + red.dz * red.dz;
+    if (!red.valid || !(len2 <= 0.25 * red.span * (1.0 + 1e-9)))
+        return 0.0f;
+    // Below the rounding of any length computed from the image in single precision.
+    return static_cast<float>(std::sqrt(std::min(len2, red.half2)) * (1.0 - 1e-5));
 }
 
 } // namespace kavet

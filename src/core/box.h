@@ -60,6 +60,14 @@ inline float minimumImage(float d, float length)
 // own axis length (its diagonal element) is not positive is not periodic.
 Vec3 triclinicMinimumImage(Vec3 a, Vec3 b, const Box& box);
 
+// A length that no periodic image of a - b in a triclinic cell is shorter
+// than, found without the search for the shortest: a reduced difference
+// shorter than half the shortest axis length is the minimum image, so no
+// image is shorter than the reduced difference or that half, whichever is
+// less. Kept a little below, so that a length computed from any image in
+// single precision is not below it either; 0 when nothing is known.
+float triclinicImageLowerBound(Vec3 a, Vec3 b, const Box& box);
+
 // The minimum image of the difference a - b. A rectangular cell reduces each
 // component on its own, in single precision; a triclinic cell takes the
 // shortest image.

@@ -153,7 +153,14 @@ void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t
         const int32_t k = candidates[i];
         if (k == r)
             continue;
-        if (distance[i] >= 0.0f ? d > distance[i] : ringsNear(geo, nb.box, d, r, k))
+        bool near;
+        if (distance[i] >= 0.0f)
+            near = d > distance[i];
+        else if (triclinic && !(d > triclinicImageLowerBound(geo.centRing[k], geo.centRing[r], nb.box)))
+            near = false; // no image comes closer than d: no search for the shortest
+        else
+            near = ringsNear(geo, nb.box, d, r, k);
+        if (near)
             out.push_back(k);
     }
 }
