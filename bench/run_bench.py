@@ -104,7 +104,7 @@ def run(kavet, gro, workdir):
         sys.exit("kavet failed on %s" % gro)
     with open(report) as f:
         out = f.read()
-    row = {"wall": wall, "peak": usage.ru_maxrss}  # KiB
+    row = {"wall": wall, "cpu": usage.ru_utime + usage.ru_stime, "peak": usage.ru_maxrss}  # KiB
     row["waters"] = int(re.search(r"     OW:       (\d+)", out).group(1))
     row["atoms"] = int(re.search(r"     numAtom:  (\d+)", out).group(1))
     rings = re.findall(r"     Ring: (\d+)", out)
@@ -124,26 +124,28 @@ def main():
     parser.add_argument("--sizes", nargs="+", default=list(SIZES), choices=list(SIZES))
     parser.add_argument("--triclinic", action="store_true",
                         help="time each size in a rectangular cell and in its sheared (triclinic) twin")
-    parser.add_argument("--repeat", type=int, default=1, help="with --triclinic: runs of each, the fastest kept")
+    parser.add_argument("--repeat", type=int, default=1,
+                        help="with --triclinic: runs of each, the one with the least processor time kept")
     args = parser.parse_args()
     os.makedirs(args.workdir, exist_ok=True)
     if args.triclinic:
-        # Interleaved, best of --repeat runs each: the machine is shared.
-        print("| waters | cell | rings | cages | rings s | fit s | near s | occlusion s | wall s | peak MiB "
-              "| wall / rectangular |")
-        print("|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+        # Interleaved, best of --repeat runs each: the machine is shared, so
+        # processor time (user + system, whole run) is given beside wall time.
+        print("| waters | cell | rings | cages | rings s | fit s | near s | occlusion s | wall s | cpu s | peak MiB "
+              "| cpu / rectangular |")
+        print("|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
         for size in args.sizes:
             paths = twins(args.workdir, SIZES[size])
             best = [None, None]
             for _ in range(args.repeat):
                 for k, gro in enumerate(paths):
                     r = run(args.kavet, gro, args.workdir)
-                    if best[k] is None or r["wall"] < best[k]["wall"]:
+                    if best[k] is None or r["cpu"] < best[k]["cpu"]:
                         best[k] = r
             for cell, r in zip(("rectangular", "triclinic"), best):
-                print("| %d | %s | %d | %d | %.2f | %.2f | %.2f | %.2f | %.2f | %.0f | %.2f |" % (
+                print("| %d | %s | %d | %d | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.0f | %.2f |" % (
                     r["waters"], cell, r["rings"], r["cages"], r["search"], r["fit"], r["near"], r["occlusion"],
-                    r["wall"], r["peak"] / 1024, r["wall"] / best[0]["wall"]), flush=True)
+                    r["wall"], r["cpu"], r["peak"] / 1024, r["cpu"] / best[0]["cpu"]), flush=True)
         return
     print("| waters | atoms | rings | cages | rings s | fit s | near s | occlusion s | assembly s | dedup s "
           "| wall s | peak MiB | KiB/water |")

@@ -73,8 +73,18 @@ float triclinicImageLowerBound(Vec3 a, Vec3 b, const Box& box);
 // shortest image.
 inline Vec3 minimumImage(Vec3 a, Vec3 b, const Box& box)
 {
-    if (box.triclinic())
+    if (box.triclinic()) {
+        // The common case inline: a difference shorter than half the shortest
+        // axis length is its own minimum image (box.cpp).
+        const Vec3 d = a - b;
+        float m = box.x > 0.0f ? box.x : HUGE_VALF;
+        m = box.y > 0.0f && box.y < m ? box.y : m;
+        m = box.z > 0.0f && box.z < m ? box.z : m;
+        const float h = 0.49f * m;
+        if (dot(d, d) < h * h)
+            return d;
         return triclinicMinimumImage(a, b, box);
+    }
     Vec3 d = a - b;
     return {minimumImage(d.x, box.x), minimumImage(d.y, box.y), minimumImage(d.z, box.z)};
 }
