@@ -106,7 +106,10 @@ Vec3 triclinicMinimumImage(Vec3 a, Vec3 b, const Box& box)
     if (best >= half2 && best <= 0.25 * span * (1.0 + 1e-9)) {
         const double r = std::sqrt(best);
         const double kLo = pc ? std::ceil((-r - dz) / Z) : 0.0, kHi = pc ? std::floor((r - dz) / Z) : 0.0;
-        for (double k = kLo; k <= kHi && kHi - kLo < maxSteps; ++k) {
+        // Counted loops: far from zero, ++ on a double may not change it.
+        const int kCount = kHi - kLo < maxSteps ? static_cast<int>(kHi - kLo) + 1 : 0;
+        for (int kStep = 0; kStep < kCount; ++kStep) {
+            const double k = kLo + kStep;
             const double ez = dz + k * Z;
             const double rest = best - ez * ez;
             if (!(rest > 0.0))
@@ -114,7 +117,9 @@ Vec3 triclinicMinimumImage(Vec3 a, Vec3 b, const Box& box)
             const double ey0 = dy + k * ZY, ex0 = dx + k * ZX;
             const double s = std::sqrt(rest);
             const double jLo = pb ? std::ceil((-s - ey0) / Y) : 0.0, jHi = pb ? std::floor((s - ey0) / Y) : 0.0;
-            for (double j = jLo; j <= jHi && jHi - jLo < maxSteps; ++j) {
+            const int jCount = jHi - jLo < maxSteps ? static_cast<int>(jHi - jLo) + 1 : 0;
+            for (int jStep = 0; jStep < jCount; ++jStep) {
+                const double j = jLo + jStep;
                 const double ey = ey0 + j * Y;
                 if (!(ez * ez + ey * ey < best))
                     continue;
