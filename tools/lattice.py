@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""Generate ideal water lattices (sI clathrate hydrate, hexagonal ice Ih) as .gro files.
+"""Generate ideal water lattices (sI, sII and sH clathrate hydrates, hexagonal
+ice Ih) as .gro files, optionally with guests, in sheared (triclinic) cells
+and as a multi-frame trajectory of growing disorder.
 
 Oxygens are placed on crystallographic sites, the four-connected hydrogen-bond
 network is built with periodic boundaries, and protons are placed so that the
@@ -57,6 +59,66 @@ ICE_HEX_SITES = [
 ]
 ICE_A = 4.52
 ICE_C = 7.36
+
+# --- cages and the dual construction ------------------------------------------
+#
+# The clathrate frameworks are the duals of the tetrahedrally close-packed
+# arrangements of their cage centres (the Frank-Kasper A15 and C15 structures
+# for sI and sII; F. C. Frank and J. S. Kasper, Acta Cryst. 11, 184 (1958) and
+# 12, 483 (1959)): the Delaunay tetrahedralization of the cage centres has one
+# tetrahedron per water, a water oxygen sits inside each tetrahedron, two
+# waters are hydrogen-bonded when their tetrahedra share a face, and the faces
+# of a cage are the rings of waters around the Delaunay edges leaving its
+# centre (an edge with n tetrahedra around it gives an n-membered ring).  sII
+# and sH are built this way (dual_framework below): oxygens start at the
+# centroids of the tetrahedra and are then relaxed towards equal O-O distances
+# and tetrahedral angles.  sI keeps the refined sites above.  As a check of
+# the construction, the relaxed dual of the sI cage centres (A15) reproduces
+# those sites to within 0.04 A, and the dual of the sII centres (C15) puts the
+# oxygens on 8a, 32e (x = 0.217) and 96g of Fd-3m, the three sites of the sII
+# host lattice (C. W. Mak and R. K. McMullan, J. Chem. Phys. 42, 2732 (1965)).
+#
+# Cage centres are given in fractional coordinates of the crystallographic
+# cell.  Cage names are those kavet prints.
+SMALL = "5^12"
+SI_LARGE = "5^12-6^2"
+SII_LARGE = "5^12-6^4"
+SH_MEDIUM = "4^3-5^6-6^3"
+SH_LARGE = "5^12-6^8"
+
+# sI, Pm-3n: 5^12 on 2a, 5^12-6^2 on 6d (the A15 arrangement, "Cr3Si").
+SI_CAGES = [(SMALL, (0.0, 0.0, 0.0)), (SMALL, (0.5, 0.5, 0.5))] + [
+    (SI_LARGE, p) for p in ((0.25, 0.5, 0.0), (0.75, 0.5, 0.0), (0.0, 0.25, 0.5),
+                            (0.0, 0.75, 0.5), (0.5, 0.0, 0.25), (0.5, 0.0, 0.75))]
+
+# sII, Fd-3m origin choice 2: 5^12 on 16c, 5^12-6^4 on 8b (the C15 Laves
+# arrangement, "MgCu2": the large cages form a diamond lattice, the small ones
+# the corner-sharing tetrahedra between them).  a = 17.3 A is a round value
+# typical of sII hydrates (17.1-17.4 A).  136 waters per cell.
+_FCC = ((0.0, 0.0, 0.0), (0.0, 0.5, 0.5), (0.5, 0.0, 0.5), (0.5, 0.5, 0.0))
+SII_CAGES = [(SMALL, tuple((f[k] + o[k]) % 1.0 for k in range(3)))
+             for f in _FCC for o in ((0.0, 0.0, 0.0), (0.0, 0.25, 0.25),
+                                     (0.25, 0.0, 0.25), (0.25, 0.25, 0.0))] + [
+            (SII_LARGE, tuple((f[k] + o[k]) % 1.0 for k in range(3)))
+            for f in _FCC for o in ((0.375, 0.375, 0.375), (0.625, 0.625, 0.625))]
+SII_A = 17.3
+
+# sH (J. A. Ripmeester et al., Nature 325, 135 (1987)), P6/mmm, hexagonal
+# axes a1 = (a, 0, 0), a2 = (-a/2, a sqrt(3)/2, 0): 5^12-6^8 on 1a (columns
+# along c sharing their polar hexagons; their six equatorial hexagons are
+# shared with the 4^3-5^6-6^3 cages of the same layer), 4^3-5^6-6^3 on 2c
+# (sharing squares with each other), 5^12 on 3g in the layer between.  The
+# numbers of Delaunay edges leaving each centre equal the face counts of the
+# cages (20, 12, 12).  a = 12.2 A, c = 10.0 A are round values typical of sH
+# hydrates.  34 waters per hexagonal cell.
+SH_CAGES = [(SH_LARGE, (0.0, 0.0, 0.0)),
+            (SH_MEDIUM, (1.0 / 3.0, 2.0 / 3.0, 0.0)), (SH_MEDIUM, (2.0 / 3.0, 1.0 / 3.0, 0.0)),
+            (SMALL, (0.5, 0.0, 0.5)), (SMALL, (0.0, 0.5, 0.5)), (SMALL, (0.5, 0.5, 0.5))]
+SH_A = 12.2
+SH_C = 10.0
+
+DELAUNAY_EDGE_MAX = 10.5   # longest Delaunay edge considered (sH 5^12-6^8 pair: c)
+RELAX_STEPS = 400
 
 
 def pm3n_operations():
@@ -120,6 +182,369 @@ def ice_cell(a=ICE_A, c=ICE_C):
 def wrap(x, length):
     x %= length
     return 0.0 if x >= length else x
+
+
+# --- triclinic cells ----------------------------------------------------------
+#
+# A cell is given by its three vectors (v1, v2, v3) in the GROMACS convention:
+# v1 along x, v2 in the xy plane, i.e. v1 = (a, 0, 0), v2 = (bx, by, 0),
+# v3 = (cx, cy, cz).  A rectangular box is kept as the three lengths
+# (Lx, Ly, Lz) throughout the tool; is_triclinic() tells the two apart.
+
+def is_triclinic(box):
+    return isinstance(box[0], tuple)
+
+
+def to_frac(p, cell):
+    """Fractional coordinates of the point p in the GROMACS-form cell."""
+    (ax, _, _), (bx, by, _), (cx, cy, cz) = cell
+    s3 = p[2] / cz
+    s2 = (p[1] - s3 * cy) / by
+    s1 = (p[0] - s2 * bx - s3 * cx) / ax
+    return (s1, s2, s3)
+
+
+def to_cart(s, cell):
+    return tuple(s[0] * cell[0][k] + s[1] * cell[1][k] + s[2] * cell[2][k] for k in range(3))
+
+
+def wrap_cell(p, cell):
+    """The image of p inside the cell (fractional coordinates in [0, 1))."""
+    s = to_frac(p, cell)
+    return to_cart(tuple(wrap(x, 1.0) for x in s), cell)
+
+
+def wrap_molecule(mol, box):
+    """Move a whole molecule by a lattice vector so that its first atom is in the box."""
+    first = wrap_cell(mol[0], box) if is_triclinic(box) else \
+        tuple(wrap(mol[0][k], box[k]) for k in range(3))
+    d = tuple(first[k] - mol[0][k] for k in range(3))
+    return (first,) + tuple(tuple(a[k] + d[k] for k in range(3)) for a in mol[1:])
+
+
+def cell_widths(cell):
+    """Distances between opposite faces of the cell."""
+    v1, v2, v3 = cell
+    vol = abs(dot(v1, cross(v2, v3)))
+    return tuple(vol / math.sqrt(dot(w, w)) for w in (cross(v2, v3), cross(v3, v1), cross(v1, v2)))
+
+
+def bonds_triclinic(pos, cell, rmin=NEIGHBOUR_MIN, rmax=NEIGHBOUR_MAX):
+    """Hydrogen bonds in a triclinic cell, as bonds() does for a rectangular box.
+
+    Separations are reduced in fractional coordinates and every periodic image
+    that can lie within rmax is tried, so that the search is exact for any
+    cell shape and thickness.  Cells at least three bond lengths wide across
+    every pair of faces use a cell list in fractional coordinates.
+    """
+    frac = [to_frac(p, cell) for p in pos]
+    widths = cell_widths(cell)
+    reach = [int(math.ceil(rmax / w)) for w in widths]
+    shifts = [(a, b, c) for a in range(-reach[0], reach[0] + 1)
+              for b in range(-reach[1], reach[1] + 1)
+              for c in range(-reach[2], reach[2] + 1)]
+    ncell = [int(w // rmax) for w in widths]
+    n = len(pos)
+    if min(ncell) >= 3:
+        bins = {}
+        keys = []
+        for i, s in enumerate(frac):
+            key = tuple(int(wrap(s[d], 1.0) * ncell[d]) % ncell[d] for d in range(3))
+            keys.append(key)
+            bins.setdefault(key, []).append(i)
+        offsets = [(a, b, c) for a in (-1, 0, 1) for b in (-1, 0, 1) for c in (-1, 0, 1)]
+
+        def candidates(i):
+            near = []
+            for o in offsets:
+                near.extend(bins.get(tuple((keys[i][d] + o[d]) % ncell[d] for d in range(3)), ()))
+            return sorted(j for j in near if j > i)
+        shifts = [(0, 0, 0)]
+    else:
+        def candidates(i):
+            return range(i + 1, n)
+    out = []
+    for i in range(n):
+        si = frac[i]
+        for j in candidates(i):
+            sj = frac[j]
+            base = [sj[d] - si[d] - round(sj[d] - si[d]) for d in range(3)]
+            for m in shifts:
+                d = to_cart((base[0] + m[0], base[1] + m[1], base[2] + m[2]), cell)
+                r2 = dot(d, d)
+                if rmin * rmin <= r2 <= rmax * rmax:
+                    out.append((i, j, d))
+    return out
+
+
+# --- the dual construction (sII, sH) ---------------------------------------------
+
+def dot(a, b):
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]
+
+
+def cross(a, b):
+    return (a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0])
+
+
+def circumsphere(p0, p1, p2, p3):
+    """Centre and radius of the sphere through four points (None if flat)."""
+    a, b, c = (tuple(p[k] - p0[k] for k in range(3)) for p in (p1, p2, p3))
+    det = dot(a, cross(b, c))
+    if abs(det) < 1e-9:
+        return None
+    a2, b2, c2 = dot(a, a), dot(b, b), dot(c, c)
+    bc, ca, ab = cross(b, c), cross(c, a), cross(a, b)
+    u = tuple((a2 * bc[k] + b2 * ca[k] + c2 * ab[k]) / (2.0 * det) for k in range(3))
+    return tuple(p0[k] + u[k] for k in range(3)), math.sqrt(dot(u, u))
+
+
+def delaunay_periodic(frac, cell, edge_max=DELAUNAY_EDGE_MAX, eps=1e-6):
+    """Delaunay tetrahedra of a periodic point set, by the empty-sphere test.
+
+    Points are given in fractional coordinates of `cell`.  A tetrahedron is a
+    sorted tuple of four (point index, lattice shift) vertices, translated so
+    that its centroid lies in the cell.  Every tetrahedron with edges up to
+    edge_max and no point strictly inside its circumsphere is kept; a
+    circumsphere with more than four points on it (an ambiguous tetrahedralization)
+    is an error.  Small point sets (a few dozen per cell) only.
+    """
+    images = []
+    for i, f in enumerate(frac):
+        for m in ((a, b, c) for a in (-2, -1, 0, 1, 2) for b in (-2, -1, 0, 1, 2)
+                  for c in (-2, -1, 0, 1, 2)):
+            images.append(((i, m), to_cart(tuple(f[k] + m[k] for k in range(3)), cell)))
+    found = set()
+    for i, f in enumerate(frac):
+        pi = to_cart(f, cell)
+        near = [im for im in images if 0.0 < math.dist(im[1], pi) <= edge_max]
+        pool = [im for im in images if math.dist(im[1], pi) <= 2.0 * edge_max]
+        for j in range(len(near)):
+            for k in range(j + 1, len(near)):
+                if math.dist(near[j][1], near[k][1]) > edge_max:
+                    continue
+                for l in range(k + 1, len(near)):
+                    if (math.dist(near[j][1], near[l][1]) > edge_max or
+                            math.dist(near[k][1], near[l][1]) > edge_max):
+                        continue
+                    sphere = circumsphere(pi, near[j][1], near[k][1], near[l][1])
+                    if sphere is None:
+                        continue
+                    centre, radius = sphere
+                    if radius > edge_max:      # the pool would not cover the sphere
+                        continue
+                    on = 0
+                    for _, q in pool:
+                        r = math.dist(q, centre)
+                        if r < radius - eps:
+                            break
+                        if r < radius + eps:
+                            on += 1
+                    else:
+                        if on > 4:
+                            raise ValueError("degenerate Delaunay tetrahedralization")
+                        verts = [(i, (0, 0, 0)), near[j][0], near[k][0], near[l][0]]
+                        cen = [sum(frac[v][d] + m[d] for v, m in verts) / 4.0 for d in range(3)]
+                        t = [math.floor(round(x, 9)) for x in cen]
+                        found.add(tuple(sorted((v, tuple(m[d] - t[d] for d in range(3)))
+                                               for v, m in verts)))
+    return sorted(found)
+
+
+def dual_edges(tets):
+    """Face-sharing pairs (t1, t2, shift): t2 moved by the lattice shift touches t1."""
+    faces = {}
+    for ti, tet in enumerate(tets):
+        for skip in range(4):
+            face = [tet[m] for m in range(4) if m != skip]
+            base = min(face)[1]
+            key = tuple(sorted((v, tuple(m[d] - base[d] for d in range(3))) for v, m in face))
+            faces.setdefault(key, []).append((ti, base))
+    edges = []
+    for key in sorted(faces):
+        pair = faces[key]
+        if len(pair) != 2:
+            raise ValueError("Delaunay face not shared by exactly two tetrahedra")
+        (t1, b1), (t2, b2) = pair
+        edges.append((t1, t2, tuple(b1[d] - b2[d] for d in range(3))))
+    return edges
+
+
+def relax_framework(pos, edges, cell, steps=RELAX_STEPS, step=0.05, w13=0.3):
+    """Steepest descent towards equal O-O distances and tetrahedral angles.
+
+    Harmonic springs on the bonds (rest length: their mean) and, with weight
+    w13, on the six O...O distances around each oxygen (rest length: the
+    tetrahedral sqrt(8/3) times the bond length).  The cell is kept fixed.
+    """
+    n = len(pos)
+    pos = [list(p) for p in pos]
+    nbrs = [[] for _ in range(n)]
+    bond_terms = []
+    for t1, t2, m in edges:
+        s = to_cart(m, cell)
+        nbrs[t1].append((t2, s))
+        nbrs[t2].append((t1, tuple(-x for x in s)))
+        bond_terms.append((t1, t2, s))
+    r0 = sum(math.dist(pos[i], [pos[j][k] + s[k] for k in range(3)])
+             for i, j, s in bond_terms) / len(bond_terms)
+    terms = [(i, j, s, r0, 1.0) for i, j, s in bond_terms]
+    for v in range(n):
+        for x in range(len(nbrs[v])):
+            for y in range(x + 1, len(nbrs[v])):
+                (a, sa), (b, sb) = nbrs[v][x], nbrs[v][y]
+                terms.append((a, b, tuple(sb[k] - sa[k] for k in range(3)),
+                              r0 * math.sqrt(8.0 / 3.0), w13))
+    for _ in range(steps):
+        grad = [[0.0, 0.0, 0.0] for _ in range(n)]
+        for i, j, s, rest, w in terms:
+            pi, pj = pos[i], pos[j]
+            d = (pj[0] + s[0] - pi[0], pj[1] + s[1] - pi[1], pj[2] + s[2] - pi[2])
+            r = math.sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2])
+            f = w * (r - rest) / r
+            for k in range(3):
+                grad[i][k] -= f * d[k]
+                grad[j][k] += f * d[k]
+        for i in range(n):
+            for k in range(3):
+                pos[i][k] -= step * grad[i][k]
+    return [tuple(p) for p in pos]
+
+
+_DUAL_CACHE = {}
+
+
+def dual_framework(cages, cell):
+    """Oxygen positions (Angstrom, inside the cell) dual to the cage centres.
+
+    One oxygen per Delaunay tetrahedron of the cage centres, relaxed by
+    relax_framework, sorted by fractional coordinates (z, y, x).
+    """
+    key = (tuple(cages), cell)
+    if key not in _DUAL_CACHE:
+        frac = [f for _, f in cages]
+        tets = delaunay_periodic(frac, cell)
+        edges = dual_edges(tets)
+        if len(edges) != 2 * len(tets):
+            raise ValueError("dual network is not four-connected")
+        pos = [tuple(sum(to_cart(tuple(frac[v][d] + m[d] for d in range(3)), cell)[k]
+                         for v, m in tet) / 4.0 for k in range(3)) for tet in tets]
+        pos = relax_framework(pos, edges, cell)
+        fr = sorted(tuple(round(wrap(x, 1.0), 9) % 1.0 for x in to_frac(p, cell)[::-1])
+                    for p in pos)
+        _DUAL_CACHE[key] = [to_cart(s[::-1], cell) for s in fr]
+    return list(_DUAL_CACHE[key])
+
+
+# --- unit cells -----------------------------------------------------------------
+
+HEXAGONAL = ("ice", "sH")        # structures with a hexagonal cell
+CAGES = {"sI": SI_CAGES, "sII": SII_CAGES, "sH": SH_CAGES}
+
+
+def hex_axes(a, c):
+    return ((a, 0.0, 0.0), (-0.5 * a, 0.5 * math.sqrt(3.0) * a, 0.0), (0.0, 0.0, c))
+
+
+def sii_cell(a=SII_A):
+    """Oxygen positions (Angstrom) and box of one cubic sII cell (136 waters)."""
+    return dual_framework(SII_CAGES, ((a, 0.0, 0.0), (0.0, a, 0.0), (0.0, 0.0, a))), (a, a, a)
+
+
+def orthohexagonal(points, a, c):
+    """Points of a hexagonal cell re-expressed in the rectangular a x sqrt(3)a x c
+    cell spanned by a1 and a1 + 2 a2, which holds them twice (C-centring)."""
+    box = (a, math.sqrt(3.0) * a, c)
+    out = []
+    for x, y, z in points:
+        for sx, sy in ((0.0, 0.0), (0.5 * a, 0.5 * box[1])):
+            out.append((wrap(x + sx, box[0]), wrap(y + sy, box[1]), wrap(z, box[2])))
+    return out, box
+
+
+def sh_cell(a=SH_A, c=SH_C):
+    """Oxygen positions (Angstrom) of sH in the orthohexagonal a x sqrt(3)a x c cell (68 waters)."""
+    return orthohexagonal(dual_framework(SH_CAGES, hex_axes(a, c)), a, c)
+
+
+def hexagonal_cell(structure):
+    """Oxygen positions and cell vectors of the hexagonal cell of ice Ih (4 waters) or sH (34)."""
+    if structure == "ice":
+        cell = hex_axes(ICE_A, ICE_C)
+        return [wrap_cell(to_cart(s, cell), cell) for s in ICE_HEX_SITES], cell
+    cell = hex_axes(SH_A, SH_C)
+    return dual_framework(SH_CAGES, cell), cell
+
+
+def rectangular_cell(structure):
+    return {"sI": si_cell, "sII": sii_cell, "sH": sh_cell, "ice": ice_cell}[structure]()
+
+
+def cage_cell(structure, hexagonal=False):
+    """Cage centres (type, position in Angstrom) of the unit cell used by crystal()."""
+    if structure == "ice":
+        return []
+    if structure == "sH":
+        cell = hex_axes(SH_A, SH_C)
+        pts = [(name, to_cart(f, cell)) for name, f in SH_CAGES]
+        if hexagonal:
+            return pts
+        pos, _ = orthohexagonal([p for _, p in pts], SH_A, SH_C)
+        return [(pts[i // 2][0], p) for i, p in enumerate(pos)]
+    a = SI_A if structure == "sI" else SII_A
+    return [(name, tuple(a * x for x in f)) for name, f in CAGES[structure]]
+
+
+def sheared_box(box, unit, cells, shear):
+    """Cell vectors of the rectangular supercell `box` sheared as asked.
+
+    The tilt is a whole number of unit cells (floor(n/2) cells of the unit
+    cell `unit` along the direction of the tilt), so that it is a lattice
+    translation of the crystal and the sheared cell holds the same crystal;
+    it is also at most half the box, as GROMACS's reduced box form requires.
+    """
+    tilt = {"xy": math.floor(cells[0] / 2) * unit[0],
+            "xz": math.floor(cells[0] / 2) * unit[0],
+            "yz": math.floor(cells[1] / 2) * unit[1]}
+    for s in shear:
+        if tilt[s] == 0.0:
+            raise ValueError("--shear %s needs at least 2 cells along %s" % (s, s[0]))
+    t = {s: (tilt[s] if s in shear else 0.0) for s in tilt}
+    return ((box[0], 0.0, 0.0), (t["xy"], box[1], 0.0), (t["xz"], t["yz"], box[2]))
+
+
+def crystal(structure, cells, shear=(), hexagonal=False):
+    """Oxygen positions, box and cage centres of a supercell.
+
+    The box is (Lx, Ly, Lz) for the rectangular cells, or three cell vectors
+    for a sheared (--shear) or hexagonal (--hexagonal) cell; every position is
+    inside the box.  Cage centres are (type, position) pairs.
+    """
+    cages = cage_cell(structure, hexagonal)
+    if hexagonal:
+        unit_pos, unit = hexagonal_cell(structure)
+        box = tuple(tuple(cells[d] * x for x in unit[d]) for d in range(3))
+
+        def tile(points):
+            return [wrap_cell(tuple(p[k] + i * unit[0][k] + j * unit[1][k] + l * unit[2][k]
+                                    for k in range(3)), box)
+                    for i in range(cells[0]) for j in range(cells[1]) for l in range(cells[2])
+                    for p in points]
+        pos = tile(unit_pos)
+        centres = tile([p for _, p in cages])
+    else:
+        unit_pos, unit = rectangular_cell(structure)
+        pos, box = supercell(unit_pos, unit, cells)
+        centres, _ = supercell([p for _, p in cages], unit, cells)
+        if shear:
+            box = sheared_box(box, unit, cells, shear)
+            pos = [wrap_cell(p, box) for p in pos]
+            centres = [wrap_cell(p, box) for p in centres]
+        else:
+            centres = [tuple(wrap(p[k], box[k]) for k in range(3)) for p in centres]
+    ncell = cells[0] * cells[1] * cells[2]
+    names = [name for name, _ in cages] * ncell
+    return pos, box, list(zip(names, centres))
 
 
 def supercell(cell, box, cells):
@@ -229,17 +654,34 @@ def orient_euler(n, edges, rng):
     return donated
 
 
-def build(structure, cells, displace=0.0, shuffle=False, seed=1):
-    """Return (molecules, box); each molecule is (O, H1, H2) in Angstrom."""
+def guest_count(fraction, ncages):
+    """Number of cages that get a guest: fraction * ncages rounded, halves up."""
+    return int(math.floor(fraction * ncages + 0.5))
+
+
+def build(structure, cells, displace=0.0, shuffle=False, seed=1, guests=0.0,
+          shear=(), hexagonal=False):
+    """Return (molecules, box).
+
+    Each water is (O, H1, H2) and each guest (C,), in Angstrom; guests follow
+    all waters.  The box is (Lx, Ly, Lz) for a rectangular cell or the three
+    cell vectors (v1, v2, v3) for a sheared or hexagonal one (see crystal()).
+    With guests > 0, guest_count(guests, cages) cages drawn at random get a
+    guest at their centre, written in the order of crystal()'s cages.
+    """
     rng = random.Random(seed)
-    cell, box = si_cell() if structure == "sI" else ice_cell()
-    pos, box = supercell(cell, box, cells)
-    donated = orient_euler(len(pos), bonds(pos, box), rng)
-    mols = []
-    for o, dons in zip(pos, donated):
+    pos, box, cages = crystal(structure, cells, shear, hexagonal)
+    triclinic = is_triclinic(box)
+    edges = bonds_triclinic(pos, box) if triclinic else bonds(pos, box)
+    donated = orient_euler(len(pos), edges, rng)
+
+    def place(o):
         if displace > 0.0:
             o = tuple(o[k] + rng.gauss(0.0, displace) for k in range(3))
-        o = tuple(wrap(o[k], box[k]) for k in range(3))
+        return wrap_cell(o, box) if triclinic else tuple(wrap(o[k], box[k]) for k in range(3))
+    mols = []
+    for o, dons in zip(pos, donated):
+        o = place(o)
         mol = [o]
         for d in dons:
             s = OH_BOND / math.sqrt(d[0] ** 2 + d[1] ** 2 + d[2] ** 2)
@@ -247,7 +689,30 @@ def build(structure, cells, displace=0.0, shuffle=False, seed=1):
         mols.append(tuple(mol))
     if shuffle:
         rng.shuffle(mols)
+    if guests > 0.0:
+        chosen = sorted(rng.sample(range(len(cages)), guest_count(guests, len(cages))))
+        mols.extend((place(cages[c][1]),) for c in chosen)
     return mols, box
+
+
+def trajectory(mols, box, nframes, sigma_max, seed=1):
+    """Frames of growing disorder: molecule m of frame f is moved rigidly by
+    g_m * sigma_max * f / (nframes - 1), with g_m a fixed standard normal
+    vector per molecule, and put back into the box by its first atom."""
+    rng = random.Random("frames %d" % seed)
+    kicks = [tuple(rng.gauss(0.0, 1.0) for _ in range(3)) for _ in mols]
+    frames = []
+    for f in range(nframes):
+        scale = sigma_max * f / (nframes - 1) if nframes > 1 else 0.0
+        frames.append([wrap_molecule(tuple(tuple(a[k] + scale * g[k] for k in range(3))
+                                           for a in mol), box)
+                       for mol, g in zip(mols, kicks)])
+    return frames
+
+
+def frame_title(frame):
+    """Title line of a trajectory frame: t = 10 ps per frame, 2 fs steps."""
+    return "Generated by lattice.py t= %g step= %d" % (10.0 * frame, 5000 * frame)
 
 
 def gro_atom_line(resnr, resname, atomname, atomnr, xyz_nm):
@@ -257,35 +722,83 @@ def gro_atom_line(resnr, resname, atomname, atomnr, xyz_nm):
         xyz_nm[0], xyz_nm[1], xyz_nm[2])
 
 
+def gro_box_line(box):
+    """Box line: three lengths, or for a triclinic cell all nine numbers in
+    GROMACS order v1(x) v2(y) v3(z) v1(y) v1(z) v2(x) v2(z) v3(x) v3(y) (nm)."""
+    if not is_triclinic(box):
+        return "%10.5f%10.5f%10.5f" % tuple(b / 10.0 for b in box)
+    v1, v2, v3 = box
+    return ("%10.5f" * 9) % tuple(x / 10.0 for x in (v1[0], v2[1], v3[2], v1[1], v1[2],
+                                                     v2[0], v2[2], v3[0], v3[1]))
+
+
 def format_gro(title, mols, box):
-    lines = [title, "%5d" % (3 * len(mols))]
+    """One .gro frame: waters as SOL (OW, HW1, HW2), one-atom guests as CH4 (C)."""
+    lines = [title, "%5d" % sum(len(mol) for mol in mols)]
     atom = 0
     for res, mol in enumerate(mols, start=1):
-        for name, xyz in zip(("OW", "HW1", "HW2"), mol):
+        resname, names = ("CH4", ("C",)) if len(mol) == 1 else ("SOL", ("OW", "HW1", "HW2"))
+        for name, xyz in zip(names, mol):
             atom += 1
-            lines.append(gro_atom_line(res, "SOL", name, atom,
+            lines.append(gro_atom_line(res, resname, name, atom,
                                        tuple(c / 10.0 for c in xyz)))
-    lines.append("%10.5f%10.5f%10.5f" % tuple(b / 10.0 for b in box))
+    lines.append(gro_box_line(box))
     return "\n".join(lines) + "\n"
+
+
+STRUCTURE_NAMES = {"sI": "sI hydrate", "sII": "sII hydrate", "sH": "sH hydrate",
+                   "ice": "ice Ih"}
 
 
 def main(argv=None):
     p = argparse.ArgumentParser(
-        description="Write an ideal water lattice (sI hydrate or ice Ih) with "
-                    "ice-rule hydrogens as a GROMACS .gro file.")
-    p.add_argument("--structure", choices=("sI", "ice"), default="sI",
-                   help="sI: structure I clathrate hydrate, 46 waters/cell, a = 12.0 A; "
+        description="Write an ideal water lattice (sI, sII or sH hydrate, or ice Ih) "
+                    "with ice-rule hydrogens as a GROMACS .gro file, optionally with "
+                    "guests, in a triclinic cell, or as a trajectory of growing disorder.")
+    p.add_argument("--structure", choices=("sI", "sII", "sH", "ice"), default="sI",
+                   help="sI: structure I clathrate hydrate, cubic cell of 46 waters, "
+                        "a = 12.0 A; sII: structure II hydrate, cubic cell of 136 waters, "
+                        "a = 17.3 A; sH: structure H hydrate, orthohexagonal cell of 68 "
+                        "waters (a = 12.2, b = sqrt(3)a, c = 10.0 A; two hexagonal cells); "
                         "ice: hexagonal ice Ih, orthorhombic cell of 8 waters "
                         "(a = 4.52, b = sqrt(3)a, c = 7.36 A) (default: sI)")
     p.add_argument("--cells", type=int, nargs=3, default=(1, 1, 1),
                    metavar=("NX", "NY", "NZ"), help="supercell size (default: 1 1 1)")
+    p.add_argument("--hexagonal", action="store_true",
+                   help="ice and sH only: use the hexagonal cell (a = b, gamma = 120 deg; "
+                        "v1 = (a,0,0), v2 = (-a/2,a sqrt(3)/2,0), v3 = (0,0,c); 4 waters "
+                        "for ice, 34 for sH) as the unit of --cells, giving a triclinic box")
+    p.add_argument("--shear", choices=("xy", "xz", "yz"), nargs="+", default=(),
+                   help="write the same crystal in a sheared (triclinic) cell: xy tilts v2 "
+                        "by v2(x) = floor(NX/2) unit cells, xz tilts v3 by v3(x) = "
+                        "floor(NX/2) cells, yz tilts v3 by v3(y) = floor(NY/2) cells; "
+                        "a whole number of cells is a lattice translation, so the crystal "
+                        "is the same; needs 2 or more cells along the tilt; the protons "
+                        "are arranged anew for the sheared periodicity, so they differ "
+                        "from those of the rectangular cell")
+    p.add_argument("--guests", type=float, default=0.0, metavar="FRACTION",
+                   help="put a one-site guest (residue CH4, atom C) at the centre of "
+                        "FRACTION x cages (rounded, halves up) cages drawn at random "
+                        "(1 = every cage), written after the waters and displaced like "
+                        "them by --displace; hydrates only (default: 0)")
     p.add_argument("--displace", type=float, default=0.0, metavar="SIGMA",
                    help="Gaussian displacement of whole molecules, std. dev. "
                         "per axis in Angstrom (default: 0)")
     p.add_argument("--shuffle", action="store_true",
-                   help="write the molecules in random order")
+                   help="write the molecules in random order (waters only; guests "
+                        "stay last)")
+    p.add_argument("--frames", type=int, default=0, metavar="N",
+                   help="write a trajectory of N frames (titles 'Generated by lattice.py "
+                        "t= T step= S', 10 ps and 5000 steps apart) in which every "
+                        "molecule moves rigidly along its own random Gaussian vector, "
+                        "scaled linearly from 0 in the first frame to --disorder in the "
+                        "last, on top of --displace")
+    p.add_argument("--disorder", type=float, default=0.0, metavar="SIGMA_MAX",
+                   help="std. dev. per axis (Angstrom) of the --frames displacement in "
+                        "the last frame (default: 0)")
     p.add_argument("--seed", type=int, default=1,
-                   help="random seed for protons, displacement and order (default: 1)")
+                   help="random seed for protons, displacement, order, guests and "
+                        "frames (default: 1)")
     p.add_argument("-o", "--output", metavar="FILE",
                    help="output file (default: standard output)")
     args = p.parse_args(argv)
@@ -293,12 +806,36 @@ def main(argv=None):
         p.error("--cells values must be positive")
     if args.displace < 0.0:
         p.error("--displace must be non-negative")
+    if args.hexagonal and args.structure not in HEXAGONAL:
+        p.error("--hexagonal is for ice and sH only")
+    if args.hexagonal and args.shear:
+        p.error("--hexagonal and --shear cannot be combined")
+    for s in args.shear:
+        if args.cells["xyz".index(s[0])] < 2:
+            p.error("--shear %s needs at least 2 cells along %s" % (s, s[0]))
+    if not 0.0 <= args.guests <= 1.0:
+        p.error("--guests must be between 0 and 1")
+    if args.guests > 0.0 and args.structure == "ice":
+        p.error("--guests: ice Ih has no cages")
+    if args.frames < 0 or args.disorder < 0.0:
+        p.error("--frames and --disorder must be non-negative")
+    if args.disorder > 0.0 and args.frames == 0:
+        p.error("--disorder needs --frames")
 
+    shear = tuple(sorted(set(args.shear)))
     mols, box = build(args.structure, tuple(args.cells), args.displace,
-                      args.shuffle, args.seed)
-    name = "sI hydrate" if args.structure == "sI" else "ice Ih"
-    title = "%s %dx%dx%d generated by kavet lattice tool" % ((name,) + tuple(args.cells))
-    text = format_gro(title, mols, box)
+                      args.shuffle, args.seed, args.guests, shear, args.hexagonal)
+    if args.frames:
+        frames = trajectory(mols, box, args.frames, args.disorder, args.seed)
+        text = "".join(format_gro(frame_title(f), fr, box) for f, fr in enumerate(frames))
+    else:
+        name = STRUCTURE_NAMES[args.structure]
+        if args.hexagonal:
+            name += " hexagonal cell"
+        if shear:
+            name += " sheared " + ",".join(shear)
+        title = "%s %dx%dx%d generated by kavet lattice tool" % ((name,) + tuple(args.cells))
+        text = format_gro(title, mols, box)
     if args.output:
         with open(args.output, "w") as f:
             f.write(text)
