@@ -85,9 +85,10 @@ fuzz-long: fuzz-build
 	  [ $$status -eq 0 ] || exit $$status; \
 	done
 
-# Whole-run timings on structure-I supercells of about 1e3 to 4e5 waters.
+# Whole-run timings on structure-I supercells of about 1e3 to 4e5 waters;
+# TRICLINIC=1 times each in a rectangular cell and in a sheared twin.
 bench: kavet
-	python3 bench/run_bench.py $(if $(SIZES),--sizes $(SIZES))
+	python3 bench/run_bench.py $(if $(SIZES),--sizes $(SIZES)) $(if $(TRICLINIC),--triclinic --repeat 3)
 	python3 bench/series_bench.py $(if $(SERIES_SIZES),--sizes $(SERIES_SIZES))
 
 # Jmol pictures of a 5^12 and a 5^12-6^2 cage of the example, for the README.

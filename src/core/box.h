@@ -55,9 +55,36 @@ inline float minimumImage(float d, float length)
     return d - length * roundHalfAway(q);
 }
 
-// The minimum image of the difference a - b.
+// The minimum image of a - b in a triclinic cell: the shortest of its
+// periodic images, found in double precision (box.cpp). A cell vector whose
+// own axis length (its diagonal element) is not positive is not periodic.
+Vec3 triclinicMinimumImage(Vec3 a, Vec3 b, const Box& box);
+
+// A length that no periodic image of a - b in a triclinic cell is shorter
+// than, found without the search for the shortest: a reduced difference
+// shorter than half the shortest axis length is the minimum image, so no
+// image is shorter than the reduced difference or that half, whichever is
+// less. Kept a little below, so that a length computed from any image in
+// single precision is not below it either; 0 when nothing is known.
+float triclinicImageLowerBound(Vec3 a, Vec3 b, const Box& box);
+
+// The minimum image of the difference a - b. A rectangular cell reduces each
+// component on its own, in single precision; a triclinic cell takes the
+// shortest image.
 inline Vec3 minimumImage(Vec3 a, Vec3 b, const Box& box)
 {
+    if (box.triclinic()) {
+        // The common case inline: a difference shorter than half the shortest
+        // axis length is its own minimum image (box.cpp).
+        const Vec3 d = a - b;
+        float m = box.x > 0.0f ? box.x : HUGE_VALF;
+        m = box.y > 0.0f && box.y < m ? box.y : m;
+        m = box.z > 0.0f && box.z < m ? box.z : m;
+        const float h = 0.49f * m;
+        if (dot(d, d) < h * h)
+            return d;
+        return triclinicMinimumImage(a, b, box);
+    }
     Vec3 d = a - b;
     return {minimumImage(d.x, box.x), minimumImage(d.y, box.y), minimumImage(d.z, box.z)};
 }

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <numbers>
 
 #include "core/error.h"
 
@@ -35,8 +36,36 @@ void AppendFile::close()
         throw Failure("writing " + path_ + " failed: " + std::strerror(err ? err : EIO));
 }
 
+namespace {
+
+// The angle between two cell vectors in degrees; 90 when either has no length.
+double cellAngle(Vec3 u, Vec3 v)
+{
+    const double uu = static_cast<double>(u.x) * u.x + static_cast<double>(u.y) * u.y + static_cast<double>(u.z) * u.z;
+    const double vv = static_cast<double>(v.x) * v.x + static_cast<double>(v.y) * v.y + static_cast<double>(v.z) * v.z;
+    const double uv = static_cast<double>(u.x) * v.x + static_cast<double>(u.y) * v.y + static_cast<double>(u.z) * v.z;
+    if (!(uu > 0.0 && vv > 0.0))
+        return 90.0;
+    return std::acos(std::clamp(uv / std::sqrt(uu * vv), -1.0, 1.0)) * 180.0 / std::numbers::pi;
+}
+
+double cellLength(Vec3 u)
+{
+    return std::sqrt(static_cast<double>(u.x) * u.x + static_cast<double>(u.y) * u.y + static_cast<double>(u.z) * u.z);
+}
+
+} // namespace
+
 void writeCryst1(std::FILE* f, const Box& box)
 {
+    // a along x and b in the xy plane are PDB's convention as they are
+    // GROMACS's, so the Cartesian coordinates need no rotation.
+    if (box.triclinic()) {
+        const Vec3 a = box.a(), b = box.b(), c = box.c();
+        std::fprintf(f, "%6s%9.3f%9.3f%9.3f%7.2f%7.2f%7.2f %s\n", "CRYST1", cellLength(a), cellLength(b),
+                     cellLength(c), cellAngle(b, c), cellAngle(a, c), cellAngle(a, b), " P 1           1");
+        return;
+    }
     std::fprintf(f, "%6s%9.3f%9.3f%9.3f%7.2f%7.2f%7.2f %s\n", "CRYST1", box.x, box.y, box.z, 90.0, 90.0, 90.0,
                  " P 1           1");
 }

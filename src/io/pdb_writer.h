@@ -34,6 +34,8 @@ private:
     std::vector<char> buffer_;
 };
 
+// The CRYST1 record of the cell: the lengths of a, b and c and the angles
+// alpha (b, c), beta (a, c) and gamma (a, b).
 void writeCryst1(std::FILE* f, const Box& box);
 // One HETATM record, as "HETATM%5d %4s %3s A%4d    %8.3f%8.3f%8.3f%6d%6d      SEG %2s\n"
 // formats it, without going through printf.

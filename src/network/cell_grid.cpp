@@ -24,11 +24,47 @@ int cellIndex(const CellGrid& g, int axis, float coordinate)
     return std::clamp(i, 0, g.n[axis] - 1);
 }
 
+// A triclinic cell is binned in its fractional coordinates s_a, s_b, s_c,
+// each scaled by the cell's width across the matching pair of planes: the
+// point maps to (s_a w_a, s_b w_b, s_c w_c), where w_a is the distance
+// between the planes spanned by b and c, and so on. s_a w_a is the component
+// of the position along the unit normal of the (b, c) planes, so two points
+// closer than the radius differ by less than the radius in every mapped
+// coordinate, and a lattice translation moves the mapped coordinates by
+// whole widths. The rectangular grid over the mapped points, periodic in the
+// widths, therefore holds every close pair of the cell in the same or in
+// adjacent cells; the caller's exact test uses the real positions.
+CellGrid buildTriclinicGrid(const std::vector<Vec3>& pos, const std::vector<int32_t>& items, const Box& box,
+                            float radius, int reach)
+{
+    std::vector<Vec3> mapped(pos.size());
+    // A cell vector whose axis length is not positive is not periodic, and
+    // the cell has no widths to bin in: all points share one cell.
+    if (!(box.x > 0.0f && box.y > 0.0f && box.z > 0.0f))
+        return buildCellGrid(mapped, items, Box{}, radius, reach);
+    const double X = box.x, Y = box.y, Z = box.z, YX = box.yx, ZX = box.zx, ZY = box.zy;
+    // b x c = (Y Z, -YX Z, YX ZY - Y ZX) and c x a = (0, X Z, -X ZY).
+    const double cross = YX * ZY - Y * ZX;
+    const double wa = X * Y * Z / std::sqrt(Y * Z * Y * Z + YX * Z * YX * Z + cross * cross);
+    const double wb = Y * Z / std::sqrt(Z * Z + ZY * ZY);
+    const double wc = Z;
+    for (int32_t i : items) {
+        const double sc = pos[i].z / Z;
+        const double sb = (pos[i].y - sc * ZY) / Y;
+        const double sa = (pos[i].x - sb * YX - sc * ZX) / X;
+        mapped[i] = {static_cast<float>(sa * wa), static_cast<float>(sb * wb), static_cast<float>(sc * wc)};
+    }
+    const Box widths{static_cast<float>(wa), static_cast<float>(wb), static_cast<float>(wc)};
+    return buildCellGrid(mapped, items, widths, radius, reach);
+}
+
 } // namespace
 
 CellGrid buildCellGrid(const std::vector<Vec3>& pos, const std::vector<int32_t>& items, const Box& box,
                        float radius, int reach)
 {
+    if (box.triclinic())
+        return buildTriclinicGrid(pos, items, box, radius, reach);
     CellGrid g;
     g.reach = std::max(reach, 1);
     const float lengths[3] = {box.x, box.y, box.z};

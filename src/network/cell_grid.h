@@ -1,7 +1,8 @@
 // Cell-linked lists (binning) for fixed-radius neighbour searches in a
-// rectangular, possibly periodic box. Points are sorted into cells at least as
-// wide as the search radius, so every pair closer than the radius lies in the
-// same or in adjacent cells; the exact distance test stays with the caller.
+// rectangular, possibly periodic box, or in a triclinic cell (binned in its
+// fractional coordinates). Points are sorted into cells at least as wide as
+// the search radius, so every pair closer than the radius lies in the same or
+// in adjacent cells; the exact distance test stays with the caller.
 #pragma once
 
 #include <cstdint>

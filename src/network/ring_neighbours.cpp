@@ -128,17 +128,24 @@ void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t
     }
     // A difference under 0.49 box lengths is its own minimum image; the
     // distance of any other pair is marked -1 and takes the full test below.
-    // This loop vectorises.
-    const float hx = nb.box.x > 0.0f ? 0.49f * nb.box.x : HUGE_VALF;
-    const float hy = nb.box.y > 0.0f ? 0.49f * nb.box.y : HUGE_VALF;
-    const float hz = nb.box.z > 0.0f ? 0.49f * nb.box.z : HUGE_VALF;
+    // In a triclinic cell, a difference shorter than 0.49 times its shortest
+    // periodic axis length is (core/box.cpp). This loop vectorises.
+    const bool triclinic = nb.box.triclinic();
+    const float hx = !triclinic && nb.box.x > 0.0f ? 0.49f * nb.box.x : HUGE_VALF;
+    const float hy = !triclinic && nb.box.y > 0.0f ? 0.49f * nb.box.y : HUGE_VALF;
+    const float hz = !triclinic && nb.box.z > 0.0f ? 0.49f * nb.box.z : HUGE_VALF;
+    float shortest = HUGE_VALF;
+    for (const float length : {nb.box.x, nb.box.y, nb.box.z})
+        if (triclinic && length > 0.0f)
+            shortest = std::min(shortest, 0.49f * length);
+    const float h2 = shortest < HUGE_VALF ? shortest * shortest : HUGE_VALF;
     for (std::size_t i = 0; i < n; ++i) {
         const float x = dx[i], y = dy[i], z = dz[i];
-        const bool wraps = (static_cast<int>(std::fabs(x) >= hx) | static_cast<int>(std::fabs(y) >= hy) |
-                            static_cast<int>(std::fabs(z) >= hz)) != 0;
         float s = x * x;
         s += y * y;
         s += z * z;
+        const bool wraps = (static_cast<int>(std::fabs(x) >= hx) | static_cast<int>(std::fabs(y) >= hy) |
+                            static_cast<int>(std::fabs(z) >= hz) | static_cast<int>(!(s < h2))) != 0;
         distance[i] = wraps ? -1.0f : std::sqrt(s);
     }
     const float d = nb.nearDistance;
@@ -146,7 +153,14 @@ void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t
         const int32_t k = candidates[i];
         if (k == r)
             continue;
-        if (distance[i] >= 0.0f ? d > distance[i] : ringsNear(geo, nb.box, d, r, k))
+        bool near;
+        if (distance[i] >= 0.0f)
+            near = d > distance[i];
+        else if (triclinic && !(d > triclinicImageLowerBound(geo.centRing[k], geo.centRing[r], nb.box)))
+            near = false; // no image comes closer than d: no search for the shortest
+        else
+            near = ringsNear(geo, nb.box, d, r, k);
+        if (near)
             out.push_back(k);
     }
 }

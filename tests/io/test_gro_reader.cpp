@@ -120,12 +120,48 @@ TEST(GroFrame, VelocitiesLongLinesCrlfAndLooseCountLinesReadLikePlainLines)
     EXPECT_EQ(describe(parse("no atoms\n0\n" + box3 + "\n")), "0 atoms, W=0, box 30 30 30\n");
 }
 
+// Fewer than nine numbers: the first three, as GROMACS reads such a line.
 TEST(GroFrame, BoxIsTheFirstThreeNumbersOfItsLineWhateverTheirSign)
 {
     const std::vector<std::string> atoms = {atomLine("    1SOL  ", "   OW")};
     const std::string triclinic = "   3.00000   4.00000   5.00000   0.00000   0.00000   1.00000   0.00000   1.00000";
     EXPECT_EQ(describe(parse(frame(atoms, triclinic))).substr(0, 27), "1 atoms, W=1, box 30 40 50\n");
     EXPECT_EQ(describe(parse(frame(atoms, "0\t-2.5  3 trailing words"))).substr(0, 27), "1 atoms, W=1, box 0 -25 30\n");
+}
+
+// Nine numbers are the cell in GROMACS's order v1(x) v2(y) v3(z) v1(y) v1(z)
+// v2(x) v2(z) v3(x) v3(y); all-zero off-diagonals are the rectangular cell.
+// A cell outside GROMACS's form is refused on its line: v1 off the x axis or
+// v2 off the xy plane, a length that is not positive, a shear beyond half a
+// length (past GROMACS's 0.1 % margin), an off-diagonal that is not a number.
+TEST(GroBox, NineNumbersAreATriclinicCellInGromacsFormOrAreRefused)
+{
+    const std::string head = "t\n1\n" + atomLine("    1SOL  ", "   OW") + "\n";
+    const Box box = parse(head + "2.4 2.5 2.6 0 0 1.2 0 -1.1 1.25\n").box;
+    EXPECT_EQ(std::vector<float>({box.x, box.y, box.z, box.yx, box.zx, box.zy}),
+              std::vector<float>({24.0f, 25.0f, 26.0f, 12.0f, -11.0f, 12.5f}));
+    EXPECT_EQ(describe(parse(head + box3 + "   0.00000   0.00000   0.00000  -0.00000   0.00000   0.00000\n")),
+              describe(parse(head + box3 + "\n")));
+    EXPECT_FALSE(parse(head + box3 + "   0.00000   0.00000   0.00000  -0.00000   0.00000   0.00000\n").box.triclinic());
+    EXPECT_EQ(rejection(head + "3 3 3 0 0 1.5015 0 -1.5015 1.5015\n"), "accepted");
+
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"3 3 3 0.1 0 0 0 0 0", "the box component v1(y) is 0.10000: a triclinic box needs v1 along x and v2 in the "
+                                "xy plane (v1(y), v1(z) and v2(z) 0)"},
+        {"3 3 3 0 0 1 -0.2 0 0", "the box component v2(z) is -0.20000: a triclinic box needs v1 along x and v2 in "
+                                 "the xy plane (v1(y), v1(z) and v2(z) 0)"},
+        {"3 0 3 0 0 1 0 0 0", "the box length v2(y) is 0.00000: a triclinic box needs three positive lengths"},
+        {"3 3 -3 0 0 0 0 0 1", "the box length v3(z) is -3.00000: a triclinic box needs three positive lengths"},
+        {"3 3 3 0 0 1.502 0 0 0", "the triclinic box is not reduced: |v2(x)| = 1.50200 is more than half of v1(x) = "
+                                  "3.00000"},
+        {"3 3 3 0 0 0 0 -1.6 0", "the triclinic box is not reduced: |v3(x)| = 1.60000 is more than half of v1(x) = "
+                                 "3.00000"},
+        {"3 2 3 0 0 0 0 0 1.1", "the triclinic box is not reduced: |v3(y)| = 1.10000 is more than half of v2(y) = "
+                                "2.00000"},
+        {"3 3 3 0 0 nan 0 0 0", "the box component v2(x) is not a finite number"},
+    };
+    for (const auto& [line, what] : cases)
+        EXPECT_EQ(rejection(head + line + "\n"), "\n!!! ERROR !!! c.gro line 4: " + what + "\n\n") << line;
 }
 
 TEST(GroFrame, OnlyTheFirstFrameIsRead)

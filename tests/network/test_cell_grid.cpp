@@ -1,7 +1,9 @@
 // The cell list's contract: every pair of binned points closer than the
 // search radius (by the minimum image on periodic axes) is visited by
-// forEachNear, for random points, periodic and open axes, radii just under
-// and at the cell width, and both reaches. A brute-force scan is the twin.
+// forEachNear, for random points, periodic and open axes, triclinic cells
+// (sheared to GROMACS's limits, and one whose b has no periodic axis), radii
+// just under and at the cell width, and both reaches. A brute-force scan is
+// the twin.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,11 +16,17 @@ namespace {
 
 TEST(CellGrid, VisitsEveryPairCloserThanTheRadius)
 {
-    const Box boxes[] = {{20.0f, 17.0f, 23.0f}, {20.0f, 0.0f, 12.0f}, {0.0f, 0.0f, 0.0f}, {7.5f, 30.0f, 9.0f}};
+    const Box boxes[] = {{20.0f, 17.0f, 23.0f},
+                         {20.0f, 0.0f, 12.0f},
+                         {0.0f, 0.0f, 0.0f},
+                         {7.5f, 30.0f, 9.0f},
+                         {20.0f, 17.0f, 23.0f, 10.0f, -10.0f, 8.5f},
+                         {30.0f, 12.0f, 25.0f, -6.0f, 15.0f, 6.0f},
+                         {20.0f, 0.0f, 12.0f, 5.0f, 0.0f, 0.0f}};
     long long pairs = 0;
-    for (unsigned seed = 1; seed <= 12; ++seed) {
+    for (unsigned seed = 1; seed <= 14; ++seed) {
         std::mt19937 rng(seed);
-        const Box box = boxes[seed % 4];
+        const Box box = boxes[seed % 7];
         const int reach = 1 + static_cast<int>(seed % 2);
         std::uniform_real_distribution<float> unit(0.0f, 1.0f);
         auto coord = [&](float length) { return length > 0.0f ? (unit(rng) * 1.2f - 0.1f) * length : unit(rng) * 25.0f; };
