@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include <tbb/enumerable_thread_specific.h>
+#include <tbb/parallel_for.h>
+
 namespace kavet {
 
 void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cages, SeedTrace* trace)
@@ -10,15 +13,32 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
     cages.cageList.resize(2 * static_cast<std::size_t>(numRing));
     cages.cageNorm.assign(2 * static_cast<std::size_t>(numRing), 0);
 
-    // Per ring: its position in the current seed's near list (or -1), and the
-    // last side that decided it.
-    std::vector<int32_t> nearPos(numRing, -1);
-    std::vector<int64_t> decided(numRing, -1);
-    std::vector<int32_t> queue, joined, joinedPos;
-    SeedView seed;
-    SideView side;
+    // Seeds are grown in parallel, each writing its own two entries; every
+    // thread keeps, per ring, its position in the current seed's near list
+    // (or -1) and the last side that decided it.
+    struct Scratch {
+        std::vector<int32_t> nearPos;
+        std::vector<int64_t> decided;
+        std::vector<int32_t> queue, joined, joinedPos;
+        SeedView seed;
+        SideView side;
+    };
+    tbb::enumerable_thread_specific<Scratch> scratch([numRing] {
+        Scratch s;
+        s.nearPos.assign(static_cast<std::size_t>(numRing), -1);
+        s.decided.assign(static_cast<std::size_t>(numRing), -1);
+        return s;
+    });
 
-    for (int32_t r = 0; r < numRing; ++r) {
+    tbb::parallel_for(int32_t(0), numRing, [&](int32_t r) {
+        Scratch& t = scratch.local();
+        std::vector<int32_t>& nearPos = t.nearPos;
+        std::vector<int64_t>& decided = t.decided;
+        std::vector<int32_t>& queue = t.queue;
+        std::vector<int32_t>& joined = t.joined;
+        std::vector<int32_t>& joinedPos = t.joinedPos;
+        SeedView& seed = t.seed;
+        SideView& side = t.side;
         viewFromSeed(ctx, r, seed);
         for (std::size_t p = 0; p < seed.near.size(); ++p)
             nearPos[seed.near[p]] = static_cast<int32_t>(p);
@@ -63,7 +83,7 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
 
         for (int32_t k : seed.near)
             nearPos[k] = -1;
-    }
+    });
 }
 
 } // namespace kavet
