@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include <tbb/enumerable_thread_specific.h>
+#include <tbb/parallel_for.h>
+
 #include "core/offsets.h"
 
 namespace kavet {
@@ -73,24 +76,33 @@ void findRingNeighbours(const RingSearch& rings, const RingGeometry& geo, const 
         },
         start, holder);
 
-    std::vector<std::pair<int32_t, int32_t>> shared;
-    std::vector<int32_t> seen(numRing, -1);
-    for (int32_t i = 0; i < numRing; ++i) {
-        for (int32_t a : rings.ringList[i]) {
-            for (int32_t h = start[a]; h < start[a + 1]; ++h) {
-                const int32_t j = holder[h];
-                if (j <= i || seen[j] == i)
-                    continue;
-                seen[j] = i;
-                if (!ringsNear(geo, box, nb.nearDistance, i, j))
-                    continue;
-                if (commonNodeCode(rings.ringList[i], rings.ringList[j], net) == 3) {
-                    shared.emplace_back(i, j);
-                    shared.emplace_back(j, i);
+    // Runs of rings are paired in parallel, each thread with its own marks.
+    constexpr int32_t run = 512;
+    std::vector<std::vector<std::pair<int32_t, int32_t>>> found((numRing + run - 1) / run);
+    tbb::enumerable_thread_specific<std::vector<int32_t>> marks(std::vector<int32_t>(numRing, -1));
+    tbb::parallel_for(std::size_t(0), found.size(), [&](std::size_t part) {
+        std::vector<int32_t>& seen = marks.local();
+        const int32_t first = static_cast<int32_t>(part) * run;
+        for (int32_t i = first; i < std::min(numRing, first + run); ++i) {
+            for (int32_t a : rings.ringList[i]) {
+                for (int32_t h = start[a]; h < start[a + 1]; ++h) {
+                    const int32_t j = holder[h];
+                    if (j <= i || seen[j] == i)
+                        continue;
+                    seen[j] = i;
+                    if (!ringsNear(geo, box, nb.nearDistance, i, j))
+                        continue;
+                    if (commonNodeCode(rings.ringList[i], rings.ringList[j], net) == 3) {
+                        found[part].emplace_back(i, j);
+                        found[part].emplace_back(j, i);
+                    }
                 }
             }
         }
-    }
+    });
+    std::vector<std::pair<int32_t, int32_t>> shared;
+    for (const auto& pairs : found)
+        shared.insert(shared.end(), pairs.begin(), pairs.end());
     std::sort(shared.begin(), shared.end());
     buildOffsets(
         static_cast<std::size_t>(numRing),
