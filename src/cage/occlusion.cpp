@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numbers>
 
+#include <tbb/parallel_for.h>
+
 namespace kavet {
 
 OcclusionContext makeOcclusionContext(const RingSearch& rings, const RingGeometry& geo, const RingNeighbours& nb,
@@ -30,6 +32,17 @@ OcclusionContext makeOcclusionContext(const RingSearch& rings, const RingGeometr
         }
         // A ring whose extent is not a finite number is never pruned.
         ctx.ringRadius[r] = finite ? radius : HUGE_VALF;
+    }
+    if (sealed) {
+        ctx.sealedTri.resize(geo.tangRing.size());
+        tbb::parallel_for(std::size_t(0), rings.ringList.size(), [&](std::size_t r) {
+            const std::vector<int32_t>& ring = rings.ringList[r];
+            const std::size_t n = ring.size();
+            for (std::size_t k = 0; k < n; ++k)
+                ctx.sealedTri[static_cast<std::size_t>(geo.tangStart[r]) + k] =
+                    sealedTriangle(minimumImageD(frame.atmXYZ[ring[k]], geo.centRing[r], frame.box),
+                                   minimumImageD(frame.atmXYZ[ring[k + 1 < n ? k + 1 : 0]], geo.centRing[r], frame.box));
+        });
     }
     return ctx;
 }
@@ -103,25 +116,46 @@ int segmentHitsRing(const Transform* tang, int32_t count, Vec3 o, Vec3 d)
     return -1;
 }
 
-int segmentHitsRingSealed(const DVec3* member, int32_t count, DVec3 o, DVec3 d)
+SealedTriangle sealedTriangle(DVec3 b, DVec3 c)
+{
+    SealedTriangle t;
+    t.n = cross(b, c);
+    const double nn = dot(t.n, t.n);
+    t.valid = nn > 0.0;
+    if (t.valid) {
+        // For p = xg b + yg c in the plane: (c x n) . p = xg nn and
+        // (n x b) . p = yg nn.
+        t.u = cross(c, t.n) * (1.0 / nn);
+        t.w = cross(t.n, b) * (1.0 / nn);
+    }
+    return t;
+}
+
+int segmentHitsSealed(const SealedTriangle* tri, int32_t count, DVec3 o, DVec3 d)
 {
     for (int32_t t = 0; t < count; ++t) {
-        const DVec3 b = member[t], c = member[t + 1 < count ? t + 1 : 0];
-        const DVec3 n = cross(b, c);
-        const double nn = dot(n, n);
-        if (!(nn > 0.0))
-            continue; // degenerate: no ray can hit it
-        const double a = -dot(n, o) / dot(n, d);
+        const SealedTriangle& T = tri[t];
+        if (!T.valid)
+            continue;
+        const double a = -dot(T.n, o) / dot(T.n, d);
         if (!(a > 1e-7 && a < 1.0))
             continue;
-        // The crossing point w = xg b + yg c + (1 - xg - yg) centre.
-        const DVec3 w = o + d * a;
-        const double xg = dot(cross(w, c), n) / nn;
-        const double yg = dot(cross(b, w), n) / nn;
+        // The crossing point p = xg b + yg c + (1 - xg - yg) centre.
+        const DVec3 p = o + d * a;
+        const double xg = dot(p, T.u);
+        const double yg = dot(p, T.w);
         if (xg >= -sealedTolerance && yg >= -sealedTolerance && xg + yg <= 1.0 + sealedTolerance)
             return t;
     }
     return -1;
+}
+
+int segmentHitsRingSealed(const DVec3* member, int32_t count, DVec3 o, DVec3 d)
+{
+    std::vector<SealedTriangle> tri;
+    for (int32_t t = 0; t < count; ++t)
+        tri.push_back(sealedTriangle(member[t], member[t + 1 < count ? t + 1 : 0]));
+    return segmentHitsSealed(tri.data(), count, o, d);
 }
 
 namespace {
@@ -143,14 +177,8 @@ int segmentHitsNearRing(const OcclusionContext& ctx, const SeedView& seed, const
     const int32_t m = seed.near[p];
     const RingGeometry& geo = *ctx.geo;
     if (ctx.sealed) {
-        // Members as exact offsets from the ring's centre; a ring has at most
-        // 127 members.
-        DVec3 member[128];
-        const std::vector<int32_t>& ring = ctx.rings->ringList[m];
-        const int32_t count = static_cast<int32_t>(std::min<std::size_t>(ring.size(), 128));
-        for (int32_t k = 0; k < count; ++k)
-            member[k] = minimumImageD((*ctx.atmXYZ)[ring[k]], geo.centRing[m], ctx.box);
-        return segmentHitsRingSealed(member, count, side.vD - seed.dMD[p], dD);
+        return segmentHitsSealed(ctx.sealedTri.data() + geo.tangStart[m], geo.tangStart[m + 1] - geo.tangStart[m],
+                                 side.vD - seed.dMD[p], dD);
     }
     const Vec3 o = side.v - seed.dM[p];
     return segmentHitsRing(geo.tangRing.data() + geo.tangStart[m], geo.tangStart[m + 1] - geo.tangStart[m], o, d);

@@ -41,6 +41,15 @@ namespace kavet {
 // exactly, 1e-15 already seals every cage; 0 does not.)
 inline constexpr double sealedTolerance = 1e-9;
 
+// A sealed triangle (the ring centre at the origin, members b and c), ready
+// for the test: its normal n, and the vectors that give the barycentric
+// weights of b and c for a point p in its plane as p . u and p . w.
+struct SealedTriangle {
+    DVec3 n, u, w;
+    bool valid = false; // false for a degenerate triangle, which no ray can hit
+};
+SealedTriangle sealedTriangle(DVec3 b, DVec3 c);
+
 struct OcclusionContext {
     const RingGeometry* geo = nullptr;
     const RingNeighbours* nb = nullptr;
@@ -54,6 +63,9 @@ struct OcclusionContext {
     double cosAD = 0.0;
     const RingSearch* rings = nullptr;
     const std::vector<Vec3>* atmXYZ = nullptr;
+    // The sealed triangles of ring r: sealedTri[geo->tangStart[r] ..
+    // geo->tangStart[r+1]), members as exact offsets from the ring's centre.
+    std::vector<SealedTriangle> sealedTri;
 };
 
 // Receives the line-of-sight decision for one candidate ring, step by step:
@@ -127,6 +139,8 @@ int segmentHitsRing(const Transform* tang, int32_t count, Vec3 o, Vec3 d);
 // three edges, widened by sealedTolerance, for the open segment between
 // parameters 1e-7 and 1. Returns the first triangle hit, or -1.
 int segmentHitsRingSealed(const DVec3* member, int32_t count, DVec3 o, DVec3 d);
+// The same with the triangles prepared.
+int segmentHitsSealed(const SealedTriangle* tri, int32_t count, DVec3 o, DVec3 d);
 
 // Whether the near ring at position `pos` of seed.near is visible from the
 // side (cone test and line of sight). The near rings at positions
