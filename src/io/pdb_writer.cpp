@@ -3,7 +3,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+
+#include <tbb/enumerable_thread_specific.h>
+#include <tbb/parallel_for.h>
 #include <numbers>
 
 #include "core/error.h"
@@ -200,28 +205,133 @@ void writeConect(std::FILE* f, long long a, long long b)
 
 } // namespace
 
+namespace {
+
+// Writes blocks 0 .. count-1 to `f` in order. The blocks are formatted in
+// parallel, runs of them into memory, a few runs at a time, so the memory
+// held stays small; `format(memory, i)` writes block i.
+template <class Format>
+void writeBlocks(std::FILE* f, std::size_t count, Format format)
+{
+    constexpr std::size_t run = 512, runsAtOnce = 32;
+    const std::size_t runs = (count + run - 1) / run;
+    std::vector<std::string> text(runsAtOnce);
+    for (std::size_t first = 0; first < runs; first += runsAtOnce) {
+        const std::size_t last = std::min(runs, first + runsAtOnce);
+        tbb::parallel_for(first, last, [&](std::size_t k) {
+            char* buffer = nullptr;
+            std::size_t size = 0;
+            std::FILE* memory = ::open_memstream(&buffer, &size);
+            if (!memory)
+                throw std::bad_alloc();
+            for (std::size_t i = k * run; i < std::min(count, (k + 1) * run); ++i)
+                format(memory, i);
+            std::fclose(memory);
+            text[k - first].assign(buffer, size);
+            std::free(buffer);
+        });
+        for (std::size_t k = first; k < last; ++k)
+            std::fwrite(text[k - first].data(), 1, text[k - first].size(), f);
+    }
+}
+
+// One ring as a PDB model.
+void writeRingModel(std::FILE* f, const Frame& atoms, const RingSearch& rings, const RingGeometry& geo,
+                    std::size_t r)
+{
+    const std::vector<int32_t>& ring = rings.ringList[r];
+    const int n = geo.numNode[r];
+    const long long number = static_cast<long long>(r) + 1;
+    std::fprintf(f, "%s%9lld\n", "MODEL", number);
+    for (int k = 0; k < n; ++k) {
+        const int32_t a = ring[k];
+        HetatmRecord{k + 1, "O", "OW", k + 1, atoms.atmXYZ[a], number, static_cast<long long>(a) + 1, "O"}.write(f);
+    }
+    HetatmRecord{n + 1, "X", "CNT", n + 1, geo.centRing[r], number, -1, "X"}.write(f);
+    HetatmRecord{n + 2, "H", "NRM", n + 2, geo.normRing[r], number, -1, "H"}.write(f);
+    for (int k = 1; k < n; ++k)
+        writeConect(f, k, k + 1);
+    writeConect(f, n, 1);
+    std::fputs("ENDMDL\n", f);
+}
+
+// One closed cage as a PDB model; nothing for a cage that is not closed.
+void writeCageModel(std::FILE* f, const Frame& atoms, const RingSearch& rings, const RingGeometry& geo,
+                    const Network& net, const CageSearch& cages, const CageClasses& classes, std::size_t i,
+                    std::vector<int32_t>& serialAtom, std::vector<int32_t>& serialOf, std::vector<int32_t>& written,
+                    std::vector<int32_t>& partners)
+{
+    const std::array<float, 4>& vef = classes.cageVEF[i];
+    if (vef[3] != 2.0f)
+        return;
+    const std::vector<int32_t>& cage = cages.cageList[i];
+    const int32_t r0 = cage[0];
+    const Vec3 c0 = geo.centRing[r0];
+    for (int32_t a : written)
+        serialOf[a] = 0;
+    written.clear();
+    serialAtom.clear();
+
+    std::fprintf(f, "%s%9lld", "MODEL", static_cast<long long>(i) + 1);
+    std::fprintf(f, "     V= %.0f E= %.0f F= %.0f   V-E+F= %.0f    cage: %s\n", vef[0], vef[1], vef[2], vef[3],
+                 classes.cageType[i].c_str());
+    Vec3 tip = geo.normRing[r0];
+    if (cages.cageNorm[i] < 0)
+        tip = Vec3{2.0f * c0.x, 2.0f * c0.y, 2.0f * c0.z} - tip;
+    HetatmRecord{1, "H", "NRM", 1, tip, static_cast<long long>(r0) + 1, -1, "H"}.write(f);
+    serialAtom.push_back(-1);
+
+    int serial = 1;
+    for (std::size_t p = 0; p < cage.size(); ++p) {
+        const int32_t r = cage[p];
+        const Vec3 x = c0 + minimumImage(geo.centRing[r], c0, atoms.box);
+        ++serial;
+        HetatmRecord{serial, "X", "CNT", serial, x, static_cast<long long>(r) + 1, -1, "X"}.write(f);
+        serialAtom.push_back(-1);
+        const char* element = p == 0 ? "He" : cageElement(i);
+        const std::vector<int32_t>& ring = rings.ringList[r];
+        for (int k = 0; k < geo.numNode[r]; ++k) {
+            const int32_t a = ring[k];
+            if (serialOf[a] != 0)
+                continue;
+            ++serial;
+            serialOf[a] = serial;
+            written.push_back(a);
+            serialAtom.push_back(a);
+            const Vec3 pos = c0 + minimumImage(atoms.atmXYZ[a], c0, atoms.box);
+            HetatmRecord{serial, "O", "OW", serial, pos, static_cast<long long>(r) + 1,
+                        static_cast<long long>(a) + 1, element}.write(f);
+        }
+    }
+
+    writeConect(f, 1, 2);
+    // Every bond among the cage's oxygens, by ascending serial pairs.
+    for (std::size_t s = 0; s < serialAtom.size(); ++s) {
+        const int32_t a = serialAtom[s];
+        if (a < 0)
+            continue;
+        partners.clear();
+        for (int32_t e = net.adjStart[a]; e < net.adjStart[a + 1]; ++e) {
+            const int32_t t = serialOf[net.adjNode[e]];
+            if (t > static_cast<int32_t>(s) + 1)
+                partners.push_back(t);
+        }
+        std::sort(partners.begin(), partners.end());
+        for (int32_t t : partners)
+            writeConect(f, static_cast<long long>(s) + 1, t);
+    }
+    std::fputs("ENDMDL\n", f);
+}
+
+} // namespace
+
 void writeRingFile(const std::string& path, const Frame& atoms, const RingSearch& rings,
                    const RingGeometry& geo)
 {
     AppendFile file(path);
     std::FILE* f = file.get();
     writeCryst1(f, atoms.box);
-    for (std::size_t r = 0; r < rings.ringList.size(); ++r) {
-        const std::vector<int32_t>& ring = rings.ringList[r];
-        const int n = geo.numNode[r];
-        const long long number = static_cast<long long>(r) + 1;
-        std::fprintf(f, "%s%9lld\n", "MODEL", number);
-        for (int k = 0; k < n; ++k) {
-            const int32_t a = ring[k];
-            HetatmRecord{k + 1, "O", "OW", k + 1, atoms.atmXYZ[a], number, static_cast<long long>(a) + 1, "O"}.write(f);
-        }
-        HetatmRecord{n + 1, "X", "CNT", n + 1, geo.centRing[r], number, -1, "X"}.write(f);
-        HetatmRecord{n + 2, "H", "NRM", n + 2, geo.normRing[r], number, -1, "H"}.write(f);
-        for (int k = 1; k < n; ++k)
-            writeConect(f, k, k + 1);
-        writeConect(f, n, 1);
-        std::fputs("ENDMDL\n", f);
-    }
+    writeBlocks(f, rings.ringList.size(), [&](std::FILE* m, std::size_t r) { writeRingModel(m, atoms, rings, geo, r); });
     file.close();
 }
 
@@ -255,74 +365,20 @@ void writeCageFile(const std::string& path, const std::string& census, const Fra
     std::fprintf(f, "REMARK %s\n", census.c_str());
     writeCryst1(f, atoms.box);
 
-    // Per model: the atom behind each serial number (-1 for pseudo-atoms) and
-    // the serial each written atom got.
-    std::vector<int32_t> serialAtom;
-    std::vector<int32_t> serialOf(atoms.atmXYZ.size(), 0);
-    std::vector<int32_t> written;
-    std::vector<int32_t> partners;
-    for (std::size_t i = 0; i < cages.cageList.size(); ++i) {
-        const std::array<float, 4>& vef = classes.cageVEF[i];
-        if (vef[3] != 2.0f)
-            continue;
-        const std::vector<int32_t>& cage = cages.cageList[i];
-        const int32_t r0 = cage[0];
-        const Vec3 c0 = geo.centRing[r0];
-        for (int32_t a : written)
-            serialOf[a] = 0;
-        written.clear();
-        serialAtom.clear();
-
-        std::fprintf(f, "%s%9lld", "MODEL", static_cast<long long>(i) + 1);
-        std::fprintf(f, "     V= %.0f E= %.0f F= %.0f   V-E+F= %.0f    cage: %s\n", vef[0], vef[1], vef[2], vef[3],
-                     classes.cageType[i].c_str());
-        Vec3 tip = geo.normRing[r0];
-        if (cages.cageNorm[i] < 0)
-            tip = Vec3{2.0f * c0.x, 2.0f * c0.y, 2.0f * c0.z} - tip;
-        HetatmRecord{1, "H", "NRM", 1, tip, static_cast<long long>(r0) + 1, -1, "H"}.write(f);
-        serialAtom.push_back(-1);
-
-        int serial = 1;
-        for (std::size_t p = 0; p < cage.size(); ++p) {
-            const int32_t r = cage[p];
-            const Vec3 x = c0 + minimumImage(geo.centRing[r], c0, atoms.box);
-            ++serial;
-            HetatmRecord{serial, "X", "CNT", serial, x, static_cast<long long>(r) + 1, -1, "X"}.write(f);
-            serialAtom.push_back(-1);
-            const char* element = p == 0 ? "He" : cageElement(i);
-            const std::vector<int32_t>& ring = rings.ringList[r];
-            for (int k = 0; k < geo.numNode[r]; ++k) {
-                const int32_t a = ring[k];
-                if (serialOf[a] != 0)
-                    continue;
-                ++serial;
-                serialOf[a] = serial;
-                written.push_back(a);
-                serialAtom.push_back(a);
-                const Vec3 pos = c0 + minimumImage(atoms.atmXYZ[a], c0, atoms.box);
-                HetatmRecord{serial, "O", "OW", serial, pos, static_cast<long long>(r) + 1,
-                            static_cast<long long>(a) + 1, element}.write(f);
-            }
-        }
-
-        writeConect(f, 1, 2);
-        // Every bond among the cage's oxygens, by ascending serial pairs.
-        for (std::size_t s = 0; s < serialAtom.size(); ++s) {
-            const int32_t a = serialAtom[s];
-            if (a < 0)
-                continue;
-            partners.clear();
-            for (int32_t e = net.adjStart[a]; e < net.adjStart[a + 1]; ++e) {
-                const int32_t t = serialOf[net.adjNode[e]];
-                if (t > static_cast<int32_t>(s) + 1)
-                    partners.push_back(t);
-            }
-            std::sort(partners.begin(), partners.end());
-            for (int32_t t : partners)
-                writeConect(f, static_cast<long long>(s) + 1, t);
-        }
-        std::fputs("ENDMDL\n", f);
-    }
+    // Per thread, per model: the atom behind each serial number (-1 for
+    // pseudo-atoms) and the serial each written atom got.
+    struct Scratch {
+        std::vector<int32_t> serialAtom, serialOf, written, partners;
+    };
+    tbb::enumerable_thread_specific<Scratch> scratch([&] {
+        Scratch t;
+        t.serialOf.assign(atoms.atmXYZ.size(), 0);
+        return t;
+    });
+    writeBlocks(f, cages.cageList.size(), [&](std::FILE* m, std::size_t i) {
+        Scratch& t = scratch.local();
+        writeCageModel(m, atoms, rings, geo, net, cages, classes, i, t.serialAtom, t.serialOf, t.written, t.partners);
+    });
     file.close();
 }
 
