@@ -14,7 +14,7 @@ import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-SIZES = {"1e3": ((3, 3, 3), 20), "1e4": ((6, 6, 6), 10), "1e5": ((13, 13, 13), 3)}
+SIZES = {"1e3": ((3, 3, 3), 20), "1e4": ((6, 6, 6), 20), "1e5": ((13, 13, 13), 4)}
 
 
 def trajectory(workdir, cells, frames):
