@@ -38,19 +38,34 @@ inline DVec3 cross(DVec3 a, DVec3 b)
 
 inline double norm(DVec3 a) { return std::sqrt(dot(a, a)); }
 
-// The minimum image of the difference a - b in double precision, reduced along
-// c, then b, then a, as GROMACS does for its reduced cell form (in a
-// rectangular cell: each axis on its own). Half-way cases round away from
-// zero, as the single-precision image does.
+// The whole multiples of the cell vectors c, then b, then a that bring d
+// nearest the origin, each taken from what the previous ones left, as GROMACS
+// reduces its cell form (in a rectangular cell: each axis on its own).
+// Half-way cases round away from zero, as the single-precision image does.
+struct LatticeSteps {
+    double a = 0.0, b = 0.0, c = 0.0;
+};
+
+inline LatticeSteps latticeSteps(DVec3 d, const Box& box)
+{
+    auto whole = [](double q, double length) { return length > 0.0 ? std::round(q / length) : 0.0; };
+    LatticeSteps k;
+    k.c = whole(d.z, box.z);
+    d = d - DVec3{box.zx, box.zy, box.z} * k.c;
+    k.b = whole(d.y, box.y);
+    d = d - DVec3{box.yx, box.y, 0.0} * k.b;
+    k.a = whole(d.x, box.x);
+    return k;
+}
+
+// The minimum image of the difference d in double precision, reduced along
+// c, then b, then a.
 inline DVec3 minimumImage(DVec3 d, const Box& box)
 {
-    auto shift = [](double q, double length) { return length > 0.0 ? std::round(q / length) : 0.0; };
-    const double kz = shift(d.z, box.z);
-    d = d - DVec3{box.zx, box.zy, box.z} * kz;
-    const double ky = shift(d.y, box.y);
-    d = d - DVec3{box.yx, box.y, 0.0} * ky;
-    const double kx = shift(d.x, box.x);
-    d.x -= box.x * kx;
+    const LatticeSteps k = latticeSteps(d, box);
+    d = d - DVec3{box.zx, box.zy, box.z} * k.c;
+    d = d - DVec3{box.yx, box.y, 0.0} * k.b;
+    d.x -= box.x * k.a;
     return d;
 }
 
@@ -69,14 +84,8 @@ inline DVec3 sameImageD(Vec3 a, Vec3 b, const Box& box)
     const DVec3 raw = toDouble(a) - toDouble(b);
     // The cell vector that the single-precision image subtracted, rounded to
     // whole multiples of the cell vectors c, b and a in turn.
-    DVec3 s = raw - toDouble(minimumImage(a, b, box));
-    auto whole = [](double q, double length) { return length > 0.0 ? std::round(q / length) : 0.0; };
-    const double kz = whole(s.z, box.z);
-    s = s - DVec3{box.zx, box.zy, box.z} * kz;
-    const double ky = whole(s.y, box.y);
-    s = s - DVec3{box.yx, box.y, 0.0} * ky;
-    const double kx = whole(s.x, box.x);
-    return raw - DVec3{box.zx, box.zy, box.z} * kz - DVec3{box.yx, box.y, 0.0} * ky - DVec3{box.x, 0.0, 0.0} * kx;
+    const LatticeSteps k = latticeSteps(raw - toDouble(minimumImage(a, b, box)), box);
+    return raw - DVec3{box.zx, box.zy, box.z} * k.c - DVec3{box.yx, box.y, 0.0} * k.b - DVec3{box.x, 0.0, 0.0} * k.a;
 }
 
 } // namespace kavet
