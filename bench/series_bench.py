@@ -42,6 +42,11 @@ def main():
     for size in args.sizes:
         cells, frames = SIZES[size]
         traj, waters = trajectory(args.workdir, cells, frames)
+        for name in ("series.csv", "series~types.csv"):
+            try:
+                os.remove(os.path.join(args.workdir, name))
+            except FileNotFoundError:
+                pass
         start = time.monotonic()
         subprocess.run([args.kavet, "-f", traj, "-t", traj, "-ot", "series.csv"] + args.extra, cwd=args.workdir,
                        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
