@@ -720,13 +720,20 @@ def trajectory(mols, box, nframes, sigma_max, seed=1):
         # Damp the two vectors of every pair that comes closer than
         # DISORDER_MIN_OO (or than it starts, if that is closer) in some
         # frame, until none does; damping them to nothing would keep frame 0.
+        # After the first pass only the pairs of damped molecules can change.
+        pairs_of = [[] for _ in mols]
+        for p, (i, j, _) in enumerate(pairs):
+            pairs_of[i].append(p)
+            pairs_of[j].append(p)
+        todo = range(len(pairs))
         for _ in range(200):
             damped = set()
-            for i, j, d in pairs:
+            for p in todo:
+                i, j, d = pairs[p]
                 limit = min(DISORDER_MIN_OO ** 2, dot(d, d))
                 gi, gj = kicks[i], kicks[j]
                 for s in scales:
-                    r = tuple(d[k] + s * (gj[k] - gi[k]) for k in range(3))
+                    r = (d[0] + s * (gj[0] - gi[0]), d[1] + s * (gj[1] - gi[1]), d[2] + s * (gj[2] - gi[2]))
                     if dot(r, r) < limit:
                         damped.update((i, j))
                         break
@@ -734,6 +741,7 @@ def trajectory(mols, box, nframes, sigma_max, seed=1):
                 break
             for m in damped:
                 kicks[m] = tuple(0.8 * x for x in kicks[m])
+            todo = sorted({p for m in damped for p in pairs_of[m]})
     frames = []
     for scale in scales:
         frames.append([wrap_molecule(tuple(tuple(a[k] + scale * g[k] for k in range(3))
