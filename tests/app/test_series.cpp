@@ -4,21 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <sstream>
 
 #include "support/support.h"
 
 namespace kavet {
 namespace {
-
-std::vector<std::string> lines(const std::string& text)
-{
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
-}
 
 struct Trajectory {
     std::string dir;
@@ -45,23 +35,23 @@ TEST(Series, SelectsFramesByTimeAndSplitJobsConcatenateToTheWholeRun)
     ASSERT_EQ(t.run({"-ot", "three.csv", "-nt", "3"}).status, 0);
     EXPECT_EQ(test::readFile(t.dir + "/three.csv"), test::readFile(t.dir + "/all.csv"));
     EXPECT_EQ(test::readFile(t.dir + "/three~types.csv"), test::readFile(t.dir + "/all~types.csv"));
-    const std::vector<std::string> all = lines(test::readFile(t.dir + "/all.csv"));
+    const std::vector<std::string> all = test::linesOf(test::readFile(t.dir + "/all.csv"));
     ASSERT_EQ(all.size(), 5u);
     EXPECT_EQ(all[0], "frame,time_ps,waters,hbonds,rings_3,rings_4,rings_5,rings_6,rings_7,closed,open,5^12,"
                       "5^12-6^2,5^12-6^3,5^12-6^4,4^3-5^6-6^3,5^12-6^8,other_closed,clusters,largest_cluster,f4");
     EXPECT_EQ(all[1], "0,0,368,736,0,0,384,48,0,64,0,16,48,0,0,0,0,0,1,64,0.914631");
-    EXPECT_EQ(lines(test::readFile(t.dir + "/all~types.csv"))[1], "0,0,5^12,1,16");
+    EXPECT_EQ(test::linesOf(test::readFile(t.dir + "/all~types.csv"))[1], "0,0,5^12,1,16");
     EXPECT_NE(r.out.find("     Frames: 4\n"), std::string::npos);
 
     ASSERT_EQ(t.run({"-ot", "a.csv", "-e", "10"}).status, 0);
     ASSERT_EQ(t.run({"-ot", "b.csv", "-b", "20"}).status, 0);
-    std::vector<std::string> joined = lines(test::readFile(t.dir + "/a.csv"));
-    const std::vector<std::string> b = lines(test::readFile(t.dir + "/b.csv"));
+    std::vector<std::string> joined = test::linesOf(test::readFile(t.dir + "/a.csv"));
+    const std::vector<std::string> b = test::linesOf(test::readFile(t.dir + "/b.csv"));
     joined.insert(joined.end(), b.begin() + 1, b.end());
     EXPECT_EQ(joined, all);
 
     ASSERT_EQ(t.run({"-ot", "c.csv", "-dt", "20"}).status, 0);
-    EXPECT_EQ(lines(test::readFile(t.dir + "/c.csv")), (std::vector<std::string>{all[0], all[1], all[3]}));
+    EXPECT_EQ(test::linesOf(test::readFile(t.dir + "/c.csv")), (std::vector<std::string>{all[0], all[1], all[3]}));
 
     // A second run keeps the first file as GROMACS does, and .xvg has legends.
     ASSERT_EQ(t.run({"-ot", "c.csv", "-dt", "20"}).status, 0);
@@ -81,8 +71,8 @@ TEST(Series, AnXtcRoundTripGivesTheSameCensus)
     ASSERT_EQ(t.run({"-ot", "gro.csv"}).status, 0);
     const test::RunResult r = test::runKavetBinary({"-t", "traj.xtc", "-ot", "xtc.csv"}, t.dir);
     ASSERT_EQ(r.status, 0) << r.out;
-    const std::vector<std::string> gro = lines(test::readFile(t.dir + "/gro.csv"));
-    const std::vector<std::string> xtc = lines(test::readFile(t.dir + "/xtc.csv"));
+    const std::vector<std::string> gro = test::linesOf(test::readFile(t.dir + "/gro.csv"));
+    const std::vector<std::string> xtc = test::linesOf(test::readFile(t.dir + "/xtc.csv"));
     ASSERT_EQ(xtc.size(), gro.size());
     // Every count is the same. F4 is not a count: the two readers round
     // positions differently in the last bit, and where a water's two
@@ -102,7 +92,7 @@ TEST(Series, BadInputFailsClearlyAndKeepsTheRowsWritten)
     test::RunResult r = t.run({"-ot", "cut.csv", "-nt", "3"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("(frame 3, after the frame at t = 20 ps)"), std::string::npos) << r.out;
-    EXPECT_EQ(lines(test::readFile(t.dir + "/cut.csv")).size(), 4u);
+    EXPECT_EQ(test::linesOf(test::readFile(t.dir + "/cut.csv")).size(), 4u);
 
     test::writeFile(t.dir + "/small.gro", test::latticeGro({"--structure", "ice", "--cells", "2", "2", "2"}));
     r = t.run({"-f", "small.gro"});

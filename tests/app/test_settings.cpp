@@ -1,10 +1,9 @@
 // The option scan, the start-up banner and the settings echo.
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "app/settings.h"
 #include "core/error.h"
+#include "support/support.h"
 
 namespace kavet {
 namespace {
@@ -19,15 +18,6 @@ const std::string defaultEcho = ">>>> Settings\n"
                                 "     hb    Criteria: 3.5(A)  30(degree)\n"
                                 "     ring  Criteria: 4 7 100(A)\n"
                                 "     cage  Criteria: 1(A)  85(degree)\n";
-
-std::vector<std::string> linesOf(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
 
 // The failure message of the scan, or "accepted".
 std::string scanFailure(const std::vector<std::string>& args)
@@ -86,7 +76,7 @@ TEST(OptionScan, EchoLinesShowTheValuesAsConverted)
         {{"-f", "-hb", "2", "40"}, 8, "     hb    Criteria: 2(A)  40(degree)"},
     };
     for (const Case& c : cases) {
-        const std::vector<std::string> lines = linesOf(settingsText(scanOptions(c.args)));
+        const std::vector<std::string> lines = test::linesOf(settingsText(scanOptions(c.args)));
         ASSERT_EQ(lines.size(), 10u);
         EXPECT_EQ(lines[c.line - 1], c.text) << "arguments: " << ::testing::PrintToString(c.args);
     }
@@ -167,7 +157,7 @@ TEST(Banner, IsTheUsageTextInTwentyNinePaddedLinesAndAnEmptyLine)
     };
     const std::string banner = bannerText();
     EXPECT_EQ(banner.substr(banner.size() - 2), "\n\n");
-    const std::vector<std::string> lines = linesOf(banner);
+    const std::vector<std::string> lines = test::linesOf(banner);
     ASSERT_EQ(lines.size(), 30u);
     EXPECT_EQ(lines[29], "");
     for (std::size_t i = 0; i < expected.size(); ++i) {

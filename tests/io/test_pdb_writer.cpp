@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdio>
 #include <random>
-#include <sstream>
 
 #include "io/pdb_writer.h"
 #include "support/ring_stage.h"
@@ -13,15 +12,6 @@
 
 namespace kavet::test {
 namespace {
-
-std::vector<std::string> linesOf(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);)
-        lines.push_back(l);
-    return lines;
-}
 
 std::size_t count(const std::string& text, const std::string& what)
 {

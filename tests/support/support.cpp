@@ -154,6 +154,15 @@ bool fileExists(const std::string& path)
     return std::filesystem::exists(path);
 }
 
+std::vector<std::string> linesOf(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
 std::string maskTimes(const std::string& report)
 {
     const std::string key = "Time(s): ";

@@ -46,6 +46,9 @@ std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& text);
 bool fileExists(const std::string& path);
 
+// The lines of `text`, without their line ends.
+std::vector<std::string> linesOf(const std::string& text);
+
 // Replaces the number after every "Time(s): " with "T".
 std::string maskTimes(const std::string& report);
 
