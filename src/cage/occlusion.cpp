@@ -35,13 +35,38 @@ OcclusionContext makeOcclusionContext(const RingSearch& rings, const RingGeometr
     }
     if (sealed) {
         ctx.sealedTri.resize(geo.tangRing.size());
+        ctx.sealedSlab.resize(rings.ringList.size());
         tbb::parallel_for(std::size_t(0), rings.ringList.size(), [&](std::size_t r) {
             const std::vector<int32_t>& ring = rings.ringList[r];
             const std::size_t n = ring.size();
+            std::vector<DVec3> member(n);
             for (std::size_t k = 0; k < n; ++k)
-                ctx.sealedTri[static_cast<std::size_t>(geo.tangStart[r]) + k] =
-                    sealedTriangle(minimumImageD(frame.atmXYZ[ring[k]], geo.centRing[r], frame.box),
-                                   minimumImageD(frame.atmXYZ[ring[k + 1 < n ? k + 1 : 0]], geo.centRing[r], frame.box));
+                member[k] = minimumImageD(frame.atmXYZ[ring[k]], geo.centRing[r], frame.box);
+            DVec3 normal;
+            for (std::size_t k = 0; k < n; ++k) {
+                const SealedTriangle t = sealedTriangle(member[k], member[k + 1 < n ? k + 1 : 0]);
+                ctx.sealedTri[static_cast<std::size_t>(geo.tangStart[r]) + k] = t;
+                if (t.valid)
+                    normal = normal + t.n;
+            }
+            // Any direction gives a slab; the fan's mean normal a thin one.
+            OcclusionContext::Slab& slab = ctx.sealedSlab[r];
+            const double length = std::sqrt(dot(normal, normal));
+            if (!(length > 0.0) || !std::isfinite(length))
+                return; // the unbounded slab: nothing is pruned
+            slab.n = normal * (1.0 / length);
+            double lo = 0.0, hi = 0.0, extent = 0.0;
+            for (const DVec3& b : member) {
+                const double h = dot(slab.n, b);
+                lo = std::min(lo, h);
+                hi = std::max(hi, h);
+                extent = std::max(extent, std::fabs(b.x) + std::fabs(b.y) + std::fabs(b.z));
+            }
+            if (std::isfinite(lo) && std::isfinite(hi) && std::isfinite(extent)) {
+                slab.lo = lo;
+                slab.hi = hi;
+                slab.extent = extent;
+            }
         });
     }
     return ctx;
@@ -51,27 +76,58 @@ void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view)
 {
     view.seed = seed;
     view.c = ctx.geo->centRing[seed];
-    collectNearRings(*ctx.nb, *ctx.geo, seed, view.near, view.scratch);
-    const std::size_t n = view.near.size();
-    view.dM.resize(n);
-    view.reach2.resize(n);
+    collectNearRings(*ctx.nb, *ctx.geo, seed, view.nearTmp, view.scratch, &view.dMTmp);
+    const std::size_t n = view.nearTmp.size();
+    view.reach2Tmp.resize(n);
+    view.order.resize(n);
     const float vLength = std::fabs(ctx.cageDistance);
     // Rounding in the exact test can place a hit a hair outside the triangle
     // or the segment; the margin is far above that. A sealed triangle takes
     // in its outer edge, so a hit can sit on a member at the sphere's very
     // boundary, and this sphere pass runs in single precision while the
     // sealed test does not: the margin is doubled for it.
+    constexpr int32_t shells = 64;
+    view.shellEnd.assign(shells, 0);
     for (std::size_t p = 0; p < n; ++p) {
-        view.dM[p] = minimumImage(ctx.geo->centRing[view.near[p]], view.c, ctx.box);
-        const float radius = ctx.ringRadius[view.near[p]];
-        const float spread = 1e-4f * (norm(view.dM[p]) + vLength + radius + 32.0f);
+        const float radius = ctx.ringRadius[view.nearTmp[p]];
+        const float centre = norm(view.dMTmp[p]);
+        const float spread = 1e-4f * (centre + vLength + radius + 32.0f);
         const float reach = ctx.sealed ? radius + 2.0f * (0.01f + spread) : radius + 0.01f + spread;
-        view.reach2[p] = std::isfinite(reach) ? reach * reach : HUGE_VALF;
+        view.reach2Tmp[p] = std::isfinite(reach) ? reach * reach : HUGE_VALF;
+        const float closest = centre - reach;
+        const int32_t shell = closest >= 1.0f ? static_cast<int32_t>(std::min(closest, float(shells - 1))) : 0;
+        view.order[p] = shell;
+        ++view.shellEnd[shell];
     }
-    view.dMD.clear();
-    if (ctx.sealed)
-        for (int32_t k : view.near)
-            view.dMD.push_back(sameImageD(ctx.geo->centRing[k], view.c, ctx.box));
+    // Counting sort by shell, stable.
+    for (int32_t s = 1; s < shells; ++s)
+        view.shellEnd[s] += view.shellEnd[s - 1];
+    view.near.resize(n);
+    view.dM.resize(n);
+    view.reach2.resize(n);
+    for (std::size_t p = n; p-- > 0;) {
+        const int32_t to = --view.shellEnd[view.order[p]];
+        view.near[to] = view.nearTmp[p];
+        view.dM[to] = view.dMTmp[p];
+        view.reach2[to] = view.reach2Tmp[p];
+    }
+    // shellEnd[s] now holds where shell s starts; make it where it ends.
+    for (int32_t s = 0; s + 1 < shells; ++s)
+        view.shellEnd[s] = view.shellEnd[s + 1];
+    view.shellEnd[shells - 1] = static_cast<int32_t>(n);
+    if (ctx.sealed) {
+        view.dMD.resize(n);
+        view.haveD.assign(n, 0);
+    }
+}
+
+const DVec3& centreD(const OcclusionContext& ctx, SeedView& seed, std::size_t p)
+{
+    if (!seed.haveD[p]) {
+        seed.dMD[p] = sameImageD(ctx.geo->centRing[seed.near[p]], seed.c, ctx.box);
+        seed.haveD[p] = 1;
+    }
+    return seed.dMD[p];
 }
 
 void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sign, SideView& side)
@@ -171,14 +227,25 @@ inline bool segmentNearOrigin(Vec3 o, Vec3 d, float inv, float reach2)
 
 // The exact test of the segment from v to v + d (sealed: v to v + dD)
 // against the near ring at position p of the seed's near list.
-int segmentHitsNearRing(const OcclusionContext& ctx, const SeedView& seed, const SideView& side, std::size_t p,
-                        Vec3 d, DVec3 dD)
+int segmentHitsNearRing(const OcclusionContext& ctx, SeedView& seed, const SideView& side, std::size_t p, Vec3 d,
+                        DVec3 dD)
 {
     const int32_t m = seed.near[p];
     const RingGeometry& geo = *ctx.geo;
     if (ctx.sealed) {
-        return segmentHitsSealed(ctx.sealedTri.data() + geo.tangStart[m], geo.tangStart[m + 1] - geo.tangStart[m],
-                                 side.vD - seed.dMD[p], dD);
+        const DVec3 o = side.vD - centreD(ctx, seed, p);
+        // Both ends beyond the fan's slab on one side: no crossing. The
+        // allowance is far above the sealed tolerance and double rounding.
+        const OcclusionContext::Slab& slab = ctx.sealedSlab[m];
+        const double s0 = dot(slab.n, o), s1 = s0 + dot(slab.n, dD);
+        const double allowance =
+            1e-6 + 1e-8 * (slab.extent + std::fabs(o.x) + std::fabs(o.y) + std::fabs(o.z) + std::fabs(dD.x) +
+                           std::fabs(dD.y) + std::fabs(dD.z));
+        if ((s0 > slab.hi + allowance && s1 > slab.hi + allowance) ||
+            (s0 < slab.lo - allowance && s1 < slab.lo - allowance))
+            return -1;
+        return segmentHitsSealed(ctx.sealedTri.data() + geo.tangStart[m], geo.tangStart[m + 1] - geo.tangStart[m], o,
+                                 dD);
     }
     const Vec3 o = side.v - seed.dM[p];
     return segmentHitsRing(geo.tangRing.data() + geo.tangStart[m], geo.tangStart[m + 1] - geo.tangStart[m], o, d);
@@ -186,13 +253,13 @@ int segmentHitsNearRing(const OcclusionContext& ctx, const SeedView& seed, const
 
 } // namespace
 
-bool visibleFromSide(const OcclusionContext& ctx, const SeedView& seed, SideView& side, std::size_t pos,
+bool visibleFromSide(const OcclusionContext& ctx, SeedView& seed, SideView& side, std::size_t pos,
                      const std::vector<int32_t>& tryFirst, OcclusionTrace* trace)
 {
     const Vec3 dK = seed.dM[pos];
     if (trace)
         trace->lineOfSight(seed.seed, seed.near[pos], dK, dot(dK, side.v));
-    if (ctx.sealed ? !insideCone(ctx, side, seed.dMD[pos]) : !insideCone(ctx, side, dK))
+    if (ctx.sealed ? !insideCone(ctx, side, centreD(ctx, seed, pos)) : !insideCone(ctx, side, dK))
         return false;
     const Vec3 d = dK - side.v;
     const DVec3 dD = ctx.sealed ? seed.dMD[pos] - side.vD : DVec3{};
@@ -210,7 +277,13 @@ bool visibleFromSide(const OcclusionContext& ctx, const SeedView& seed, SideView
         }
     }
 
-    const std::size_t n = seed.near.size();
+    // The segment stays within max(|v|, |dK|) of the seed centre: only the
+    // shells up to that distance, and one more, can reach it. A trace tries
+    // every blocker.
+    std::size_t n = seed.near.size();
+    const float within = std::max(std::sqrt(side.vv), norm(dK));
+    if (!trace && within < float(seed.shellEnd.size() - 2))
+        n = static_cast<std::size_t>(seed.shellEnd[static_cast<std::size_t>(within) + 1]);
     const float* ox = side.ox.data();
     const float* oy = side.oy.data();
     const float* oz = side.oz.data();

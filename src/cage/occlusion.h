@@ -66,6 +66,15 @@ struct OcclusionContext {
     // The sealed triangles of ring r: sealedTri[geo->tangStart[r] ..
     // geo->tangStart[r+1]), members as exact offsets from the ring's centre.
     std::vector<SealedTriangle> sealedTri;
+    // Per ring, a slab that holds its whole triangle fan: a unit normal n and
+    // the range [lo, hi] of n . x over the centre and the members (offsets
+    // from the centre), and the members' largest distance from the centre. A
+    // segment whose two ends lie beyond the slab on one side misses the fan.
+    struct Slab {
+        DVec3 n;
+        double lo = -HUGE_VAL, hi = HUGE_VAL, extent = 0.0;
+    };
+    std::vector<Slab> sealedSlab;
 };
 
 // Receives the line-of-sight decision for one candidate ring, step by step:
@@ -92,16 +101,32 @@ OcclusionContext makeOcclusionContext(const RingSearch& rings, const RingGeometr
 struct SeedView {
     int32_t seed = -1;
     Vec3 c;                    // seed centre
-    std::vector<int32_t> near; // rings near the seed, in no particular order
+    std::vector<int32_t> near; // rings near the seed, by shells of closest reach (below)
     std::vector<Vec3> dM;      // their centres seen from the seed centre
     // Squared radius around each near ring's centre within which a segment
     // can meet its triangles.
     std::vector<float> reach2;
-    std::vector<DVec3> dMD; // sealed: the centres in double precision
+    // The near rings come in shells of whole angstroms of |dM| - reach, the
+    // closest any point of their reach comes to the seed centre: shell s
+    // ends at shellEnd[s]. A segment that stays within a distance m of the
+    // seed centre can only come within reach of rings of shell floor(m) or
+    // closer (one more shell is taken for rounding).
+    std::vector<int32_t> shellEnd;
+    // Sealed: the centres in double precision, worked out when first needed.
+    std::vector<DVec3> dMD;
+    std::vector<uint8_t> haveD;
     NearScratch scratch;
+    std::vector<int32_t> order;
+    std::vector<int32_t> nearTmp;
+    std::vector<Vec3> dMTmp;
+    std::vector<float> reach2Tmp;
 };
 
 void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view);
+
+// Near ring p's centre seen from the seed centre in double precision, at the
+// periodic image of the single-precision dM[p].
+const DVec3& centreD(const OcclusionContext& ctx, SeedView& seed, std::size_t p);
 
 // One side of the seed: the side vector v (sign applied), and the blockers'
 // centres relative to the ray start point, v - dM.
@@ -148,7 +173,7 @@ int segmentHitsSealed(const SealedTriangle* tri, int32_t count, DVec3 o, DVec3 d
 // face of the cage already grown. With a trace, blockers are tried in
 // ascending ring order instead and every step is reported; the answer is the
 // same.
-bool visibleFromSide(const OcclusionContext& ctx, const SeedView& seed, SideView& side, std::size_t pos,
+bool visibleFromSide(const OcclusionContext& ctx, SeedView& seed, SideView& side, std::size_t pos,
                      const std::vector<int32_t>& tryFirst = {}, OcclusionTrace* trace = nullptr);
 
 } // namespace kavet

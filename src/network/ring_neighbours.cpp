@@ -61,6 +61,15 @@ void findRingNeighbours(const RingSearch& rings, const RingGeometry& geo, const 
         nb.cy[r] = geo.centRing[r].y;
         nb.cz[r] = geo.centRing[r].z;
     }
+    // Whether every ring centre lies within [-0.2, 1.2) box lengths on each
+    // periodic axis of a rectangular cell, with finite coordinates.
+    nb.shiftOnce = !box.triclinic();
+    for (int32_t r = 0; r < numRing && nb.shiftOnce; ++r) {
+        const Vec3 c = geo.centRing[r];
+        for (const auto& [x, length] : {std::pair{c.x, box.x}, std::pair{c.y, box.y}, std::pair{c.z, box.z}})
+            if (!std::isfinite(x) || (length > 0.0f && !(x >= -0.2f * length && x < 1.2f * length)))
+                nb.shiftOnce = false;
+    }
     nb.grid = buildCellGrid(geo.centRing, all, box, nb.nearDistance > 0.0f ? nb.nearDistance : 0.0f, 2);
 
     // Rings that share a bond share its nodes: pair rings through an index
@@ -114,9 +123,11 @@ void findRingNeighbours(const RingSearch& rings, const RingGeometry& geo, const 
 }
 
 void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t r, std::vector<int32_t>& out,
-                      NearScratch& scratch)
+                      NearScratch& scratch, std::vector<Vec3>* offsets)
 {
     out.clear();
+    if (offsets)
+        offsets->clear();
     if (!(nb.nearDistance > 0.0f))
         return;
     std::vector<int32_t>& candidates = scratch.candidates;
@@ -138,27 +149,52 @@ void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t
         dy[i] = nb.cy[k] - ry;
         dz[i] = nb.cz[k] - rz;
     }
-    // A difference under 0.49 box lengths is its own minimum image; the
-    // distance of any other pair is marked -1 and takes the full test below.
-    // In a triclinic cell, a difference shorter than 0.49 times its shortest
-    // periodic axis length is (core/box.cpp). This loop vectorises.
+    // Each pair's distance at its minimum image; a pair whose image these
+    // loops do not settle is marked -1 and takes the full test below. They
+    // vectorise.
     const bool triclinic = nb.box.triclinic();
-    const float hx = !triclinic && nb.box.x > 0.0f ? 0.49f * nb.box.x : HUGE_VALF;
-    const float hy = !triclinic && nb.box.y > 0.0f ? 0.49f * nb.box.y : HUGE_VALF;
-    const float hz = !triclinic && nb.box.z > 0.0f ? 0.49f * nb.box.z : HUGE_VALF;
-    float shortest = HUGE_VALF;
-    for (const float length : {nb.box.x, nb.box.y, nb.box.z})
-        if (triclinic && length > 0.0f)
-            shortest = std::min(shortest, 0.49f * length);
-    const float h2 = shortest < HUGE_VALF ? shortest * shortest : HUGE_VALF;
-    for (std::size_t i = 0; i < n; ++i) {
-        const float x = dx[i], y = dy[i], z = dz[i];
-        float s = x * x;
-        s += y * y;
-        s += z * z;
-        const bool wraps = (static_cast<int>(std::fabs(x) >= hx) | static_cast<int>(std::fabs(y) >= hy) |
-                            static_cast<int>(std::fabs(z) >= hz) | static_cast<int>(!(s < h2))) != 0;
-        distance[i] = wraps ? -1.0f : std::sqrt(s);
+    if (nb.shiftOnce) {
+        // Every difference is within 1.4 box lengths, so its image is at
+        // most one box length away: the shift of minimumImage, without
+        // branches. A non-periodic axis keeps its difference (its shift is
+        // multiplied by 0; a periodic one's by 1, which is exact).
+        const float lx = nb.box.x > 0.0f ? nb.box.x : 1.0f, mx = nb.box.x > 0.0f ? 1.0f : 0.0f;
+        const float ly = nb.box.y > 0.0f ? nb.box.y : 1.0f, my = nb.box.y > 0.0f ? 1.0f : 0.0f;
+        const float lz = nb.box.z > 0.0f ? nb.box.z : 1.0f, mz = nb.box.z > 0.0f ? 1.0f : 0.0f;
+        auto shift = [](float q) { return static_cast<float>(q >= 0.5f) - static_cast<float>(q <= -0.5f); };
+        for (std::size_t i = 0; i < n; ++i) {
+            const float x = dx[i] - (lx * shift(dx[i] / lx)) * mx;
+            const float y = dy[i] - (ly * shift(dy[i] / ly)) * my;
+            const float z = dz[i] - (lz * shift(dz[i] / lz)) * mz;
+            dx[i] = x;
+            dy[i] = y;
+            dz[i] = z;
+            float s = x * x;
+            s += y * y;
+            s += z * z;
+            distance[i] = std::sqrt(s);
+        }
+    } else {
+        // A difference under 0.49 box lengths is its own minimum image. In a
+        // triclinic cell, a difference shorter than 0.49 times its shortest
+        // periodic axis length is (core/box.cpp).
+        const float hx = !triclinic && nb.box.x > 0.0f ? 0.49f * nb.box.x : HUGE_VALF;
+        const float hy = !triclinic && nb.box.y > 0.0f ? 0.49f * nb.box.y : HUGE_VALF;
+        const float hz = !triclinic && nb.box.z > 0.0f ? 0.49f * nb.box.z : HUGE_VALF;
+        float shortest = HUGE_VALF;
+        for (const float length : {nb.box.x, nb.box.y, nb.box.z})
+            if (triclinic && length > 0.0f)
+                shortest = std::min(shortest, 0.49f * length);
+        const float h2 = shortest < HUGE_VALF ? shortest * shortest : HUGE_VALF;
+        for (std::size_t i = 0; i < n; ++i) {
+            const float x = dx[i], y = dy[i], z = dz[i];
+            float s = x * x;
+            s += y * y;
+            s += z * z;
+            const bool wraps = (static_cast<int>(std::fabs(x) >= hx) | static_cast<int>(std::fabs(y) >= hy) |
+                                static_cast<int>(std::fabs(z) >= hz) | static_cast<int>(!(s < h2))) != 0;
+            distance[i] = wraps ? -1.0f : std::sqrt(s);
+        }
     }
     const float d = nb.nearDistance;
     for (std::size_t i = 0; i < n; ++i) {
@@ -172,8 +208,13 @@ void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t
             near = false; // no image comes closer than d: no search for the shortest
         else
             near = ringsNear(geo, nb.box, d, r, k);
-        if (near)
-            out.push_back(k);
+        if (!near)
+            continue;
+        out.push_back(k);
+        if (offsets)
+            offsets->push_back(distance[i] >= 0.0f && !triclinic && nb.shiftOnce
+                                   ? Vec3{dx[i], dy[i], dz[i]}
+                                   : minimumImage(geo.centRing[k], geo.centRing[r], nb.box));
     }
 }
 

@@ -23,6 +23,10 @@ struct RingNeighbours {
     Box box;
     CellGrid grid;             // ring centres
     std::vector<float> cx, cy, cz; // ring centres, one array per axis
+    // Rectangular cell, every centre finite and within [-0.2, 1.2) box
+    // lengths on each periodic axis: any two centres' image is at most one
+    // box length away.
+    bool shiftOnce = false;
     // The rings sharing one bond with ring r, ascending:
     // edgeRing[edgeStart[r] .. edgeStart[r+1]).
     std::vector<int32_t> edgeStart;
@@ -47,9 +51,10 @@ struct NearScratch {
     std::vector<float> dx, dy, dz, distance;
 };
 
-// The same in no particular order.
+// The same in no particular order. With `offsets`, also each near ring's
+// centre seen from ring r's centre: minimumImage(centre k, centre r).
 void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t r, std::vector<int32_t>& out,
-                      NearScratch& scratch);
+                      NearScratch& scratch, std::vector<Vec3>* offsets = nullptr);
 
 // The neighbour code of rings i and j (0 to 3).
 int nearRingCode(const RingSearch& rings, const RingGeometry& geo, const Network& net, const RingNeighbours& nb,
