@@ -66,7 +66,8 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
                     if (decided[k] == f)
                         continue;
                     decided[k] = f;
-                    if (nearPos[k] < 0 || !visibleFromSide(ctx, seed, side, nearPos[k], joinedPos))
+                    if (nearPos[k] < 0 || !visibleFromSide(ctx, seed, side, nearPos[k], {}, nullptr,
+                                                           u == r ? -1 : nearPos[u]))
                         continue;
                     joined.push_back(k);
                     joinedPos.push_back(nearPos[k]);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 #include <tbb/parallel_for.h>
@@ -124,7 +125,7 @@ void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view)
 const DVec3& centreD(const OcclusionContext& ctx, SeedView& seed, std::size_t p)
 {
     if (!seed.haveD[p]) {
-        seed.dMD[p] = sameImageD(ctx.geo->centRing[seed.near[p]], seed.c, ctx.box);
+        seed.dMD[p] = sameImageD(ctx.geo->centRing[seed.near[p]], seed.c, ctx.box, seed.dM[p]);
         seed.haveD[p] = 1;
     }
     return seed.dMD[p];
@@ -144,8 +145,9 @@ void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sig
     side.ox.resize(n);
     side.oy.resize(n);
     side.oz.resize(n);
-    side.excess.resize(n);
+    side.inReach.assign((n + 7) / 8 * 8, 0); // whole words of eight
     side.tried.assign(n, -1);
+    side.lastHider = -1;
     for (std::size_t i = 0; i < n; ++i) {
         const Vec3 o = side.v - seed.dM[i];
         side.ox[i] = o.x;
@@ -254,7 +256,7 @@ int segmentHitsNearRing(const OcclusionContext& ctx, SeedView& seed, const SideV
 } // namespace
 
 bool visibleFromSide(const OcclusionContext& ctx, SeedView& seed, SideView& side, std::size_t pos,
-                     const std::vector<int32_t>& tryFirst, OcclusionTrace* trace)
+                     const std::vector<int32_t>& tryFirst, OcclusionTrace* trace, int32_t parent)
 {
     const Vec3 dK = seed.dM[pos];
     if (trace)
@@ -267,14 +269,23 @@ bool visibleFromSide(const OcclusionContext& ctx, SeedView& seed, SideView& side
     const float inv = dd > 0.0f ? 1.0f / dd : 0.0f;
     const int64_t test = ++side.test;
     if (!trace) {
-        for (int32_t p : tryFirst) {
-            if (static_cast<std::size_t>(p) == pos ||
+        auto hides = [&](int32_t p) {
+            if (p < 0 || static_cast<std::size_t>(p) == pos || side.tried[p] == test ||
                 !segmentNearOrigin(side.v - seed.dM[p], d, inv, seed.reach2[p]))
-                continue;
-            side.tried[p] = test;
-            if (segmentHitsNearRing(ctx, seed, side, p, d, dD) >= 0)
                 return false;
-        }
+            side.tried[p] = test;
+            if (segmentHitsNearRing(ctx, seed, side, p, d, dD) < 0)
+                return false;
+            side.lastHider = p;
+            return true;
+        };
+        if (hides(parent))
+            return false;
+        if (hides(side.lastHider))
+            return false;
+        for (int32_t p : tryFirst)
+            if (hides(p))
+                return false;
     }
 
     // The segment stays within max(|v|, |dK|) of the seed centre: only the
@@ -288,21 +299,30 @@ bool visibleFromSide(const OcclusionContext& ctx, SeedView& seed, SideView& side
     const float* oy = side.oy.data();
     const float* oz = side.oz.data();
     const float* reach2 = seed.reach2.data();
-    float* excess = side.excess.data();
-    // Closest approach of the segment to each blocker's centre, beyond its
-    // reach (a loop the compiler vectorises).
+    uint8_t* inReach = side.inReach.data();
+    // Whether the segment's closest approach to each blocker's centre is
+    // within its reach (a loop the compiler vectorises).
     for (std::size_t i = 0; i < n; ++i) {
         float t = -(ox[i] * d.x + oy[i] * d.y + oz[i] * d.z) * inv;
         t = std::max(0.0f, std::min(1.0f, t));
         const float px = ox[i] + t * d.x, py = oy[i] + t * d.y, pz = oz[i] + t * d.z;
-        excess[i] = (px * px + py * py + pz * pz) - reach2[i];
+        inReach[i] = static_cast<uint8_t>(!((px * px + py * py + pz * pz) - reach2[i] > 0.0f));
     }
     if (!trace) {
-        for (std::size_t p = 0; p < n; ++p) {
-            if (excess[p] > 0.0f || side.tried[p] == test)
+        // Few blockers are in reach: skip eight at a time.
+        for (std::size_t word = 0; word < n; word += 8) {
+            uint64_t any;
+            std::memcpy(&any, inReach + word, sizeof any);
+            if (any == 0)
                 continue;
-            if (p != pos && segmentHitsNearRing(ctx, seed, side, p, d, dD) >= 0)
-                return false;
+            for (std::size_t p = word; p < std::min(n, word + 8); ++p) {
+                if (!inReach[p] || side.tried[p] == test || p == pos)
+                    continue;
+                if (segmentHitsNearRing(ctx, seed, side, p, d, dD) >= 0) {
+                    side.lastHider = static_cast<int32_t>(p);
+                    return false;
+                }
+            }
         }
         return true;
     }
@@ -321,7 +341,7 @@ bool visibleFromSide(const OcclusionContext& ctx, SeedView& seed, SideView& side
             continue;
         if (seed.near[p] == trace->blocker)
             trace->blockerRay(seed.dM[p], side.v - seed.dM[p], d);
-        if (excess[p] > 0.0f)
+        if (!inReach[p])
             continue;
         const int t = segmentHitsNearRing(ctx, seed, side, p, d, dD);
         if (t >= 0) {

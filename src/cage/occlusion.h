@@ -136,9 +136,10 @@ struct SideView {
     DVec3 vD; // sealed: v in double precision
     double vvD = 0.0;
     std::vector<float> ox, oy, oz;
-    std::vector<float> excess; // scratch: how far each blocker's sphere misses the segment
+    std::vector<uint8_t> inReach; // scratch: whether each blocker's reach meets the segment
     std::vector<int64_t> tried; // scratch: the test that already tried each blocker
     int64_t test = 0;
+    int32_t lastHider = -1; // the near ring that last hid a candidate
 };
 
 void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sign, SideView& side);
@@ -174,6 +175,7 @@ int segmentHitsSealed(const SealedTriangle* tri, int32_t count, DVec3 o, DVec3 d
 // ascending ring order instead and every step is reported; the answer is the
 // same.
 bool visibleFromSide(const OcclusionContext& ctx, SeedView& seed, SideView& side, std::size_t pos,
-                     const std::vector<int32_t>& tryFirst = {}, OcclusionTrace* trace = nullptr);
+                     const std::vector<int32_t>& tryFirst = {}, OcclusionTrace* trace = nullptr,
+                     int32_t parent = -1);
 
 } // namespace kavet

@@ -42,13 +42,28 @@ inline double norm(DVec3 a) { return std::sqrt(dot(a, a)); }
 // nearest the origin, each taken from what the previous ones left, as GROMACS
 // reduces its cell form (in a rectangular cell: each axis on its own).
 // Half-way cases round away from zero, as the single-precision image does.
+// std::round without a call into the maths library: half-way cases away
+// from zero; the fractional part of a double is exact.
+inline double roundHalfAway(double q)
+{
+    if (!(std::fabs(q) < 4503599627370496.0)) // 2^52: already a whole number, or not a number
+        return q;
+    double t = static_cast<double>(static_cast<int64_t>(q));
+    const double f = q - t;
+    if (f >= 0.5)
+        t += 1.0;
+    else if (f <= -0.5)
+        t -= 1.0;
+    return std::copysign(t, q);
+}
+
 struct LatticeSteps {
     double a = 0.0, b = 0.0, c = 0.0;
 };
 
 inline LatticeSteps latticeSteps(DVec3 d, const Box& box)
 {
-    auto whole = [](double q, double length) { return length > 0.0 ? std::round(q / length) : 0.0; };
+    auto whole = [](double q, double length) { return length > 0.0 ? roundHalfAway(q / length) : 0.0; };
     LatticeSteps k;
     k.c = whole(d.z, box.z);
     d = d - DVec3{box.zx, box.zy, box.z} * k.c;
@@ -79,13 +94,19 @@ inline DVec3 minimumImageD(Vec3 a, Vec3 b, const Box& box)
 // single-precision minimumImage(a, b, box) picked. Where a and b lie half a
 // box apart the image is a tie, which single and double precision may break
 // differently; this keeps the choice of the rest of the analysis.
-inline DVec3 sameImageD(Vec3 a, Vec3 b, const Box& box)
+inline DVec3 sameImageD(Vec3 a, Vec3 b, const Box& box, Vec3 image)
 {
     const DVec3 raw = toDouble(a) - toDouble(b);
     // The cell vector that the single-precision image subtracted, rounded to
     // whole multiples of the cell vectors c, b and a in turn.
-    const LatticeSteps k = latticeSteps(raw - toDouble(minimumImage(a, b, box)), box);
+    const LatticeSteps k = latticeSteps(raw - toDouble(image), box);
     return raw - DVec3{box.zx, box.zy, box.z} * k.c - DVec3{box.yx, box.y, 0.0} * k.b - DVec3{box.x, 0.0, 0.0} * k.a;
+}
+
+// The same, given image = minimumImage(a, b, box).
+inline DVec3 sameImageD(Vec3 a, Vec3 b, const Box& box)
+{
+    return sameImageD(a, b, box, minimumImage(a, b, box));
 }
 
 } // namespace kavet
