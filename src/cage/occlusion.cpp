@@ -23,7 +23,7 @@ OcclusionContext makeOcclusionContext(const RingSearch& rings, const RingGeometr
     ctx.rings = &rings;
     ctx.atmXYZ = &frame.atmXYZ;
     ctx.ringRadius.resize(rings.ringList.size());
-    for (std::size_t r = 0; r < rings.ringList.size(); ++r) {
+    tbb::parallel_for(std::size_t(0), rings.ringList.size(), [&](std::size_t r) {
         float radius = 0.0f;
         bool finite = true;
         for (int32_t a : rings.ringList[r]) {
@@ -33,7 +33,7 @@ OcclusionContext makeOcclusionContext(const RingSearch& rings, const RingGeometr
         }
         // A ring whose extent is not a finite number is never pruned.
         ctx.ringRadius[r] = finite ? radius : HUGE_VALF;
-    }
+    });
     if (sealed) {
         ctx.sealedTri.resize(geo.tangRing.size());
         ctx.sealedSlab.resize(rings.ringList.size());

@@ -1,5 +1,6 @@
 #include "io/gro_reader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -52,6 +53,19 @@ public:
     }
 
     long long lineNumber() const { return lineNumber_; }
+
+    // The bytes not yet handed out, as far as can be told (0 if not).
+    std::size_t bytesLeft() const
+    {
+        std::size_t left = end_ - pos_;
+        struct stat st;
+        if (file_ && !exhausted_ && ::fstat(::fileno(file_), &st) == 0) {
+            const long at = std::ftell(file_);
+            if (at >= 0 && st.st_size > at)
+                left += static_cast<std::size_t>(st.st_size - at);
+        }
+        return left;
+    }
     bool readError() const { return readError_; }
 
 private:
@@ -80,21 +94,20 @@ private:
     long long lineNumber_ = 0;
 };
 
-std::string trimBlanks(const std::string& s)
-{
-    std::size_t b = s.find_first_not_of(' ');
-    if (b == std::string::npos)
-        return std::string();
-    std::size_t e = s.find_last_not_of(' ');
-    return s.substr(b, e - b + 1);
-}
-
-// The column cut of a fixed-width field, shorter where the line ends earlier.
-std::string field(const std::string& line, std::size_t start, std::size_t width)
+// The column cut of a fixed-width field, shorter where the line ends earlier,
+// without its leading and trailing blanks.
+std::string trimmedField(const std::string& line, std::size_t start, std::size_t width)
 {
     if (start >= line.size())
         return std::string();
-    return line.substr(start, width);
+    const std::size_t end = std::min(line.size(), start + width);
+    std::size_t b = start;
+    while (b < end && line[b] == ' ')
+        ++b;
+    std::size_t e = end;
+    while (e > b && line[e - 1] == ' ')
+        --e;
+    return line.substr(b, e - b);
 }
 
 bool onlyBlanks(const char* p)
@@ -159,8 +172,14 @@ struct Reader {
         t.atmName.clear();
         t.atmXYZ.clear();
 
-        // The count is not trusted for memory: the tables grow with the lines
-        // actually read and take their final size once all are there.
+        // The count is not trusted for memory: room is made for no more atom
+        // lines (of at least 21 characters) than the rest of the source
+        // holds, and the tables grow with the lines actually read.
+        const std::size_t room = static_cast<std::size_t>(
+            std::min<long long>(count, static_cast<long long>(src.bytesLeft() / 21 + 1)));
+        t.resName.reserve(room);
+        t.atmName.reserve(room);
+        t.atmXYZ.reserve(room);
         for (long long i = 0; i < count; ++i) {
             if (!nextLine(line))
                 fail(base + 3 + i, "the file ends after " + std::to_string(i) + " of the " +
@@ -223,15 +242,26 @@ struct Reader {
 
     float coordinate(const std::string& line, std::size_t start, const char* axis) const
     {
-        std::string f = field(line, start, width);
+        // The field, cut at its column width and ended with a NUL.
+        char text[64];
+        const std::size_t length = start < line.size() ? std::min(width, line.size() - start) : 0;
+        std::string longer;
+        const char* f = text;
+        if (length < sizeof text) {
+            std::memcpy(text, line.data() + start, length);
+            text[length] = '\0';
+        } else {
+            longer = line.substr(start, length);
+            f = longer.c_str();
+        }
         char* end = nullptr;
-        float v = std::strtof(f.c_str(), &end);
-        if (end == f.c_str())
+        float v = std::strtof(f, &end);
+        if (end == f)
             fail(src.lineNumber(), std::string("no number in the ") + axis + " column");
         if (!onlyBlanks(end))
             fail(src.lineNumber(), std::string("the ") + axis + " column (columns " + std::to_string(start + 1) +
                                        "-" + std::to_string(start + width) + ") holds more than one number: '" +
-                                       f + "'");
+                                       std::string(f, length) + "'");
         if (!std::isfinite(v))
             fail(src.lineNumber(), std::string("the ") + axis + " coordinate is not a finite number");
         float scaled = v * 10.0f;
@@ -251,8 +281,8 @@ struct Reader {
         p.x = coordinate(line, 20, "x");
         p.y = coordinate(line, 20 + width, "y");
         p.z = coordinate(line, 20 + 2 * width, "z");
-        t.resName.push_back(trimBlanks(field(line, 0, 10)));
-        t.atmName.push_back(trimBlanks(field(line, 10, 5)));
+        t.resName.push_back(trimmedField(line, 0, 10));
+        t.atmName.push_back(trimmedField(line, 10, 5));
         t.atmXYZ.push_back(p);
     }
 

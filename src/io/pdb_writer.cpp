@@ -9,6 +9,8 @@
 
 #include <tbb/enumerable_thread_specific.h>
 #include <tbb/parallel_for.h>
+#include <tbb/parallel_pipeline.h>
+#include <tbb/task_arena.h>
 #include <numbers>
 
 #include "core/error.h"
@@ -207,32 +209,45 @@ void writeConect(std::FILE* f, long long a, long long b)
 
 namespace {
 
-// Writes blocks 0 .. count-1 to `f` in order. The blocks are formatted in
-// parallel, runs of them into memory, a few runs at a time, so the memory
-// held stays small; `format(memory, i)` writes block i.
+// Writes blocks 0 .. count-1 to `f` in order. Runs of blocks are formatted
+// into memory in parallel while the finished runs are written in order, a
+// few runs in flight at a time, so the memory held stays small;
+// `format(memory, i)` writes block i.
 template <class Format>
 void writeBlocks(std::FILE* f, std::size_t count, Format format)
 {
-    constexpr std::size_t run = 512, runsAtOnce = 32;
+    constexpr std::size_t run = 512;
     const std::size_t runs = (count + run - 1) / run;
-    std::vector<std::string> text(runsAtOnce);
-    for (std::size_t first = 0; first < runs; first += runsAtOnce) {
-        const std::size_t last = std::min(runs, first + runsAtOnce);
-        tbb::parallel_for(first, last, [&](std::size_t k) {
-            char* buffer = nullptr;
-            std::size_t size = 0;
-            std::FILE* memory = ::open_memstream(&buffer, &size);
-            if (!memory)
-                throw std::bad_alloc();
-            for (std::size_t i = k * run; i < std::min(count, (k + 1) * run); ++i)
-                format(memory, i);
-            std::fclose(memory);
-            text[k - first].assign(buffer, size);
-            std::free(buffer);
-        });
-        for (std::size_t k = first; k < last; ++k)
-            std::fwrite(text[k - first].data(), 1, text[k - first].size(), f);
-    }
+    struct Text {
+        char* buffer = nullptr;
+        std::size_t size = 0;
+    };
+    std::size_t next = 0;
+    tbb::parallel_pipeline(
+        2 * static_cast<std::size_t>(tbb::this_task_arena::max_concurrency()) + 2,
+        tbb::make_filter<void, std::size_t>(tbb::filter_mode::serial_in_order,
+                                            [&](tbb::flow_control& fc) -> std::size_t {
+                                                if (next == runs) {
+                                                    fc.stop();
+                                                    return 0;
+                                                }
+                                                return next++;
+                                            }) &
+            tbb::make_filter<std::size_t, Text>(tbb::filter_mode::parallel,
+                                                [&](std::size_t k) {
+                                                    Text t;
+                                                    std::FILE* memory = ::open_memstream(&t.buffer, &t.size);
+                                                    if (!memory)
+                                                        throw std::bad_alloc();
+                                                    for (std::size_t i = k * run; i < std::min(count, (k + 1) * run); ++i)
+                                                        format(memory, i);
+                                                    std::fclose(memory);
+                                                    return t;
+                                                }) &
+            tbb::make_filter<Text, void>(tbb::filter_mode::serial_in_order, [&](Text t) {
+                std::fwrite(t.buffer, 1, t.size, f);
+                std::free(t.buffer);
+            }));
 }
 
 // One ring as a PDB model.

@@ -1,5 +1,6 @@
 #include "network/plane_fit.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include <Eigen/Dense>
@@ -111,6 +112,8 @@ void fitRings(const Frame& atoms, float ringDeviation, RingSearch& rings, RingGe
 
     // Drop the rings that are not flat enough from every per-ring table at
     // once, so ring numbers stay aligned.
+    if (std::find(dropped.begin(), dropped.end(), uint8_t(1)) == dropped.end())
+        return;
     std::size_t kept = 0;
     std::vector<int32_t> start{0};
     std::vector<Transform> tang;

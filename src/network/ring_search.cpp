@@ -16,8 +16,8 @@ namespace {
 // being looked up, so a new ring is appended only once it is known to be new.
 struct RingKeys {
     const std::vector<std::vector<int32_t>>* rings;
-    const std::vector<int32_t>* probe;
-    const std::vector<int32_t>& nodes(int32_t r) const { return r < 0 ? *probe : (*rings)[r]; }
+    const std::vector<int32_t>* const* probe;
+    const std::vector<int32_t>& nodes(int32_t r) const { return r < 0 ? **probe : (*rings)[r]; }
 };
 
 struct RingHash {
@@ -40,18 +40,31 @@ public:
         for (std::size_t r = 0; r < list.size(); ++r)
             known_.insert(static_cast<int32_t>(r));
     }
+    // Adds a copy of `ring` when it is new.
     void add(const std::vector<int32_t>& ring)
     {
-        probe_ = ring;
+        probe_ = &ring;
         if (known_.find(-1) != known_.end())
             return;
         list_.push_back(ring);
         known_.insert(static_cast<int32_t>(list_.size() - 1));
     }
 
+    // Takes `ring` over when it is new.
+    void take(std::vector<int32_t>&& ring)
+    {
+        probe_ = &ring;
+        if (known_.find(-1) != known_.end())
+            return;
+        list_.push_back(std::move(ring));
+        known_.insert(static_cast<int32_t>(list_.size() - 1));
+    }
+
+    void reserve(std::size_t count) { known_.reserve(count); }
+
 private:
     std::vector<std::vector<int32_t>>& list_;
-    std::vector<int32_t> probe_;
+    const std::vector<int32_t>* probe_ = nullptr;
     std::unordered_set<int32_t, RingHash, RingEqual> known_;
 };
 
@@ -212,10 +225,15 @@ void findAllRings(const Network& net, int32_t minimum, int32_t maximum, RingSear
         walkers.local().walk(c * run, std::min(numBonds, (c + 1) * run), found[c]);
     });
     RingSet set(rings.ringList);
+    std::size_t total = rings.ringList.size();
+    for (const Found& f : found)
+        total += f.rings.size();
+    set.reserve(total);
+    rings.ringList.reserve(total);
     for (Found& f : found) {
         rings.iter += f.iter;
-        for (const auto& ring : f.rings)
-            set.add(ring);
+        for (auto& ring : f.rings)
+            set.take(std::move(ring));
         f = Found();
     }
 }
