@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <limits>
 
+#include <tbb/parallel_for.h>
+
 #include "core/error.h"
 #include "network/cell_grid.h"
 
@@ -88,20 +90,40 @@ std::vector<std::string> checkFrame(const Frame& frame, const std::string& name)
     if (oxygens.size() < 2)
         return warnings;
     const CellGrid grid = buildCellGrid(frame.atmXYZ, oxygens, frame.box, suspiciousOxygenDistance);
-    std::vector<int32_t> cells;
-    for (int32_t i : oxygens) {
-        forEachNear(grid, i, cells, [&](int32_t j) {
-            if (j <= i)
-                return;
-            const float d = length(minimumImage(frame.atmXYZ[j], frame.atmXYZ[i], frame.box));
-            if (d < impossibleOxygenDistance)
-                throw Failure(name + ": water oxygens " + atomText(frame, i) + " and " + atomText(frame, j) +
-                              " are " + angstrom(d) + " apart, where water keeps them about 2.8 A apart and never "
-                              "closer than 1 A (a molecule given twice?)");
-            if (d < suspiciousOxygenDistance)
-                warnings.push_back(name + ": water oxygens " + atomText(frame, i) + " and " + atomText(frame, j) +
-                                   " are only " + angstrom(d) + " apart");
-        });
+    // Runs of oxygens are checked in parallel; each keeps its warnings and
+    // stops at its first failure, and the runs are then taken in order, so
+    // the outcome is that of one pass over all oxygens.
+    struct Run {
+        std::vector<std::string> warnings;
+        std::string failure;
+    };
+    constexpr std::size_t run = 4096;
+    std::vector<Run> runs((oxygens.size() + run - 1) / run);
+    tbb::parallel_for(std::size_t(0), runs.size(), [&](std::size_t k) {
+        Run& out = runs[k];
+        std::vector<int32_t> cells;
+        for (std::size_t p = k * run; p < std::min(oxygens.size(), (k + 1) * run) && out.failure.empty(); ++p) {
+            const int32_t i = oxygens[p];
+            forEachNear(grid, i, cells, [&](int32_t j) {
+                if (j <= i || !out.failure.empty())
+                    return;
+                const float d = length(minimumImage(frame.atmXYZ[j], frame.atmXYZ[i], frame.box));
+                if (d < impossibleOxygenDistance)
+                    out.failure = name + ": water oxygens " + atomText(frame, i) + " and " + atomText(frame, j) +
+                                  " are " + angstrom(d) +
+                                  " apart, where water keeps them about 2.8 A apart and never "
+                                  "closer than 1 A (a molecule given twice?)";
+                else if (d < suspiciousOxygenDistance)
+                    out.warnings.push_back(name + ": water oxygens " + atomText(frame, i) + " and " +
+                                           atomText(frame, j) + " are only " + angstrom(d) + " apart");
+            });
+        }
+    });
+    for (Run& r : runs) {
+        if (!r.failure.empty())
+            throw Failure(r.failure);
+        for (std::string& w : r.warnings)
+            warnings.push_back(std::move(w));
     }
     return warnings;
 }

@@ -68,10 +68,9 @@ void findBonds(const Frame& atoms, float hbDistance, float hbAngle, Network& net
     const CellGrid grid = buildCellGrid(atoms.atmXYZ, oxygens, atoms.box, hbDistance);
     std::vector<Donor> donor(oxygens.size());
     std::vector<int32_t> slot(numAtom, -1); // atom -> position in `oxygens`
-    for (std::size_t k = 0; k < oxygens.size(); ++k) {
+    for (std::size_t k = 0; k < oxygens.size(); ++k)
         slot[oxygens[k]] = static_cast<int32_t>(k);
-        donor[k] = donorOf(atoms, oxygens[k]);
-    }
+    tbb::parallel_for(std::size_t(0), oxygens.size(), [&](std::size_t k) { donor[k] = donorOf(atoms, oxygens[k]); });
 
     // The bonds of runs of oxygens are found in parallel and joined in
     // oxygen order.

@@ -42,7 +42,8 @@ void fitRings(const Frame& atoms, float ringDeviation, RingSearch& rings, RingGe
     geo.tangStart.assign(numRing + 1, 0);
     for (std::size_t i = 0; i < numRing; ++i)
         geo.tangStart[i + 1] = geo.tangStart[i] + static_cast<int32_t>(rings.ringList[i].size());
-    geo.tangRing.assign(static_cast<std::size_t>(geo.tangStart[numRing]), Transform{});
+    // Every kept ring writes all of its transforms.
+    geo.tangRing.resize(static_cast<std::size_t>(geo.tangStart[numRing]));
     std::vector<uint8_t> dropped(numRing, 0);
     std::vector<int32_t> degenerate(numRing, 0);
 
@@ -50,6 +51,7 @@ void fitRings(const Frame& atoms, float ringDeviation, RingSearch& rings, RingGe
         // Scratch reused from ring to ring.
         std::vector<Vec3> q;
         Eigen::MatrixXd m;
+        Eigen::JacobiSVD<Eigen::MatrixXd> svd;
 
         for (std::size_t i = range.begin(); i < range.end(); ++i) {
             const std::vector<int32_t>& ring = rings.ringList[i];
@@ -75,7 +77,7 @@ void fitRings(const Frame& atoms, float ringDeviation, RingSearch& rings, RingGe
                 m(k, 1) = d.y;
                 m(k, 2) = d.z;
             }
-            Eigen::JacobiSVD<Eigen::MatrixXd> svd(m, Eigen::ComputeThinV);
+            svd.compute(m, Eigen::ComputeThinV);
             const Eigen::MatrixXd& v = svd.matrixV();
             const Vec3 normal{static_cast<float>(v(0, 2)), static_cast<float>(v(1, 2)), static_cast<float>(v(2, 2))};
 
@@ -116,7 +118,7 @@ void fitRings(const Frame& atoms, float ringDeviation, RingSearch& rings, RingGe
         return;
     std::size_t kept = 0;
     std::vector<int32_t> start{0};
-    std::vector<Transform> tang;
+    std::vector<Transform, DefaultInit<Transform>> tang;
     tang.reserve(geo.tangRing.size());
     for (std::size_t i = 0; i < numRing; ++i) {
         if (dropped[i])

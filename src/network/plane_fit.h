@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/default_init.h"
 #include "core/frame.h"
 #include "network/ring_search.h"
 
@@ -28,7 +29,7 @@ struct RingGeometry {
     std::vector<Vec3> normRing;   // normal tip: centre plus unit normal
     // The transforms of ring r are tangRing[tangStart[r] .. tangStart[r+1]),
     // one per member.
-    std::vector<Transform> tangRing;
+    std::vector<Transform, DefaultInit<Transform>> tangRing;
     std::vector<int32_t> tangStart;
     // Triangles of the fitted rings too thin to transform (their transforms
     // are all zeros, which no ray can hit).

@@ -109,17 +109,18 @@ void findRingNeighbours(const RingSearch& rings, const RingGeometry& geo, const 
             }
         }
     });
-    std::vector<std::pair<int32_t, int32_t>> shared;
-    for (const auto& pairs : found)
-        shared.insert(shared.end(), pairs.begin(), pairs.end());
-    std::sort(shared.begin(), shared.end());
     buildOffsets(
         static_cast<std::size_t>(numRing),
         [&](auto emit) {
-            for (const auto& [i, j] : shared)
-                emit(i, j);
+            for (const auto& pairs : found)
+                for (const auto& [i, j] : pairs)
+                    emit(i, j);
         },
         nb.edgeStart, nb.edgeRing);
+    // Each ring's list, ascending.
+    tbb::parallel_for(int32_t(0), numRing, [&](int32_t r) {
+        std::sort(nb.edgeRing.begin() + nb.edgeStart[r], nb.edgeRing.begin() + nb.edgeStart[r + 1]);
+    });
 }
 
 void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t r, std::vector<int32_t>& out,
