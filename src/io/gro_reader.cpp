@@ -6,9 +6,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <string_view>
 #include <utility>
 #include <sys/stat.h>
+
+#include <tbb/parallel_for.h>
 
 #include "core/error.h"
 
@@ -96,7 +100,7 @@ private:
 
 // The column cut of a fixed-width field, shorter where the line ends earlier,
 // without its leading and trailing blanks.
-std::string trimmedField(const std::string& line, std::size_t start, std::size_t width)
+std::string trimmedField(std::string_view line, std::size_t start, std::size_t width)
 {
     if (start >= line.size())
         return std::string();
@@ -107,7 +111,7 @@ std::string trimmedField(const std::string& line, std::size_t start, std::size_t
     std::size_t e = end;
     while (e > b && line[e - 1] == ' ')
         --e;
-    return line.substr(b, e - b);
+    return std::string(line.substr(b, e - b));
 }
 
 bool onlyBlanks(const char* p)
@@ -122,7 +126,7 @@ bool onlyBlanks(const char* p)
 // usual three decimals, 10 for `gmx trjconv -ndec 5`). A line where the
 // points are not evenly spaced keeps the usual width, and its fields are
 // judged as they stand.
-std::size_t fieldWidth(const std::string& line)
+std::size_t fieldWidth(std::string_view line)
 {
     const std::size_t p1 = line.find('.', 20);
     const std::size_t p2 = p1 == std::string::npos ? p1 : line.find('.', p1 + 1);
@@ -136,6 +140,9 @@ struct Reader {
     LineSource& src;
     const std::string& name;
     std::size_t width = 0; // of a coordinate field, from the first atom line
+    long long lineAt = -1; // the number of the line being read, when not the source's
+
+    long long lineNumber() const { return lineAt >= 0 ? lineAt : src.lineNumber(); }
 
     [[noreturn]] void fail(long long lineNumber, const std::string& what) const
     {
@@ -224,7 +231,7 @@ struct Reader {
         if (*digits == '+' || *digits == '-')
             ++digits;
         if (!(*digits >= '0' && *digits <= '9'))
-            fail(src.lineNumber(), "no atom count (a whole number) on the count line");
+            fail(lineNumber(), "no atom count (a whole number) on the count line");
         char* end = nullptr;
         errno = 0;
         long long count = std::strtoll(p, &end, 10);
@@ -232,15 +239,15 @@ struct Reader {
         while (*end == ' ' || *end == '\t')
             ++end;
         if (*end != '\0')
-            fail(src.lineNumber(), "the count line holds more than the atom count");
+            fail(lineNumber(), "the count line holds more than the atom count");
         if (overflow || count > 2147483647LL)
-            fail(src.lineNumber(), "the atom count is too large");
+            fail(lineNumber(), "the atom count is too large");
         if (count < 0)
-            fail(src.lineNumber(), "negative atom count " + std::to_string(count));
+            fail(lineNumber(), "negative atom count " + std::to_string(count));
         return count;
     }
 
-    float coordinate(const std::string& line, std::size_t start, const char* axis) const
+    float coordinate(std::string_view line, std::size_t start, const char* axis) const
     {
         // The field, cut at its column width and ended with a NUL.
         char text[64];
@@ -251,22 +258,22 @@ struct Reader {
             std::memcpy(text, line.data() + start, length);
             text[length] = '\0';
         } else {
-            longer = line.substr(start, length);
+            longer = std::string(line.substr(start, length));
             f = longer.c_str();
         }
         char* end = nullptr;
         float v = std::strtof(f, &end);
         if (end == f)
-            fail(src.lineNumber(), std::string("no number in the ") + axis + " column");
+            fail(lineNumber(), std::string("no number in the ") + axis + " column");
         if (!onlyBlanks(end))
-            fail(src.lineNumber(), std::string("the ") + axis + " column (columns " + std::to_string(start + 1) +
+            fail(lineNumber(), std::string("the ") + axis + " column (columns " + std::to_string(start + 1) +
                                        "-" + std::to_string(start + width) + ") holds more than one number: '" +
                                        std::string(f, length) + "'");
         if (!std::isfinite(v))
-            fail(src.lineNumber(), std::string("the ") + axis + " coordinate is not a finite number");
+            fail(lineNumber(), std::string("the ") + axis + " coordinate is not a finite number");
         float scaled = v * 10.0f;
         if (!std::isfinite(scaled))
-            fail(src.lineNumber(), std::string("the ") + axis + " coordinate is too large");
+            fail(lineNumber(), std::string("the ") + axis + " coordinate is too large");
         return scaled;
     }
 
@@ -274,16 +281,22 @@ struct Reader {
     {
         if (width == 0)
             width = fieldWidth(line);
+        t.resName.emplace_back();
+        t.atmName.emplace_back();
+        t.atmXYZ.emplace_back();
+        readAtomInto(line, t.resName.back(), t.atmName.back(), t.atmXYZ.back());
+    }
+
+    void readAtomInto(std::string_view line, std::string& resName, std::string& atmName, Vec3& p) const
+    {
         if (line.size() < 20 + 3 * width)
-            fail(src.lineNumber(), "the atom line is too short (" + std::to_string(line.size()) +
-                                       " characters; the coordinates need " + std::to_string(20 + 3 * width) + ")");
-        Vec3 p;
+            fail(lineNumber(), "the atom line is too short (" + std::to_string(line.size()) +
+                                   " characters; the coordinates need " + std::to_string(20 + 3 * width) + ")");
         p.x = coordinate(line, 20, "x");
         p.y = coordinate(line, 20 + width, "y");
         p.z = coordinate(line, 20 + 2 * width, "z");
-        t.resName.push_back(trimmedField(line, 0, 10));
-        t.atmName.push_back(trimmedField(line, 10, 5));
-        t.atmXYZ.push_back(p);
+        resName = trimmedField(line, 0, 10);
+        atmName = trimmedField(line, 10, 5);
     }
 
     // Three box lengths, or the nine numbers of a triclinic cell in GROMACS's
@@ -303,14 +316,14 @@ struct Reader {
             p = end;
         }
         if (found < 3)
-            fail(src.lineNumber(), "the box line needs three box lengths, found " + std::to_string(found));
+            fail(lineNumber(), "the box line needs three box lengths, found " + std::to_string(found));
         float asRead[9];
         std::memcpy(asRead, v, sizeof v);
         const char* axes[3] = {"x", "y", "z"};
         for (int k = 0; k < 3; ++k) {
             v[k] *= 10.0f;
             if (!std::isfinite(v[k]))
-                fail(src.lineNumber(), std::string("the ") + axes[k] + " box length is not a finite number");
+                fail(lineNumber(), std::string("the ") + axes[k] + " box length is not a finite number");
         }
         t.box = {v[0], v[1], v[2]};
         if (found == 9)
@@ -326,7 +339,7 @@ struct Reader {
     // box allows and 0.00001 nm for the rounding of the file's five decimals.
     void readTriclinic(Frame& t, const float* v) const
     {
-        const long long at = src.lineNumber();
+        const long long at = lineNumber();
         const char* names[9] = {"v1(x)", "v2(y)", "v3(z)", "v1(y)", "v1(z)", "v2(x)", "v2(z)", "v3(x)", "v3(y)"};
         bool zero = true;
         for (int k = 3; k < 9; ++k) {
@@ -363,15 +376,166 @@ struct Reader {
     }
 };
 
+// The next line of in-memory text from `pos`, as LineSource hands lines out.
+bool nextLine(std::string_view text, std::size_t& pos, std::string_view& line)
+{
+    if (pos >= text.size())
+        return false;
+    const char* start = text.data() + pos;
+    const void* nl = std::memchr(start, '\n', text.size() - pos);
+    const std::size_t length = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - start) : text.size() - pos;
+    pos += length + (nl ? 1 : 0);
+    line = std::string_view(start, length);
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    return true;
+}
+
+// The first frame of in-memory text, as Reader reads it line by line, with
+// the same messages; the atom lines are read in parallel, in pieces of the
+// text, and the first fault in line order is the one reported.
+void readFirstFrame(std::string_view text, const std::string& name, Frame& t)
+{
+    LineSource none{std::string()};
+    Reader reader{none, name};
+    std::size_t pos = 0;
+    std::string_view line;
+    if (!nextLine(text, pos, line))
+        reader.fail(1, "the file is empty (expected a title line)");
+    Reader::readTitle(t, std::string(line));
+    if (!nextLine(text, pos, line))
+        reader.fail(2, "the file ends before the atom count");
+    reader.lineAt = 2;
+    const long long count = reader.parseCount(std::string(line));
+    t.numAtom = static_cast<int32_t>(count);
+
+    // Pieces of the rest, each starting a line; their lines are counted,
+    // then read.
+    const std::string_view rest = text.substr(pos);
+    const std::size_t pieces = std::max<std::size_t>(1, std::min<std::size_t>(256, rest.size() / (1 << 16)));
+    std::vector<std::size_t> begin(pieces + 1, rest.size());
+    begin[0] = 0;
+    for (std::size_t k = 1; k < pieces; ++k) {
+        std::size_t at = std::max(begin[k - 1], rest.size() * k / pieces);
+        if (at > 0 && at < rest.size()) {
+            const void* nl = std::memchr(rest.data() + at - 1, '\n', rest.size() - at + 1);
+            at = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - rest.data()) + 1 : rest.size();
+        }
+        begin[k] = at;
+    }
+    std::vector<long long> firstLine(pieces + 1, 0);
+    tbb::parallel_for(std::size_t(0), pieces, [&](std::size_t k) {
+        std::size_t p = begin[k];
+        std::string_view l;
+        long long lines = 0;
+        while (p < begin[k + 1] && nextLine(rest.substr(0, begin[k + 1]), p, l))
+            ++lines;
+        firstLine[k + 1] = lines;
+    });
+    for (std::size_t k = 0; k < pieces; ++k)
+        firstLine[k + 1] += firstLine[k];
+    const long long available = firstLine[pieces];
+    const long long atoms = std::min(count, available);
+
+    // A line of the rest by its number.
+    auto lineOf = [&](long long number) {
+        const std::size_t k = static_cast<std::size_t>(
+            std::upper_bound(firstLine.begin(), firstLine.end(), number) - firstLine.begin() - 1);
+        std::size_t p = begin[k];
+        std::string_view l;
+        for (long long n = firstLine[k]; n <= number; ++n)
+            nextLine(rest.substr(0, begin[k + 1]), p, l);
+        return l;
+    };
+    if (atoms > 0) {
+        reader.width = fieldWidth(lineOf(0));
+        t.resName.resize(static_cast<std::size_t>(atoms));
+        t.atmName.resize(static_cast<std::size_t>(atoms));
+        t.atmXYZ.resize(static_cast<std::size_t>(atoms));
+        std::vector<std::exception_ptr> fault(pieces);
+        tbb::parallel_for(std::size_t(0), pieces, [&](std::size_t k) {
+            Reader local = reader;
+            std::size_t p = begin[k];
+            std::string_view l;
+            try {
+                for (long long i = firstLine[k]; i < std::min(atoms, firstLine[k + 1]); ++i) {
+                    nextLine(rest.substr(0, begin[k + 1]), p, l);
+                    local.lineAt = 3 + i;
+                    const std::size_t a = static_cast<std::size_t>(i);
+                    local.readAtomInto(l, t.resName[a], t.atmName[a], t.atmXYZ[a]);
+                }
+            } catch (...) {
+                fault[k] = std::current_exception();
+            }
+        });
+        for (const std::exception_ptr& f : fault)
+            if (f)
+                std::rethrow_exception(f);
+    }
+    if (available < count)
+        reader.fail(3 + available, "the file ends after " + std::to_string(available) + " of the " +
+                                       std::to_string(count) + " atom lines announced on line 2");
+    if (available == count)
+        reader.fail(3 + count, "the file ends before the box line");
+    reader.lineAt = 3 + count;
+    reader.readBox(t, std::string(lineOf(count)));
+}
+
+// The text of the first frame of `file`: whole lines up to the box line that
+// the count line announces, or all of a shorter file.
+std::string firstFrameText(std::FILE* file, const std::string& name)
+{
+    std::string text;
+    struct stat st;
+    if (::fstat(::fileno(file), &st) == 0 && st.st_size > 0)
+        text.reserve(static_cast<std::size_t>(std::min<long long>(st.st_size, 1LL << 28)));
+    std::vector<char> block(1 << 20);
+    std::size_t lines = 0, counted = 0;
+    long long wanted = -1; // lines in all, once the count line is read
+    for (;;) {
+        if (wanted >= 0 && static_cast<long long>(lines) >= wanted)
+            break;
+        const std::size_t got = std::fread(block.data(), 1, block.size(), file);
+        text.append(block.data(), got);
+        if (got == 0) {
+            if (std::ferror(file))
+                throw Failure("reading " + name + " failed");
+            break;
+        }
+        for (const char* p = text.data() + counted; p < text.data() + text.size(); ++p) {
+            p = static_cast<const char*>(std::memchr(p, '\n', text.data() + text.size() - p));
+            if (!p)
+                break;
+            ++lines;
+            if (lines == 2 && wanted < 0) {
+                // A count line that does not read is reported by the reader,
+                // which needs no more than these two lines.
+                std::size_t at = 0;
+                std::string_view line;
+                nextLine(text, at, line);
+                nextLine(text, at, line);
+                LineSource none{std::string()};
+                Reader reader{none, name};
+                reader.lineAt = 2;
+                try {
+                    wanted = reader.parseCount(std::string(line)) + 3;
+                } catch (const Failure&) {
+                    wanted = 2;
+                }
+            }
+        }
+        counted = text.size();
+    }
+    return text;
+}
+
 } // namespace
 
 Frame parseConfiguration(const std::string& text, const std::string& name, const std::string& waterName,
                              const std::string& oxygenName)
 {
-    LineSource src(text);
-    Reader reader{src, name};
     Frame frame;
-    reader.read(frame, true);
+    readFirstFrame(text, name, frame);
     selectWaters(frame, waterName, oxygenName);
     return frame;
 }
@@ -381,10 +545,9 @@ Frame readConfiguration(const std::string& path, const std::string& waterName, c
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!file)
         throw Failure("open file  " + path + "  failed !");
-    LineSource src(file.get());
-    Reader reader{src, path};
+    const std::string text = firstFrameText(file.get(), path);
     Frame frame;
-    reader.read(frame, true);
+    readFirstFrame(text, path, frame);
     selectWaters(frame, waterName, oxygenName);
     return frame;
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <random>
 
 #include "core/error.h"
 #include "io/gro_reader.h"
@@ -221,6 +222,51 @@ TEST(GroRejection, EachBrokenLayoutGetsItsMessage)
     };
     for (const auto& [text, what] : cases)
         EXPECT_EQ(rejection(text), "\n!!! ERROR !!! c.gro " + what + "\n\n") << "input:\n" << text;
+}
+
+TEST(GroFrame, FirstFrameInPiecesReadsAsTheLineByLineReader)
+{
+    // A frame of a few hundred kilobytes, read in parallel pieces, against
+    // the trajectory reader, which takes the same text a line at a time:
+    // the same table, or the same first fault, wherever the faults fall.
+    const std::string dir = test::freshDirectory("gro-pieces");
+    std::vector<std::string> lines = {"pieces t= 1.0", "6000"};
+    for (int i = 0; i < 6000; ++i)
+        lines.push_back(atomLine("    1SOL  ", i % 3 ? "  HW1" : "   OW", "   1.250   0.500   1.000"));
+    lines.push_back(box3);
+    const std::vector<std::string> faults = {"", "    1SOL     OW    1   1.250   zzzzz   1.000", "short", "\r"};
+    std::mt19937 random(5);
+    for (int trial = 0; trial < 24; ++trial) {
+        std::vector<std::string> text = lines;
+        for (int k = 0; k < 3; ++k) {
+            const std::size_t at = 2 + random() % 6001;
+            text[at] = faults[random() % faults.size()];
+        }
+        if (trial % 4 == 0)
+            text.resize(2 + random() % 6002); // cut short
+        std::string joined;
+        for (const std::string& l : text)
+            joined += l + (trial % 2 ? "\r\n" : "\n");
+        test::writeFile(dir + "/f.gro", joined);
+        std::string byLine;
+        try {
+            GroTrajectory reader(dir + "/f.gro");
+            Frame frame;
+            reader.next(frame);
+            selectWaters(frame, "SOL", "OW");
+            byLine = describe(frame);
+        } catch (const Failure& failure) {
+            byLine = failure.what();
+            byLine = byLine.substr(0, byLine.rfind(" (frame 0)"));
+        }
+        std::string inPieces;
+        try {
+            inPieces = describe(readConfiguration(dir + "/f.gro", "SOL", "OW"));
+        } catch (const Failure& failure) {
+            inPieces = failure.what();
+        }
+        EXPECT_EQ(inPieces, byLine) << "trial " << trial;
+    }
 }
 
 TEST(GroRejection, HugeAtomCountInAShortFileIsRejectedQuickly)
