@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include <tbb/enumerable_thread_specific.h>
+#include <tbb/parallel_for.h>
+
 #include "core/hash.h"
 #include "core/offsets.h"
 
@@ -23,10 +26,13 @@ void deduplicateCages(CageSearch& cages)
     firstOf.reserve(n);
     std::vector<std::vector<int32_t>> sets;      // distinct sorted sets
     std::vector<int32_t> setOf(n);               // entry -> distinct set
+    std::vector<std::vector<int32_t>> sorted(n);
+    tbb::parallel_for(std::size_t(0), n, [&](std::size_t i) {
+        sorted[i] = cages.cageList[i];
+        std::sort(sorted[i].begin(), sorted[i].end());
+    });
     for (std::size_t i = 0; i < n; ++i) {
-        std::vector<int32_t> s = cages.cageList[i];
-        std::sort(s.begin(), s.end());
-        auto [it, isNew] = firstOf.try_emplace(std::move(s), static_cast<int32_t>(sets.size()));
+        auto [it, isNew] = firstOf.try_emplace(std::move(sorted[i]), static_cast<int32_t>(sets.size()));
         if (isNew)
             sets.push_back(it->first);
         setOf[i] = it->second;
@@ -49,7 +55,7 @@ void deduplicateCages(CageSearch& cages)
 
     // A set is contained in a larger one only if that one holds its rarest ring.
     std::vector<uint8_t> contained(sets.size(), 0);
-    for (std::size_t k = 0; k < sets.size(); ++k) {
+    tbb::parallel_for(std::size_t(0), sets.size(), [&](std::size_t k) {
         const std::vector<int32_t>& s = sets[k];
         int32_t rarest = s[0];
         for (int32_t r : s)
@@ -60,7 +66,7 @@ void deduplicateCages(CageSearch& cages)
             if (t.size() > s.size() && std::includes(t.begin(), t.end(), s.begin(), s.end()))
                 contained[k] = 1;
         }
-    }
+    });
 
     std::vector<uint8_t> taken(sets.size(), 0);
     std::size_t kept = 0;
@@ -82,13 +88,27 @@ void deduplicateCages(CageSearch& cages)
 void classifyCages(const CageSearch& cages, const RingSearch& rings, const std::vector<int8_t>& numNode,
                    const Network& net, int32_t ringMin, int32_t ringMax, CageClasses& classes)
 {
-    classes.cageVEF.clear();
-    classes.cageType.clear();
+    const std::size_t n = cages.cageList.size();
+    classes.cageVEF.assign(n, {});
+    classes.cageType.assign(n, std::string());
     classes.cageCensus.clear();
-    std::vector<int32_t> faces(ringMax > 0 ? static_cast<std::size_t>(ringMax) + 1 : 1);
-    std::vector<int32_t> inCage(net.degree.size(), -1);
-    std::vector<int32_t> nodes;
-    for (std::size_t c = 0; c < cages.cageList.size(); ++c) {
+    // Cages are classified in parallel, each into its own place, with
+    // scratch per thread; the node marks are cage numbers, so a mark left by
+    // another cage never counts.
+    struct Scratch {
+        std::vector<int32_t> faces, inCage, nodes;
+    };
+    tbb::enumerable_thread_specific<Scratch> scratch([&] {
+        Scratch t;
+        t.faces.assign(ringMax > 0 ? static_cast<std::size_t>(ringMax) + 1 : 1, 0);
+        t.inCage.assign(net.degree.size(), -1);
+        return t;
+    });
+    tbb::parallel_for(std::size_t(0), n, [&](std::size_t c) {
+        Scratch& t = scratch.local();
+        std::vector<int32_t>& faces = t.faces;
+        std::vector<int32_t>& inCage = t.inCage;
+        std::vector<int32_t>& nodes = t.nodes;
         const std::vector<int32_t>& cage = cages.cageList[c];
         std::fill(faces.begin(), faces.end(), 0);
         nodes.clear();
@@ -114,7 +134,7 @@ void classifyCages(const CageSearch& cages, const RingSearch& rings, const std::
         const float v = static_cast<float>(nodes.size());
         const float e = static_cast<float>(edges);
         const float f = static_cast<float>(cage.size());
-        classes.cageVEF.push_back({v, e, f, v + f - e});
+        classes.cageVEF[c] = {v, e, f, v + f - e};
 
         std::string type;
         for (int32_t s = std::max(ringMin, 0); s <= ringMax; ++s) {
@@ -124,9 +144,10 @@ void classifyCages(const CageSearch& cages, const RingSearch& rings, const std::
         }
         if (!type.empty())
             type.pop_back();
+        classes.cageType[c] = std::move(type);
+    });
+    for (const std::string& type : classes.cageType)
         ++classes.cageCensus[type];
-        classes.cageType.push_back(std::move(type));
-    }
 }
 
 std::string censusText(const std::map<std::string, int32_t>& census)
