@@ -22,6 +22,10 @@ OcclusionContext makeOcclusionContext(const RingSearch& rings, const RingGeometr
     ctx.sealed = sealed;
     ctx.rings = &rings;
     ctx.atmXYZ = &frame.atmXYZ;
+    for (int k = 0; k < 3; ++k) {
+        const float length = k == 0 ? frame.box.x : k == 1 ? frame.box.y : frame.box.z;
+        ctx.inverseLength[k] = length > 0.0f ? 1.0 / static_cast<double>(length) : 0.0;
+    }
     ctx.ringRadius.resize(rings.ringList.size());
     tbb::parallel_for(std::size_t(0), rings.ringList.size(), [&](std::size_t r) {
         float radius = 0.0f;
@@ -125,7 +129,9 @@ void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view)
 const DVec3& centreD(const OcclusionContext& ctx, SeedView& seed, std::size_t p)
 {
     if (!seed.haveD[p]) {
-        seed.dMD[p] = sameImageD(ctx.geo->centRing[seed.near[p]], seed.c, ctx.box, seed.dM[p]);
+        const Vec3 a = ctx.geo->centRing[seed.near[p]];
+        seed.dMD[p] = ctx.box.triclinic() ? sameImageD(a, seed.c, ctx.box, seed.dM[p])
+                                          : sameImageRectangular(a, seed.c, ctx.box, seed.dM[p], ctx.inverseLength);
         seed.haveD[p] = 1;
     }
     return seed.dMD[p];

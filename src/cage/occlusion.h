@@ -57,6 +57,7 @@ struct OcclusionContext {
     float cageDistance = 1.0f;
     float cosA = 0.0f;             // cos(cageAngle), in single precision
     std::vector<float> ringRadius; // per ring, the largest member distance from its centre
+    double inverseLength[3] = {0, 0, 0}; // 1 / box length per axis, 0 where not periodic
     // The sealed test, and what it reads: cos(cageAngle) in double, the ring
     // members and their positions.
     bool sealed = false;

@@ -103,6 +103,25 @@ inline DVec3 sameImageD(Vec3 a, Vec3 b, const Box& box, Vec3 image)
     return raw - DVec3{box.zx, box.zy, box.z} * k.c - DVec3{box.yx, box.y, 0.0} * k.b - DVec3{box.x, 0.0, 0.0} * k.a;
 }
 
+// The same in a rectangular cell, with inverse[k] = 1 / length of axis k
+// (0 where the axis is not periodic): the shift is a whole number of box
+// lengths, found by multiplying with the inverse where the quotient is that
+// close to a whole number that division cannot round it differently, and by
+// sameImageD otherwise.
+inline DVec3 sameImageRectangular(Vec3 a, Vec3 b, const Box& box, Vec3 image, const double* inverse)
+{
+    const DVec3 raw = toDouble(a) - toDouble(b);
+    const DVec3 shift = raw - toDouble(image);
+    const double q[3] = {shift.x * inverse[0], shift.y * inverse[1], shift.z * inverse[2]};
+    double k[3];
+    for (int i = 0; i < 3; ++i) {
+        k[i] = roundHalfAway(q[i]);
+        if (!(std::fabs(q[i] - k[i]) < 0.25))
+            return sameImageD(a, b, box, image);
+    }
+    return raw - DVec3{0.0, 0.0, box.z} * k[2] - DVec3{0.0, box.y, 0.0} * k[1] - DVec3{box.x, 0.0, 0.0} * k[0];
+}
+
 // The same, given image = minimumImage(a, b, box).
 inline DVec3 sameImageD(Vec3 a, Vec3 b, const Box& box)
 {

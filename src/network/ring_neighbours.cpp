@@ -133,7 +133,20 @@ void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t
         return;
     std::vector<int32_t>& candidates = scratch.candidates;
     candidates.clear();
-    forEachNear(nb.grid, r, scratch.cells, [&](int32_t k) { candidates.push_back(k); });
+    // The rings of the cells around r's, copied cell by cell (the order of
+    // forEachNear).
+    adjacentCells(nb.grid, nb.grid.itemCell[r], scratch.cells);
+    std::size_t total = 0;
+    for (int32_t cell : scratch.cells)
+        total += static_cast<std::size_t>(nb.grid.cellStart[cell + 1] - nb.grid.cellStart[cell]);
+    candidates.resize(total);
+    total = 0;
+    for (int32_t cell : scratch.cells) {
+        const int32_t* from = nb.grid.cellItem.data() + nb.grid.cellStart[cell];
+        const std::size_t count = static_cast<std::size_t>(nb.grid.cellStart[cell + 1] - nb.grid.cellStart[cell]);
+        std::copy(from, from + count, candidates.begin() + static_cast<std::ptrdiff_t>(total));
+        total += count;
+    }
     const std::size_t n = candidates.size();
     scratch.dx.resize(n);
     scratch.dy.resize(n);
