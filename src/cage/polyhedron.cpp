@@ -1,19 +1,25 @@
 #include "cage/polyhedron.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 
 namespace kavet {
 
 Polyhedron polyhedronOf(const std::vector<int32_t>& cage, const RingSearch& rings)
 {
-    std::vector<std::pair<int32_t, int32_t>> edges;
-    std::vector<int32_t> nodes;
+    // Each edge as one number, lower node in the high half; scratch kept per
+    // thread, as this runs for every cage of every frame.
+    thread_local std::vector<uint64_t> edges;
+    thread_local std::vector<int32_t> nodes;
+    edges.clear();
+    nodes.clear();
     for (int32_t r : cage) {
         const std::vector<int32_t>& ring = rings.ringList[r];
         for (std::size_t k = 0; k < ring.size(); ++k) {
             const int32_t a = ring[k], b = ring[k + 1 < ring.size() ? k + 1 : 0];
-            edges.emplace_back(std::min(a, b), std::max(a, b));
+            edges.push_back(static_cast<uint64_t>(static_cast<uint32_t>(std::min(a, b))) << 32 |
+                            static_cast<uint32_t>(std::max(a, b)));
             nodes.push_back(a);
         }
     }
