@@ -275,6 +275,10 @@ int runPhases(const std::vector<std::string>& args)
     printText(bannerText());
     const Settings s = scanOptions(args);
     printText(settingsText(s));
+    // Every parallel step, reading included, uses this many threads at most,
+    // also beyond the cores the machine has.
+    const int32_t threads = threadCount(s);
+    tbb::global_control limit(tbb::global_control::max_allowed_parallelism, static_cast<std::size_t>(threads));
     if (!s.series.trajFile.empty())
         return runSeries(s);
 
@@ -296,8 +300,6 @@ int runPhases(const std::vector<std::string>& args)
 
     ConsoleReport report(s, frame);
     Analysis a;
-    const int32_t threads = threadCount(s);
-    tbb::global_control limit(tbb::global_control::max_allowed_parallelism, static_cast<std::size_t>(threads));
     tbb::task_arena(threads).execute([&] { a = analyse(frame, s.criteria, &report); });
     if (a.rings.ringList.empty())
         return 0;

@@ -9,7 +9,6 @@
 #include <memory>
 #include <unistd.h>
 
-#include <tbb/global_control.h>
 #include <tbb/parallel_pipeline.h>
 #include <tbb/task_arena.h>
 
@@ -303,8 +302,8 @@ int runSeries(const Settings& s)
         progress.update(analysed, traj->fractionRead());
     };
 
-    // As many threads as asked for, also beyond the cores the machine has.
-    tbb::global_control limit(tbb::global_control::max_allowed_parallelism, static_cast<std::size_t>(threads));
+    // As many threads as asked for (the caller lets TBB go beyond the cores
+    // the machine has).
     tbb::task_arena arena(threads);
     try {
         arena.execute([&] {

@@ -26,13 +26,10 @@ void deduplicateCages(CageSearch& cages)
     firstOf.reserve(n);
     std::vector<std::vector<int32_t>> sets;      // distinct sorted sets
     std::vector<int32_t> setOf(n);               // entry -> distinct set
-    std::vector<std::vector<int32_t>> sorted(n);
-    tbb::parallel_for(std::size_t(0), n, [&](std::size_t i) {
-        sorted[i] = cages.cageList[i];
-        std::sort(sorted[i].begin(), sorted[i].end());
-    });
     for (std::size_t i = 0; i < n; ++i) {
-        auto [it, isNew] = firstOf.try_emplace(std::move(sorted[i]), static_cast<int32_t>(sets.size()));
+        std::vector<int32_t> s = cages.cageList[i];
+        std::sort(s.begin(), s.end());
+        auto [it, isNew] = firstOf.try_emplace(std::move(s), static_cast<int32_t>(sets.size()));
         if (isNew)
             sets.push_back(it->first);
         setOf[i] = it->second;
