@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "core/vec3.h"
 
@@ -25,17 +26,19 @@ struct Box {
 };
 
 // Rounds half-way cases away from zero, as std::round does, without a call
-// into the maths library: the fractional part of a float is exact.
-inline float roundHalfAway(float q)
+// into the maths library: the fractional part of a float or double is exact.
+template <class Real>
+inline Real roundHalfAway(Real q)
 {
-    if (!(std::fabs(q) < 8388608.0f)) // 2^23: already a whole number, or not a number
+    // 2^23 for float, 2^52 for double: already a whole number, or not a number.
+    if (!(std::fabs(q) < Real(1) / std::numeric_limits<Real>::epsilon()))
         return q;
-    float t = static_cast<float>(static_cast<int32_t>(q));
-    const float f = q - t;
-    if (f >= 0.5f)
-        t += 1.0f;
-    else if (f <= -0.5f)
-        t -= 1.0f;
+    Real t = static_cast<Real>(static_cast<int64_t>(q));
+    const Real f = q - t;
+    if (f >= Real(0.5))
+        t += Real(1);
+    else if (f <= Real(-0.5))
+        t -= Real(1);
     return std::copysign(t, q);
 }
 

@@ -42,21 +42,6 @@ inline double norm(DVec3 a) { return std::sqrt(dot(a, a)); }
 // nearest the origin, each taken from what the previous ones left, as GROMACS
 // reduces its cell form (in a rectangular cell: each axis on its own).
 // Half-way cases round away from zero, as the single-precision image does.
-// std::round without a call into the maths library: half-way cases away
-// from zero; the fractional part of a double is exact.
-inline double roundHalfAway(double q)
-{
-    if (!(std::fabs(q) < 4503599627370496.0)) // 2^52: already a whole number, or not a number
-        return q;
-    double t = static_cast<double>(static_cast<int64_t>(q));
-    const double f = q - t;
-    if (f >= 0.5)
-        t += 1.0;
-    else if (f <= -0.5)
-        t -= 1.0;
-    return std::copysign(t, q);
-}
-
 struct LatticeSteps {
     double a = 0.0, b = 0.0, c = 0.0;
 };
