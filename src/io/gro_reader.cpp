@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 
 #include <tbb/parallel_for.h>
+#include <tbb/task_group.h>
 
 #include "core/error.h"
 
@@ -483,7 +484,9 @@ void readFirstFrame(std::string_view text, const std::string& name, Frame& t)
 
 // The text of the first frame of `file`: whole lines up to the box line that
 // the count line announces, or all of a shorter file.
-std::string firstFrameText(std::FILE* file, const std::string& name)
+// Calls onCount(count) once the count line has been read and holds a count.
+template <class OnCount>
+std::string firstFrameText(std::FILE* file, const std::string& name, OnCount onCount)
 {
     std::string text;
     struct stat st;
@@ -519,6 +522,7 @@ std::string firstFrameText(std::FILE* file, const std::string& name)
                 reader.lineAt = 2;
                 try {
                     wanted = reader.parseCount(std::string(line)) + 3;
+                    onCount(wanted - 3);
                 } catch (const Failure&) {
                     wanted = 2;
                 }
@@ -545,8 +549,28 @@ Frame readConfiguration(const std::string& path, const std::string& waterName, c
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!file)
         throw Failure("open file  " + path + "  failed !");
-    const std::string text = firstFrameText(file.get(), path);
+    // The atom tables are made while the rest of the text is read: both take
+    // fresh memory, whose first touch is slow. Room is made for no more atom
+    // lines (of at least 21 characters) than the file holds.
     Frame frame;
+    tbb::task_group tables;
+    struct stat st;
+    const long long size = ::fstat(::fileno(file.get()), &st) == 0 ? static_cast<long long>(st.st_size) : 0;
+    std::string text;
+    try {
+        text = firstFrameText(file.get(), path, [&](long long count) {
+            const std::size_t room = static_cast<std::size_t>(std::min(count, size / 21 + 1));
+            tables.run([&frame, room] {
+                frame.resName.resize(room);
+                frame.atmName.resize(room);
+                frame.atmXYZ.resize(room);
+            });
+        });
+    } catch (...) {
+        tables.wait();
+        throw;
+    }
+    tables.wait();
     readFirstFrame(text, path, frame);
     selectWaters(frame, waterName, oxygenName);
     return frame;
