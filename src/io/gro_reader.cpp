@@ -78,7 +78,7 @@ private:
     {
         if (exhausted_ || !file_)
             return false;
-        buffer_.resize(1 << 20);
+        buffer_.resize(1 << 16);
         std::size_t got = std::fread(buffer_.data(), 1, buffer_.size(), file_);
         if (got == 0) {
             readError_ = std::ferror(file_) != 0;
@@ -492,14 +492,15 @@ std::string firstFrameText(std::FILE* file, const std::string& name, OnCount onC
     struct stat st;
     if (::fstat(::fileno(file), &st) == 0 && st.st_size > 0)
         text.reserve(static_cast<std::size_t>(std::min<long long>(st.st_size, 1LL << 28)));
-    std::vector<char> block(1 << 20);
+    constexpr std::size_t blockSize = 1 << 16;
+    const std::unique_ptr<char[]> block(new char[blockSize]); // not zeroed: fread fills what it reads
     std::size_t lines = 0, counted = 0;
     long long wanted = -1; // lines in all, once the count line is read
     for (;;) {
         if (wanted >= 0 && static_cast<long long>(lines) >= wanted)
             break;
-        const std::size_t got = std::fread(block.data(), 1, block.size(), file);
-        text.append(block.data(), got);
+        const std::size_t got = std::fread(block.get(), 1, blockSize, file);
+        text.append(block.get(), got);
         if (got == 0) {
             if (std::ferror(file))
                 throw Failure("reading " + name + " failed");
