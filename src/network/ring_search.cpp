@@ -69,9 +69,10 @@ private:
 };
 
 // Each node's bonds of edgeList that may extend a path, by ascending
-// position; the last bond of the list never extends a path.
+// position, as the node at the bond's other end; the last bond of the list
+// never extends a path.
 struct BondIndex {
-    std::vector<int32_t> start, at;
+    std::vector<int32_t> start, other;
 
     explicit BondIndex(const Network& net)
     {
@@ -82,11 +83,11 @@ struct BondIndex {
             net.degree.size(),
             [&](auto emit) {
                 for (std::size_t k = 0; k < usable; ++k) {
-                    emit(e[2 * k], static_cast<int32_t>(k));
-                    emit(e[2 * k + 1], static_cast<int32_t>(k));
+                    emit(e[2 * k], e[2 * k + 1]);
+                    emit(e[2 * k + 1], e[2 * k]);
                 }
             },
-            start, at);
+            start, other);
     }
 };
 
@@ -160,16 +161,9 @@ private:
             return;
         const int32_t last = path_[n - 1];
         const int32_t before = path_[n - 2];
-        const std::vector<int32_t>& e = net_.edgeList;
         for (int32_t p = index_.start[last]; p < index_.start[last + 1]; ++p) {
-            const int32_t k = index_.at[p];
-            const int32_t a = e[2 * k], b = e[2 * k + 1];
-            int32_t candidate;
-            if (a == last && b != before)
-                candidate = b;
-            else if (b == last && a != before)
-                candidate = a;
-            else
+            const int32_t candidate = index_.other[p];
+            if (candidate == before)
                 continue;
             // Already on the path, or a chord to an interior node.
             if (inPath_[candidate] || nearInterior_[candidate] > 0)
