@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace kavet {
 
@@ -102,12 +103,17 @@ Vec3 triclinicMinimumImage(Vec3 a, Vec3 b, const Box& box)
     // far outside the cell), and the search range of a cell thousands of
     // times longer than it is thick would not be short. Both keep the
     // reduced difference.
-    constexpr double maxSteps = 4096.0;
+    // The whole steps m with |d + m L| <= r along an axis (only m = 0 when
+    // it is not periodic): the first, and how many (none beyond maxSteps).
+    // The loops count: far from zero, ++ on a double may not change it.
+    auto steps = [](bool periodic, double r, double d, double length) {
+        constexpr double maxSteps = 4096.0;
+        const double lo = periodic ? std::ceil((-r - d) / length) : 0.0;
+        const double hi = periodic ? std::floor((r - d) / length) : 0.0;
+        return std::pair{lo, hi - lo < maxSteps ? static_cast<int>(hi - lo) + 1 : 0};
+    };
     if (best >= half2 && best <= 0.25 * span * (1.0 + 1e-9)) {
-        const double r = std::sqrt(best);
-        const double kLo = pc ? std::ceil((-r - dz) / Z) : 0.0, kHi = pc ? std::floor((r - dz) / Z) : 0.0;
-        // Counted loops: far from zero, ++ on a double may not change it.
-        const int kCount = kHi - kLo < maxSteps ? static_cast<int>(kHi - kLo) + 1 : 0;
+        const auto [kLo, kCount] = steps(pc, std::sqrt(best), dz, Z);
         for (int kStep = 0; kStep < kCount; ++kStep) {
             const double k = kLo + kStep;
             const double ez = dz + k * Z;
@@ -115,9 +121,7 @@ Vec3 triclinicMinimumImage(Vec3 a, Vec3 b, const Box& box)
             if (!(rest > 0.0))
                 continue;
             const double ey0 = dy + k * ZY, ex0 = dx + k * ZX;
-            const double s = std::sqrt(rest);
-            const double jLo = pb ? std::ceil((-s - ey0) / Y) : 0.0, jHi = pb ? std::floor((s - ey0) / Y) : 0.0;
-            const int jCount = jHi - jLo < maxSteps ? static_cast<int>(jHi - jLo) + 1 : 0;
+            const auto [jLo, jCount] = steps(pb, std::sqrt(rest), ey0, Y);
             for (int jStep = 0; jStep < jCount; ++jStep) {
                 const double j = jLo + jStep;
                 const double ey = ey0 + j * Y;

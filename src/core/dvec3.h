@@ -58,6 +58,12 @@ inline LatticeSteps latticeSteps(DVec3 d, const Box& box)
     return k;
 }
 
+// d less the whole multiples k of the cell vectors c, then b, then a.
+inline DVec3 shifted(DVec3 d, const Box& box, const LatticeSteps& k)
+{
+    return d - DVec3{box.zx, box.zy, box.z} * k.c - DVec3{box.yx, box.y, 0.0} * k.b - DVec3{box.x, 0.0, 0.0} * k.a;
+}
+
 // The minimum image of the difference d in double precision, reduced along
 // c, then b, then a.
 inline DVec3 minimumImage(DVec3 d, const Box& box)
@@ -85,7 +91,7 @@ inline DVec3 sameImageD(Vec3 a, Vec3 b, const Box& box, Vec3 image)
     // The cell vector that the single-precision image subtracted, rounded to
     // whole multiples of the cell vectors c, b and a in turn.
     const LatticeSteps k = latticeSteps(raw - toDouble(image), box);
-    return raw - DVec3{box.zx, box.zy, box.z} * k.c - DVec3{box.yx, box.y, 0.0} * k.b - DVec3{box.x, 0.0, 0.0} * k.a;
+    return shifted(raw, box, k);
 }
 
 // The same in a rectangular cell, with inverse[k] = 1 / length of axis k
@@ -98,13 +104,10 @@ inline DVec3 sameImageRectangular(Vec3 a, Vec3 b, const Box& box, Vec3 image, co
     const DVec3 raw = toDouble(a) - toDouble(b);
     const DVec3 shift = raw - toDouble(image);
     const double q[3] = {shift.x * inverse[0], shift.y * inverse[1], shift.z * inverse[2]};
-    double k[3];
-    for (int i = 0; i < 3; ++i) {
-        k[i] = roundHalfAway(q[i]);
-        if (!(std::fabs(q[i] - k[i]) < 0.25))
-            return sameImageD(a, b, box, image);
-    }
-    return raw - DVec3{0.0, 0.0, box.z} * k[2] - DVec3{0.0, box.y, 0.0} * k[1] - DVec3{box.x, 0.0, 0.0} * k[0];
+    const LatticeSteps k{roundHalfAway(q[0]), roundHalfAway(q[1]), roundHalfAway(q[2])};
+    if (!(std::fabs(q[0] - k.a) < 0.25 && std::fabs(q[1] - k.b) < 0.25 && std::fabs(q[2] - k.c) < 0.25))
+        return sameImageD(a, b, box, image);
+    return shifted(raw, box, k);
 }
 
 // The same, given image = minimumImage(a, b, box).

@@ -424,12 +424,16 @@ void readFirstFrame(std::string_view text, const std::string& name, Frame& t)
         }
         begin[k] = at;
     }
+    // The next line of piece k from `p`.
+    auto pieceLine = [&](std::size_t k, std::size_t& p, std::string_view& l) {
+        return nextLine(rest.substr(0, begin[k + 1]), p, l);
+    };
     std::vector<long long> firstLine(pieces + 1, 0);
     tbb::parallel_for(std::size_t(0), pieces, [&](std::size_t k) {
         std::size_t p = begin[k];
         std::string_view l;
         long long lines = 0;
-        while (p < begin[k + 1] && nextLine(rest.substr(0, begin[k + 1]), p, l))
+        while (pieceLine(k, p, l))
             ++lines;
         firstLine[k + 1] = lines;
     });
@@ -445,7 +449,7 @@ void readFirstFrame(std::string_view text, const std::string& name, Frame& t)
         std::size_t p = begin[k];
         std::string_view l;
         for (long long n = firstLine[k]; n <= number; ++n)
-            nextLine(rest.substr(0, begin[k + 1]), p, l);
+            pieceLine(k, p, l);
         return l;
     };
     if (atoms > 0) {
@@ -460,7 +464,7 @@ void readFirstFrame(std::string_view text, const std::string& name, Frame& t)
             std::string_view l;
             try {
                 for (long long i = firstLine[k]; i < std::min(atoms, firstLine[k + 1]); ++i) {
-                    nextLine(rest.substr(0, begin[k + 1]), p, l);
+                    pieceLine(k, p, l);
                     local.lineAt = 3 + i;
                     const std::size_t a = static_cast<std::size_t>(i);
                     local.readAtomInto(l, t.resName[a], t.atmName[a], t.atmXYZ[a]);
