@@ -267,7 +267,7 @@ int runSeries(const Settings& s)
     auto analyseSlot = [&](Slot* slot) -> Slot* {
         if (!slot->failure) {
             try {
-                const Analysis a = analyse(slot->frame, s.criteria);
+                const Analysis a = analyse(slot->frame, s.criteria, nullptr, RingWalk::Once);
                 slot->result = seriesFrame(s, slot->number, slot->time, slot->frame, a, options);
             } catch (...) {
                 slot->failure = std::current_exception();

@@ -64,7 +64,10 @@ public:
 };
 
 // Analyses one frame. With no ring left after the plane fit the analysis ends
-// there: no neighbours, no cages.
-Analysis analyse(const Frame& frame, const Criteria& criteria, Observer* observer = nullptr);
+// there: no neighbours, no cages. `walk` is how the rings are searched for:
+// the same rings either way, with the search's call count only from
+// RingWalk::EveryBond.
+Analysis analyse(const Frame& frame, const Criteria& criteria, Observer* observer = nullptr,
+                 RingWalk walk = RingWalk::EveryBond);
 
 } // namespace kavet

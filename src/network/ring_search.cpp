@@ -1,6 +1,8 @@
 #include "network/ring_search.h"
 
 #include <algorithm>
+#include <iterator>
+#include <tuple>
 #include <unordered_set>
 
 #include <tbb/enumerable_thread_specific.h>
@@ -69,32 +71,44 @@ private:
 };
 
 // Each node's bonds of edgeList that may extend a path, by ascending
-// position, as the node at the bond's other end; the last bond of the list
-// never extends a path.
+// position, as the node at the bond's other end and as the bond's position;
+// the last bond of the list never extends a path.
 struct BondIndex {
-    std::vector<int32_t> start, other;
+    std::vector<int32_t> start, other, bond;
 
     explicit BondIndex(const Network& net)
     {
         const std::vector<int32_t>& e = net.edgeList;
         const std::size_t numBonds = e.size() / 2;
         const std::size_t usable = numBonds > 0 ? numBonds - 1 : 0;
-        buildOffsets(
-            net.degree.size(),
-            [&](auto emit) {
+        auto entries = [&](bool bonds) {
+            return [&e, usable, bonds](auto emit) {
                 for (std::size_t k = 0; k < usable; ++k) {
-                    emit(e[2 * k], e[2 * k + 1]);
-                    emit(e[2 * k + 1], e[2 * k]);
+                    emit(e[2 * k], bonds ? static_cast<int32_t>(k) : e[2 * k + 1]);
+                    emit(e[2 * k + 1], bonds ? static_cast<int32_t>(k) : e[2 * k]);
                 }
-            },
-            start, other);
+            };
+        };
+        buildOffsets(net.degree.size(), entries(false), start, other);
+        buildOffsets(net.degree.size(), entries(true), start, bond);
+    }
+
+    // The position in `other` of the bond from u to v, or -1.
+    int32_t entry(int32_t u, int32_t v) const
+    {
+        for (int32_t p = start[u]; p < start[u + 1]; ++p)
+            if (other[p] == v)
+                return p;
+        return -1;
     }
 };
 
 // What the searches from a run of start bonds found: their rings in order of
-// discovery (each once) and their calls of findNewCycle.
+// discovery (each once) and their calls of findNewCycle; searched once, also
+// each ring's start bond.
 struct Found {
     std::vector<std::vector<int32_t>> rings;
+    std::vector<int32_t> startBond;
     int64_t iter = 0;
 };
 
@@ -110,7 +124,9 @@ public:
     }
 
     // The searches from the start bonds at edgeList positions [first, last)
-    // (counted in bonds).
+    // (counted in bonds). Searched once, a path from start bond s takes only
+    // bonds after s, and closes only through a bond after s.
+    template <bool Once>
     void walk(std::size_t first, std::size_t last, Found& found)
     {
         const std::vector<int32_t>& e = net_.edgeList;
@@ -123,9 +139,17 @@ public:
             for (int32_t q = net_.adjStart[a]; q < net_.adjStart[a + 1]; ++q)
                 nearFirst_[net_.adjNode[q]] = static_cast<int64_t>(k);
             start_ = static_cast<int64_t>(k);
+            startBond_ = static_cast<int32_t>(bond);
+            if constexpr (Once) {
+                // Bonded to the first node through an earlier bond (or this
+                // one): such a ring was searched for from that bond.
+                for (int32_t p = index_.start[a]; p < index_.start[a + 1]; ++p)
+                    if (index_.bond[p] <= startBond_)
+                        nearFirst_[index_.other[p]] = start_ + 1;
+            }
             path_.assign({e[k], e[k + 1]});
             inPath_[e[k]] = inPath_[e[k + 1]] = 1;
-            findNewCycle();
+            findNewCycle<Once>();
             inPath_[e[k]] = inPath_[e[k + 1]] = 0;
         }
     }
@@ -153,15 +177,20 @@ private:
             --nearInterior_[net_.adjNode[q]];
     }
 
+    template <bool Once>
     void findNewCycle()
     {
-        ++found_->iter;
+        if constexpr (!Once)
+            ++found_->iter;
         const std::size_t n = path_.size();
         if (!(static_cast<int64_t>(n) < maximum_))
             return;
         const int32_t last = path_[n - 1];
         const int32_t before = path_[n - 2];
         for (int32_t p = index_.start[last]; p < index_.start[last + 1]; ++p) {
+            if constexpr (Once)
+                if (index_.bond[p] <= startBond_)
+                    continue;
             const int32_t candidate = index_.other[p];
             if (candidate == before)
                 continue;
@@ -169,15 +198,22 @@ private:
             if (inPath_[candidate] || nearInterior_[candidate] > 0)
                 continue;
             if (nearFirst_[candidate] != start_) {
+                if (Once && nearFirst_[candidate] == start_ + 1)
+                    continue;
                 push(candidate);
-                findNewCycle();
+                findNewCycle<Once>();
                 pop();
                 continue;
             }
             newCycle_.assign(path_.begin(), path_.end());
             newCycle_.push_back(candidate);
             canonicalRing(newCycle_);
-            set_->add(newCycle_);
+            if constexpr (Once) {
+                found_->rings.push_back(newCycle_);
+                found_->startBond.push_back(startBond_);
+            } else {
+                set_->add(newCycle_);
+            }
         }
     }
 
@@ -189,6 +225,7 @@ private:
     std::vector<int32_t> nearInterior_;
     std::vector<int64_t> nearFirst_; // the start bond whose first node the atom is bonded to
     int64_t start_ = -1;
+    int32_t startBond_ = -1;
     RingSet* set_ = nullptr;
     Found* found_ = nullptr;
 };
@@ -204,7 +241,139 @@ void canonicalRing(std::vector<int32_t>& ring)
         std::reverse(ring.begin() + 1, ring.end());
 }
 
-void findAllRings(const Network& net, int32_t minimum, int32_t maximum, RingSearch& rings)
+namespace {
+
+// Searched once, a ring is found from its earliest bond. A ring through the
+// last bond of the list may instead be found first, by the search from every
+// bond, from a later bond: from its earliest bond the last one would have to
+// extend a path. Such rings are found by a search from the last bond and put
+// in their place: after the rings of earlier start bonds, and among those of
+// their own start bond in the order of the bond positions their path takes.
+class LastBondRings {
+public:
+    LastBondRings(const Network& net, const BondIndex& index) : net_(net), index_(index) {}
+
+    // Appends to `rings` (and their start bonds to `startBond`) the rings
+    // missed, in place; `rings` holds those found once, in order.
+    void insert(Walker& walker, std::vector<std::vector<int32_t>>& rings, std::vector<int32_t>& startBond) const
+    {
+        const std::vector<int32_t>& e = net_.edgeList;
+        const int32_t last = static_cast<int32_t>(e.size() / 2) - 1;
+        if (last < 0)
+            return;
+        Found through;
+        walker.walk<false>(static_cast<std::size_t>(last), static_cast<std::size_t>(last) + 1, through);
+        struct Missed {
+            std::size_t at; // the position in `rings` it goes before
+            int32_t start;
+            std::vector<int32_t> steps;
+            std::vector<int32_t>* ring;
+        };
+        std::vector<Missed> missed;
+        for (std::vector<int32_t>& ring : through.rings) {
+            const int32_t start = firstStart(ring, last);
+            if (start == earliest(ring, last))
+                continue; // found once from it
+            Missed m{0, start, steps(ring, start), &ring};
+            auto group = std::equal_range(startBond.begin(), startBond.end(), start);
+            m.at = static_cast<std::size_t>(group.first - startBond.begin());
+            while (m.at < static_cast<std::size_t>(group.second - startBond.begin()) &&
+                   steps(rings[m.at], start) < m.steps)
+                ++m.at;
+            missed.push_back(std::move(m));
+        }
+        if (missed.empty())
+            return;
+        std::sort(missed.begin(), missed.end(), [](const Missed& x, const Missed& y) {
+            return std::tie(x.at, x.start, x.steps) < std::tie(y.at, y.start, y.steps);
+        });
+        std::vector<std::vector<int32_t>> merged;
+        std::vector<int32_t> mergedStart;
+        merged.reserve(rings.size() + missed.size());
+        mergedStart.reserve(rings.size() + missed.size());
+        std::size_t next = 0;
+        for (Missed& m : missed) {
+            for (; next < m.at; ++next) {
+                merged.push_back(std::move(rings[next]));
+                mergedStart.push_back(startBond[next]);
+            }
+            merged.push_back(std::move(*m.ring));
+            mergedStart.push_back(m.start);
+        }
+        for (; next < rings.size(); ++next) {
+            merged.push_back(std::move(rings[next]));
+            mergedStart.push_back(startBond[next]);
+        }
+        rings = std::move(merged);
+        startBond = std::move(mergedStart);
+    }
+
+private:
+    // The position of the bond between u and v; `last` is not indexed.
+    int32_t bondOf(int32_t u, int32_t v, int32_t last) const
+    {
+        const int32_t p = index_.entry(u, v);
+        if (p >= 0)
+            return index_.bond[p];
+        const int32_t a = net_.edgeList[2 * last], b = net_.edgeList[2 * last + 1];
+        return (u == a && v == b) || (u == b && v == a) ? last : -1;
+    }
+
+    int32_t earliest(const std::vector<int32_t>& ring, int32_t last) const
+    {
+        int32_t least = last;
+        for (std::size_t i = 0; i < ring.size(); ++i)
+            least = std::min(least, bondOf(ring[i], ring[(i + 1) % ring.size()], last));
+        return least;
+    }
+
+    // The ring's nodes from the first node of start bond s through its second.
+    std::vector<int32_t> walkFrom(const std::vector<int32_t>& ring, int32_t s) const
+    {
+        const int32_t a = net_.edgeList[2 * s], b = net_.edgeList[2 * s + 1];
+        const std::size_t n = ring.size();
+        const std::size_t i = static_cast<std::size_t>(std::find(ring.begin(), ring.end(), a) - ring.begin());
+        const bool forward = ring[(i + 1) % n] == b;
+        std::vector<int32_t> nodes(n);
+        for (std::size_t k = 0; k < n; ++k)
+            nodes[k] = ring[forward ? (i + k) % n : (i + n - k) % n];
+        return nodes;
+    }
+
+    // The earliest bond from which the search from every bond finds the
+    // ring: the last bond is the start bond or the closing one.
+    int32_t firstStart(const std::vector<int32_t>& ring, int32_t last) const
+    {
+        int32_t first = last;
+        for (std::size_t i = 0; i < ring.size(); ++i) {
+            const int32_t s = bondOf(ring[i], ring[(i + 1) % ring.size()], last);
+            if (s >= first)
+                continue;
+            const std::vector<int32_t> nodes = walkFrom(ring, s);
+            if (bondOf(nodes.back(), nodes.front(), last) == last)
+                first = s;
+        }
+        return first;
+    }
+
+    // The positions in the bond index of the path's steps from start bond s;
+    // the search from s meets rings in their ascending order.
+    std::vector<int32_t> steps(const std::vector<int32_t>& ring, int32_t s) const
+    {
+        const std::vector<int32_t> nodes = walkFrom(ring, s);
+        std::vector<int32_t> out;
+        for (std::size_t k = 1; k + 1 < nodes.size(); ++k)
+            out.push_back(index_.entry(nodes[k], nodes[k + 1]));
+        return out;
+    }
+
+    const Network& net_;
+    const BondIndex& index_;
+};
+
+} // namespace
+
+void findAllRings(const Network& net, int32_t minimum, int32_t maximum, RingSearch& rings, RingWalk walk)
 {
     (void)minimum; // applied only when cages are classified
     const BondIndex index(net);
@@ -215,13 +384,41 @@ void findAllRings(const Network& net, int32_t minimum, int32_t maximum, RingSear
     constexpr std::size_t run = 256;
     std::vector<Found> found((numBonds + run - 1) / run);
     tbb::enumerable_thread_specific<Walker> walkers([&] { return Walker(net, index, maximum); });
+    const bool once = walk == RingWalk::Once;
     tbb::parallel_for(std::size_t(0), found.size(), [&](std::size_t c) {
-        walkers.local().walk(c * run, std::min(numBonds, (c + 1) * run), found[c]);
+        const std::size_t first = c * run, last = std::min(numBonds, (c + 1) * run);
+        if (once)
+            walkers.local().walk<true>(first, last, found[c]);
+        else
+            walkers.local().walk<false>(first, last, found[c]);
     });
-    RingSet set(rings.ringList);
     std::size_t total = rings.ringList.size();
     for (const Found& f : found)
         total += f.rings.size();
+    if (once) {
+        // Each ring was found once: the runs' rings in run order.
+        std::vector<std::vector<int32_t>> list;
+        std::vector<int32_t> startBond;
+        list.reserve(total);
+        startBond.reserve(total);
+        for (Found& f : found) {
+            std::move(f.rings.begin(), f.rings.end(), std::back_inserter(list));
+            startBond.insert(startBond.end(), f.startBond.begin(), f.startBond.end());
+            f = Found();
+        }
+        LastBondRings(net, index).insert(walkers.local(), list, startBond);
+        if (rings.ringList.empty()) {
+            rings.ringList = std::move(list);
+            return;
+        }
+        RingSet set(rings.ringList);
+        set.reserve(rings.ringList.size() + list.size());
+        rings.ringList.reserve(rings.ringList.size() + list.size());
+        for (auto& ring : list)
+            set.take(std::move(ring));
+        return;
+    }
+    RingSet set(rings.ringList);
     set.reserve(total);
     rings.ringList.reserve(total);
     for (Found& f : found) {

@@ -13,8 +13,16 @@ namespace kavet {
 
 struct RingSearch {
     std::vector<std::vector<int32_t>> ringList;
-    int64_t iter = 0; // calls of findNewCycle
+    int64_t iter = 0; // calls of findNewCycle (searched from every bond)
 };
+
+// How the rings are searched for. EveryBond: a search from every bond, which
+// meets each ring once per bond and counts its calls in `iter`. Once: each
+// ring is searched for only from its earliest bond (a path takes only later
+// bonds), with the same rings in the same order and far fewer paths; `iter`
+// is not counted. Once needs every ring bond in edgeList, each bond once, as
+// findBonds and pruneEdges leave them.
+enum class RingWalk { EveryBond, Once };
 
 // Rotates the ring so that its smallest node comes first, followed by the
 // smaller of that node's two ring neighbours.
@@ -22,7 +30,8 @@ void canonicalRing(std::vector<int32_t>& ring);
 
 // Runs the whole search: one findNewCycle per bond of the (pruned) edgeList,
 // in list order. `minimum` is handed on but not applied: rings of every size
-// from 3 to `maximum` are recorded.
-void findAllRings(const Network& net, int32_t minimum, int32_t maximum, RingSearch& rings);
+// from 3 to `maximum` are recorded. Rings already in `rings` stay first.
+void findAllRings(const Network& net, int32_t minimum, int32_t maximum, RingSearch& rings,
+                  RingWalk walk = RingWalk::EveryBond);
 
 } // namespace kavet

@@ -79,6 +79,9 @@ void expectSameAsPlainSearch(const Network& net, int32_t maximum)
     const RingSearch rs = ringsOf(net, maximum);
     EXPECT_EQ(rs.iter, plain.iter) << maximum;
     EXPECT_EQ(rs.ringList, plain.ringList) << maximum;
+    RingSearch once;
+    findAllRings(net, 4, maximum, once, RingWalk::Once);
+    EXPECT_EQ(once.ringList, plain.ringList) << maximum;
 }
 
 TEST(RingSearch, IndexedSearchMatchesFullBondScan)
@@ -102,6 +105,15 @@ TEST(RingSearch, IndexedSearchMatchesFullBondScan)
             pruneEdges(net);
         for (int32_t maximum : {3, 5, 7, 8})
             expectSameAsPlainSearch(net, maximum);
+    }
+    // A pentagon whose earliest bond is (3, 4) is met first from (0, 1) (from
+    // (3, 4) the last bond would extend the path), before or after the
+    // square that bond starts.
+    for (bool pentagonFirst : {true, false}) {
+        std::vector<std::pair<int32_t, int32_t>> bonds{{3, 4}, {0, 1}, {1, 5}, {5, 6}, {0, 6}, {1, 2}, {2, 3}, {0, 4}};
+        if (pentagonFirst)
+            std::rotate(bonds.begin() + 2, bonds.begin() + 5, bonds.begin() + 6);
+        expectSameAsPlainSearch(networkFromBonds(7, bonds), 7);
     }
     for (auto args : {std::vector<std::string>{"--structure", "sI", "--displace", "0.1", "--seed", "3"},
                       std::vector<std::string>{"--structure", "ice", "--cells", "3", "2", "2", "--shuffle"}}) {
