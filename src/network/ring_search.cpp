@@ -119,7 +119,8 @@ class Walker {
 public:
     Walker(const Network& net, const BondIndex& index, int32_t maximum)
         : net_(net), index_(index), maximum_(maximum), inPath_(net.degree.size(), 0),
-          nearInterior_(net.degree.size(), 0), nearFirst_(net.degree.size(), -1)
+          nearInterior_(net.degree.size(), 0), nearFirst_(net.degree.size(), -1),
+          nearSecond_(net.degree.size(), -1)
     {
     }
 
@@ -146,6 +147,12 @@ public:
                 for (int32_t p = index_.start[a]; p < index_.start[a + 1]; ++p)
                     if (index_.bond[p] <= startBond_)
                         nearFirst_[index_.other[p]] = start_ + 1;
+                // Two bonds or fewer from the first node.
+                for (int32_t q = net_.adjStart[a]; q < net_.adjStart[a + 1]; ++q) {
+                    const int32_t b = net_.adjNode[q];
+                    for (int32_t r = net_.adjStart[b]; r < net_.adjStart[b + 1]; ++r)
+                        nearSecond_[net_.adjNode[r]] = start_;
+                }
             }
             path_.assign({e[k], e[k + 1]});
             inPath_[e[k]] = inPath_[e[k + 1]] = 1;
@@ -198,7 +205,11 @@ private:
             if (inPath_[candidate] || nearInterior_[candidate] > 0)
                 continue;
             if (nearFirst_[candidate] != start_) {
-                if (Once && nearFirst_[candidate] == start_ + 1)
+                // Searched once, a path is extended only when it can still
+                // close: its last node must then be bonded to a node bonded
+                // to the first.
+                if (Once && (nearFirst_[candidate] == start_ + 1 || n + 1 >= static_cast<std::size_t>(maximum_) ||
+                             (n + 2 == static_cast<std::size_t>(maximum_) && nearSecond_[candidate] != start_)))
                     continue;
                 push(candidate);
                 findNewCycle<Once>();
@@ -224,6 +235,7 @@ private:
     std::vector<uint8_t> inPath_;
     std::vector<int32_t> nearInterior_;
     std::vector<int64_t> nearFirst_; // the start bond whose first node the atom is bonded to
+    std::vector<int64_t> nearSecond_; // the start bond whose first node is two bonds or fewer away
     int64_t start_ = -1;
     int32_t startBond_ = -1;
     RingSet* set_ = nullptr;
