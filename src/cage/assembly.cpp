@@ -30,7 +30,14 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
         return s;
     });
 
-    tbb::parallel_for(int32_t(0), numRing, [&](int32_t r) {
+    // Seeds are taken cell by cell of the ring grid, so that the rings around
+    // a cell are gathered once for its seeds; a crowded cell is split.
+    const CellGrid& grid = nb.grid;
+    std::vector<std::pair<int32_t, int32_t>> runs;
+    for (std::size_t c = 0; c + 1 < grid.cellStart.size(); ++c)
+        for (int32_t i = grid.cellStart[c]; i < grid.cellStart[c + 1]; i += 16)
+            runs.emplace_back(i, std::min(i + 16, grid.cellStart[c + 1]));
+    auto grow = [&](int32_t r) {
         Scratch& t = scratch.local();
         std::vector<int32_t>& nearPos = t.nearPos;
         std::vector<int64_t>& decided = t.decided;
@@ -84,6 +91,10 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
 
         for (int32_t k : seed.near)
             nearPos[k] = -1;
+    };
+    tbb::parallel_for(std::size_t(0), runs.size(), [&](std::size_t run) {
+        for (int32_t i = runs[run].first; i < runs[run].second; ++i)
+            grow(grid.cellItem[i]);
     });
 }
 

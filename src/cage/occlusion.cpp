@@ -81,7 +81,7 @@ void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view)
 {
     view.seed = seed;
     view.c = ctx.geo->centRing[seed];
-    collectNearRings(*ctx.nb, *ctx.geo, seed, view.nearTmp, view.scratch, &view.dMTmp);
+    collectNearRings(*ctx.nb, *ctx.geo, seed, view.nearTmp, view.scratch, &view.dMTmp, &view.lengthTmp);
     const std::size_t n = view.nearTmp.size();
     view.reach2Tmp.resize(n);
     view.order.resize(n);
@@ -95,7 +95,7 @@ void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view)
     view.shellEnd.assign(shells, 0);
     for (std::size_t p = 0; p < n; ++p) {
         const float radius = ctx.ringRadius[view.nearTmp[p]];
-        const float centre = norm(view.dMTmp[p]);
+        const float centre = view.lengthTmp[p];
         const float spread = 1e-4f * (centre + vLength + radius + 32.0f);
         const float reach = ctx.sealed ? radius + 2.0f * (0.01f + spread) : radius + 0.01f + spread;
         view.reach2Tmp[p] = std::isfinite(reach) ? reach * reach : HUGE_VALF;

@@ -120,7 +120,7 @@ struct SeedView {
     std::vector<int32_t> order;
     std::vector<int32_t> nearTmp;
     std::vector<Vec3> dMTmp;
-    std::vector<float> reach2Tmp;
+    std::vector<float> reach2Tmp, lengthTmp;
 };
 
 void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view);

@@ -123,49 +123,77 @@ void findRingNeighbours(const RingSearch& rings, const RingGeometry& geo, const 
     });
 }
 
+namespace {
+
+// The rings of the cells around `cell`, copied cell by cell (the order of
+// forEachNear), and their centres.
+void gatherBlock(const RingNeighbours& nb, int32_t cell, NearScratch& scratch)
+{
+    if (scratch.blockOf == &nb && scratch.blockCell == cell)
+        return;
+    std::vector<int32_t>& candidates = scratch.candidates;
+    adjacentCells(nb.grid, cell, scratch.cells);
+    std::size_t total = 0;
+    for (int32_t c : scratch.cells)
+        total += static_cast<std::size_t>(nb.grid.cellStart[c + 1] - nb.grid.cellStart[c]);
+    candidates.resize(total);
+    total = 0;
+    for (int32_t c : scratch.cells) {
+        const int32_t* from = nb.grid.cellItem.data() + nb.grid.cellStart[c];
+        const std::size_t count = static_cast<std::size_t>(nb.grid.cellStart[c + 1] - nb.grid.cellStart[c]);
+        std::copy(from, from + count, candidates.begin() + static_cast<std::ptrdiff_t>(total));
+        total += count;
+    }
+    scratch.cx.resize(total);
+    scratch.cy.resize(total);
+    scratch.cz.resize(total);
+    for (std::size_t i = 0; i < total; ++i) {
+        const int32_t k = candidates[i];
+        scratch.cx[i] = nb.cx[k];
+        scratch.cy[i] = nb.cy[k];
+        scratch.cz[i] = nb.cz[k];
+    }
+    scratch.blockOf = &nb;
+    scratch.blockCell = cell;
+}
+
+// to[i] = from[i] - origin (a loop the compiler vectorises).
+void subtract(const float* __restrict from, float origin, float* __restrict to, std::size_t n)
+{
+    for (std::size_t i = 0; i < n; ++i)
+        to[i] = from[i] - origin;
+}
+
+} // namespace
+
 void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t r, std::vector<int32_t>& out,
-                      NearScratch& scratch, std::vector<Vec3>* offsets)
+                      NearScratch& scratch, std::vector<Vec3>* offsets, std::vector<float>* lengths)
 {
     out.clear();
     if (offsets)
         offsets->clear();
+    if (lengths)
+        lengths->clear();
     if (!(nb.nearDistance > 0.0f))
         return;
-    std::vector<int32_t>& candidates = scratch.candidates;
-    candidates.clear();
-    // The rings of the cells around r's, copied cell by cell (the order of
-    // forEachNear).
-    adjacentCells(nb.grid, nb.grid.itemCell[r], scratch.cells);
-    std::size_t total = 0;
-    for (int32_t cell : scratch.cells)
-        total += static_cast<std::size_t>(nb.grid.cellStart[cell + 1] - nb.grid.cellStart[cell]);
-    candidates.resize(total);
-    total = 0;
-    for (int32_t cell : scratch.cells) {
-        const int32_t* from = nb.grid.cellItem.data() + nb.grid.cellStart[cell];
-        const std::size_t count = static_cast<std::size_t>(nb.grid.cellStart[cell + 1] - nb.grid.cellStart[cell]);
-        std::copy(from, from + count, candidates.begin() + static_cast<std::ptrdiff_t>(total));
-        total += count;
-    }
+    gatherBlock(nb, nb.grid.itemCell[r], scratch);
+    const std::vector<int32_t>& candidates = scratch.candidates;
     const std::size_t n = candidates.size();
     scratch.dx.resize(n);
     scratch.dy.resize(n);
     scratch.dz.resize(n);
     scratch.distance.resize(n);
-    float* dx = scratch.dx.data();
-    float* dy = scratch.dy.data();
-    float* dz = scratch.dz.data();
-    float* distance = scratch.distance.data();
+    float* __restrict dx = scratch.dx.data();
+    float* __restrict dy = scratch.dy.data();
+    float* __restrict dz = scratch.dz.data();
+    float* __restrict distance = scratch.distance.data();
+    const float* cx = scratch.cx.data();
+    const float* cy = scratch.cy.data();
+    const float* cz = scratch.cz.data();
     const float rx = nb.cx[r], ry = nb.cy[r], rz = nb.cz[r];
-    for (std::size_t i = 0; i < n; ++i) {
-        const int32_t k = candidates[i];
-        dx[i] = nb.cx[k] - rx;
-        dy[i] = nb.cy[k] - ry;
-        dz[i] = nb.cz[k] - rz;
-    }
+    const float d = nb.nearDistance;
     // Each pair's distance at its minimum image; a pair whose image these
-    // loops do not settle is marked -1 and takes the full test below. They
-    // vectorise.
+    // loops do not settle is marked -1 and takes the full test below.
     const bool triclinic = nb.box.triclinic();
     if (nb.shiftOnce) {
         // Every difference is within 1.4 box lengths, so its image is at
@@ -176,10 +204,14 @@ void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t
         const float ly = nb.box.y > 0.0f ? nb.box.y : 1.0f, my = nb.box.y > 0.0f ? 1.0f : 0.0f;
         const float lz = nb.box.z > 0.0f ? nb.box.z : 1.0f, mz = nb.box.z > 0.0f ? 1.0f : 0.0f;
         auto shift = [](float q) { return static_cast<float>(q >= 0.5f) - static_cast<float>(q <= -0.5f); };
+        subtract(cx, rx, dx, n);
+        subtract(cy, ry, dy, n);
+        subtract(cz, rz, dz, n);
         for (std::size_t i = 0; i < n; ++i) {
-            const float x = dx[i] - (lx * shift(dx[i] / lx)) * mx;
-            const float y = dy[i] - (ly * shift(dy[i] / ly)) * my;
-            const float z = dz[i] - (lz * shift(dz[i] / lz)) * mz;
+            const float ux = dx[i], uy = dy[i], uz = dz[i];
+            const float x = ux - (lx * shift(ux / lx)) * mx;
+            const float y = uy - (ly * shift(uy / ly)) * my;
+            const float z = uz - (lz * shift(uz / lz)) * mz;
             dx[i] = x;
             dy[i] = y;
             dz[i] = z;
@@ -188,29 +220,49 @@ void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t
             s += z * z;
             distance[i] = std::sqrt(s);
         }
-    } else {
-        // A difference under 0.49 box lengths is its own minimum image. In a
-        // triclinic cell, a difference shorter than 0.49 times its shortest
-        // periodic axis length is (core/box.cpp).
-        const float hx = !triclinic && nb.box.x > 0.0f ? 0.49f * nb.box.x : HUGE_VALF;
-        const float hy = !triclinic && nb.box.y > 0.0f ? 0.49f * nb.box.y : HUGE_VALF;
-        const float hz = !triclinic && nb.box.z > 0.0f ? 0.49f * nb.box.z : HUGE_VALF;
-        float shortest = HUGE_VALF;
-        for (const float length : {nb.box.x, nb.box.y, nb.box.z})
-            if (triclinic && length > 0.0f)
-                shortest = std::min(shortest, 0.49f * length);
-        const float h2 = shortest < HUGE_VALF ? shortest * shortest : HUGE_VALF;
+        // Every image is settled: keep the near ones without branches.
+        out.resize(n);
+        if (offsets)
+            offsets->resize(n);
+        if (lengths)
+            lengths->resize(n);
+        std::size_t kept = 0;
         for (std::size_t i = 0; i < n; ++i) {
-            const float x = dx[i], y = dy[i], z = dz[i];
-            float s = x * x;
-            s += y * y;
-            s += z * z;
-            const bool wraps = (static_cast<int>(std::fabs(x) >= hx) | static_cast<int>(std::fabs(y) >= hy) |
-                                static_cast<int>(std::fabs(z) >= hz) | static_cast<int>(!(s < h2))) != 0;
-            distance[i] = wraps ? -1.0f : std::sqrt(s);
+            const int32_t k = candidates[i];
+            out[kept] = k;
+            if (offsets)
+                (*offsets)[kept] = Vec3{dx[i], dy[i], dz[i]};
+            if (lengths)
+                (*lengths)[kept] = distance[i];
+            kept += static_cast<std::size_t>((k != r) & (d > distance[i]));
         }
+        out.resize(kept);
+        if (offsets)
+            offsets->resize(kept);
+        if (lengths)
+            lengths->resize(kept);
+        return;
     }
-    const float d = nb.nearDistance;
+    // A difference under 0.49 box lengths is its own minimum image. In a
+    // triclinic cell, a difference shorter than 0.49 times its shortest
+    // periodic axis length is (core/box.cpp).
+    const float hx = !triclinic && nb.box.x > 0.0f ? 0.49f * nb.box.x : HUGE_VALF;
+    const float hy = !triclinic && nb.box.y > 0.0f ? 0.49f * nb.box.y : HUGE_VALF;
+    const float hz = !triclinic && nb.box.z > 0.0f ? 0.49f * nb.box.z : HUGE_VALF;
+    float shortest = HUGE_VALF;
+    for (const float length : {nb.box.x, nb.box.y, nb.box.z})
+        if (triclinic && length > 0.0f)
+            shortest = std::min(shortest, 0.49f * length);
+    const float h2 = shortest < HUGE_VALF ? shortest * shortest : HUGE_VALF;
+    for (std::size_t i = 0; i < n; ++i) {
+        const float x = cx[i] - rx, y = cy[i] - ry, z = cz[i] - rz;
+        float s = x * x;
+        s += y * y;
+        s += z * z;
+        const bool wraps = (static_cast<int>(std::fabs(x) >= hx) | static_cast<int>(std::fabs(y) >= hy) |
+                            static_cast<int>(std::fabs(z) >= hz) | static_cast<int>(!(s < h2))) != 0;
+        distance[i] = wraps ? -1.0f : std::sqrt(s);
+    }
     for (std::size_t i = 0; i < n; ++i) {
         const int32_t k = candidates[i];
         if (k == r)
@@ -225,10 +277,13 @@ void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t
         if (!near)
             continue;
         out.push_back(k);
-        if (offsets)
-            offsets->push_back(distance[i] >= 0.0f && !triclinic && nb.shiftOnce
-                                   ? Vec3{dx[i], dy[i], dz[i]}
-                                   : minimumImage(geo.centRing[k], geo.centRing[r], nb.box));
+        if (offsets || lengths) {
+            const Vec3 offset = minimumImage(geo.centRing[k], geo.centRing[r], nb.box);
+            if (offsets)
+                offsets->push_back(offset);
+            if (lengths)
+                lengths->push_back(norm(offset));
+        }
     }
 }
 

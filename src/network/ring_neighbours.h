@@ -45,16 +45,23 @@ void findRingNeighbours(const RingSearch& rings, const RingGeometry& geo, const 
 // The rings near ring r (r itself excluded), in ascending order.
 void nearRingsOf(const RingNeighbours& nb, const RingGeometry& geo, int32_t r, std::vector<int32_t>& out);
 
-// Scratch space of collectNearRings, kept between calls.
+// Scratch space of collectNearRings, kept between calls. The rings of the
+// cells around one cell and their centres are kept for the next ring of the
+// same cell (of the same neighbour tables).
 struct NearScratch {
     std::vector<int32_t> cells, candidates;
+    std::vector<float> cx, cy, cz;
+    const RingNeighbours* blockOf = nullptr;
+    int32_t blockCell = -1;
     std::vector<float> dx, dy, dz, distance;
 };
 
 // The same in no particular order. With `offsets`, also each near ring's
-// centre seen from ring r's centre: minimumImage(centre k, centre r).
+// centre seen from ring r's centre, minimumImage(centre k, centre r), and
+// with `lengths` the offsets' lengths, norm(offset).
 void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t r, std::vector<int32_t>& out,
-                      NearScratch& scratch, std::vector<Vec3>* offsets = nullptr);
+                      NearScratch& scratch, std::vector<Vec3>* offsets = nullptr,
+                      std::vector<float>* lengths = nullptr);
 
 // The neighbour code of rings i and j (0 to 3).
 int nearRingCode(const RingSearch& rings, const RingGeometry& geo, const Network& net, const RingNeighbours& nb,
