@@ -81,45 +81,23 @@ void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view)
 {
     view.seed = seed;
     view.c = ctx.geo->centRing[seed];
-    collectNearRings(*ctx.nb, *ctx.geo, seed, view.nearTmp, view.scratch, &view.dMTmp, &view.lengthTmp);
-    const std::size_t n = view.nearTmp.size();
-    view.reach2Tmp.resize(n);
-    view.order.resize(n);
+    collectNearRings(*ctx.nb, *ctx.geo, seed, view.near, view.scratch, &view.dM, &view.length);
+    const std::size_t n = view.near.size();
+    view.reach.resize(n);
+    view.reach2.resize(n);
     const float vLength = std::fabs(ctx.cageDistance);
     // Rounding in the exact test can place a hit a hair outside the triangle
     // or the segment; the margin is far above that. A sealed triangle takes
     // in its outer edge, so a hit can sit on a member at the sphere's very
     // boundary, and this sphere pass runs in single precision while the
     // sealed test does not: the margin is doubled for it.
-    constexpr int32_t shells = 64;
-    view.shellEnd.assign(shells, 0);
     for (std::size_t p = 0; p < n; ++p) {
-        const float radius = ctx.ringRadius[view.nearTmp[p]];
-        const float centre = view.lengthTmp[p];
-        const float spread = 1e-4f * (centre + vLength + radius + 32.0f);
+        const float radius = ctx.ringRadius[view.near[p]];
+        const float spread = 1e-4f * (view.length[p] + vLength + radius + 32.0f);
         const float reach = ctx.sealed ? radius + 2.0f * (0.01f + spread) : radius + 0.01f + spread;
-        view.reach2Tmp[p] = std::isfinite(reach) ? reach * reach : HUGE_VALF;
-        const float closest = centre - reach;
-        const int32_t shell = closest >= 1.0f ? static_cast<int32_t>(std::min(closest, float(shells - 1))) : 0;
-        view.order[p] = shell;
-        ++view.shellEnd[shell];
+        view.reach[p] = std::isfinite(reach) ? reach : HUGE_VALF;
+        view.reach2[p] = std::isfinite(reach) ? reach * reach : HUGE_VALF;
     }
-    // Counting sort by shell, stable.
-    for (int32_t s = 1; s < shells; ++s)
-        view.shellEnd[s] += view.shellEnd[s - 1];
-    view.near.resize(n);
-    view.dM.resize(n);
-    view.reach2.resize(n);
-    for (std::size_t p = n; p-- > 0;) {
-        const int32_t to = --view.shellEnd[view.order[p]];
-        view.near[to] = view.nearTmp[p];
-        view.dM[to] = view.dMTmp[p];
-        view.reach2[to] = view.reach2Tmp[p];
-    }
-    // shellEnd[s] now holds where shell s starts; make it where it ends.
-    for (int32_t s = 0; s + 1 < shells; ++s)
-        view.shellEnd[s] = view.shellEnd[s + 1];
-    view.shellEnd[shells - 1] = static_cast<int32_t>(n);
     if (ctx.sealed) {
         view.dMD.resize(n);
         view.haveD.assign(n, 0);
@@ -148,18 +126,52 @@ void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sig
         side.vD = sign < 0 ? -vD : vD;
     }
     const std::size_t n = seed.near.size();
+    side.tried.assign(n, -1);
+    side.lastHider = -1;
+    // Inside a cone narrower than a half space, a candidate's centre lies in
+    // front of the seed's plane, and so does the whole segment from the ray
+    // start to it: a blocker whose reach stays behind the plane (by more
+    // than rounding, here 0.05 angstrom) cannot meet it. Such blockers go to
+    // a last step that is never scanned.
+    const float vLength = std::sqrt(side.vv);
+    const Vec3 unit = ctx.cosA > 0.0f && vLength > 0.0f ? side.v * (1.0f / vLength) : Vec3{};
+    constexpr int32_t steps = 64;
+    side.step.resize(n);
+    int32_t* step = side.step.data();
+    const Vec3* dM = seed.dM.data();
+    const float* reach = seed.reach.data();
+    const Vec3 sv = side.v;
+    for (std::size_t p = 0; p < n; ++p) {
+        const bool behind = dot(dM[p], unit) + reach[p] < -0.05f;
+        const float twice = 2.0f * (norm(dM[p] - sv) - reach[p]);
+        const float clamped = std::min(twice >= 1.0f ? twice : 0.0f, float(steps - 1)); // not a number: 0
+        step[p] = behind ? steps : static_cast<int32_t>(clamped);
+    }
+    // Counting sort by step, stable.
+    side.stepEnd.assign(steps + 1, 0);
+    for (std::size_t p = 0; p < n; ++p)
+        ++side.stepEnd[step[p]];
+    for (int32_t s = 1; s <= steps; ++s)
+        side.stepEnd[s] += side.stepEnd[s - 1];
+    side.item.resize(n);
     side.ox.resize(n);
     side.oy.resize(n);
     side.oz.resize(n);
+    side.reach2.resize(n);
     side.inReach.assign((n + 7) / 8 * 8, 0); // whole words of eight
-    side.tried.assign(n, -1);
-    side.lastHider = -1;
-    for (std::size_t i = 0; i < n; ++i) {
-        const Vec3 o = side.v - seed.dM[i];
-        side.ox[i] = o.x;
-        side.oy[i] = o.y;
-        side.oz[i] = o.z;
+    for (std::size_t p = n; p-- > 0;) {
+        const std::size_t to = static_cast<std::size_t>(--side.stepEnd[step[p]]);
+        const Vec3 o = sv - dM[p];
+        side.item[to] = static_cast<int32_t>(p);
+        side.ox[to] = o.x;
+        side.oy[to] = o.y;
+        side.oz[to] = o.z;
+        side.reach2[to] = seed.reach2[p];
     }
+    // stepEnd[s] now holds where step s starts; make it where it ends.
+    for (int32_t s = 0; s < steps; ++s)
+        side.stepEnd[s] = side.stepEnd[s + 1];
+    side.stepEnd.resize(steps);
 }
 
 int segmentHitsRing(const Transform* tang, int32_t count, Vec3 o, Vec3 d)
@@ -292,37 +304,36 @@ bool visibleFromSide(const OcclusionContext& ctx, SeedView& seed, SideView& side
         for (int32_t p : tryFirst)
             if (hides(p))
                 return false;
-    }
 
-    // The segment stays within max(|v|, |dK|) of the seed centre: only the
-    // shells up to that distance, and one more, can reach it. A trace tries
-    // every blocker.
-    std::size_t n = seed.near.size();
-    const float within = std::max(std::sqrt(side.vv), norm(dK));
-    if (!trace && within < float(seed.shellEnd.size() - 2))
-        n = static_cast<std::size_t>(seed.shellEnd[static_cast<std::size_t>(within) + 1]);
-    const float* ox = side.ox.data();
-    const float* oy = side.oy.data();
-    const float* oz = side.oz.data();
-    const float* reach2 = seed.reach2.data();
-    uint8_t* inReach = side.inReach.data();
-    // Whether the segment's closest approach to each blocker's centre is
-    // within its reach (a loop the compiler vectorises).
-    for (std::size_t i = 0; i < n; ++i) {
-        float t = -(ox[i] * d.x + oy[i] * d.y + oz[i] * d.z) * inv;
-        t = std::max(0.0f, std::min(1.0f, t));
-        const float px = ox[i] + t * d.x, py = oy[i] + t * d.y, pz = oz[i] + t * d.z;
-        inReach[i] = static_cast<uint8_t>(!((px * px + py * py + pz * pz) - reach2[i] > 0.0f));
-    }
-    if (!trace) {
+        // Only the blockers whose reach comes within the segment's length of
+        // the ray start.
+        const float length = std::sqrt(dd);
+        const std::size_t steps = side.stepEnd.size();
+        std::size_t n = static_cast<std::size_t>(side.stepEnd[steps - 1]);
+        if (length < 0.5f * float(steps - 2))
+            n = static_cast<std::size_t>(side.stepEnd[static_cast<std::size_t>(2.0f * length) + 1]);
+        const float* ox = side.ox.data();
+        const float* oy = side.oy.data();
+        const float* oz = side.oz.data();
+        const float* reach2 = side.reach2.data();
+        uint8_t* inReach = side.inReach.data();
+        // Whether the segment's closest approach to each blocker's centre is
+        // within its reach (a loop the compiler vectorises).
+        for (std::size_t i = 0; i < n; ++i) {
+            float t = -(ox[i] * d.x + oy[i] * d.y + oz[i] * d.z) * inv;
+            t = std::max(0.0f, std::min(1.0f, t));
+            const float px = ox[i] + t * d.x, py = oy[i] + t * d.y, pz = oz[i] + t * d.z;
+            inReach[i] = static_cast<uint8_t>(!((px * px + py * py + pz * pz) - reach2[i] > 0.0f));
+        }
         // Few blockers are in reach: skip eight at a time.
         for (std::size_t word = 0; word < n; word += 8) {
             uint64_t any;
             std::memcpy(&any, inReach + word, sizeof any);
             if (any == 0)
                 continue;
-            for (std::size_t p = word; p < std::min(n, word + 8); ++p) {
-                if (!inReach[p] || side.tried[p] == test || p == pos)
+            for (std::size_t i = word; i < std::min(n, word + 8); ++i) {
+                const std::size_t p = static_cast<std::size_t>(side.item[i]);
+                if (!inReach[i] || side.tried[p] == test || p == pos)
                     continue;
                 if (segmentHitsNearRing(ctx, seed, side, p, d, dD) >= 0) {
                     side.lastHider = static_cast<int32_t>(p);
@@ -335,6 +346,7 @@ bool visibleFromSide(const OcclusionContext& ctx, SeedView& seed, SideView& side
 
     // Traced: every blocker in ascending ring order. A blocker whose sphere
     // misses the segment cannot be hit, so the first hit is the same.
+    const std::size_t n = seed.near.size();
     std::vector<std::size_t> ascending(n);
     for (std::size_t p = 0; p < n; ++p)
         ascending[p] = p;
@@ -347,7 +359,7 @@ bool visibleFromSide(const OcclusionContext& ctx, SeedView& seed, SideView& side
             continue;
         if (seed.near[p] == trace->blocker)
             trace->blockerRay(seed.dM[p], side.v - seed.dM[p], d);
-        if (!inReach[p])
+        if (!segmentNearOrigin(side.v - seed.dM[p], d, inv, seed.reach2[p]))
             continue;
         const int t = segmentHitsNearRing(ctx, seed, side, p, d, dD);
         if (t >= 0) {

@@ -102,25 +102,16 @@ OcclusionContext makeOcclusionContext(const RingSearch& rings, const RingGeometr
 struct SeedView {
     int32_t seed = -1;
     Vec3 c;                    // seed centre
-    std::vector<int32_t> near; // rings near the seed, by shells of closest reach (below)
+    std::vector<int32_t> near; // rings near the seed
     std::vector<Vec3> dM;      // their centres seen from the seed centre
-    // Squared radius around each near ring's centre within which a segment
-    // can meet its triangles.
-    std::vector<float> reach2;
-    // The near rings come in shells of whole angstroms of |dM| - reach, the
-    // closest any point of their reach comes to the seed centre: shell s
-    // ends at shellEnd[s]. A segment that stays within a distance m of the
-    // seed centre can only come within reach of rings of shell floor(m) or
-    // closer (one more shell is taken for rounding).
-    std::vector<int32_t> shellEnd;
+    std::vector<float> length; // |dM|
+    // The radius, and its square, around each near ring's centre within
+    // which a segment can meet its triangles.
+    std::vector<float> reach, reach2;
     // Sealed: the centres in double precision, worked out when first needed.
     std::vector<DVec3> dMD;
     std::vector<uint8_t> haveD;
     NearScratch scratch;
-    std::vector<int32_t> order;
-    std::vector<int32_t> nearTmp;
-    std::vector<Vec3> dMTmp;
-    std::vector<float> reach2Tmp, lengthTmp;
 };
 
 void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view);
@@ -129,16 +120,25 @@ void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view);
 // periodic image of the single-precision dM[p].
 const DVec3& centreD(const OcclusionContext& ctx, SeedView& seed, std::size_t p);
 
-// One side of the seed: the side vector v (sign applied), and the blockers'
-// centres relative to the ray start point, v - dM.
+// One side of the seed: the side vector v (sign applied), and the blockers
+// that a line of sight from the ray start point can meet.
 struct SideView {
     Vec3 v;
     float vv = 0.0f;
     DVec3 vD; // sealed: v in double precision
     double vvD = 0.0;
-    std::vector<float> ox, oy, oz;
+    // The blockers (positions in the seed's near list) whose reach comes in
+    // front of the seed's plane on this side (with a cone narrower than a
+    // half space, every line of sight stays there), by steps of half an
+    // angstrom of |dM - v| - reach, the closest their reach comes to the ray
+    // start point: step s ends at stepEnd[s]. A segment from the ray start
+    // of length L can only meet the reach of blockers of step 2 L or closer
+    // (one more step is taken for rounding).
+    std::vector<int32_t> item, stepEnd;
+    std::vector<float> ox, oy, oz, reach2; // per blocker, v - dM and the reach squared
     std::vector<uint8_t> inReach; // scratch: whether each blocker's reach meets the segment
-    std::vector<int64_t> tried; // scratch: the test that already tried each blocker
+    std::vector<int64_t> tried; // scratch, per near ring: the test that already tried it
+    std::vector<int32_t> step;  // scratch, per near ring: its step, or -1 behind the plane
     int64_t test = 0;
     int32_t lastHider = -1; // the near ring that last hid a candidate
 };
