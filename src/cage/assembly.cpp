@@ -19,7 +19,7 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
     struct Scratch {
         std::vector<int32_t> nearPos;
         std::vector<int64_t> decided;
-        std::vector<int32_t> queue, joined, joinedPos;
+        std::vector<int32_t> queue, joined;
         SeedView seed;
         SideView side;
     };
@@ -43,7 +43,6 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
         std::vector<int64_t>& decided = t.decided;
         std::vector<int32_t>& queue = t.queue;
         std::vector<int32_t>& joined = t.joined;
-        std::vector<int32_t>& joinedPos = t.joinedPos;
         SeedView& seed = t.seed;
         SideView& side = t.side;
         viewFromSeed(ctx, r, seed);
@@ -58,12 +57,11 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
                 trace->side(seed.c, side.v);
                 const int32_t k = trace->candidate;
                 if (k >= 0 && k < numRing && nearPos[k] >= 0)
-                    visibleFromSide(ctx, seed, side, nearPos[k], {}, trace);
+                    visibleFromSide(ctx, seed, side, nearPos[k], trace);
             }
 
             // Grow the cage from the seed through shared edges.
             joined.clear();
-            joinedPos.clear();
             queue.assign(1, r);
             decided[r] = f;
             for (std::size_t head = 0; head < queue.size(); ++head) {
@@ -73,11 +71,10 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
                     if (decided[k] == f)
                         continue;
                     decided[k] = f;
-                    if (nearPos[k] < 0 || !visibleFromSide(ctx, seed, side, nearPos[k], {}, nullptr,
+                    if (nearPos[k] < 0 || !visibleFromSide(ctx, seed, side, nearPos[k], nullptr,
                                                            u == r ? -1 : nearPos[u]))
                         continue;
                     joined.push_back(k);
-                    joinedPos.push_back(nearPos[k]);
                     queue.push_back(k);
                 }
             }

@@ -274,7 +274,7 @@ int segmentHitsNearRing(const OcclusionContext& ctx, SeedView& seed, const SideV
 } // namespace
 
 bool visibleFromSide(const OcclusionContext& ctx, SeedView& seed, SideView& side, std::size_t pos,
-                     const std::vector<int32_t>& tryFirst, OcclusionTrace* trace, int32_t parent)
+                     OcclusionTrace* trace, int32_t parent)
 {
     const Vec3 dK = seed.dM[pos];
     if (trace)
@@ -301,9 +301,6 @@ bool visibleFromSide(const OcclusionContext& ctx, SeedView& seed, SideView& side
             return false;
         if (hides(side.lastHider))
             return false;
-        for (int32_t p : tryFirst)
-            if (hides(p))
-                return false;
 
         // Only the blockers whose reach comes within the segment's length of
         // the ray start.

@@ -170,13 +170,13 @@ int segmentHitsRingSealed(const DVec3* member, int32_t count, DVec3 o, DVec3 d);
 int segmentHitsSealed(const SealedTriangle* tri, int32_t count, DVec3 o, DVec3 d);
 
 // Whether the near ring at position `pos` of seed.near is visible from the
-// side (cone test and line of sight). The near rings at positions
-// `tryFirst` are tested first: a ring outside a cage is usually hidden by a
+// side (cone test and line of sight). The near ring at position `parent`
+// (the face the candidate was reached from), then the last one that hid a
+// candidate, are tested first: a ring outside a cage is usually hidden by a
 // face of the cage already grown. With a trace, blockers are tried in
 // ascending ring order instead and every step is reported; the answer is the
 // same.
 bool visibleFromSide(const OcclusionContext& ctx, SeedView& seed, SideView& side, std::size_t pos,
-                     const std::vector<int32_t>& tryFirst = {}, OcclusionTrace* trace = nullptr,
-                     int32_t parent = -1);
+                     OcclusionTrace* trace = nullptr, int32_t parent = -1);
 
 } // namespace kavet

@@ -265,8 +265,8 @@ class LastBondRings {
 public:
     LastBondRings(const Network& net, const BondIndex& index) : net_(net), index_(index) {}
 
-    // Appends to `rings` (and their start bonds to `startBond`) the rings
-    // missed, in place; `rings` holds those found once, in order.
+    // Puts the rings missed into `rings` (and their start bonds into
+    // `startBond`) in their places; `rings` holds those found once, in order.
     void insert(Walker& walker, std::vector<std::vector<int32_t>>& rings, std::vector<int32_t>& startBond) const
     {
         const std::vector<int32_t>& e = net_.edgeList;
@@ -423,12 +423,9 @@ void findAllRings(const Network& net, int32_t minimum, int32_t maximum, RingSear
             rings.ringList = std::move(list);
             return;
         }
-        RingSet set(rings.ringList);
-        set.reserve(rings.ringList.size() + list.size());
-        rings.ringList.reserve(rings.ringList.size() + list.size());
-        for (auto& ring : list)
-            set.take(std::move(ring));
-        return;
+        // Rings already there stay first, each once: merged as one run.
+        found.assign(1, Found());
+        found[0].rings = std::move(list);
     }
     RingSet set(rings.ringList);
     set.reserve(total);
