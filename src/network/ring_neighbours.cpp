@@ -203,38 +203,57 @@ void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t
         const float lx = nb.box.x > 0.0f ? nb.box.x : 1.0f, mx = nb.box.x > 0.0f ? 1.0f : 0.0f;
         const float ly = nb.box.y > 0.0f ? nb.box.y : 1.0f, my = nb.box.y > 0.0f ? 1.0f : 0.0f;
         const float lz = nb.box.z > 0.0f ? nb.box.z : 1.0f, mz = nb.box.z > 0.0f ? 1.0f : 0.0f;
-        auto shift = [](float q) { return static_cast<float>(q >= 0.5f) - static_cast<float>(q <= -0.5f); };
+        // The rounded quotient u / L reaches 1/2 exactly when u reaches L / 2
+        // (which is exact): the float below L / 2 is at least 2^-25 L below
+        // it, and so its quotient at most the float below 1/2. The shift is
+        // taken from that comparison, without a division.
+        const float hx = 0.5f * lx, hy = 0.5f * ly, hz = 0.5f * lz;
+        auto shift = [](float u, float h) { return static_cast<float>(u >= h) - static_cast<float>(u <= -h); };
         subtract(cx, rx, dx, n);
         subtract(cy, ry, dy, n);
         subtract(cz, rz, dz, n);
+        // Squared distances; a ring is near when d > sqrt(s), which needs
+        // s < d * d: the bound below lets through every near ring, and the
+        // square root is taken only for those.
+        const float bound = d * d * (1.0f + 0x1p-20f);
+        std::vector<int32_t>& pick = scratch.pick;
+        pick.resize(n);
+        int32_t* __restrict picked = pick.data();
+        std::size_t picks = 0;
         for (std::size_t i = 0; i < n; ++i) {
             const float ux = dx[i], uy = dy[i], uz = dz[i];
-            const float x = ux - (lx * shift(ux / lx)) * mx;
-            const float y = uy - (ly * shift(uy / ly)) * my;
-            const float z = uz - (lz * shift(uz / lz)) * mz;
+            const float x = ux - (lx * shift(ux, hx)) * mx;
+            const float y = uy - (ly * shift(uy, hy)) * my;
+            const float z = uz - (lz * shift(uz, hz)) * mz;
             dx[i] = x;
             dy[i] = y;
             dz[i] = z;
             float s = x * x;
             s += y * y;
             s += z * z;
-            distance[i] = std::sqrt(s);
+            distance[i] = s;
         }
-        // Every image is settled: keep the near ones without branches.
-        out.resize(n);
-        if (offsets)
-            offsets->resize(n);
-        if (lengths)
-            lengths->resize(n);
-        std::size_t kept = 0;
         for (std::size_t i = 0; i < n; ++i) {
+            picked[picks] = static_cast<int32_t>(i);
+            picks += static_cast<std::size_t>(distance[i] < bound);
+        }
+        // Keep the near ones without branches.
+        out.resize(picks);
+        if (offsets)
+            offsets->resize(picks);
+        if (lengths)
+            lengths->resize(picks);
+        std::size_t kept = 0;
+        for (std::size_t j = 0; j < picks; ++j) {
+            const std::size_t i = static_cast<std::size_t>(picked[j]);
             const int32_t k = candidates[i];
+            const float length = std::sqrt(distance[i]);
             out[kept] = k;
             if (offsets)
                 (*offsets)[kept] = Vec3{dx[i], dy[i], dz[i]};
             if (lengths)
-                (*lengths)[kept] = distance[i];
-            kept += static_cast<std::size_t>((k != r) & (d > distance[i]));
+                (*lengths)[kept] = length;
+            kept += static_cast<std::size_t>((k != r) & (d > length));
         }
         out.resize(kept);
         if (offsets)

@@ -54,6 +54,7 @@ struct NearScratch {
     const RingNeighbours* blockOf = nullptr;
     int32_t blockCell = -1;
     std::vector<float> dx, dy, dz, distance;
+    std::vector<int32_t> pick;
 };
 
 // The same in no particular order. With `offsets`, also each near ring's
