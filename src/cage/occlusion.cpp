@@ -1,6 +1,7 @@
 #include "cage/occlusion.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <numbers>
@@ -154,6 +155,7 @@ void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sig
     for (int32_t s = 1; s <= steps; ++s)
         side.stepEnd[s] += side.stepEnd[s - 1];
     side.item.resize(n);
+    side.at.resize(n);
     side.ox.resize(n);
     side.oy.resize(n);
     side.oz.resize(n);
@@ -163,6 +165,7 @@ void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sig
         const std::size_t to = static_cast<std::size_t>(--side.stepEnd[step[p]]);
         const Vec3 o = sv - dM[p];
         side.item[to] = static_cast<int32_t>(p);
+        side.at[p] = static_cast<int32_t>(to);
         side.ox[to] = o.x;
         side.oy[to] = o.y;
         side.oz[to] = o.z;
@@ -322,15 +325,22 @@ bool visibleFromSide(const OcclusionContext& ctx, SeedView& seed, SideView& side
             const float px = ox[i] + t * d.x, py = oy[i] + t * d.y, pz = oz[i] + t * d.z;
             inReach[i] = static_cast<uint8_t>(!((px * px + py * py + pz * pz) - reach2[i] > 0.0f));
         }
-        // Few blockers are in reach: skip eight at a time.
+        // The candidate itself is no blocker.
+        const std::size_t self = static_cast<std::size_t>(side.at[pos]);
+        if (self < n)
+            inReach[self] = 0;
+        // Few blockers are in reach: take eight flags at a time, and visit
+        // only the set ones.
         for (std::size_t word = 0; word < n; word += 8) {
             uint64_t any;
             std::memcpy(&any, inReach + word, sizeof any);
-            if (any == 0)
-                continue;
-            for (std::size_t i = word; i < std::min(n, word + 8); ++i) {
+            if (n - word < 8) // flags past n are left from longer scans
+                any &= (uint64_t(1) << (8 * (n - word))) - 1;
+            while (any != 0) {
+                const std::size_t i = word + static_cast<std::size_t>(std::countr_zero(any) >> 3);
+                any &= any - 1;
                 const std::size_t p = static_cast<std::size_t>(side.item[i]);
-                if (!inReach[i] || side.tried[p] == test || p == pos)
+                if (side.tried[p] == test)
                     continue;
                 if (segmentHitsNearRing(ctx, seed, side, p, d, dD) >= 0) {
                     side.lastHider = static_cast<int32_t>(p);

@@ -135,6 +135,7 @@ struct SideView {
     // of length L can only meet the reach of blockers of step 2 L or closer
     // (one more step is taken for rounding).
     std::vector<int32_t> item, stepEnd;
+    std::vector<int32_t> at; // per near ring, its place in item
     std::vector<float> ox, oy, oz, reach2; // per blocker, v - dM and the reach squared
     std::vector<uint8_t> inReach; // scratch: whether each blocker's reach meets the segment
     std::vector<int64_t> tried; // scratch, per near ring: the test that already tried it
