@@ -105,15 +105,12 @@ void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view)
     }
 }
 
-const DVec3& centreD(const OcclusionContext& ctx, SeedView& seed, std::size_t p)
+void computeCentreD(const OcclusionContext& ctx, SeedView& seed, std::size_t p)
 {
-    if (!seed.haveD[p]) {
-        const Vec3 a = ctx.geo->centRing[seed.near[p]];
-        seed.dMD[p] = ctx.box.triclinic() ? sameImageD(a, seed.c, ctx.box, seed.dM[p])
-                                          : sameImageRectangular(a, seed.c, ctx.box, seed.dM[p], ctx.inverseLength);
-        seed.haveD[p] = 1;
-    }
-    return seed.dMD[p];
+    const Vec3 a = ctx.geo->centRing[seed.near[p]];
+    seed.dMD[p] = ctx.box.triclinic() ? sameImageD(a, seed.c, ctx.box, seed.dM[p])
+                                      : sameImageRectangular(a, seed.c, ctx.box, seed.dM[p], ctx.inverseLength);
+    seed.haveD[p] = 1;
 }
 
 void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sign, SideView& side)

@@ -118,7 +118,13 @@ void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view);
 
 // Near ring p's centre seen from the seed centre in double precision, at the
 // periodic image of the single-precision dM[p].
-const DVec3& centreD(const OcclusionContext& ctx, SeedView& seed, std::size_t p);
+void computeCentreD(const OcclusionContext& ctx, SeedView& seed, std::size_t p);
+inline const DVec3& centreD(const OcclusionContext& ctx, SeedView& seed, std::size_t p)
+{
+    if (!seed.haveD[p])
+        computeCentreD(ctx, seed, p);
+    return seed.dMD[p];
+}
 
 // One side of the seed: the side vector v (sign applied), and the blockers
 // that a line of sight from the ray start point can meet.

@@ -104,7 +104,12 @@ inline DVec3 sameImageRectangular(Vec3 a, Vec3 b, const Box& box, Vec3 image, co
     const DVec3 raw = toDouble(a) - toDouble(b);
     const DVec3 shift = raw - toDouble(image);
     const double q[3] = {shift.x * inverse[0], shift.y * inverse[1], shift.z * inverse[2]};
-    const LatticeSteps k{roundHalfAway(q[0]), roundHalfAway(q[1]), roundHalfAway(q[2])};
+    // The nearest whole numbers, ties to even, by adding and taking away
+    // 1.5 * 2^52 (exact for |q| < 2^51; anything else fails the test below).
+    // Only a quotient within a quarter of a whole number is used, where ties
+    // do not arise.
+    constexpr double toWhole = 0x1.8p52;
+    const LatticeSteps k{(q[0] + toWhole) - toWhole, (q[1] + toWhole) - toWhole, (q[2] + toWhole) - toWhole};
     if (!(std::fabs(q[0] - k.a) < 0.25 && std::fabs(q[1] - k.b) < 0.25 && std::fabs(q[2] - k.c) < 0.25))
         return sameImageD(a, b, box, image);
     return shifted(raw, box, k);

@@ -64,6 +64,16 @@ void expectSameAsPlainTable(const Neighbours& n, Box box, int32_t ringMax, float
         }
         nearRingsOf(n.nb, n.geo, i, got);
         EXPECT_EQ(got, near) << i;
+        // The offsets and lengths handed on with the near rings.
+        std::vector<Vec3> offsets;
+        std::vector<float> lengths;
+        NearScratch scratch;
+        collectNearRings(n.nb, n.geo, i, got, scratch, &offsets, &lengths);
+        for (std::size_t k = 0; k < got.size(); ++k) {
+            const Vec3 o = minimumImage(n.geo.centRing[got[k]], n.geo.centRing[i], box);
+            ASSERT_TRUE(offsets[k].x == o.x && offsets[k].y == o.y && offsets[k].z == o.z && lengths[k] == norm(o))
+                << i << " " << got[k];
+        }
         EXPECT_EQ(std::vector<int32_t>(n.nb.edgeRing.begin() + n.nb.edgeStart[i], n.nb.edgeRing.begin() + n.nb.edgeStart[i + 1]), shared) << i;
     }
     EXPECT_EQ(static_cast<std::size_t>(n.nb.edgeStart.back()), n.nb.edgeRing.size());
@@ -137,6 +147,17 @@ TEST(RingNeighbours, SparseStructureMatchesFullTable)
         for (std::size_t r = 0; r < found.ringList.size(); ++r)
             centres.push_back({coord(c.box.x), coord(c.box.y), coord(c.box.z)});
         expectSameAsPlainTable(neighbours(net, found.ringList, centres, c.box, c.ringMax, c.hbDistance), c.box, c.ringMax, c.hbDistance);
+        // Centres inside the cell, half a box length apart or a hair less
+        // or more: the ties of the periodic image.
+        if (c.box.x > 0 && c.box.y > 0 && c.box.z > 0) {
+            auto tie = [&](float l) {
+                const float h = 0.5f * l, at[] = {0.0f, h, std::nextafter(h, 0.0f), std::nextafter(h, l), 0.25f * l, l - 0.01f};
+                return at[gen() % 6];
+            };
+            for (Vec3& x : centres)
+                x = {tie(c.box.x), tie(c.box.y), tie(c.box.z)};
+            expectSameAsPlainTable(neighbours(net, found.ringList, centres, c.box, c.ringMax, c.hbDistance), c.box, c.ringMax, c.hbDistance);
+        }
     }
 
     // The fitted rings of a hydrate lattice.
