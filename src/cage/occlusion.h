@@ -160,7 +160,20 @@ inline bool insideCone(const OcclusionContext& ctx, const SideView& side, Vec3 d
 
 inline bool insideCone(const OcclusionContext& ctx, const SideView& side, DVec3 dK)
 {
-    return dot(dK, side.vD) > std::sqrt(dot(dK, dK) * side.vvD) * ctx.cosAD;
+    const double along = dot(dK, side.vD), b = dot(dK, dK) * side.vvD;
+    // Away from the cone's surface (relative 1e-12, far above the rounding
+    // of either form) the squares decide without a square root; with a cone
+    // narrower than a half space, a centre behind the plane is outside.
+    if (ctx.cosAD > 0.0 && b > 1e-200 && b < 1e200) {
+        if (!(along > 0.0))
+            return false;
+        const double a2 = along * along, c2 = b * (ctx.cosAD * ctx.cosAD);
+        if (a2 > c2 * (1.0 + 1e-12))
+            return true;
+        if (a2 < c2 * (1.0 - 1e-12))
+            return false;
+    }
+    return along > std::sqrt(b) * ctx.cosAD;
 }
 
 // The exact segment test against the triangle fan of one ring: the segment
