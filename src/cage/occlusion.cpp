@@ -209,19 +209,25 @@ SealedTriangle sealedTriangle(DVec3 b, DVec3 c)
 
 int segmentHitsSealed(const SealedTriangle* tri, int32_t count, DVec3 o, DVec3 d)
 {
-    for (int32_t t = 0; t < count; ++t) {
-        const SealedTriangle& T = tri[t];
-        if (!T.valid)
-            continue;
-        const double a = -dot(T.n, o) / dot(T.n, d);
-        if (!(a > 1e-7 && a < 1.0))
-            continue;
-        // The crossing point p = xg b + yg c + (1 - xg - yg) centre.
-        const DVec3 p = o + d * a;
-        const double xg = dot(p, T.u);
-        const double yg = dot(p, T.w);
-        if (xg >= -sealedTolerance && yg >= -sealedTolerance && xg + yg <= 1.0 + sealedTolerance)
-            return t;
+    // Every triangle of a block is tested, without branches (the crossings
+    // do not depend on each other, so their divisions overlap); the first
+    // one hit is returned.
+    for (int32_t base = 0; base < count; base += 32) {
+        const int32_t end = std::min(count, base + 32);
+        uint32_t hit = 0;
+        for (int32_t t = base; t < end; ++t) {
+            const SealedTriangle& T = tri[t];
+            const double a = -dot(T.n, o) / dot(T.n, d);
+            // The crossing point p = xg b + yg c + (1 - xg - yg) centre.
+            const DVec3 p = o + d * a;
+            const double xg = dot(p, T.u);
+            const double yg = dot(p, T.w);
+            const bool inside = T.valid & (a > 1e-7) & (a < 1.0) & (xg >= -sealedTolerance) &
+                                (yg >= -sealedTolerance) & (xg + yg <= 1.0 + sealedTolerance);
+            hit |= static_cast<uint32_t>(inside) << (t - base);
+        }
+        if (hit != 0)
+            return base + std::countr_zero(hit);
     }
     return -1;
 }
