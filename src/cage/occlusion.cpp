@@ -153,11 +153,14 @@ void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sig
         side.stepEnd[s] += side.stepEnd[s - 1];
     side.item.resize(n);
     side.at.resize(n);
-    side.ox.resize(n);
-    side.oy.resize(n);
-    side.oz.resize(n);
-    side.reach2.resize(n);
-    side.inReach.assign((n + 7) / 8 * 8, 0); // whole words of eight
+    // Whole blocks of sixteen; the padding is never in reach (a negative
+    // reach squared).
+    const std::size_t padded = (n + 15) / 16 * 16;
+    side.ox.assign(padded, 0.0f);
+    side.oy.assign(padded, 0.0f);
+    side.oz.assign(padded, 0.0f);
+    side.reach2.assign(padded, -1.0f);
+    side.inReach.assign(padded, 0);
     for (std::size_t p = n; p-- > 0;) {
         const std::size_t to = static_cast<std::size_t>(--side.stepEnd[step[p]]);
         const Vec3 o = sv - dM[p];
@@ -315,6 +318,10 @@ bool visibleFromSide(const OcclusionContext& ctx, SeedView& seed, SideView& side
         std::size_t n = static_cast<std::size_t>(side.stepEnd[steps - 1]);
         if (length < 0.5f * float(steps - 2))
             n = static_cast<std::size_t>(side.stepEnd[static_cast<std::size_t>(2.0f * length) + 1]);
+        // Blockers past the limit cannot be in reach, and testing one is
+        // harmless: the scan runs over whole blocks of sixteen.
+        n = std::min((n + 15) / 16 * 16, side.ox.size());
+        const std::size_t count = side.item.size();
         const float* ox = side.ox.data();
         const float* oy = side.oy.data();
         const float* oz = side.oz.data();
@@ -322,23 +329,23 @@ bool visibleFromSide(const OcclusionContext& ctx, SeedView& seed, SideView& side
         uint8_t* inReach = side.inReach.data();
         // Whether the segment's closest approach to each blocker's centre is
         // within its reach (a loop the compiler vectorises).
-        for (std::size_t i = 0; i < n; ++i) {
-            float t = -(ox[i] * d.x + oy[i] * d.y + oz[i] * d.z) * inv;
-            t = std::max(0.0f, std::min(1.0f, t));
-            const float px = ox[i] + t * d.x, py = oy[i] + t * d.y, pz = oz[i] + t * d.z;
-            inReach[i] = static_cast<uint8_t>(!((px * px + py * py + pz * pz) - reach2[i] > 0.0f));
+        for (std::size_t block = 0; block < n; block += 16) {
+            for (std::size_t i = block; i < block + 16; ++i) {
+                float t = -(ox[i] * d.x + oy[i] * d.y + oz[i] * d.z) * inv;
+                t = std::max(0.0f, std::min(1.0f, t));
+                const float px = ox[i] + t * d.x, py = oy[i] + t * d.y, pz = oz[i] + t * d.z;
+                inReach[i] = static_cast<uint8_t>(!((px * px + py * py + pz * pz) - reach2[i] > 0.0f));
+            }
         }
         // The candidate itself is no blocker.
-        const std::size_t self = static_cast<std::size_t>(side.at[pos]);
-        if (self < n)
-            inReach[self] = 0;
+        inReach[side.at[pos]] = 0;
         // Few blockers are in reach: take eight flags at a time, and visit
         // only the set ones.
         for (std::size_t word = 0; word < n; word += 8) {
             uint64_t any;
             std::memcpy(&any, inReach + word, sizeof any);
-            if (n - word < 8) // flags past n are left from longer scans
-                any &= (uint64_t(1) << (8 * (n - word))) - 1;
+            if (word + 8 > count) // the padding, should the segment not be a number
+                any = word < count ? any & ((uint64_t(1) << (8 * (count - word))) - 1) : 0;
             while (any != 0) {
                 const std::size_t i = word + static_cast<std::size_t>(std::countr_zero(any) >> 3);
                 any &= any - 1;
