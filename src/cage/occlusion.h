@@ -145,7 +145,7 @@ struct SideView {
     std::vector<float> ox, oy, oz, reach2; // per blocker, v - dM and the reach squared
     std::vector<uint8_t> inReach; // scratch: whether each blocker's reach meets the segment
     std::vector<int64_t> tried; // scratch, per near ring: the test that already tried it
-    std::vector<int32_t> step;  // scratch, per near ring: its step, or -1 behind the plane
+    std::vector<int32_t> step;  // scratch, per near ring: its step (the last, never scanned, behind the plane)
     int64_t test = 0;
     int32_t lastHider = -1; // the near ring that last hid a candidate
 };
