@@ -19,6 +19,8 @@ struct Polyhedron {
 };
 
 // The polyhedron of the faces `cage` (ring numbers into rings.ringList).
+// Vertices and edges are counted only when every edge is shared by exactly
+// two faces; otherwise they are 0 and the cage is open.
 Polyhedron polyhedronOf(const std::vector<int32_t>& cage, const RingSearch& rings);
 
 } // namespace kavet
