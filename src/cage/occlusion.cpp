@@ -270,8 +270,8 @@ int segmentHitsNearRing(const OcclusionContext& ctx, SeedView& seed, const SideV
         const double allowance =
             1e-6 + 1e-8 * (slab.extent + std::fabs(o.x) + std::fabs(o.y) + std::fabs(o.z) + std::fabs(dD.x) +
                            std::fabs(dD.y) + std::fabs(dD.z));
-        if ((s0 > slab.hi + allowance && s1 > slab.hi + allowance) ||
-            (s0 < slab.lo - allowance && s1 < slab.lo - allowance))
+        const double hi = slab.hi + allowance, lo = slab.lo - allowance;
+        if (((s0 > hi) & (s1 > hi)) | ((s0 < lo) & (s1 < lo)))
             return -1;
         return segmentHitsSealed(ctx.sealedTri.data() + geo.tangStart[m], geo.tangStart[m + 1] - geo.tangStart[m], o,
                                  dD);
