@@ -147,12 +147,12 @@ TEST(RingNeighbours, SparseStructureMatchesFullTable)
         for (std::size_t r = 0; r < found.ringList.size(); ++r)
             centres.push_back({coord(c.box.x), coord(c.box.y), coord(c.box.z)});
         expectSameAsPlainTable(neighbours(net, found.ringList, centres, c.box, c.ringMax, c.hbDistance), c.box, c.ringMax, c.hbDistance);
-        // Centres inside the cell, half a box length apart or a hair less
-        // or more: the ties of the periodic image.
+        // Centres within [-0.2 L, 1.2 L), some half a box length apart or a
+        // hair less or more: the ties of the periodic image.
         if (c.box.x > 0 && c.box.y > 0 && c.box.z > 0) {
             auto tie = [&](float l) {
                 const float h = 0.5f * l, at[] = {0.0f, h, std::nextafter(h, 0.0f), std::nextafter(h, l), 0.25f * l, l - 0.01f};
-                return at[gen() % 6];
+                return gen() % 2 ? at[gen() % 6] : (1.4f * unit(gen) - 0.2f) * l;
             };
             for (Vec3& x : centres)
                 x = {tie(c.box.x), tie(c.box.y), tie(c.box.z)};
