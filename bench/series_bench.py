@@ -34,7 +34,7 @@ def main():
     parser.add_argument("--workdir", default=os.path.join(ROOT, "build", "bench"))
     parser.add_argument("--sizes", nargs="+", default=list(SIZES), choices=list(SIZES))
     parser.add_argument("--extra", nargs=argparse.REMAINDER, default=[],
-                        help="further kavet options, e.g. --extra -nt 1")
+                        help="further kavet options: the rest of the command line, so give it last, e.g. --extra -nt 1")
     args = parser.parse_args()
     os.makedirs(args.workdir, exist_ok=True)
     print("| waters | frames | wall s | frames/s |")
