@@ -5,6 +5,7 @@
 // exact offsets of the stored positions.
 #pragma once
 
+#include <cfloat>
 #include <cmath>
 
 #include "core/box.h"
@@ -108,6 +109,7 @@ inline DVec3 sameImageRectangular(Vec3 a, Vec3 b, const Box& box, Vec3 image, co
     // 1.5 * 2^52 (exact for |q| < 2^51; anything else fails the test below).
     // Only a quotient within a quarter of a whole number is used, where ties
     // do not arise.
+    static_assert(FLT_EVAL_METHOD == 0, "rounding by 1.5 * 2^52 needs double arithmetic in double precision");
     constexpr double toWhole = 0x1.8p52;
     const LatticeSteps k{(q[0] + toWhole) - toWhole, (q[1] + toWhole) - toWhole, (q[2] + toWhole) - toWhole};
     if (!(std::fabs(q[0] - k.a) < 0.25 && std::fabs(q[1] - k.b) < 0.25 && std::fabs(q[2] - k.c) < 0.25))
