@@ -154,13 +154,14 @@ void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sig
     side.item.resize(n);
     side.at.resize(n);
     // Whole blocks of sixteen; the padding is never in reach (a negative
-    // reach squared).
+    // reach squared). The pass writes every flag it reads.
     const std::size_t padded = (n + 15) / 16 * 16;
-    side.ox.assign(padded, 0.0f);
-    side.oy.assign(padded, 0.0f);
-    side.oz.assign(padded, 0.0f);
-    side.reach2.assign(padded, -1.0f);
-    side.inReach.assign(padded, 0);
+    for (std::vector<float>* column : {&side.ox, &side.oy, &side.oz, &side.reach2}) {
+        column->resize(padded);
+        const float pad = column == &side.reach2 ? -1.0f : 0.0f;
+        std::fill(column->begin() + static_cast<std::ptrdiff_t>(n), column->end(), pad);
+    }
+    side.inReach.resize(padded);
     for (std::size_t p = n; p-- > 0;) {
         const std::size_t to = static_cast<std::size_t>(--side.stepEnd[step[p]]);
         const Vec3 o = sv - dM[p];

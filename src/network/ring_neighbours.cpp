@@ -212,9 +212,9 @@ void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t
         subtract(cx, rx, dx, n);
         subtract(cy, ry, dy, n);
         subtract(cz, rz, dz, n);
-        // Squared distances; a ring is near when d > sqrt(s), which needs
-        // s < d * d: the bound below lets through every near ring, and the
-        // square root is taken only for those.
+        // Squared distances (in `distance` here); a ring is near when
+        // d > sqrt(s), which needs s < d * d: the bound below lets through
+        // every near ring, and the square root is taken only for those.
         const float bound = d * d * (1.0f + 0x1p-20f);
         std::vector<int32_t>& pick = scratch.pick;
         pick.resize(n);
