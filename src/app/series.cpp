@@ -205,8 +205,8 @@ int runSeries(const Settings& s)
         cageTable = std::make_unique<CageTableWriter>(ss.cageFile);
         options.cageRecords = true;
     }
-    for (const FreshFile* f : {&series.file(), &types.file()})
-        if (!f->backup().empty())
+    for (const FreshFile* f : {&series.file(), series.f4File(), &types.file()})
+        if (f && !f->backup().empty())
             printText("     backed up " + f->path() + " to " + f->backup() + "\n");
     if (cageTable && !cageTable->file().backup().empty())
         printText("     backed up " + cageTable->file().path() + " to " + cageTable->file().backup() + "\n");

@@ -31,7 +31,39 @@ std::string csvField(const std::string& s)
     return q + "\"";
 }
 
+// The name without its extension, if it has one.
+std::string withoutExtension(std::string path)
+{
+    const std::size_t slash = path.rfind('/');
+    const std::size_t dot = path.rfind('.');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+        path.erase(dot);
+    return path;
+}
+
 } // namespace
+
+std::string graceText(const std::string& name)
+{
+    // The hyphens between the faces of a type go, as types are written in print.
+    std::string out;
+    auto digit = [&](std::size_t i) { return i < name.size() && name[i] >= '0' && name[i] <= '9'; };
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == '^' && i > 0 && digit(i - 1) && digit(i + 1)) {
+            out += "\\S";
+            while (digit(i + 1))
+                out += name[++i];
+            out += "\\N";
+            if (i + 2 < name.size() && name[i + 1] == '-' && digit(i + 2))
+                ++i;
+        } else if (name[i] == '"') {
+            out += "''";
+        } else {
+            out += name[i];
+        }
+    }
+    return out;
+}
 
 FreshFile::FreshFile(const std::string& path) : path_(path)
 {
@@ -70,39 +102,81 @@ SeriesWriter::SeriesWriter(const std::string& path, const std::vector<std::strin
     : file_(path), xvg_(endsWith(path, ".xvg"))
 {
     std::string head;
-    if (xvg_) {
-        head += "# kavet census series: one row per frame\n";
-        head += "# column 1 is time_ps; the sets follow in the order of their legends\n";
-        head += "@    title \"kavet census\"\n";
-        head += "@    xaxis  label \"Time (ps)\"\n";
-        head += "@    yaxis  label \"count\"\n";
-        head += "@TYPE xy\n";
-        head += "@ legend on\n";
-        int set = 0;
-        for (std::size_t c = 0; c < columns.size(); ++c) {
-            if (c == 1)
-                continue; // time is x
-            head += "@ s" + std::to_string(set++) + " legend \"" + columns[c] + "\"\n";
-        }
-    } else {
+    if (!xvg_) {
         for (std::size_t c = 0; c < columns.size(); ++c) {
             if (c > 0)
                 head += ',';
             head += csvField(columns[c]);
         }
-        head += "\n";
+        file_.write(head + "\n");
+        return;
+    }
+    // Time is x; the closed cages are the first set, so that xmgrace without
+    // -nxy draws them; frame is left out, and F4 goes to a file of its own,
+    // whose scale (about -0.5 to 0.9) would vanish beside counts.
+    std::size_t closed = columns.size();
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        if (columns[c] == "time_ps")
+            time_ = c;
+        else if (columns[c] == "f4")
+            f4_ = c;
+        else if (columns[c] == "closed")
+            closed = c;
+    }
+    if (closed < columns.size())
+        sets_.push_back(closed);
+    for (std::size_t c = 0; c < columns.size(); ++c)
+        if (c != time_ && c != f4_ && c != closed && columns[c] != "frame")
+            sets_.push_back(c);
+    struct stat st;
+    if (f4_ < columns.size() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        f4File_ = std::make_unique<FreshFile>(f4FileFor(path));
+
+    head += "# kavet census series: one row per frame\n";
+    head += "# x is time_ps; the sets follow in the order of their legends\n";
+    if (f4File_)
+        head += "# F4 is in " + f4File_->path() + "\n";
+    head += "# xmgrace -nxy shows the closed cages by type; the other sets are hidden\n";
+    head += "@    title \"kavet census\"\n";
+    head += "@    xaxis  label \"Time (ps)\"\n";
+    head += "@    yaxis  label \"Closed cages\"\n";
+    head += "@TYPE xy\n";
+    head += "@ view 0.15, 0.15, 0.95, 0.85\n";
+    head += "@ legend on\n";
+    head += "@ legend 1.0, 0.85\n";
+    head += "@ legend char size 0.8\n";
+    // Grace's colours without yellow (5) and light grey (7), which are hard
+    // to see on white.
+    static const int colours[] = {1, 2, 3, 4, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+    std::size_t shown = 0;
+    for (std::size_t k = 0; k < sets_.size(); ++k) {
+        const std::string& name = columns[sets_[k]];
+        const std::string set = "@ s" + std::to_string(k);
+        if (name == "closed" || name == "other_closed" || (!name.empty() && name[0] >= '0' && name[0] <= '9'))
+            head += set + " line color " + std::to_string(colours[shown++ % std::size(colours)]) + "\n";
+        else
+            head += set + " hidden true\n";
+        head += set + " legend \"" + graceText(name) + "\"\n";
     }
     file_.write(head);
+    if (f4File_)
+        f4File_->write("# kavet census series: the F4 order parameter of each frame of " + path + "\n"
+                       "@    title \"kavet census: F\\s4\\N\"\n"
+                       "@    xaxis  label \"Time (ps)\"\n"
+                       "@    yaxis  label \"F\\s4\\N\"\n"
+                       "@TYPE xy\n");
 }
 
 void SeriesWriter::row(const std::vector<std::string>& values)
 {
     std::string line;
     if (xvg_) {
-        line = values.size() > 1 ? values[1] : std::string();
-        for (std::size_t c = 0; c < values.size(); ++c)
-            if (c != 1)
-                line += "  " + values[c];
+        auto value = [&](std::size_t c) { return c < values.size() ? values[c] : std::string(); };
+        line = value(time_);
+        for (std::size_t c : sets_)
+            line += "  " + value(c);
+        if (f4File_)
+            f4File_->write(value(time_) + "  " + value(f4_) + "\n");
     } else {
         for (std::size_t c = 0; c < values.size(); ++c) {
             if (c > 0)
@@ -131,12 +205,12 @@ void TypeWriter::frame(int64_t frame, const std::string& time, const std::map<st
 
 std::string typeFileFor(const std::string& seriesPath)
 {
-    std::string base = seriesPath;
-    const std::size_t slash = base.rfind('/');
-    const std::size_t dot = base.rfind('.');
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
-        base.erase(dot);
-    return base + "~types.csv";
+    return withoutExtension(seriesPath) + "~types.csv";
+}
+
+std::string f4FileFor(const std::string& seriesPath)
+{
+    return withoutExtension(seriesPath) + "~f4.xvg";
 }
 
 } // namespace kavet

@@ -1,14 +1,18 @@
 // The census time series: one row per frame, written and flushed as each
 // frame finishes, so a long run can be watched and a crash keeps every
-// finished row. CSV with a header row, or GROMACS .xvg (time as x, every other
-// column a legended set) when the file name ends in .xvg. A second file
-// holds every cage type of every frame in long form (frame, time_ps, type,
-// closed, count), so that no type is lost.
+// finished row. CSV with a header row, or GROMACS .xvg when the file name
+// ends in .xvg: time_ps as x, then one legended set per column, closed
+// first, without frame; xmgrace shows the closed cages by type and hides the
+// other sets. F4 of an .xvg series goes to NAME~f4.xvg beside it, as one
+// xmgrace graph cannot show it beside counts. A second file holds every cage
+// type of every frame in long form (frame, time_ps, type, closed, count), so
+// that no type is lost.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -40,10 +44,17 @@ public:
     // One row: the values formatted as they are to appear, one per column.
     void row(const std::vector<std::string>& values);
     const FreshFile& file() const { return file_; }
+    // The F4 file of an .xvg series, or null: none is written beside a
+    // series that is not a regular file (/dev/null) or has no f4 column.
+    const FreshFile* f4File() const { return f4File_.get(); }
 
 private:
     FreshFile file_;
     bool xvg_ = false;
+    // .xvg: the x column, the columns of the sets in order, the F4 column.
+    std::size_t time_ = 1, f4_ = SIZE_MAX;
+    std::vector<std::size_t> sets_;
+    std::unique_ptr<FreshFile> f4File_;
 };
 
 class TypeWriter {
@@ -61,5 +72,12 @@ private:
 // The long-form type file beside a series file: NAME~types.csv for
 // NAME.csv or NAME.xvg.
 std::string typeFileFor(const std::string& seriesPath);
+
+// The F4 file beside an .xvg series: NAME~f4.xvg for NAME.xvg.
+std::string f4FileFor(const std::string& seriesPath);
+
+// A column name as Grace typesets it: exponents raised (5^12-6^2 reads
+// 5\S12\N6\S2\N, that is 5¹²6²), double quotes made two single ones.
+std::string graceText(const std::string& name);
 
 } // namespace kavet

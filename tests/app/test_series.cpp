@@ -58,8 +58,9 @@ TEST(Series, SelectsFramesByTimeAndSplitJobsConcatenateToTheWholeRun)
     EXPECT_EQ(test::readFile(t.dir + "/#c.csv.1#"), test::readFile(t.dir + "/c.csv"));
     ASSERT_EQ(t.run({"-ot", "x.xvg"}).status, 0);
     const std::string xvg = test::readFile(t.dir + "/x.xvg");
-    EXPECT_NE(xvg.find("@ s0 legend \"frame\"\n@ s1 legend \"waters\"\n"), std::string::npos);
-    EXPECT_NE(xvg.find("\n10  1  368  "), std::string::npos);
+    EXPECT_NE(xvg.find("@ s0 legend \"closed\"\n@ s1 hidden true\n@ s1 legend \"waters\"\n"), std::string::npos);
+    EXPECT_NE(xvg.find("\n0  64  368  "), std::string::npos);
+    EXPECT_NE(test::readFile(t.dir + "/x~f4.xvg").find("\n0  0.914631\n"), std::string::npos);
 }
 
 TEST(Series, AnXtcRoundTripGivesTheSameCensus)
