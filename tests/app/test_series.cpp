@@ -53,7 +53,7 @@ TEST(Series, SelectsFramesByTimeAndSplitJobsConcatenateToTheWholeRun)
     ASSERT_EQ(t.run({"-ot", "c.csv", "-dt", "20"}).status, 0);
     EXPECT_EQ(test::linesOf(test::readFile(t.dir + "/c.csv")), (std::vector<std::string>{all[0], all[1], all[3]}));
 
-    // A second run keeps the first file as GROMACS does, and .xvg has legends.
+    // A second run keeps the first file as GROMACS does; .xvg starts with the closed cages, F4 beside it.
     ASSERT_EQ(t.run({"-ot", "c.csv", "-dt", "20"}).status, 0);
     EXPECT_EQ(test::readFile(t.dir + "/#c.csv.1#"), test::readFile(t.dir + "/c.csv"));
     ASSERT_EQ(t.run({"-ot", "x.xvg"}).status, 0);
