@@ -23,6 +23,7 @@ FrameIds CageTracker::add(int64_t frame, double time, const std::vector<CageReco
     FrameIds out;
     out.ids.resize(cages.size());
     std::vector<int32_t> closedIds;
+    std::vector<Recent::value_type*> seen;
 
     for (std::size_t q = 0; q < cages.size(); ++q) {
         const CageRecord& c = cages[q];
@@ -35,10 +36,10 @@ FrameIds CageTracker::add(int64_t frame, double time, const std::vector<CageReco
         int32_t id = 0;
         if (it != recent_.end()) {
             // The lowest remembered id not taken in this frame and within the tolerance.
-            for (int32_t candidate : it->second) {
-                const CageLife& life = lives_[candidate - 1];
-                if (life.lastIndex != j && j - life.lastIndex - 1 <= tolerance_) {
-                    id = candidate;
+            for (Remembered& r : it->second.ids) {
+                if (r.lastIndex != j && j - r.lastIndex - 1 <= tolerance_) {
+                    id = r.id;
+                    r.lastIndex = j;
                     break;
                 }
             }
@@ -56,8 +57,12 @@ FrameIds CageTracker::add(int64_t frame, double time, const std::vector<CageReco
             life.firstIndex = j;
             lives_.push_back(std::move(life));
             if (it == recent_.end())
-                it = recent_.emplace(Key{view.hash, c.closed, c.waters}, std::vector<int32_t>()).first;
-            it->second.push_back(id); // the largest id so far: the list stays ascending
+                it = recent_.emplace(Key{view.hash, c.closed, c.waters}, Entry()).first;
+            it->second.ids.push_back({id, j}); // the largest id so far: the list stays ascending
+        }
+        if (it->second.touched != j) {
+            it->second.touched = j;
+            seen.push_back(&*it);
         }
         CageLife& life = lives_[id - 1];
         if (c.closed) {
@@ -80,10 +85,19 @@ FrameIds CageTracker::add(int64_t frame, double time, const std::vector<CageReco
             ++out.died;
     previousClosed_ = std::move(closedIds);
 
-    // Forget the ids that can no longer continue in the next frame.
-    for (auto it = recent_.begin(); it != recent_.end();) {
-        std::erase_if(it->second, [&](int32_t id) { return j - lives_[id - 1].lastIndex > tolerance_; });
-        it = it->second.empty() ? recent_.erase(it) : std::next(it);
+    // Forget the ids that can no longer continue in the next frame: those
+    // last seen in frame j - tolerance - 1. Their water sets are listed
+    // there, each once; a water set whose ids are all forgotten is dropped,
+    // and no later list holds it.
+    seen_.push_back(std::move(seen));
+    if (seen_.size() == static_cast<std::size_t>(tolerance_) + 2) {
+        const int64_t expired = j - tolerance_ - 1;
+        for (Recent::value_type* entry : seen_.front()) {
+            std::erase_if(entry->second.ids, [&](const Remembered& r) { return r.lastIndex <= expired; });
+            if (entry->second.ids.empty())
+                recent_.erase(recent_.find(entry->first));
+        }
+        seen_.pop_front();
     }
 
     // Guests: the cage each one is in, then its residence.

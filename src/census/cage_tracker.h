@@ -43,6 +43,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -148,8 +149,20 @@ private:
     int64_t frames_ = 0;
     int64_t lastFrame_ = 0;
     double lastTime_ = 0.0, previousTime_ = 0.0;
-    // Per water set, the ids that may still continue, ascending.
-    std::unordered_map<Key, std::vector<int32_t>, KeyHash, KeyEqual> recent_;
+    struct Remembered {
+        int32_t id = 0;
+        int64_t lastIndex = 0;
+    };
+    struct Entry {
+        std::vector<Remembered> ids; // ascending
+        int64_t touched = -1;        // the last analysed frame it was seen in
+    };
+    using Recent = std::unordered_map<Key, Entry, KeyHash, KeyEqual>;
+    // Per water set, the ids that may still continue.
+    Recent recent_;
+    // Per analysed frame of the last tolerance + 2, the water sets seen in it
+    // (each once), to forget the ids that can no longer continue.
+    std::deque<std::vector<Recent::value_type*>> seen_;
     std::vector<CageLife> lives_;
     std::vector<int32_t> previousClosed_; // closed ids of the previous analysed frame
     std::map<int32_t, Stay> stays_; // per guest
