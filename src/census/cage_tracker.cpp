@@ -16,9 +16,29 @@ CageTracker::CageTracker(int32_t tolerance) : tolerance_(tolerance)
 FrameIds CageTracker::add(int64_t frame, double time, const std::vector<CageRecord>& cages,
                           const std::vector<int32_t>& guests)
 {
+    // Everything is checked before anything changes, so that a frame refused
+    // leaves the tracker as it was.
     if (frames_ > 0 && frame <= lastFrame_)
         throw Failure("cage tracking: frame " + std::to_string(frame) + " comes after frame " +
                       std::to_string(lastFrame_));
+    std::unordered_map<int32_t, std::size_t> position; // guest -> its place in `guests`
+    position.reserve(guests.size());
+    for (std::size_t g = 0; g < guests.size(); ++g)
+        if (!position.emplace(guests[g], g).second)
+            throw Failure("cage tracking: guest " + std::to_string(guests[g]) + " given twice in frame " +
+                          std::to_string(frame));
+    for (std::size_t q = 0; q < cages.size(); ++q) {
+        const CageRecord& c = cages[q];
+        if (std::adjacent_find(c.waters.begin(), c.waters.end(), std::greater_equal<int32_t>()) != c.waters.end())
+            throw Failure("cage tracking: the waters of cage " + std::to_string(q + 1) + " of frame " +
+                          std::to_string(frame) + " are not in ascending order");
+        if (!guests.empty() && c.closed)
+            for (int32_t guest : c.guests)
+                if (!position.count(guest))
+                    throw Failure("cage tracking: guest " + std::to_string(guest) + " in a cage of frame " +
+                                  std::to_string(frame) + " is not among the frame's guests");
+    }
+
     const int64_t j = frames_;
     FrameIds out;
     out.ids.resize(cages.size());
@@ -27,9 +47,6 @@ FrameIds CageTracker::add(int64_t frame, double time, const std::vector<CageReco
 
     for (std::size_t q = 0; q < cages.size(); ++q) {
         const CageRecord& c = cages[q];
-        if (std::adjacent_find(c.waters.begin(), c.waters.end(), std::greater_equal<int32_t>()) != c.waters.end())
-            throw Failure("cage tracking: the waters of cage " + std::to_string(q + 1) + " of frame " +
-                          std::to_string(frame) + " are not in ascending order");
         const KeyView view{fnvHash(c.waters.begin(), c.waters.end()) ^ (c.closed ? 0x9e3779b97f4a7c15ull : 0),
                            c.closed, &c.waters};
         auto it = recent_.find(view);
@@ -102,27 +119,17 @@ FrameIds CageTracker::add(int64_t frame, double time, const std::vector<CageReco
 
     // Guests: the cage each one is in, then its residence.
     if (!guests.empty() || !stays_.empty()) {
-        std::unordered_map<int32_t, std::size_t> position;
-        position.reserve(guests.size());
-        for (std::size_t g = 0; g < guests.size(); ++g)
-            if (!position.emplace(guests[g], g).second)
-                throw Failure("cage tracking: guest " + std::to_string(guests[g]) + " given twice in frame " +
-                              std::to_string(frame));
         auto previousCage = [&](int32_t guest) {
             const auto s = stays_.find(guest);
             return s != stays_.end() && s->second.lastIndex == j - 1 ? s->second.cage : 0;
         };
         out.guestCage.assign(guests.size(), 0);
         for (std::size_t q = 0; q < cages.size(); ++q) {
-            if (!cages[q].closed)
+            if (!cages[q].closed || guests.empty())
                 continue;
             const int32_t id = out.ids[q];
             for (int32_t guest : cages[q].guests) {
-                const auto p = position.find(guest);
-                if (p == position.end())
-                    throw Failure("cage tracking: guest " + std::to_string(guest) + " in a cage of frame " +
-                                  std::to_string(frame) + " is not among the frame's guests");
-                int32_t& held = out.guestCage[p->second];
+                int32_t& held = out.guestCage[position.at(guest)];
                 if (held == 0) {
                     held = id;
                 } else {

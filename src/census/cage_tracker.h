@@ -89,11 +89,12 @@ public:
     explicit CageTracker(int32_t tolerance = 0);
 
     // The next analysed frame: its number (greater than the previous one's),
-    // time, cages and guests (atom number of each guest's first atom; empty
-    // when guests are not followed). Only a cage's closed flag, type, waters
-    // (ascending) and guests are read. Throws Failure for a frame number out
-    // of order, a water list not ascending, or a caged guest missing from
-    // `guests`.
+    // time in ps, cages and guests (atom number of each guest's first atom;
+    // empty when guests are not followed, and then the cages' guest lists are
+    // not read). Only a cage's closed flag, type, waters (ascending) and
+    // guests are read. Throws Failure, leaving the tracker as it was, for a
+    // frame number out of order, a water list not strictly ascending, a guest
+    // given twice, or a guest of a closed cage missing from `guests`.
     FrameIds add(int64_t frame, double time, const std::vector<CageRecord>& cages,
                  const std::vector<int32_t>& guests = {});
 
