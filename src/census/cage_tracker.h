@@ -70,8 +70,9 @@ struct CageLife {
 struct FrameIds {
     std::vector<int32_t> ids;      // per cage, in the order given
     int64_t closed = 0;            // closed cages in the frame
-    int64_t born = 0, died = 0;    // closed cages new and gone since the previous analysed frame
-    int64_t returned = 0;          // of the born, those that keep an id of an earlier frame
+    int64_t born = 0;              // closed cages here that the previous analysed frame lacks
+    int64_t died = 0;              // closed cages of the previous analysed frame missing here
+    int64_t returned = 0;          // of the born, those back within the tolerance under an earlier id
     std::vector<int32_t> guestCage; // per guest given, the id of the closed cage it is in, or 0
 };
 
@@ -86,7 +87,13 @@ struct Residence {
 
 class CageTracker {
 public:
+    // Throws Failure for a negative tolerance.
     explicit CageTracker(int32_t tolerance = 0);
+    // Movable, not copyable (it keeps pointers into its own tables).
+    CageTracker(const CageTracker&) = delete;
+    CageTracker& operator=(const CageTracker&) = delete;
+    CageTracker(CageTracker&&) = default;
+    CageTracker& operator=(CageTracker&&) = default;
 
     // The next analysed frame: its number (greater than the previous one's),
     // time in ps, cages and guests (atom number of each guest's first atom;
