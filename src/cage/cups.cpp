@@ -1,16 +1,10 @@
 #include "cage/cups.h"
 
 #include <algorithm>
-#include <set>
 #include <utility>
 
 namespace kavet {
 namespace {
-
-uint64_t edgeKey(int32_t a, int32_t b)
-{
-    return static_cast<uint64_t>(static_cast<uint32_t>(std::min(a, b))) << 32 | static_cast<uint32_t>(std::max(a, b));
-}
 
 // A pentagon that may stand on one base edge, from base member k to k + 1:
 // its other neighbour of member k (left) and of member k + 1 (right).
@@ -62,16 +56,26 @@ private:
 std::vector<Cup> findCups(const RingSearch& rings)
 {
     const std::vector<std::vector<int32_t>>& list = rings.ringList;
-    // The edges of every pentagon, sorted, to find the pentagons on an edge.
-    std::vector<std::pair<uint64_t, int32_t>> pentagonsOn;
+    // The pentagons at each water, to find the pentagons on an edge.
+    int32_t numAtom = 0;
+    for (const std::vector<int32_t>& ring : list)
+        for (int32_t a : ring)
+            numAtom = std::max(numAtom, a + 1);
+    std::vector<int32_t> start(static_cast<std::size_t>(numAtom) + 1, 0), pentagonsAt;
+    for (const std::vector<int32_t>& ring : list)
+        if (ring.size() == 5)
+            for (int32_t a : ring)
+                ++start[a + 1];
+    for (int32_t a = 0; a < numAtom; ++a)
+        start[a + 1] += start[a];
+    pentagonsAt.resize(start[numAtom]);
+    std::vector<int32_t> fill(start.begin(), start.end() - 1);
     for (std::size_t r = 0; r < list.size(); ++r)
         if (list[r].size() == 5)
-            for (std::size_t k = 0; k < 5; ++k)
-                pentagonsOn.emplace_back(edgeKey(list[r][k], list[r][(k + 1) % 5]), static_cast<int32_t>(r));
-    std::sort(pentagonsOn.begin(), pentagonsOn.end());
+            for (int32_t a : list[r])
+                pentagonsAt[fill[a]++] = static_cast<int32_t>(r);
 
     std::vector<Cup> cups;
-    std::set<std::array<int32_t, 7>> faceSets;
     std::vector<Side> sides[6];
     std::vector<std::array<int32_t, 6>> found;
     for (std::size_t b = 0; b < list.size(); ++b) {
@@ -83,24 +87,25 @@ std::vector<Cup> findCups(const RingSearch& rings)
         for (std::size_t k = 0; k < n && every; ++k) {
             const int32_t u = base[k], w = base[(k + 1) % n];
             sides[k].clear();
-            const uint64_t key = edgeKey(u, w);
-            auto it = std::lower_bound(pentagonsOn.begin(), pentagonsOn.end(), std::make_pair(key, int32_t(-1)));
-            for (; it != pentagonsOn.end() && it->first == key; ++it) {
-                if (it->second == static_cast<int32_t>(b))
-                    continue;
-                const std::vector<int32_t>& p = list[it->second];
-                std::size_t shared = 0, iu = 0, iw = 0;
-                for (std::size_t j = 0; j < 5; ++j) {
-                    shared += std::find(base.begin(), base.end(), p[j]) != base.end() ? 1 : 0;
-                    iu = p[j] == u ? j : iu;
-                    iw = p[j] == w ? j : iw;
-                }
+            for (int32_t i = start[u]; i < start[u + 1]; ++i) {
+                const int32_t r = pentagonsAt[i];
+                const std::vector<int32_t>& p = list[r];
+                std::size_t iu = 0;
+                while (p[iu] != u)
+                    ++iu;
+                const int32_t before = p[(iu + 4) % 5], after = p[(iu + 1) % 5];
+                if (r == static_cast<int32_t>(b) || (before != w && after != w))
+                    continue; // not on the edge
+                std::size_t shared = 0;
+                for (int32_t x : p)
+                    shared += std::find(base.begin(), base.end(), x) != base.end() ? 1 : 0;
                 if (shared != 2)
                     continue; // touches the base beyond the edge
-                // u and w are neighbours in p: each one's other neighbour.
-                const int32_t left = p[(iu + 1) % 5] == w ? p[(iu + 4) % 5] : p[(iu + 1) % 5];
+                // Each end's other neighbour in p.
+                const std::size_t iw = after == w ? (iu + 1) % 5 : (iu + 4) % 5;
+                const int32_t left = after == w ? before : after;
                 const int32_t right = p[(iw + 1) % 5] == u ? p[(iw + 4) % 5] : p[(iw + 1) % 5];
-                sides[k].push_back({it->second, left, right});
+                sides[k].push_back({r, left, right});
             }
             every = !sides[k].empty();
         }
@@ -108,13 +113,26 @@ std::vector<Cup> findCups(const RingSearch& rings)
             continue;
         found.clear();
         Choices(sides, n, found).from(0);
-        for (const std::array<int32_t, 6>& s : found) {
-            std::array<int32_t, 7> faces{static_cast<int32_t>(b), s[0], s[1], s[2], s[3], s[4], s[5]};
-            std::sort(faces.begin(), faces.end());
-            if (faceSets.insert(faces).second)
-                cups.push_back({static_cast<int32_t>(b), s});
-        }
+        for (const std::array<int32_t, 6>& s : found)
+            cups.push_back({static_cast<int32_t>(b), s});
     }
+
+    // Each set of faces once: the first cup of each sorted face set stays.
+    std::vector<std::pair<std::array<int32_t, 7>, std::size_t>> faceSets(cups.size());
+    for (std::size_t i = 0; i < cups.size(); ++i) {
+        const Cup& c = cups[i];
+        faceSets[i] = {{c.base, c.sides[0], c.sides[1], c.sides[2], c.sides[3], c.sides[4], c.sides[5]}, i};
+        std::sort(faceSets[i].first.begin(), faceSets[i].first.end());
+    }
+    std::sort(faceSets.begin(), faceSets.end());
+    std::vector<uint8_t> repeated(cups.size(), 0);
+    for (std::size_t i = 1; i < faceSets.size(); ++i)
+        repeated[faceSets[i].second] = faceSets[i].first == faceSets[i - 1].first ? 1 : 0;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < cups.size(); ++i)
+        if (!repeated[i])
+            cups[kept++] = cups[i];
+    cups.resize(kept);
     return cups;
 }
 
