@@ -5,6 +5,7 @@
 #include <numbers>
 #include <utility>
 
+#include "cage/polyhedron.h"
 #include "core/error.h"
 #include "network/cell_grid.h"
 
@@ -27,78 +28,6 @@ bool isName(const std::string& field, const std::string& name)
     for (std::size_t k = 0; k + name.size() < field.size(); ++k)
         if (field[k] < '0' || field[k] > '9')
             return false;
-    return true;
-}
-
-// The triangles of a closed cage's faces (three corners each, relative to
-// `origin`), every face turned so that the faces agree in orientation: each
-// shared edge runs one way in one face and the other way in the other.
-// Returns false when the faces cannot be so oriented.
-bool cageSurface(const std::vector<int32_t>& cage, const RingSearch& rings, const RingGeometry& geo,
-                 const std::vector<Vec3>& xyz, const Box& box, Vec3 origin, std::vector<DVec3>& corners)
-{
-    const std::size_t faces = cage.size();
-    // Every directed face edge (smaller atom, larger atom, face, forward).
-    struct Edge {
-        int32_t a, b;
-        int32_t face;
-        bool forward;
-    };
-    std::vector<Edge> edges;
-    for (std::size_t f = 0; f < faces; ++f) {
-        const std::vector<int32_t>& ring = rings.ringList[cage[f]];
-        for (std::size_t k = 0; k < ring.size(); ++k) {
-            const int32_t a = ring[k], b = ring[k + 1 < ring.size() ? k + 1 : 0];
-            edges.push_back({std::min(a, b), std::max(a, b), static_cast<int32_t>(f), a < b});
-        }
-    }
-    std::sort(edges.begin(), edges.end(), [](const Edge& x, const Edge& y) {
-        return x.a != y.a ? x.a < y.a : (x.b != y.b ? x.b < y.b : x.face < y.face);
-    });
-    // Faces meeting at an edge, and whether they run it the same way.
-    std::vector<std::vector<std::pair<int32_t, bool>>> across(faces);
-    for (std::size_t i = 0; i + 1 < edges.size(); ++i) {
-        const Edge &x = edges[i], &y = edges[i + 1];
-        if (x.a == y.a && x.b == y.b) {
-            across[x.face].emplace_back(y.face, x.forward == y.forward);
-            across[y.face].emplace_back(x.face, x.forward == y.forward);
-        }
-    }
-    std::vector<int8_t> flip(faces, -1);
-    std::vector<int32_t> queue;
-    for (std::size_t start = 0; start < faces; ++start) {
-        if (flip[start] >= 0)
-            continue;
-        flip[start] = 0;
-        queue.assign(1, static_cast<int32_t>(start));
-        for (std::size_t head = 0; head < queue.size(); ++head) {
-            const int32_t f = queue[head];
-            for (auto [g, same] : across[f]) {
-                const int8_t want = static_cast<int8_t>(same ? !flip[f] : flip[f]);
-                if (flip[g] < 0) {
-                    flip[g] = want;
-                    queue.push_back(g);
-                } else if (flip[g] != want) {
-                    return false;
-                }
-            }
-        }
-    }
-
-    corners.clear();
-    for (std::size_t f = 0; f < faces; ++f) {
-        const int32_t r = cage[f];
-        const std::vector<int32_t>& ring = rings.ringList[r];
-        const DVec3 c = minimumImageD(geo.centRing[r], origin, box);
-        const std::size_t n = ring.size();
-        for (std::size_t k = 0; k < n; ++k) {
-            const DVec3 p = minimumImageD(xyz[ring[k]], origin, box);
-            const DVec3 q = minimumImageD(xyz[ring[k + 1 < n ? k + 1 : 0]], origin, box);
-            corners.push_back(c);
-            corners.push_back(flip[f] ? q : p);
-            corners.push_back(flip[f] ? p : q);
-        }
-    }
     return true;
 }
 
