@@ -18,7 +18,8 @@ struct NeighbourPair {
 };
 
 // Every pair of points of `pos` at most `cutoff` apart, once each (i < j),
-// ordered by i, found with a cell grid. The vector is the double-precision
+// in no particular order (but the same for the same input), found with a
+// cell grid. The vector is the double-precision
 // difference at the image that minimumImage picks (the shortest, in a
 // triclinic cell), so only one image of a pair counts: the cell should be at
 // least twice the cut-off wide across every pair of faces.
