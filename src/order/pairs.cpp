@@ -7,7 +7,12 @@
 
 namespace kavet {
 
-std::vector<NeighbourPair> neighbourPairs(const std::vector<Vec3>& pos, const Box& box, double cutoff)
+namespace {
+
+// The pairs of points of `pos` at most `cutoff` apart. With split < 0 every
+// pair, as (smaller index, larger index); otherwise only the pairs of a
+// point below `split` with one at or above it, as (lower, upper - split).
+std::vector<NeighbourPair> closePairs(const std::vector<Vec3>& pos, const Box& box, double cutoff, int32_t split)
 {
     std::vector<NeighbourPair> pairs;
     const int32_t n = static_cast<int32_t>(pos.size());
@@ -39,7 +44,8 @@ std::vector<NeighbourPair> neighbourPairs(const std::vector<Vec3>& pos, const Bo
     // The positions in the order of the grid's cells, so that the inner loop
     // reads memory in sequence. Cell by cell, the neighbouring cells are
     // listed once per cell; a pair is seen from both its points (the cells
-    // list each other), and taken from the one earlier in that order.
+    // list each other), and taken from the one earlier in that order (or
+    // from its point in the first set).
     const std::size_t binned = grid.cellItem.size();
     std::vector<Vec3> ordered(binned);
     for (std::size_t p = 0; p < binned; ++p)
@@ -51,9 +57,15 @@ std::vector<NeighbourPair> neighbourPairs(const std::vector<Vec3>& pos, const Bo
             continue;
         adjacentCells(grid, cell, cells);
         for (int32_t p = grid.cellStart[cell]; p < grid.cellStart[cell + 1]; ++p) {
+            // Between two sets, each pair is taken from its point in the first.
+            if (split >= 0 && grid.cellItem[p] >= split)
+                continue;
             const Vec3 pp = ordered[p];
             for (int32_t other : cells) {
-                for (int32_t q = std::max(p + 1, grid.cellStart[other]); q < grid.cellStart[other + 1]; ++q) {
+                for (int32_t q = split >= 0 ? grid.cellStart[other] : std::max(p + 1, grid.cellStart[other]);
+                     q < grid.cellStart[other + 1]; ++q) {
+                    if (split >= 0 && grid.cellItem[q] < split)
+                        continue;
                     if (rectangular && !(nearInRectangle(ordered[q] - pp) <= loose2))
                         continue;
                     const Vec3 image = minimumImage(ordered[q], pp, box);
@@ -61,13 +73,32 @@ std::vector<NeighbourPair> neighbourPairs(const std::vector<Vec3>& pos, const Bo
                         continue;
                     const int32_t i = grid.cellItem[p], j = grid.cellItem[q];
                     const DVec3 d = sameImageD(ordered[q], pp, box, image);
-                    if (dot(d, d) <= cut2)
+                    if (!(dot(d, d) <= cut2))
+                        continue;
+                    if (split >= 0)
+                        pairs.push_back({i, j - split, d});
+                    else
                         pairs.push_back(i < j ? NeighbourPair{i, j, d} : NeighbourPair{j, i, -d});
                 }
             }
         }
     }
     return pairs;
+}
+
+} // namespace
+
+std::vector<NeighbourPair> neighbourPairs(const std::vector<Vec3>& pos, const Box& box, double cutoff)
+{
+    return closePairs(pos, box, cutoff, -1);
+}
+
+std::vector<NeighbourPair> crossPairs(const std::vector<Vec3>& a, const std::vector<Vec3>& b, const Box& box,
+                                      double cutoff)
+{
+    std::vector<Vec3> all(a);
+    all.insert(all.end(), b.begin(), b.end());
+    return closePairs(all, box, cutoff, static_cast<int32_t>(a.size()));
 }
 
 int32_t largestCluster(const std::vector<uint8_t>& member, const std::vector<NeighbourPair>& pairs)

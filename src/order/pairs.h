@@ -13,7 +13,7 @@
 namespace kavet {
 
 struct NeighbourPair {
-    int32_t i = 0, j = 0; // i < j
+    int32_t i = 0, j = 0; // i < j (for crossPairs: an index into each set)
     DVec3 d;              // position of j less position of i, at the minimum image (angstrom)
 };
 
@@ -24,6 +24,11 @@ struct NeighbourPair {
 // triclinic cell), so only one image of a pair counts: the cell should be at
 // least twice the cut-off wide across every pair of faces.
 std::vector<NeighbourPair> neighbourPairs(const std::vector<Vec3>& pos, const Box& box, double cutoff);
+
+// The same between two sets of points: every point a[i] and b[j] at most
+// `cutoff` apart, as i, j and the vector b[j] - a[i].
+std::vector<NeighbourPair> crossPairs(const std::vector<Vec3>& a, const std::vector<Vec3>& b, const Box& box,
+                                      double cutoff);
 
 // The size of the largest set of points with member[k] != 0 that the pairs
 // join (both ends members), by union-find; 0 when there is no member.
