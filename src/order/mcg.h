@@ -1,10 +1,12 @@
-// The mutually coordinated guest (MCG) order parameters of Barnes, Sloan,
-// Sum et al., J. Phys. Chem. B 118, 13236 (2014). Two guests are linked when
-// their centres are within 9 angstrom and at least 5 water oxygens lie
-// within 6 angstrom of both and inside both 45-degree cones about the
-// guest-guest axis: the angle at each guest between the other guest and the
-// water is at most 45 degrees. MCG-n is the size of the largest cluster of
-// guests that have at least n links each, joined by their links.
+// The mutually coordinated guest (MCG) order parameters of Barnes, Beckham,
+// Wu and Sum, J. Chem. Phys. 140, 164506 (2014), as used by Barnes et al.,
+// J. Phys. Chem. B 118, 13236 (2014). Two guests are linked when their
+// centres are within 9 angstrom and at least 5 water oxygens lie within
+// 6 angstrom of both and inside both 45-degree cones about the guest-guest
+// axis: the angle at each guest between the other guest and the water is at
+// most 45 degrees (up to the single precision of the positions). MCG-n is
+// the size of the largest cluster of guests that have at least n links each,
+// joined by their links.
 #pragma once
 
 #include <cstdint>

@@ -36,8 +36,9 @@ TEST(Mcg, EveryGuestOfAFullStructureIAndFewInLiquidWater)
         EXPECT_EQ(m.mcg1, 64) << displace;
         EXPECT_EQ(m.mcg3, 64) << displace;
         // A 5^12 cage shares its 12 pentagons with 5^12-6^2 cages; a
-        // 5^12-6^2 cage shares its 12 pentagons and its 2 hexagons. (A
-        // displaced pentagon may move a water out of a cone and lose its link.)
+        // 5^12-6^2 cage shares its 12 pentagons and its 2 hexagons (two of
+        // whose waters lie on the edges of the cones). Displaced, a water may
+        // leave a cone and its link be lost.
         if (std::string(displace) == "0") {
             EXPECT_EQ(std::count(m.links.begin(), m.links.end(), 12), 16);
             EXPECT_EQ(std::count(m.links.begin(), m.links.end(), 14), 48);
