@@ -3,6 +3,7 @@
 #include <cmath>
 
 namespace kavet {
+
 Mcg mcgOf(const std::vector<Vec3>& guests, const std::vector<Vec3>& oxygens, const Box& box, const McgRule& rule)
 {
     Mcg out;

@@ -6,7 +6,6 @@
 #include "network/cell_grid.h"
 
 namespace kavet {
-
 namespace {
 
 // The pairs of points of `pos` at most `cutoff` apart. With split < 0 every
