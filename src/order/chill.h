@@ -42,10 +42,10 @@ constexpr int kChillLabels = 6;
 constexpr double kChillCutoff = 3.5;
 
 struct Chill {
-    std::vector<ChillLabel> label;           // per water
+    std::vector<ChillLabel> label;             // per water
     std::array<int32_t, kChillLabels> count{}; // waters per label, indexed by the label's value
-    int32_t largestIce = 0;       // largest cluster of cubic, hexagonal and interfacial ice
-    int32_t largestClathrate = 0; // largest cluster of clathrate and interfacial clathrate
+    int32_t largestIce = 0;                    // largest cluster of cubic, hexagonal and interfacial ice
+    int32_t largestClathrate = 0;              // largest cluster of clathrate and interfacial clathrate
 
     int32_t of(ChillLabel l) const { return count[static_cast<int>(l)]; }
 };

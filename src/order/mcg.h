@@ -24,9 +24,9 @@ struct McgRule {
 };
 
 struct Mcg {
-    int32_t mcg1 = 0;            // largest cluster of guests with at least 1 link
-    int32_t mcg3 = 0;            // the same with at least 3 links
-    std::vector<int32_t> links;  // per guest
+    int32_t mcg1 = 0;           // largest cluster of guests with at least 1 link
+    int32_t mcg3 = 0;           // the same with at least 3 links
+    std::vector<int32_t> links; // per guest
 };
 
 // Guests are given by their centres, waters by their oxygens, in the cell
