@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Generate ideal water lattices (sI, sII and sH clathrate hydrates, hexagonal
-ice Ih) as .gro files, optionally with guests, in sheared (triclinic) cells
-and as a multi-frame trajectory of growing disorder.
+ice Ih, cubic ice Ic) as .gro files, optionally with guests, in sheared
+(triclinic) cells, as oxygens only (one-site water) and as a multi-frame
+trajectory of growing disorder.
 
 Oxygens are placed on crystallographic sites, the four-connected hydrogen-bond
 network is built with periodic boundaries, and protons are placed so that the
@@ -59,6 +60,18 @@ ICE_HEX_SITES = [
 ]
 ICE_A = 4.52
 ICE_C = 7.36
+
+# --- cubic ice Ic ---------------------------------------------------------------
+#
+# Space group Fd-3m, oxygens on Wyckoff 8a: the diamond lattice, a face-centred
+# cubic lattice with a second copy shifted by (1/4, 1/4, 1/4) (W. F. Kuhs,
+# D. V. Bliss and J. L. Finney, J. Phys. Colloq. 48, C1-631 (1987)).  8 waters
+# per cubic cell.  a = 6.36 A is a round value near the measured 6.35-6.36 A;
+# it gives an O-O distance of sqrt(3)a/4 = 2.754 A.
+ICE_IC_SITES = [tuple((f[k] + o) % 1.0 for k in range(3))
+                for o in (0.0, 0.25)
+                for f in ((0.0, 0.0, 0.0), (0.0, 0.5, 0.5), (0.5, 0.0, 0.5), (0.5, 0.5, 0.0))]
+ICE_IC_A = 6.36
 
 # --- cages and the dual construction ------------------------------------------
 #
@@ -177,6 +190,11 @@ def ice_cell(a=ICE_A, c=ICE_C):
         for sx, sy in ((0.0, 0.0), (0.5 * a, 0.5 * box[1])):
             pos.append((wrap(x + sx, box[0]), wrap(y + sy, box[1]), z))
     return pos, box
+
+
+def ice_ic_cell(a=ICE_IC_A):
+    """Oxygen positions (Angstrom) and box of one cubic cell of ice Ic (8 waters)."""
+    return [tuple(a * f for f in p) for p in ICE_IC_SITES], (a, a, a)
 
 
 def wrap(x, length):
@@ -439,6 +457,7 @@ def dual_framework(cages, cell):
 # --- unit cells -----------------------------------------------------------------
 
 HEXAGONAL = ("ice", "sH")        # structures with a hexagonal cell
+ICES = ("ice", "iceIc")          # structures without cages
 CAGES = {"sI": SI_CAGES, "sII": SII_CAGES, "sH": SH_CAGES}
 
 
@@ -477,12 +496,13 @@ def hexagonal_cell(structure):
 
 
 def rectangular_cell(structure):
-    return {"sI": si_cell, "sII": sii_cell, "sH": sh_cell, "ice": ice_cell}[structure]()
+    return {"sI": si_cell, "sII": sii_cell, "sH": sh_cell, "ice": ice_cell,
+            "iceIc": ice_ic_cell}[structure]()
 
 
 def cage_cell(structure, hexagonal=False):
     """Cage centres (type, position in Angstrom) of the unit cell used by crystal()."""
-    if structure == "ice":
+    if structure in ICES:
         return []
     if structure == "sH":
         cell = hex_axes(SH_A, SH_C)
@@ -772,13 +792,18 @@ def gro_box_line(box):
                                                      v2[0], v2[2], v3[0], v3[1]))
 
 
-def format_gro(title, mols, box):
-    """One .gro frame: waters as SOL (OW, HW1, HW2), one-atom guests as CH4 (C)."""
-    lines = [title, "%5d" % sum(len(mol) for mol in mols)]
+def format_gro(title, mols, box, one_site=False):
+    """One .gro frame: waters as SOL (OW, HW1, HW2), one-atom guests as CH4 (C).
+    With one_site, each water is its oxygen alone (SOL, OW)."""
+    def atoms(mol):
+        if len(mol) == 1:
+            return "CH4", ("C",), mol
+        return "SOL", ("OW", "HW1", "HW2"), mol[:1] if one_site else mol
+    lines = [title, "%5d" % sum(len(atoms(mol)[2]) for mol in mols)]
     atom = 0
     for res, mol in enumerate(mols, start=1):
-        resname, names = ("CH4", ("C",)) if len(mol) == 1 else ("SOL", ("OW", "HW1", "HW2"))
-        for name, xyz in zip(names, mol):
+        resname, names, sites = atoms(mol)
+        for name, xyz in zip(names, sites):
             atom += 1
             lines.append(gro_atom_line(res, resname, name, atom,
                                        tuple(c / 10.0 for c in xyz)))
@@ -787,21 +812,22 @@ def format_gro(title, mols, box):
 
 
 STRUCTURE_NAMES = {"sI": "sI hydrate", "sII": "sII hydrate", "sH": "sH hydrate",
-                   "ice": "ice Ih"}
+                   "ice": "ice Ih", "iceIc": "ice Ic"}
 
 
 def main(argv=None):
     p = argparse.ArgumentParser(
-        description="Write an ideal water lattice (sI, sII or sH hydrate, or ice Ih) "
+        description="Write an ideal water lattice (sI, sII or sH hydrate, ice Ih or ice Ic) "
                     "with ice-rule hydrogens as a GROMACS .gro file, optionally with "
                     "guests, in a triclinic cell, or as a trajectory of growing disorder.")
-    p.add_argument("--structure", choices=("sI", "sII", "sH", "ice"), default="sI",
+    p.add_argument("--structure", choices=("sI", "sII", "sH", "ice", "iceIc"), default="sI",
                    help="sI: structure I clathrate hydrate, cubic cell of 46 waters, "
                         "a = 12.0 A; sII: structure II hydrate, cubic cell of 136 waters, "
                         "a = 17.3 A; sH: structure H hydrate, orthohexagonal cell of 68 "
                         "waters (a = 12.2, b = sqrt(3)a, c = 10.0 A; two hexagonal cells); "
                         "ice: hexagonal ice Ih, orthorhombic cell of 8 waters "
-                        "(a = 4.52, b = sqrt(3)a, c = 7.36 A) (default: sI)")
+                        "(a = 4.52, b = sqrt(3)a, c = 7.36 A); iceIc: cubic ice Ic, cubic "
+                        "cell of 8 waters, a = 6.36 A (default: sI)")
     p.add_argument("--cells", type=int, nargs=3, default=(1, 1, 1),
                    metavar=("NX", "NY", "NZ"), help="supercell size (default: 1 1 1)")
     p.add_argument("--hexagonal", action="store_true",
@@ -836,6 +862,10 @@ def main(argv=None):
     p.add_argument("--disorder", type=float, default=0.0, metavar="SIGMA_MAX",
                    help="std. dev. per axis (Angstrom) of the --frames displacement in "
                         "the last frame (default: 0)")
+    p.add_argument("--one-site", action="store_true",
+                   help="write each water as its oxygen alone (residue SOL, atom OW), "
+                        "as for one-site water models such as mW; the crystal, its "
+                        "displacement and the guests are those of the all-atom output")
     p.add_argument("--seed", type=int, default=1,
                    help="random seed for protons, displacement, order, guests and "
                         "frames (default: 1)")
@@ -855,8 +885,8 @@ def main(argv=None):
             p.error("--shear %s needs at least 2 cells along %s" % (s, s[0]))
     if not 0.0 <= args.guests <= 1.0:
         p.error("--guests must be between 0 and 1")
-    if args.guests > 0.0 and args.structure == "ice":
-        p.error("--guests: ice Ih has no cages")
+    if args.guests > 0.0 and args.structure in ICES:
+        p.error("--guests: %s has no cages" % STRUCTURE_NAMES[args.structure])
     if args.frames < 0 or args.disorder < 0.0:
         p.error("--frames and --disorder must be non-negative")
     if args.disorder > 0.0 and args.frames == 0:
@@ -867,15 +897,17 @@ def main(argv=None):
                       args.shuffle, args.seed, args.guests, shear, args.hexagonal)
     if args.frames:
         frames = trajectory(mols, box, args.frames, args.disorder, args.seed)
-        text = "".join(format_gro(frame_title(f), fr, box) for f, fr in enumerate(frames))
+        text = "".join(format_gro(frame_title(f), fr, box, args.one_site) for f, fr in enumerate(frames))
     else:
         name = STRUCTURE_NAMES[args.structure]
         if args.hexagonal:
             name += " hexagonal cell"
         if shear:
             name += " sheared " + ",".join(shear)
+        if args.one_site:
+            name += " one-site"
         title = "%s %dx%dx%d generated by kavet lattice tool" % ((name,) + tuple(args.cells))
-        text = format_gro(title, mols, box)
+        text = format_gro(title, mols, box, args.one_site)
     if args.output:
         with open(args.output, "w") as f:
             f.write(text)

@@ -1,0 +1,37 @@
+// Neighbour pairs for the order parameters: every pair of points closer than
+// a cut-off, with the vector between them at the minimum image, and the
+// largest cluster that such pairs join among marked points.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "core/box.h"
+#include "core/dvec3.h"
+#include "core/vec3.h"
+
+namespace kavet {
+
+struct NeighbourPair {
+    int32_t i = 0, j = 0; // i < j (for crossPairs: an index into each set)
+    DVec3 d;              // position of j less position of i, at the minimum image (angstrom)
+};
+
+// Every pair of points of `pos` at most `cutoff` apart, once each (i < j),
+// in no particular order (but the same for the same input), found with a
+// cell grid. The vector is the double-precision
+// difference at the image that minimumImage picks (the shortest, in a
+// triclinic cell), so only one image of a pair counts: the cell should be at
+// least twice the cut-off wide across every pair of faces.
+std::vector<NeighbourPair> neighbourPairs(const std::vector<Vec3>& pos, const Box& box, double cutoff);
+
+// The same between two sets of points: every point a[i] and b[j] at most
+// `cutoff` apart, as i, j and the vector b[j] - a[i].
+std::vector<NeighbourPair> crossPairs(const std::vector<Vec3>& a, const std::vector<Vec3>& b, const Box& box,
+                                      double cutoff);
+
+// The size of the largest set of points with member[k] != 0 that the pairs
+// join (both ends members), by union-find; 0 when there is no member.
+int32_t largestCluster(const std::vector<uint8_t>& member, const std::vector<NeighbourPair>& pairs);
+
+} // namespace kavet
