@@ -24,7 +24,7 @@ private:
 
 } // namespace
 
-Analysis analyse(const Frame& frame, const Criteria& c, Observer* observer, RingWalk walk)
+Analysis analyse(const Frame& frame, const Criteria& c, Observer* observer)
 {
     Analysis a;
     const Phases phases(observer, a);
@@ -39,7 +39,7 @@ Analysis analyse(const Frame& frame, const Criteria& c, Observer* observer, Ring
     phases.finish(Phase::Pruning);
 
     phases.start(Phase::Rings);
-    findAllRings(a.net, c.ringMin, c.ringMax, a.rings, walk);
+    findAllRings(a.net, c.ringMin, c.ringMax, a.rings, c.walk);
     phases.finish(Phase::Rings);
     phases.start(Phase::PlaneFit);
     fitRings(frame, c.ringDeviation, a.rings, a.geo);

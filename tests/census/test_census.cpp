@@ -8,7 +8,7 @@
 #include <set>
 #include <string>
 
-#include "cage/census.h"
+#include "census/census.h"
 #include "core/error.h"
 #include "io/gro_reader.h"
 #include "support/support.h"

@@ -1,4 +1,4 @@
-#include "cage/census.h"
+#include "census/census.h"
 
 #include <algorithm>
 
