@@ -4,7 +4,7 @@
 
 #include "cage/clusters.h"
 #include "cage/polyhedron.h"
-#include "network/f4.h"
+#include "order/f4.h"
 
 namespace kavet {
 

@@ -67,13 +67,16 @@ std::vector<std::string> checkFrame(const Frame& frame, const std::string& name)
     checkBox(frame, name);
 
     std::vector<int32_t> oxygens;
-    for (int32_t i = 0; i < static_cast<int32_t>(frame.isOW.size()); ++i)
-        if (frame.isOW[i])
-            oxygens.push_back(i);
+    oxygens.reserve(frame.water.size());
+    for (const Water& w : frame.water)
+        oxygens.push_back(w.oxygen);
 
-    // The atoms after each oxygen stand for its hydrogens.
-    for (int32_t i : oxygens) {
-        for (int32_t h = i + 1; h <= i + 2 && h < static_cast<int32_t>(frame.atmXYZ.size()); ++h) {
+    // Each water's hydrogens, as the water table gives them.
+    for (const Water& w : frame.water) {
+        const int32_t i = w.oxygen;
+        for (int32_t h : w.hydrogen) {
+            if (h < 0)
+                continue;
             if (frame.isOW[h])
                 throw Failure(name + ": " + atomText(frame, h) + " after water oxygen " + atomText(frame, i) +
                               " should be one of its hydrogens, but is a water oxygen itself");

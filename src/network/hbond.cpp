@@ -18,15 +18,15 @@ struct Donor {
     float len1 = 0, len2 = 0;
 };
 
-Donor donorOf(const Frame& atoms, int32_t i)
+Donor donorOf(const Frame& atoms, const Water& w)
 {
     Donor d;
-    if (static_cast<int64_t>(i) + 2 >= atoms.numAtom)
+    if (!w.hasHydrogens())
         return d;
-    const Vec3 o = atoms.atmXYZ[i];
+    const Vec3 o = atoms.atmXYZ[w.oxygen];
     d.known = true;
-    d.u1 = minimumImage(atoms.atmXYZ[i + 1], o, atoms.box);
-    d.u2 = minimumImage(atoms.atmXYZ[i + 2], o, atoms.box);
+    d.u1 = minimumImage(atoms.atmXYZ[w.hydrogen[0]], o, atoms.box);
+    d.u2 = minimumImage(atoms.atmXYZ[w.hydrogen[1]], o, atoms.box);
     d.len1 = norm(d.u1);
     d.len2 = norm(d.u2);
     return d;
@@ -56,9 +56,9 @@ void findBonds(const Frame& atoms, float hbDistance, float hbAngle, Network& net
     const float c = static_cast<float>(std::cos(static_cast<double>(hbAngle) * std::numbers::pi / 180.0));
 
     std::vector<int32_t> oxygens;
-    for (int32_t i = 0; i < numAtom; ++i)
-        if (atoms.isOW[i])
-            oxygens.push_back(i);
+    oxygens.reserve(atoms.water.size());
+    for (const Water& w : atoms.water)
+        oxygens.push_back(w.oxygen);
     // No distance is strictly below a limit that is not positive.
     if (!(hbDistance > 0.0f) || oxygens.empty()) {
         initNetwork(atoms, net);
@@ -70,7 +70,7 @@ void findBonds(const Frame& atoms, float hbDistance, float hbAngle, Network& net
     std::vector<int32_t> slot(numAtom, -1); // atom -> position in `oxygens`
     for (std::size_t k = 0; k < oxygens.size(); ++k)
         slot[oxygens[k]] = static_cast<int32_t>(k);
-    tbb::parallel_for(std::size_t(0), oxygens.size(), [&](std::size_t k) { donor[k] = donorOf(atoms, oxygens[k]); });
+    tbb::parallel_for(std::size_t(0), oxygens.size(), [&](std::size_t k) { donor[k] = donorOf(atoms, atoms.water[k]); });
 
     // The bonds of runs of oxygens are found in parallel and joined in
     // oxygen order.
