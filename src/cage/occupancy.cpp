@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "core/error.h"
-#include "network/cell_grid.h"
+#include "core/cell_grid.h"
 
 namespace kavet {
 namespace {

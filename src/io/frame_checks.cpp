@@ -8,7 +8,7 @@
 #include <tbb/parallel_for.h>
 
 #include "core/error.h"
-#include "network/cell_grid.h"
+#include "core/cell_grid.h"
 
 namespace kavet {
 namespace {

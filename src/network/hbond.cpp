@@ -6,7 +6,7 @@
 #include <tbb/parallel_for.h>
 
 #include "core/offsets.h"
-#include "network/cell_grid.h"
+#include "core/neighbours.h"
 
 namespace kavet {
 namespace {
@@ -65,7 +65,8 @@ void findBonds(const Frame& atoms, float hbDistance, float hbAngle, Network& net
         return;
     }
 
-    const CellGrid grid = buildCellGrid(atoms.atmXYZ, oxygens, atoms.box, hbDistance);
+    // Oxygen pairs closer than the distance limit, then the angle test.
+    const NeighbourList pairs = buildNeighbourList(atoms.atmXYZ, oxygens, atoms.box, hbDistance);
     std::vector<Donor> donor(oxygens.size());
     std::vector<int32_t> slot(numAtom, -1); // atom -> position in `oxygens`
     for (std::size_t k = 0; k < oxygens.size(); ++k)
@@ -77,23 +78,18 @@ void findBonds(const Frame& atoms, float hbDistance, float hbAngle, Network& net
     constexpr std::size_t run = 1024;
     std::vector<std::vector<int32_t>> found((oxygens.size() + run - 1) / run);
     tbb::parallel_for(std::size_t(0), found.size(), [&](std::size_t part) {
-        std::vector<int32_t> cells, partners;
+        std::vector<int32_t> partners;
         for (std::size_t k = part * run; k < std::min(oxygens.size(), (part + 1) * run); ++k) {
             const int32_t i = oxygens[k];
             const Vec3 o = atoms.atmXYZ[i];
             partners.clear();
-            forEachNear(grid, i, cells, [&](int32_t j) {
-                if (j <= i)
-                    return;
-                const Vec3 d = minimumImage(atoms.atmXYZ[j], o, atoms.box);
-                const float r = norm(d);
-                if (!(r < hbDistance))
-                    return;
-                const float t = c * r;
-                if (donates(donor[k], d, t) ||
+            for (int32_t p = pairs.start[k]; p < pairs.start[k + 1]; ++p) {
+                const int32_t j = pairs.second[p];
+                const float t = c * pairs.dist[p];
+                if (donates(donor[k], pairs.vec[p], t) ||
                     donates(donor[slot[j]], minimumImage(o, atoms.atmXYZ[j], atoms.box), t))
                     partners.push_back(j);
-            });
+            }
             std::sort(partners.begin(), partners.end());
             for (int32_t j : partners) {
                 found[part].push_back(i);

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <random>
 
-#include "network/cell_grid.h"
+#include "core/cell_grid.h"
 
 namespace kavet {
 namespace {
