@@ -31,8 +31,10 @@ Analysis analyse(const Frame& frame, const Criteria& c, Observer* observer)
 
     phases.start(Phase::Bonds);
     initNetwork(frame, a.net);
-    if (frame.numAtom > 0)
-        findBonds(frame, c.hbDistance, c.hbAngle, a.net);
+    if (frame.numAtom > 0) {
+        a.pairs = buildNeighbourList(frame.atmXYZ, waterOxygens(frame), frame.box, c.hbDistance);
+        findBonds(frame, a.pairs, c.hbAngle, a.net);
+    }
     phases.finish(Phase::Bonds);
     phases.start(Phase::Pruning);
     pruneEdges(a.net);

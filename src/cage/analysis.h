@@ -54,6 +54,7 @@ inline Criteria seriesCriteria() { return Criteria{}.series(); }
 // the neighbour lists. Rings are those flat enough; cages those left after
 // deduplication.
 struct Analysis {
+    NeighbourList pairs; // water oxygens closer than the bond distance limit (the frame's water table order)
     Network net;
     RingSearch rings;
     RingGeometry geo;

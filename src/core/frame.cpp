@@ -32,4 +32,13 @@ void indexWaters(Frame& frame)
     }
 }
 
+std::vector<int32_t> waterOxygens(const Frame& frame)
+{
+    std::vector<int32_t> oxygens;
+    oxygens.reserve(frame.water.size());
+    for (const Water& w : frame.water)
+        oxygens.push_back(w.oxygen);
+    return oxygens;
+}
+
 } // namespace kavet

@@ -47,4 +47,7 @@ void selectWaters(Frame& frame, const std::string& waterName, const std::string&
 // atom). Call it again after changing isOW by hand.
 void indexWaters(Frame& frame);
 
+// The oxygens of the water table, in its order.
+std::vector<int32_t> waterOxygens(const Frame& frame);
+
 } // namespace kavet

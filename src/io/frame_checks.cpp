@@ -66,10 +66,7 @@ std::vector<std::string> checkFrame(const Frame& frame, const std::string& name)
     std::vector<std::string> warnings;
     checkBox(frame, name);
 
-    std::vector<int32_t> oxygens;
-    oxygens.reserve(frame.water.size());
-    for (const Water& w : frame.water)
-        oxygens.push_back(w.oxygen);
+    const std::vector<int32_t> oxygens = waterOxygens(frame);
 
     // Each water's hydrogens, as the water table gives them.
     for (const Water& w : frame.water) {

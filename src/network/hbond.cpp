@@ -52,21 +52,21 @@ void initNetwork(const Frame& atoms, Network& net)
 
 void findBonds(const Frame& atoms, float hbDistance, float hbAngle, Network& net)
 {
+    findBonds(atoms, buildNeighbourList(atoms.atmXYZ, waterOxygens(atoms), atoms.box, hbDistance), hbAngle, net);
+}
+
+void findBonds(const Frame& atoms, const NeighbourList& pairs, float hbAngle, Network& net)
+{
     const int32_t numAtom = atoms.numAtom;
     const float c = static_cast<float>(std::cos(static_cast<double>(hbAngle) * std::numbers::pi / 180.0));
 
-    std::vector<int32_t> oxygens;
-    oxygens.reserve(atoms.water.size());
-    for (const Water& w : atoms.water)
-        oxygens.push_back(w.oxygen);
-    // No distance is strictly below a limit that is not positive.
-    if (!(hbDistance > 0.0f) || oxygens.empty()) {
+    const std::vector<int32_t> oxygens = waterOxygens(atoms);
+    // No pair closer than the limit (none when the limit is not positive): no bond.
+    if (pairs.second.empty() || oxygens.empty()) {
         initNetwork(atoms, net);
         return;
     }
 
-    // Oxygen pairs closer than the distance limit, then the angle test.
-    const NeighbourList pairs = buildNeighbourList(atoms.atmXYZ, oxygens, atoms.box, hbDistance);
     std::vector<Donor> donor(oxygens.size());
     std::vector<int32_t> slot(numAtom, -1); // atom -> position in `oxygens`
     for (std::size_t k = 0; k < oxygens.size(); ++k)
