@@ -181,10 +181,9 @@ Settings scanOptions(const std::vector<std::string>& args)
             s.criteria.sealed = true;
     }
     scanSeriesOptions(args, need, s.series, s.threads);
-    // Series mode seals the line of sight: its counts are compared frame by
-    // frame, and no single frame should lose or gain a cage by rounding.
+    // Series mode analyses with the series preset of the criteria.
     if (!s.series.trajFile.empty())
-        s.criteria.sealed = true;
+        s.criteria = s.criteria.series();
     if (s.criteria.ringMax > largestRingMax)
         throw Failure("the largest ring size (-ring, second value) is " + std::to_string(s.criteria.ringMax) +
                          ", but a ring can have at most " + std::to_string(largestRingMax) + " members");

@@ -24,22 +24,24 @@ private:
 
 } // namespace
 
-Analysis analyse(const Frame& frame, const Criteria& c, Observer* observer, RingWalk walk)
+Analysis analyse(const Frame& frame, const Criteria& c, Observer* observer)
 {
     Analysis a;
     const Phases phases(observer, a);
 
     phases.start(Phase::Bonds);
     initNetwork(frame, a.net);
-    if (frame.numAtom > 0)
-        findBonds(frame, c.hbDistance, c.hbAngle, a.net);
+    if (frame.numAtom > 0) {
+        a.pairs = buildNeighbourList(frame.atmXYZ, waterOxygens(frame), frame.box, c.hbDistance);
+        findBonds(frame, a.pairs, c.hbAngle, a.net);
+    }
     phases.finish(Phase::Bonds);
     phases.start(Phase::Pruning);
     pruneEdges(a.net);
     phases.finish(Phase::Pruning);
 
     phases.start(Phase::Rings);
-    findAllRings(a.net, c.ringMin, c.ringMax, a.rings, walk);
+    findAllRings(a.net, c.ringMin, c.ringMax, a.rings, c.walk);
     phases.finish(Phase::Rings);
     phases.start(Phase::PlaneFit);
     fitRings(frame, c.ringDeviation, a.rings, a.geo);

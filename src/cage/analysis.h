@@ -16,8 +16,9 @@
 
 namespace kavet {
 
-// What makes a bond, a ring and a cage. Distances in angstrom, angles in
-// degrees.
+// Every choice of an analysis: what makes a bond, a ring and a cage, and how
+// they are searched for. Distances in angstrom, angles in degrees. A front end
+// passes it whole; the defaults are the classic single-frame analysis.
 struct Criteria {
     float hbDistance = 3.5f;      // O-O distance limit of a hydrogen bond
     float hbAngle = 30.0f;        // O-H...O angle limit
@@ -27,13 +28,33 @@ struct Criteria {
     float cageDistance = 1.0f;    // ray start point: distance from the ring centre
     float cageAngle = 85.0f;      // largest angle between a side normal and a ray
     bool sealed = false;          // the sealed line-of-sight test (see cage/occlusion.h)
+    // How the rings are searched for: the same rings either way, with the
+    // search's call count (which the classic report prints) only from
+    // RingWalk::EveryBond.
+    RingWalk walk = RingWalk::EveryBond;
+
+    // The series preset: these distances, angles and ring sizes with the
+    // sealed line of sight, since series counts are compared frame by frame and
+    // no single frame should lose or gain a cage by rounding, and the
+    // once-per-ring walk, which finds the same rings faster.
+    Criteria series() const
+    {
+        Criteria c = *this;
+        c.sealed = true;
+        c.walk = RingWalk::Once;
+        return c;
+    }
 };
+
+// The default criteria as the series analyses a trajectory.
+inline Criteria seriesCriteria() { return Criteria{}.series(); }
 
 // Every table of the analysis. After pruning, net.edgeList holds only bonds
 // whose ends have two bonds or more; the full network stays in net.degree and
 // the neighbour lists. Rings are those flat enough; cages those left after
 // deduplication.
 struct Analysis {
+    NeighbourList pairs; // water oxygens closer than the bond distance limit (the frame's water table order)
     Network net;
     RingSearch rings;
     RingGeometry geo;
@@ -64,10 +85,7 @@ public:
 };
 
 // Analyses one frame. With no ring left after the plane fit the analysis ends
-// there: no neighbours, no cages. `walk` is how the rings are searched for:
-// the same rings either way, with the search's call count only from
-// RingWalk::EveryBond.
-Analysis analyse(const Frame& frame, const Criteria& criteria, Observer* observer = nullptr,
-                 RingWalk walk = RingWalk::EveryBond);
+// there: no neighbours, no cages.
+Analysis analyse(const Frame& frame, const Criteria& criteria, Observer* observer = nullptr);
 
 } // namespace kavet

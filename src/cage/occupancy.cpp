@@ -7,7 +7,7 @@
 
 #include "cage/polyhedron.h"
 #include "core/error.h"
-#include "network/cell_grid.h"
+#include "core/cell_grid.h"
 
 namespace kavet {
 namespace {

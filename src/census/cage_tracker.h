@@ -49,7 +49,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "cage/census.h"
+#include "census/census.h"
 
 namespace kavet {
 

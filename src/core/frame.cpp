@@ -13,6 +13,32 @@ void selectWaters(Frame& frame, const std::string& waterName, const std::string&
             ++frame.numWater;
         }
     }
+    indexWaters(frame);
+}
+
+void indexWaters(Frame& frame)
+{
+    const int64_t n = static_cast<int64_t>(frame.isOW.size());
+    const int64_t atoms = static_cast<int64_t>(frame.atmXYZ.size());
+    frame.water.clear();
+    for (int64_t i = 0; i < n; ++i) {
+        if (!frame.isOW[i])
+            continue;
+        Water w;
+        w.oxygen = static_cast<int32_t>(i);
+        for (int64_t k = 0; k < 2; ++k)
+            w.hydrogen[k] = i + 1 + k < atoms ? static_cast<int32_t>(i + 1 + k) : -1;
+        frame.water.push_back(w);
+    }
+}
+
+std::vector<int32_t> waterOxygens(const Frame& frame)
+{
+    std::vector<int32_t> oxygens;
+    oxygens.reserve(frame.water.size());
+    for (const Water& w : frame.water)
+        oxygens.push_back(w.oxygen);
+    return oxygens;
 }
 
 } // namespace kavet

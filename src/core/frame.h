@@ -4,6 +4,7 @@
 // step when the input carries them. Positions and cell are in angstrom.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -13,6 +14,15 @@
 
 namespace kavet {
 
+// One water of a frame: the atom index of its oxygen and of its two hydrogens,
+// -1 for a hydrogen the frame does not hold.
+struct Water {
+    int32_t oxygen = -1;
+    std::array<int32_t, 2> hydrogen = {-1, -1};
+    // Whether both hydrogens are known (a water can then donate a bond).
+    bool hasHydrogens() const { return hydrogen[0] >= 0 && hydrogen[1] >= 0; }
+};
+
 struct Frame {
     int32_t numAtom = 0;
     std::vector<std::string> resName; // residue number and name, trimmed
@@ -20,6 +30,7 @@ struct Frame {
     std::vector<Vec3> atmXYZ;         // angstrom
     std::vector<uint8_t> isOW;        // 1 for a selected water oxygen
     int32_t numWater = 0;             // W, the number of selected oxygens
+    std::vector<Water> water;         // the selected waters, in atom order of their oxygens
     Box box;                          // angstrom
     bool hasTime = false;             // whether time and step were read
     double time = 0.0;                // ps
@@ -27,7 +38,16 @@ struct Frame {
 };
 
 // Marks the water oxygens: atoms named `oxygenName` whose residue field
-// contains `waterName`. Sets isOW and numWater.
+// contains `waterName`. Sets isOW and numWater, and the water table as
+// indexWaters does.
 void selectWaters(Frame& frame, const std::string& waterName, const std::string& oxygenName);
+
+// Fills the water table from isOW: one entry per selected oxygen, in atom
+// order, whose hydrogens are the two atoms after it (-1 for one past the last
+// atom). Call it again after changing isOW by hand.
+void indexWaters(Frame& frame);
+
+// The oxygens of the water table, in its order.
+std::vector<int32_t> waterOxygens(const Frame& frame);
 
 } // namespace kavet

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "cage/census.h"
+#include "census/census.h"
 #include "io/series_writer.h"
 
 namespace kavet {

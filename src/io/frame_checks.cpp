@@ -8,7 +8,7 @@
 #include <tbb/parallel_for.h>
 
 #include "core/error.h"
-#include "network/cell_grid.h"
+#include "core/neighbours.h"
 
 namespace kavet {
 namespace {
@@ -66,14 +66,14 @@ std::vector<std::string> checkFrame(const Frame& frame, const std::string& name)
     std::vector<std::string> warnings;
     checkBox(frame, name);
 
-    std::vector<int32_t> oxygens;
-    for (int32_t i = 0; i < static_cast<int32_t>(frame.isOW.size()); ++i)
-        if (frame.isOW[i])
-            oxygens.push_back(i);
+    const std::vector<int32_t> oxygens = waterOxygens(frame);
 
-    // The atoms after each oxygen stand for its hydrogens.
-    for (int32_t i : oxygens) {
-        for (int32_t h = i + 1; h <= i + 2 && h < static_cast<int32_t>(frame.atmXYZ.size()); ++h) {
+    // Each water's hydrogens, as the water table gives them.
+    for (const Water& w : frame.water) {
+        const int32_t i = w.oxygen;
+        for (int32_t h : w.hydrogen) {
+            if (h < 0)
+                continue;
             if (frame.isOW[h])
                 throw Failure(name + ": " + atomText(frame, h) + " after water oxygen " + atomText(frame, i) +
                               " should be one of its hydrogens, but is a water oxygen itself");
@@ -89,7 +89,7 @@ std::vector<std::string> checkFrame(const Frame& frame, const std::string& name)
 
     if (oxygens.size() < 2)
         return warnings;
-    const CellGrid grid = buildCellGrid(frame.atmXYZ, oxygens, frame.box, suspiciousOxygenDistance);
+    const NeighbourList pairs = buildNeighbourList(frame.atmXYZ, oxygens, frame.box, suspiciousOxygenDistance);
     // Runs of oxygens are checked in parallel; each keeps its warnings and
     // stops at its first failure, and the runs are then taken in order, so
     // the outcome is that of one pass over all oxygens.
@@ -101,22 +101,20 @@ std::vector<std::string> checkFrame(const Frame& frame, const std::string& name)
     std::vector<Run> runs((oxygens.size() + run - 1) / run);
     tbb::parallel_for(std::size_t(0), runs.size(), [&](std::size_t k) {
         Run& out = runs[k];
-        std::vector<int32_t> cells;
-        for (std::size_t p = k * run; p < std::min(oxygens.size(), (k + 1) * run) && out.failure.empty(); ++p) {
-            const int32_t i = oxygens[p];
-            forEachNear(grid, i, cells, [&](int32_t j) {
-                if (j <= i || !out.failure.empty())
-                    return;
-                const float d = length(minimumImage(frame.atmXYZ[j], frame.atmXYZ[i], frame.box));
+        for (std::size_t q = k * run; q < std::min(oxygens.size(), (k + 1) * run) && out.failure.empty(); ++q) {
+            const int32_t i = oxygens[q];
+            for (int32_t p = pairs.start[q]; p < pairs.start[q + 1] && out.failure.empty(); ++p) {
+                const int32_t j = pairs.second[p];
+                const float d = pairs.dist[p];
                 if (d < impossibleOxygenDistance)
                     out.failure = name + ": water oxygens " + atomText(frame, i) + " and " + atomText(frame, j) +
                                   " are " + angstrom(d) +
                                   " apart, where water keeps them about 2.8 A apart and never "
                                   "closer than 1 A (a molecule given twice?)";
-                else if (d < suspiciousOxygenDistance)
+                else
                     out.warnings.push_back(name + ": water oxygens " + atomText(frame, i) + " and " +
                                            atomText(frame, j) + " are only " + angstrom(d) + " apart");
-            });
+            }
         }
     });
     for (Run& r : runs) {

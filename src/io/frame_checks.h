@@ -15,8 +15,8 @@ namespace kavet {
 // suspicious. Real water keeps them about 2.8 angstrom apart.
 inline constexpr float impossibleOxygenDistance = 1.0f;
 inline constexpr float suspiciousOxygenDistance = 2.0f;
-// The two atoms after a water oxygen are its hydrogens, about 1 angstrom
-// away; one farther than this is not bonded to it.
+// A water's hydrogens (from the frame's water table) lie about 1 angstrom
+// from its oxygen; one farther than this is not bonded to it.
 inline constexpr float impossibleHydrogenDistance = 2.0f;
 inline constexpr float suspiciousHydrogenDistance = 1.3f;
 // A periodic box this many times smaller than the atoms' extent along an axis

@@ -6,7 +6,7 @@
 #include <tbb/parallel_for.h>
 
 #include "core/offsets.h"
-#include "network/cell_grid.h"
+#include "core/neighbours.h"
 
 namespace kavet {
 namespace {
@@ -18,15 +18,15 @@ struct Donor {
     float len1 = 0, len2 = 0;
 };
 
-Donor donorOf(const Frame& atoms, int32_t i)
+Donor donorOf(const Frame& atoms, const Water& w)
 {
     Donor d;
-    if (static_cast<int64_t>(i) + 2 >= atoms.numAtom)
+    if (!w.hasHydrogens())
         return d;
-    const Vec3 o = atoms.atmXYZ[i];
+    const Vec3 o = atoms.atmXYZ[w.oxygen];
     d.known = true;
-    d.u1 = minimumImage(atoms.atmXYZ[i + 1], o, atoms.box);
-    d.u2 = minimumImage(atoms.atmXYZ[i + 2], o, atoms.box);
+    d.u1 = minimumImage(atoms.atmXYZ[w.hydrogen[0]], o, atoms.box);
+    d.u2 = minimumImage(atoms.atmXYZ[w.hydrogen[1]], o, atoms.box);
     d.len1 = norm(d.u1);
     d.len2 = norm(d.u2);
     return d;
@@ -52,48 +52,44 @@ void initNetwork(const Frame& atoms, Network& net)
 
 void findBonds(const Frame& atoms, float hbDistance, float hbAngle, Network& net)
 {
+    findBonds(atoms, buildNeighbourList(atoms.atmXYZ, waterOxygens(atoms), atoms.box, hbDistance), hbAngle, net);
+}
+
+void findBonds(const Frame& atoms, const NeighbourList& pairs, float hbAngle, Network& net)
+{
     const int32_t numAtom = atoms.numAtom;
     const float c = static_cast<float>(std::cos(static_cast<double>(hbAngle) * std::numbers::pi / 180.0));
 
-    std::vector<int32_t> oxygens;
-    for (int32_t i = 0; i < numAtom; ++i)
-        if (atoms.isOW[i])
-            oxygens.push_back(i);
-    // No distance is strictly below a limit that is not positive.
-    if (!(hbDistance > 0.0f) || oxygens.empty()) {
+    const std::vector<int32_t> oxygens = waterOxygens(atoms);
+    // No pair closer than the limit (none when the limit is not positive): no bond.
+    if (pairs.second.empty() || oxygens.empty()) {
         initNetwork(atoms, net);
         return;
     }
 
-    const CellGrid grid = buildCellGrid(atoms.atmXYZ, oxygens, atoms.box, hbDistance);
     std::vector<Donor> donor(oxygens.size());
     std::vector<int32_t> slot(numAtom, -1); // atom -> position in `oxygens`
     for (std::size_t k = 0; k < oxygens.size(); ++k)
         slot[oxygens[k]] = static_cast<int32_t>(k);
-    tbb::parallel_for(std::size_t(0), oxygens.size(), [&](std::size_t k) { donor[k] = donorOf(atoms, oxygens[k]); });
+    tbb::parallel_for(std::size_t(0), oxygens.size(), [&](std::size_t k) { donor[k] = donorOf(atoms, atoms.water[k]); });
 
     // The bonds of runs of oxygens are found in parallel and joined in
     // oxygen order.
     constexpr std::size_t run = 1024;
     std::vector<std::vector<int32_t>> found((oxygens.size() + run - 1) / run);
     tbb::parallel_for(std::size_t(0), found.size(), [&](std::size_t part) {
-        std::vector<int32_t> cells, partners;
+        std::vector<int32_t> partners;
         for (std::size_t k = part * run; k < std::min(oxygens.size(), (part + 1) * run); ++k) {
             const int32_t i = oxygens[k];
             const Vec3 o = atoms.atmXYZ[i];
             partners.clear();
-            forEachNear(grid, i, cells, [&](int32_t j) {
-                if (j <= i)
-                    return;
-                const Vec3 d = minimumImage(atoms.atmXYZ[j], o, atoms.box);
-                const float r = norm(d);
-                if (!(r < hbDistance))
-                    return;
-                const float t = c * r;
-                if (donates(donor[k], d, t) ||
+            for (int32_t p = pairs.start[k]; p < pairs.start[k + 1]; ++p) {
+                const int32_t j = pairs.second[p];
+                const float t = c * pairs.dist[p];
+                if (donates(donor[k], pairs.vec[p], t) ||
                     donates(donor[slot[j]], minimumImage(o, atoms.atmXYZ[j], atoms.box), t))
                     partners.push_back(j);
-            });
+            }
             std::sort(partners.begin(), partners.end());
             for (int32_t j : partners) {
                 found[part].push_back(i);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/frame.h"
+#include "core/neighbours.h"
 
 namespace kavet {
 
@@ -37,9 +38,12 @@ struct Network {
 void initNetwork(const Frame& atoms, Network& net);
 
 // The bond search: appends every bond to edgeList and fills degree and the
-// neighbour lists. A selected oxygen with fewer than two atoms after it has no
-// known hydrogens and cannot donate, but can accept.
+// neighbour lists. The waters are those of the frame's water table; one
+// without both hydrogens cannot donate, but can accept.
 void findBonds(const Frame& atoms, float hbDistance, float hbAngle, Network& net);
+// The same on oxygen pairs already found: `pairs` must be built over
+// waterOxygens(atoms) with the distance limit as its cut-off.
+void findBonds(const Frame& atoms, const NeighbourList& pairs, float hbAngle, Network& net);
 
 // Drops from edgeList every bond with an end of degree 0 or 1 in the full
 // network, in one pass and keeping the order; degree and the neighbour lists

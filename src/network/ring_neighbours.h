@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "network/cell_grid.h"
+#include "core/cell_grid.h"
 #include "network/hbond.h"
 #include "network/plane_fit.h"
 

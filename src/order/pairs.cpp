@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <numeric>
 
-#include "network/cell_grid.h"
+#include "core/cell_grid.h"
 
 namespace kavet {
 namespace {

@@ -38,10 +38,9 @@ TEST(Cups, HalvesOfEveryCageInHydratesAndNoneInWaterOrIce)
         if (const std::string path = std::string("/usr/share/gromacs/top/") + liquid; std::filesystem::exists(path))
             frames.emplace_back(readConfiguration(path, "SOL", "OW"), 0.0);
 
-    Criteria series;
-    series.sealed = true;
+    const Criteria series = seriesCriteria();
     for (const auto& [frame, perWater] : frames) {
-        const Analysis a = analyse(frame, series, nullptr, RingWalk::Once);
+        const Analysis a = analyse(frame, series);
         const std::vector<std::vector<int32_t>>& cages = a.cages.cageList;
         std::vector<uint8_t> closed;
         std::map<std::string, int64_t> n; // closed cages by label

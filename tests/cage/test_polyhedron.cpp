@@ -120,11 +120,10 @@ TEST(Polyhedron, EveryCageOfMeltingAndInterfaceFramesIsShapedByTheRules)
     ASSERT_EQ(frames.size(), 12u);
     if (const std::string spc216 = "/usr/share/gromacs/top/spc216.gro"; std::filesystem::exists(spc216))
         frames.push_back(interfaceFrame(readConfiguration(spc216, "SOL", "OW")));
-    Criteria series;
-    series.sealed = true;
+    const Criteria series = seriesCriteria();
     std::map<CageShape, int> seen;
     for (const Frame& f : frames) {
-        const Analysis a = analyse(f, series, nullptr, RingWalk::Once);
+        const Analysis a = analyse(f, series);
         for (const std::vector<int32_t>& cage : a.cages.cageList) {
             std::vector<std::vector<int32_t>> faces;
             for (int32_t r : cage)

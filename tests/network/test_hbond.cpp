@@ -59,6 +59,7 @@ void appendOxygen(Frame& t, Vec3 o)
     t.resName.push_back("9SOL");
     t.atmName.push_back("OW");
     ++t.numAtom;
+    indexWaters(t);
 }
 
 // Waters over [-0.5 L, 1.5 L) (or [0, 20) along an axis of length <= 0) with
@@ -173,6 +174,7 @@ TEST(HydrogenBondNetwork, OxygenWithFewerThanTwoAtomsAfterItAcceptsButDoesNotDon
         if (after == 1) { // one hydrogen, pointing at the idle water
             appendOxygen(t, waterPointingAt(last, idle, idle).h1);
             t.isOW.back() = 0;
+            indexWaters(t);
         }
         EXPECT_EQ(bondsOf(t).edgeList, (Edges{0, 6})) << after;
     }

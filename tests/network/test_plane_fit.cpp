@@ -38,6 +38,7 @@ Frame atomsAt(const std::vector<Vec3>& pos, Box box)
     t.numAtom = static_cast<int32_t>(pos.size());
     t.isOW.assign(pos.size(), 1);
     t.box = box;
+    indexWaters(t);
     return t;
 }
 

@@ -39,6 +39,7 @@ Frame atomsFromWaters(const std::vector<Water>& waters, Box box)
     t.numAtom = static_cast<int32_t>(t.atmXYZ.size());
     t.numWater = static_cast<int32_t>(waters.size());
     t.box = box;
+    indexWaters(t);
     return t;
 }
 

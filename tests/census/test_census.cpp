@@ -8,7 +8,7 @@
 #include <set>
 #include <string>
 
-#include "cage/census.h"
+#include "census/census.h"
 #include "core/error.h"
 #include "io/gro_reader.h"
 #include "support/support.h"
@@ -40,6 +40,7 @@ void eraseAtom(Frame& frame, std::size_t i)
     frame.atmName.erase(frame.atmName.begin() + static_cast<std::ptrdiff_t>(i));
     frame.isOW.erase(frame.isOW.begin() + static_cast<std::ptrdiff_t>(i));
     --frame.numAtom;
+    indexWaters(frame);
 }
 
 TEST(Guests, AFilledCellThenOneGuestOutAndOneOfThreeAtomsAcrossTheBoundary)
@@ -97,6 +98,7 @@ TEST(Guests, AFilledCellThenOneGuestOutAndOneOfThreeAtomsAcrossTheBoundary)
     frame.atmName.push_back("C");
     frame.isOW.push_back(0);
     ++frame.numAtom;
+    indexWaters(frame);
     f = censusWithGuests(frame);
     EXPECT_EQ(f.guests, 65);
     EXPECT_EQ(f.guestsCaged, 65);

@@ -1,10 +1,10 @@
-#include "cage/census.h"
+#include "census/census.h"
 
 #include <algorithm>
 
 #include "cage/clusters.h"
 #include "cage/polyhedron.h"
-#include "network/f4.h"
+#include "order/f4.h"
 
 namespace kavet {
 

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "io/gro_reader.h"
-#include "network/f4.h"
+#include "order/f4.h"
 #include "support/support.h"
 
 namespace kavet {
@@ -40,6 +40,9 @@ TEST(F4, TheTorsionTakesEachWatersHydrogenFarthestFromTheOtherOxygen)
     const F4 f = f4Of(frame, test::networkFromBonds(6, {{0, 3}}));
     EXPECT_EQ(f.pairs, 1);
     EXPECT_NEAR(f.value, -1.0, 1e-5);
+    ASSERT_EQ(f.perWater.size(), 2u);
+    EXPECT_EQ(f.perWater[0], f.value);
+    EXPECT_EQ(f.perWater[1], f.value);
     EXPECT_TRUE(std::isnan(f4Of(frame, test::networkFromBonds(6, {})).value));
 }
 
@@ -49,6 +52,11 @@ TEST(F4, IdealLattices)
         const F4 hydrate = latticeF4({"--structure", "sI", "--cells", "2", "2", "2", "--displace", displace});
         EXPECT_EQ(hydrate.pairs, 736); // 368 waters, 4 bonds each
         EXPECT_NEAR(hydrate.value, 0.9, 0.05) << displace;
+        // Every water has four bonds, so the per-water values average to F4.
+        double mean = 0.0;
+        for (double v : hydrate.perWater)
+            mean += v / static_cast<double>(hydrate.perWater.size());
+        EXPECT_NEAR(mean, hydrate.value, 1e-12) << displace;
         const F4 ice = latticeF4({"--structure", "ice", "--cells", "4", "3", "3", "--displace", displace});
         EXPECT_EQ(ice.pairs, 576);
         EXPECT_NEAR(ice.value, -0.5, 0.05) << displace;

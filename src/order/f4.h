@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "core/frame.h"
 #include "network/hbond.h"
@@ -16,13 +17,16 @@ namespace kavet {
 struct F4 {
     double value = 0.0; // not a number when no pair counts
     int64_t pairs = 0;  // the pairs averaged
+    // Per water of the frame's water table: the mean of cos 3 phi over the
+    // counted bonds of that water, not a number when none counts.
+    std::vector<double> perWater;
 };
 
 // Every bond of the full network (net's neighbour lists) counts once. A
-// water's hydrogens are the two atoms after its oxygen, as in the bond
-// search (of two equally far, the first); a bond with a water that lacks them, or whose torsion is undefined
-// (the three bonds of the torsion not spanning a plane on either side), does
-// not count.
+// water's hydrogens are those of the frame's water table (of two equally far,
+// the first); a bond with a water that lacks them, or whose torsion is
+// undefined (the three bonds of the torsion not spanning a plane on either
+// side), does not count.
 F4 f4Of(const Frame& frame, const Network& net);
 
 } // namespace kavet

@@ -9,7 +9,8 @@
 #include <algorithm>
 #include <random>
 
-#include "network/cell_grid.h"
+#include "core/cell_grid.h"
+#include "core/neighbours.h"
 
 namespace kavet {
 namespace {
@@ -56,6 +57,50 @@ TEST(CellGrid, VisitsEveryPairCloserThanTheRadius)
         }
     }
     EXPECT_GT(pairs, 100000);
+}
+
+} // namespace
+} // namespace kavet
+
+namespace kavet {
+namespace {
+
+// The neighbour list against an all-pairs scan: the same pairs i < j, each
+// with the same vector and distance, for periodic, open and triclinic cells.
+TEST(NeighbourList, HoldsEveryPairBelowTheCutOffWithItsVectorAndDistance)
+{
+    const Box boxes[] = {{20.0f, 17.0f, 23.0f}, {20.0f, 0.0f, 12.0f}, {30.0f, 12.0f, 25.0f, -6.0f, 15.0f, 6.0f}};
+    for (unsigned seed = 1; seed <= 6; ++seed) {
+        std::mt19937 rng(seed);
+        const Box box = boxes[seed % 3];
+        std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+        auto coord = [&](float length) { return length > 0.0f ? (unit(rng) * 1.2f - 0.1f) * length : unit(rng) * 25.0f; };
+        std::vector<Vec3> pos(3000);
+        for (Vec3& p : pos)
+            p = {coord(box.x), coord(box.y), coord(box.z)};
+        std::vector<int32_t> items;
+        for (int32_t i = 0; i < static_cast<int32_t>(pos.size()); i += 1 + static_cast<int32_t>(seed % 2))
+            items.push_back(i);
+        const float cutoff = 3.5f;
+        const NeighbourList nl = buildNeighbourList(pos, items, box, cutoff);
+        ASSERT_EQ(nl.start.size(), items.size() + 1);
+        for (std::size_t k = 0; k < items.size(); ++k) {
+            const int32_t i = items[k];
+            std::vector<int32_t> listed(nl.second.begin() + nl.start[k], nl.second.begin() + nl.start[k + 1]);
+            std::vector<int32_t> expected;
+            for (int32_t j : items)
+                if (j > i && norm(minimumImage(pos[j], pos[i], box)) < cutoff)
+                    expected.push_back(j);
+            std::sort(listed.begin(), listed.end());
+            ASSERT_EQ(listed, expected) << "seed " << seed << " point " << i;
+            for (int32_t p = nl.start[k]; p < nl.start[k + 1]; ++p) {
+                const Vec3 d = minimumImage(pos[nl.second[p]], pos[i], box);
+                ASSERT_TRUE(d.x == nl.vec[p].x && d.y == nl.vec[p].y && d.z == nl.vec[p].z);
+                ASSERT_EQ(nl.dist[p], norm(d));
+            }
+        }
+    }
+    EXPECT_TRUE(buildNeighbourList({}, {}, Box{10, 10, 10}, 3.5f).second.empty());
 }
 
 } // namespace

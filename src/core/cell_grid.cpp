@@ -1,4 +1,4 @@
-#include "network/cell_grid.h"
+#include "core/cell_grid.h"
 
 #include <algorithm>
 #include <cmath>

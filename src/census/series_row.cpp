@@ -1,0 +1,97 @@
+#include "census/series_row.h"
+
+#include <cstdio>
+
+namespace kavet {
+
+const char* const commonCageTypes[6] = {"5^12", "5^12-6^2", "5^12-6^3", "5^12-6^4", "4^3-5^6-6^3", "5^12-6^8"};
+
+std::vector<SeriesColumn> seriesColumns(const Criteria& criteria, bool withGuests)
+{
+    std::vector<SeriesColumn> c = {{"frame"}, {"time_ps", SeriesColumn::Time}, {"waters"}, {"hbonds"}};
+    for (int32_t n = 3; n <= criteria.ringMax; ++n)
+        c.push_back({"rings_" + std::to_string(n)});
+    c.push_back({"closed"});
+    c.push_back({"open"});
+    for (const char* t : commonCageTypes)
+        c.push_back({t});
+    c.push_back({"other_closed"});
+    if (withGuests) {
+        c.push_back({"guests"});
+        c.push_back({"guests_caged"});
+        for (const char* t : commonCageTypes)
+            c.push_back({std::string("occupied_") + t});
+        c.push_back({"occupied_other"});
+        c.push_back({"multiply_occupied"});
+    }
+    c.push_back({"clusters"});
+    c.push_back({"largest_cluster"});
+    c.push_back({"f4", SeriesColumn::Real});
+    return c;
+}
+
+SeriesRow seriesRow(const Criteria& criteria, int64_t frameNumber, double time, const Frame& frame,
+                    const Analysis& a, const CensusOptions& options)
+{
+    FrameCensus census = censusOf(frame, a, options);
+    SeriesRow f;
+    f.closed = std::move(census.closedTypes);
+    f.open = std::move(census.openTypes);
+    f.cages = std::move(census.cages);
+    std::vector<double>& v = f.values;
+    v = {static_cast<double>(frameNumber), time, static_cast<double>(census.waters),
+         static_cast<double>(census.hbonds)};
+    for (int32_t n = 3; n <= criteria.ringMax; ++n)
+        v.push_back(static_cast<double>(static_cast<std::size_t>(n) < census.rings.size() ? census.rings[n] : 0));
+    v.push_back(static_cast<double>(census.closed));
+    v.push_back(static_cast<double>(census.open));
+    // The count of type t in `counts`, added to `common`.
+    auto countOf = [](const std::map<std::string, int64_t>& counts, const char* t, int64_t& common) {
+        const auto it = counts.find(t);
+        const int64_t n = it == counts.end() ? 0 : it->second;
+        common += n;
+        return static_cast<double>(n);
+    };
+    int64_t common = 0;
+    for (const char* t : commonCageTypes)
+        v.push_back(countOf(f.closed, t, common));
+    v.push_back(static_cast<double>(census.closed - common));
+    if (options.guests) {
+        v.push_back(static_cast<double>(census.guests));
+        v.push_back(static_cast<double>(census.guestsCaged));
+        int64_t occupied = 0;
+        for (const char* t : commonCageTypes)
+            v.push_back(countOf(census.occupied, t, occupied));
+        v.push_back(static_cast<double>(census.occupiedCages - occupied));
+        v.push_back(static_cast<double>(census.multiplyOccupied));
+    }
+    v.push_back(static_cast<double>(census.clusters));
+    v.push_back(static_cast<double>(census.largestCluster));
+    v.push_back(census.f4);
+    return f;
+}
+
+SeriesRow analyseRow(const Frame& frame, const Criteria& criteria, int64_t frameNumber, double time,
+                     const CensusOptions& options)
+{
+    return seriesRow(criteria, frameNumber, time, frame, analyse(frame, criteria), options);
+}
+
+std::string formatValue(const SeriesColumn& column, double value)
+{
+    char buf[64];
+    switch (column.kind) {
+    case SeriesColumn::Count:
+        std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(value));
+        break;
+    case SeriesColumn::Time:
+        std::snprintf(buf, sizeof buf, "%.10g", value);
+        break;
+    default:
+        std::snprintf(buf, sizeof buf, "%.6f", value);
+        break;
+    }
+    return buf;
+}
+
+} // namespace kavet

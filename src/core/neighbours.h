@@ -1,0 +1,31 @@
+// Pairs of points closer than a cut-off, with their minimum-image vectors and
+// distances, built once on the cell grid (as freud's NeighborList: a query
+// point's neighbours are stored together, with the vector from it to each).
+// Arithmetic in single precision, as minimumImage and norm work.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "core/box.h"
+#include "core/vec3.h"
+
+namespace kavet {
+
+struct NeighbourList {
+    // The neighbours of items[k] are entries start[k] .. start[k+1] of the
+    // arrays below; `start` has one entry more than `items`.
+    std::vector<int32_t> start;
+    std::vector<int32_t> second; // point number j of each pair, always above the query point's
+    std::vector<Vec3> vec;       // minimumImage(pos[j], pos[i], box)
+    std::vector<float> dist;     // norm(vec), strictly below the cut-off
+};
+
+// Every pair i < j of points of `items` (point numbers into `pos`, ascending)
+// whose minimum-image distance is below `cutoff`, grouped by i in the order
+// of `items`, and for each i in the cell grid's visiting order (forEachNear),
+// not sorted by j. Empty when the cut-off is not positive.
+NeighbourList buildNeighbourList(const std::vector<Vec3>& pos, const std::vector<int32_t>& items, const Box& box,
+                                 float cutoff);
+
+} // namespace kavet
