@@ -126,7 +126,6 @@ const char* phaseName(Phase p)
     case Phase::PlaneFit: return "plane fit";
     case Phase::Neighbours: return "ring neighbours";
     case Phase::Occlusion: return "line of sight and cages";
-    case Phase::Assembly: return "cages";
     case Phase::Deduplication: return "duplicate cages";
     case Phase::Classification: return "census";
     }
@@ -151,7 +150,6 @@ public:
             ringClock_ = clockMilliseconds();
             break;
         case Phase::Occlusion:
-        case Phase::Assembly:
         case Phase::Deduplication:
             clock_ = clockMilliseconds();
             break;
@@ -202,9 +200,9 @@ public:
             break;
         case Phase::Occlusion:
             printTiming(">>>> Determin Ring Occulasion     Time(s): ", secondsSince(clock_));
-            break;
-        case Phase::Assembly:
-            printTiming(">>>> Conect Rings to Cage         Time(s): ", secondsSince(clock_));
+            // The cages grow while the line of sight is decided: their time
+            // is on the line above, and the report's assembly line shows 0.
+            printTiming(">>>> Conect Rings to Cage         Time(s): ", 0.0);
             printCount("     Cages: ", static_cast<long long>(a.cages.cageList.size()));
             break;
         case Phase::Deduplication:
