@@ -14,12 +14,12 @@
 #include <new>
 #include <thread>
 
-#include <tbb/global_control.h>
 #include <tbb/task_arena.h>
 
 #include "app/report.h"
 #include "app/series.h"
 #include "app/settings.h"
+#include "app/signal_guard.h"
 #include "cage/analysis.h"
 #include "core/error.h"
 #include "io/frame_checks.h"
@@ -268,37 +268,26 @@ void checkStandardOutput()
         throw Failure(std::string("writing standard output failed: ") + std::strerror(errno ? errno : EIO));
 }
 
-int runPhases(const std::vector<std::string>& args)
+int runFrame(const Settings& s)
 {
-    printText(bannerText());
-    const Settings s = scanOptions(args);
-    printText(settingsText(s));
-    // Every parallel step, reading included, uses this many threads at most,
-    // also beyond the cores the machine has.
-    const int32_t threads = threadCount(s);
-    tbb::global_control limit(tbb::global_control::max_allowed_parallelism, static_cast<std::size_t>(threads));
-    if (!s.series.trajFile.empty())
-        return runSeries(s);
-
     const Frame frame = readConfiguration(s.confFile, s.waterName, s.oxygenName);
     printWarnings(checkFrame(frame, s.confFile));
     // Every output is checked and locked before the analysis; a run that does
-    // not complete leaves them as they were.
+    // not complete, interrupted ones included, leaves them as they were.
+    SignalGuard interruption([](const std::string& signal) {
+        return failureText("interrupted by " + signal + "; the output files are left as they were before the run");
+    });
     OutputSet outputs({{s.ringFile, OutputKind::RingFile},
                        {s.cageFile, OutputKind::CageFile},
                        {s.dataFile, OutputKind::DataFile}},
-                      s.confFile, [](const std::string& signal) {
-                          return failureText("interrupted by " + signal +
-                                             "; the output files are left as they were before the run");
-                      });
+                      s.confFile, &interruption);
     printSystemBlock(frame.numAtom);
     printHeading(">>>> Water");
     printCount("     OW:       ", frame.numWater);
     printRingTables(waterTables(frame.numWater, s.criteria.ringMax), true);
 
     ConsoleReport report(s, frame);
-    Analysis a;
-    tbb::task_arena(threads).execute([&] { a = analyse(frame, s.criteria, &report); });
+    const Analysis a = analyse(frame, s.criteria, &report);
     if (a.rings.ringList.empty())
         return 0;
 
@@ -310,6 +299,17 @@ int runPhases(const std::vector<std::string>& args)
     checkStandardOutput();
     outputs.commit();
     return 0;
+}
+
+int runPhases(const std::vector<std::string>& args)
+{
+    printText(bannerText());
+    const Settings s = scanOptions(args);
+    printText(settingsText(s));
+    // Every parallel step, reading included, runs in an arena of this many
+    // threads: the number is the run's own, not the process's.
+    tbb::task_arena arena(threadCount(s));
+    return arena.execute([&] { return s.series.trajFile.empty() ? runFrame(s) : runSeries(s); });
 }
 
 } // namespace

@@ -86,8 +86,9 @@ void scanSeriesOptions(const std::vector<std::string>& args, Need need, SeriesSe
             need(i, 1, "-nt");
             char* end = nullptr;
             const long n = std::strtol(args[i + 1].c_str(), &end, 10);
-            if (end == args[i + 1].c_str() || *end != '\0' || n < 1 || n > 4096)
-                throw Failure("option -nt takes a number of threads from 1 to 4096, not \"" + args[i + 1] + "\"");
+            if (end == args[i + 1].c_str() || *end != '\0' || n < 1 || n > largestThreadCount)
+                throw Failure("option -nt takes a number of threads from 1 to " + std::to_string(largestThreadCount) +
+                              ", not \"" + args[i + 1] + "\"");
             threads = static_cast<int32_t>(n);
         }
         if (a == "-guest") {

@@ -36,6 +36,9 @@ struct Settings {
 // The threads a run uses: -nt, or every core the machine has.
 int32_t threadCount(const Settings& s);
 
+// The most threads -nt accepts.
+inline constexpr int32_t largestThreadCount = 4096;
+
 // A ring's member count is stored in a signed byte.
 inline constexpr int32_t largestRingMax = 127;
 

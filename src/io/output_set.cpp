@@ -1,7 +1,6 @@
 #include "io/output_set.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,55 +12,6 @@
 
 namespace kavet {
 namespace {
-
-// What the signal handler needs, in plain memory: only async-signal-safe
-// calls touch it there.
-struct GuardedFile {
-    int fd;
-    off_t length;
-    bool regular;
-    bool created;
-    const char* path;
-};
-constexpr int maxGuarded = 16;
-constexpr int guardedSignals[] = {SIGINT, SIGTERM, SIGHUP};
-constexpr const char* guardedNames[] = {"SIGINT", "SIGTERM", "SIGHUP"};
-constexpr int numGuardedSignals = 3;
-
-GuardedFile guarded[maxGuarded];
-int numGuarded = 0;
-std::string notices[numGuardedSignals];
-struct sigaction previousActions[numGuardedSignals];
-volatile sig_atomic_t guardActive = 0;
-
-void restoreGuarded()
-{
-    for (int k = 0; k < numGuarded; ++k) {
-        if (guarded[k].created)
-            unlink(guarded[k].path);
-        else if (guarded[k].regular)
-            (void)!ftruncate(guarded[k].fd, guarded[k].length);
-    }
-}
-
-extern "C" void onGuardedSignal(int sig)
-{
-    if (guardActive) {
-        guardActive = 0;
-        restoreGuarded();
-        for (int k = 0; k < numGuardedSignals; ++k) {
-            if (guardedSignals[k] == sig)
-                (void)!write(STDOUT_FILENO, notices[k].data(), notices[k].size());
-        }
-    }
-    // End the process by the same signal, as the shell expects.
-    signal(sig, SIG_DFL);
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, sig);
-    sigprocmask(SIG_UNBLOCK, &set, nullptr);
-    raise(sig);
-}
 
 bool startsWith(const std::string& text, std::size_t at, const char* prefix)
 {
@@ -142,11 +92,9 @@ long long lastBlockStart(const std::string& text, OutputKind kind)
     return startsWith(text, 0, blockOpening(kind)) ? 0 : -1;
 }
 
-OutputSet::OutputSet(const std::vector<OutputSpec>& outputs, const std::string& input,
-                     const std::function<std::string(const std::string& signal)>& notice)
+OutputSet::OutputSet(const std::vector<OutputSpec>& outputs, const std::string& input, OutputGuard* guard)
+    : guard_(guard)
 {
-    if (outputs.size() > static_cast<std::size_t>(maxGuarded))
-        throw Failure("too many output files");
     struct stat in {};
     const bool haveInput = stat(input.c_str(), &in) == 0;
     entries_.reserve(outputs.size());
@@ -223,21 +171,18 @@ OutputSet::OutputSet(const std::vector<OutputSpec>& outputs, const std::string& 
     }
     open_ = true;
 
-    numGuarded = static_cast<int>(entries_.size());
-    for (int k = 0; k < numGuarded; ++k) {
-        const Entry& e = entries_[static_cast<std::size_t>(k)];
-        guarded[k] = {e.fd, static_cast<off_t>(e.length), e.regular, e.created, e.path.c_str()};
+    if (guard_) {
+        std::vector<GuardedOutput> guarded;
+        for (const Entry& e : entries_)
+            guarded.push_back({e.fd, e.length, e.regular, e.created, e.path.c_str()});
+        try {
+            guard_->guard(guarded);
+        } catch (...) {
+            rollback();
+            throw;
+        }
+        guarded_ = true;
     }
-    for (int k = 0; k < numGuardedSignals; ++k) {
-        notices[k] = notice(guardedNames[k]);
-        struct sigaction act {};
-        act.sa_handler = onGuardedSignal;
-        sigemptyset(&act.sa_mask);
-        for (int s : guardedSignals)
-            sigaddset(&act.sa_mask, s);
-        sigaction(guardedSignals[k], &act, &previousActions[k]);
-    }
-    guardActive = 1;
 }
 
 OutputSet::~OutputSet()
@@ -250,7 +195,6 @@ void OutputSet::commit()
 {
     if (!open_)
         return;
-    guardActive = 0;
     release();
 }
 
@@ -258,7 +202,7 @@ void OutputSet::rollback()
 {
     if (!open_)
         return;
-    guardActive = 0;
+    unguard();
     for (const Entry& e : entries_) {
         if (e.created)
             unlink(e.path.c_str());
@@ -268,13 +212,16 @@ void OutputSet::rollback()
     release();
 }
 
+void OutputSet::unguard()
+{
+    if (guarded_)
+        guard_->unguard();
+    guarded_ = false;
+}
+
 void OutputSet::release()
 {
-    if (numGuarded > 0) {
-        for (int k = 0; k < numGuardedSignals; ++k)
-            sigaction(guardedSignals[k], &previousActions[k], nullptr);
-        numGuarded = 0;
-    }
+    unguard();
     for (Entry& e : entries_) {
         if (e.fd >= 0)
             close(e.fd);
