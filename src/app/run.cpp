@@ -264,8 +264,10 @@ private:
 // A report that could not be written makes the run a failure.
 void checkStandardOutput()
 {
-    if (std::fflush(stdout) != 0 || std::ferror(stdout))
-        throw Failure(std::string("writing standard output failed: ") + std::strerror(errno ? errno : EIO));
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        const int err = errno ? errno : EIO;
+        throw FileError(std::string("writing standard output failed: ") + std::strerror(err), err);
+    }
 }
 
 int runFrame(const Settings& s)
@@ -323,10 +325,8 @@ int runKavet(const std::vector<std::string>& args)
     std::string failure;
     try {
         return runPhases(args);
-    } catch (const std::bad_alloc&) {
-        failure = "out of memory";
-    } catch (const std::exception& e) {
-        failure = e.what();
+    } catch (const std::exception&) {
+        failure = failureMessage(std::current_exception());
     }
     printFailure(failure);
     // With standard output gone, the message goes to standard error.

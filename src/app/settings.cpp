@@ -20,7 +20,7 @@ int32_t toInt(const std::string& s, const char* option)
     errno = 0;
     const long long v = std::strtoll(s.c_str(), nullptr, 10);
     if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX)
-        throw Failure(std::string("option ") + option + ": the whole number " + s + " is out of range");
+        throw InputError(std::string("option ") + option + ": the whole number " + s + " is out of range");
     return static_cast<int32_t>(v);
 }
 
@@ -30,7 +30,7 @@ float toFloat(const std::string& s, const char* option)
 {
     const float v = static_cast<float>(std::strtod(s.c_str(), nullptr));
     if (!std::isfinite(v))
-        throw Failure(std::string("option ") + option + ": " + s + " is not a finite number");
+        throw InputError(std::string("option ") + option + ": " + s + " is not a finite number");
     return v;
 }
 
@@ -55,7 +55,7 @@ double toTime(const std::string& value, const char* option)
     while (end && *end == ' ')
         ++end;
     if (end == value.c_str() || *end != '\0' || !std::isfinite(v))
-        throw Failure(std::string("option ") + option + " takes a time in ps, not \"" + value + "\"");
+        throw InputError(std::string("option ") + option + " takes a time in ps, not \"" + value + "\"");
     return v;
 }
 
@@ -87,8 +87,8 @@ void scanSeriesOptions(const std::vector<std::string>& args, Need need, SeriesSe
             char* end = nullptr;
             const long n = std::strtol(args[i + 1].c_str(), &end, 10);
             if (end == args[i + 1].c_str() || *end != '\0' || n < 1 || n > largestThreadCount)
-                throw Failure("option -nt takes a number of threads from 1 to " + std::to_string(largestThreadCount) +
-                              ", not \"" + args[i + 1] + "\"");
+                throw InputError("option -nt takes a number of threads from 1 to " + std::to_string(largestThreadCount) +
+                                 ", not \"" + args[i + 1] + "\"");
             threads = static_cast<int32_t>(n);
         }
         if (a == "-guest") {
@@ -109,15 +109,15 @@ void scanSeriesOptions(const std::vector<std::string>& args, Need need, SeriesSe
     const bool series = !s.trajFile.empty();
     for (const char* option : {"-ot", "-b", "-e", "-dt", "-guest", "-ocages"})
         if (!series && std::find(args.begin(), args.end(), option) != args.end())
-            throw Failure(std::string("option ") + option + " belongs to series mode: give the trajectory with -t");
+            throw InputError(std::string("option ") + option + " belongs to series mode: give the trajectory with -t");
     if (s.hasBegin && s.hasEnd && s.begin > s.end)
-        throw Failure("the first time (-b " + std::to_string(s.begin) + ") is after the last (-e " +
-                      std::to_string(s.end) + ")");
+        throw InputError("the first time (-b " + std::to_string(s.begin) + ") is after the last (-e " +
+                         std::to_string(s.end) + ")");
     if (s.hasStep && !(s.step > 0.0))
-        throw Failure("the time step -dt must be positive");
+        throw InputError("the time step -dt must be positive");
     // An empty name would select the residues that have none.
     if (s.hasGuest && s.guestName.empty())
-        throw Failure("option -guest takes a residue name, not an empty one");
+        throw InputError("option -guest takes a residue name, not an empty one");
 }
 
 } // namespace
@@ -131,7 +131,7 @@ Settings scanOptions(const std::vector<std::string>& args)
         if (i + count < n)
             return;
         std::size_t given = n - 1 - i;
-        throw Failure(std::string("option ") + name + " takes " + std::to_string(count) +
+        throw InputError(std::string("option ") + name + " takes " + std::to_string(count) +
                          (count == 1 ? " value" : " values") + ", but " +
                          (given == 0 ? std::string("none follows") : "only " + std::to_string(given) + " follows") +
                          " at the end of the command line");
@@ -187,7 +187,7 @@ Settings scanOptions(const std::vector<std::string>& args)
     if (!s.series.trajFile.empty())
         s.criteria.sealed = true;
     if (s.criteria.ringMax > largestRingMax)
-        throw Failure("the largest ring size (-ring, second value) is " + std::to_string(s.criteria.ringMax) +
+        throw InputError("the largest ring size (-ring, second value) is " + std::to_string(s.criteria.ringMax) +
                          ", but a ring can have at most " + std::to_string(largestRingMax) + " members");
     return s;
 }

@@ -44,7 +44,7 @@ inline constexpr int32_t largestRingMax = 127;
 
 // Scans the arguments after the program name. Every argument is compared with
 // every option name, values included, so a value that equals an option name
-// also acts as that option; the last occurrence wins. Throws Failure when an
+// also acts as that option; the last occurrence wins. Throws InputError when an
 // option's values run past the end of the command line or the largest ring
 // size cannot be stored.
 Settings scanOptions(const std::vector<std::string>& args);

@@ -13,6 +13,13 @@
 namespace kavet {
 namespace {
 
+// A system call on an output that failed: what was tried, and errno.
+[[noreturn]] void failCall(const std::string& what)
+{
+    const int err = errno;
+    throw FileError(what + ": " + std::strerror(err), err);
+}
+
 bool startsWith(const std::string& text, std::size_t at, const char* prefix)
 {
     return text.compare(at, std::strlen(prefix), prefix) == 0;
@@ -105,45 +112,45 @@ OutputSet::OutputSet(const std::vector<OutputSpec>& outputs, const std::string& 
             struct stat before {};
             const bool existed = stat(out.path.c_str(), &before) == 0;
             if (existed && !S_ISREG(before.st_mode) && !S_ISCHR(before.st_mode))
-                throw Failure("cannot write " + out.path +
-                              ": it is neither a regular file nor a character device such as /dev/null");
+                throw FileError("cannot write " + out.path +
+                                ": it is neither a regular file nor a character device such as /dev/null");
             e.fd = open(out.path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
             if (e.fd < 0)
-                throw Failure("cannot open " + out.path + " for appending: " + std::strerror(errno));
+                failCall("cannot open " + out.path + " for appending");
             e.created = !existed;
             struct stat st {};
             if (fstat(e.fd, &st) != 0) {
                 const int err = errno;
                 entries_.push_back(e);
-                throw Failure("cannot check " + out.path + ": " + std::strerror(err));
+                throw FileError("cannot check " + out.path + ": " + std::strerror(err), err);
             }
             e.regular = S_ISREG(st.st_mode);
             e.length = static_cast<long long>(st.st_size);
             entries_.push_back(e);
             if (!e.regular && !S_ISCHR(st.st_mode))
-                throw Failure("cannot write " + out.path +
-                              ": it is neither a regular file nor a character device such as /dev/null");
+                throw FileError("cannot write " + out.path +
+                                ": it is neither a regular file nor a character device such as /dev/null");
             if (!e.regular)
                 continue;
             if (haveInput && st.st_dev == in.st_dev && st.st_ino == in.st_ino)
-                throw Failure("the output file " + out.path + " is the input file " + input);
+                throw FileError("the output file " + out.path + " is the input file " + input);
             for (std::size_t k = 0; k + 1 < entries_.size(); ++k) {
                 struct stat other {};
                 if (entries_[k].regular && fstat(entries_[k].fd, &other) == 0 && other.st_dev == st.st_dev &&
                     other.st_ino == st.st_ino)
-                    throw Failure("the output files " + entries_[k].path + " and " + out.path +
-                                  " are the same file");
+                    throw FileError("the output files " + entries_[k].path + " and " + out.path +
+                                    " are the same file");
             }
             if (flock(e.fd, LOCK_EX | LOCK_NB) != 0) {
                 if (errno == EWOULDBLOCK)
-                    throw Failure("another run is writing " + out.path +
-                                  " (it holds the file's lock); wait for it to end or choose another output file");
-                throw Failure("cannot lock " + out.path + ": " + std::strerror(errno));
+                    throw FileError("another run is writing " + out.path +
+                                    " (it holds the file's lock); wait for it to end or choose another output file");
+                failCall("cannot lock " + out.path);
             }
             // The length counts once the lock is held: another run may have
             // appended until then.
             if (fstat(e.fd, &st) != 0)
-                throw Failure("cannot check " + out.path + ": " + std::strerror(errno));
+                failCall("cannot check " + out.path);
             e.length = static_cast<long long>(st.st_size);
             entries_.back().length = e.length;
             // A run killed while appending leaves a block cut off; appending
@@ -157,9 +164,9 @@ OutputSet::OutputSet(const std::vector<OutputSpec>& outputs, const std::string& 
                 const long long end = torn ? completeBlocksEnd(rd, e.length, out.kind) : 0;
                 close(rd);
                 if (torn)
-                    throw Failure(out.path + " ends inside a block cut off by an earlier run; its complete blocks "
-                                  "end at byte " + std::to_string(end) + ". Repair it with  truncate -s " +
-                                  std::to_string(end) + " " + out.path + "  or choose another output file");
+                    throw FileError(out.path + " ends inside a block cut off by an earlier run; its complete blocks "
+                                    "end at byte " + std::to_string(end) + ". Repair it with  truncate -s " +
+                                    std::to_string(end) + " " + out.path + "  or choose another output file");
             } else if (rd >= 0) {
                 close(rd);
             }

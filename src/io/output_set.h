@@ -52,7 +52,7 @@ public:
 
 class OutputSet {
 public:
-    // Opens, checks and locks every output; throws Failure naming the file
+    // Opens, checks and locks every output; throws FileError naming the file
     // otherwise, with nothing left changed. `input` is the configuration read.
     // `guard`, when given, must outlive the set.
     OutputSet(const std::vector<OutputSpec>& outputs, const std::string& input, OutputGuard* guard = nullptr);

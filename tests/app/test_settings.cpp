@@ -24,7 +24,7 @@ std::string scanFailure(const std::vector<std::string>& args)
 {
     try {
         scanOptions(args);
-    } catch (const Failure& failure) {
+    } catch (const InputError& failure) {
         return "\n!!! ERROR !!! " + std::string(failure.what()) + "\n\n";
     }
     return "accepted";
