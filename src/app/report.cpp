@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <new>
 
 namespace kavet {
 
@@ -162,6 +163,17 @@ void printWarnings(const std::vector<std::string>& warnings)
 std::string failureText(const std::string& what)
 {
     return "\n!!! ERROR !!! " + what + "\n\n";
+}
+
+std::string failureMessage(const std::exception_ptr& failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::bad_alloc&) {
+        return "out of memory";
+    } catch (const std::exception& e) {
+        return e.what();
+    }
 }
 
 void printFailure(const std::string& what)

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstddef>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,10 @@ void printWarnings(const std::vector<std::string>& warnings);
 
 // A failure as the program shows it: "\n!!! ERROR !!! <what>\n\n".
 std::string failureText(const std::string& what);
+// What the program says of the exception that ended a run, whatever its kind
+// (an input, format or file error of the library, or any other): its message,
+// or "out of memory". Every failure ends the program with status 1.
+std::string failureMessage(const std::exception_ptr& failure);
 void printFailure(const std::string& what);
 
 // The process clock in whole milliseconds.

@@ -14,12 +14,12 @@
 #include <new>
 #include <thread>
 
-#include <tbb/global_control.h>
 #include <tbb/task_arena.h>
 
 #include "app/report.h"
 #include "app/series.h"
 #include "app/settings.h"
+#include "app/signal_guard.h"
 #include "cage/analysis.h"
 #include "core/error.h"
 #include "io/frame_checks.h"
@@ -126,7 +126,6 @@ const char* phaseName(Phase p)
     case Phase::PlaneFit: return "plane fit";
     case Phase::Neighbours: return "ring neighbours";
     case Phase::Occlusion: return "line of sight and cages";
-    case Phase::Assembly: return "cages";
     case Phase::Deduplication: return "duplicate cages";
     case Phase::Classification: return "census";
     }
@@ -151,7 +150,6 @@ public:
             ringClock_ = clockMilliseconds();
             break;
         case Phase::Occlusion:
-        case Phase::Assembly:
         case Phase::Deduplication:
             clock_ = clockMilliseconds();
             break;
@@ -202,9 +200,9 @@ public:
             break;
         case Phase::Occlusion:
             printTiming(">>>> Determin Ring Occulasion     Time(s): ", secondsSince(clock_));
-            break;
-        case Phase::Assembly:
-            printTiming(">>>> Conect Rings to Cage         Time(s): ", secondsSince(clock_));
+            // The cages grow while the line of sight is decided: their time
+            // is on the line above, and the report's assembly line shows 0.
+            printTiming(">>>> Conect Rings to Cage         Time(s): ", 0.0);
             printCount("     Cages: ", static_cast<long long>(a.cages.cageList.size()));
             break;
         case Phase::Deduplication:
@@ -266,41 +264,32 @@ private:
 // A report that could not be written makes the run a failure.
 void checkStandardOutput()
 {
-    if (std::fflush(stdout) != 0 || std::ferror(stdout))
-        throw Failure(std::string("writing standard output failed: ") + std::strerror(errno ? errno : EIO));
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        const int err = errno ? errno : EIO;
+        throw FileError(std::string("writing standard output failed: ") + std::strerror(err), err);
+    }
 }
 
-int runPhases(const std::vector<std::string>& args)
+int runFrame(const Settings& s)
 {
-    printText(bannerText());
-    const Settings s = scanOptions(args);
-    printText(settingsText(s));
-    // Every parallel step, reading included, uses this many threads at most,
-    // also beyond the cores the machine has.
-    const int32_t threads = threadCount(s);
-    tbb::global_control limit(tbb::global_control::max_allowed_parallelism, static_cast<std::size_t>(threads));
-    if (!s.series.trajFile.empty())
-        return runSeries(s);
-
     const Frame frame = readConfiguration(s.confFile, s.waterName, s.oxygenName);
     printWarnings(checkFrame(frame, s.confFile));
     // Every output is checked and locked before the analysis; a run that does
-    // not complete leaves them as they were.
+    // not complete, interrupted ones included, leaves them as they were.
+    SignalGuard interruption([](const std::string& signal) {
+        return failureText("interrupted by " + signal + "; the output files are left as they were before the run");
+    });
     OutputSet outputs({{s.ringFile, OutputKind::RingFile},
                        {s.cageFile, OutputKind::CageFile},
                        {s.dataFile, OutputKind::DataFile}},
-                      s.confFile, [](const std::string& signal) {
-                          return failureText("interrupted by " + signal +
-                                             "; the output files are left as they were before the run");
-                      });
+                      s.confFile, &interruption);
     printSystemBlock(frame.numAtom);
     printHeading(">>>> Water");
     printCount("     OW:       ", frame.numWater);
     printRingTables(waterTables(frame.numWater, s.criteria.ringMax), true);
 
     ConsoleReport report(s, frame);
-    Analysis a;
-    tbb::task_arena(threads).execute([&] { a = analyse(frame, s.criteria, &report); });
+    const Analysis a = analyse(frame, s.criteria, &report);
     if (a.rings.ringList.empty())
         return 0;
 
@@ -314,6 +303,17 @@ int runPhases(const std::vector<std::string>& args)
     return 0;
 }
 
+int runPhases(const std::vector<std::string>& args)
+{
+    printText(bannerText());
+    const Settings s = scanOptions(args);
+    printText(settingsText(s));
+    // Every parallel step, reading included, runs in an arena of this many
+    // threads: the number is the run's own, not the process's.
+    tbb::task_arena arena(threadCount(s));
+    return arena.execute([&] { return s.series.trajFile.empty() ? runFrame(s) : runSeries(s); });
+}
+
 } // namespace
 
 int runKavet(const std::vector<std::string>& args)
@@ -325,10 +325,8 @@ int runKavet(const std::vector<std::string>& args)
     std::string failure;
     try {
         return runPhases(args);
-    } catch (const std::bad_alloc&) {
-        failure = "out of memory";
-    } catch (const std::exception& e) {
-        failure = e.what();
+    } catch (const std::exception&) {
+        failure = failureMessage(std::current_exception());
     }
     printFailure(failure);
     // With standard output gone, the message goes to standard error.

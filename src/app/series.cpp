@@ -159,9 +159,9 @@ int runSeries(const Settings& s)
                     return nullptr;
                 }
                 if (slot.frame.numAtom != structure.numAtom)
-                    throw Failure("the structure " + s.confFile + " has " + std::to_string(structure.numAtom) +
-                                  " atoms, but frame " + std::to_string(next) + " of " + ss.trajFile + " has " +
-                                  std::to_string(slot.frame.numAtom));
+                    throw InputError("the structure " + s.confFile + " has " + std::to_string(structure.numAtom) +
+                                     " atoms, but frame " + std::to_string(next) + " of " + ss.trajFile + " has " +
+                                     std::to_string(slot.frame.numAtom));
                 slot.warnings = checkFrame(slot.frame, ss.trajFile + " frame " + std::to_string(next));
                 slot.time = slot.frame.hasTime ? slot.frame.time : static_cast<double>(next);
                 ++next;

@@ -20,7 +20,7 @@ int32_t toInt(const std::string& s, const char* option)
     errno = 0;
     const long long v = std::strtoll(s.c_str(), nullptr, 10);
     if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX)
-        throw Failure(std::string("option ") + option + ": the whole number " + s + " is out of range");
+        throw InputError(std::string("option ") + option + ": the whole number " + s + " is out of range");
     return static_cast<int32_t>(v);
 }
 
@@ -30,7 +30,7 @@ float toFloat(const std::string& s, const char* option)
 {
     const float v = static_cast<float>(std::strtod(s.c_str(), nullptr));
     if (!std::isfinite(v))
-        throw Failure(std::string("option ") + option + ": " + s + " is not a finite number");
+        throw InputError(std::string("option ") + option + ": " + s + " is not a finite number");
     return v;
 }
 
@@ -55,137 +55,145 @@ double toTime(const std::string& value, const char* option)
     while (end && *end == ' ')
         ++end;
     if (end == value.c_str() || *end != '\0' || !std::isfinite(v))
-        throw Failure(std::string("option ") + option + " takes a time in ps, not \"" + value + "\"");
+        throw InputError(std::string("option ") + option + " takes a time in ps, not \"" + value + "\"");
     return v;
 }
 
-template <class Need>
-void scanSeriesOptions(const std::vector<std::string>& args, Need need, SeriesSettings& s, int32_t& threads)
+// Each option as one entry: how it sets the settings from its values.
+using Values = const std::string*;
+
+void setThreads(Settings& s, Values v)
 {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "-t") {
-            need(i, 1, "-t");
-            s.trajFile = args[i + 1];
-        }
-        if (a == "-ot") {
-            need(i, 1, "-ot");
-            s.seriesFile = args[i + 1];
-        }
-        if (a == "-b") {
-            need(i, 1, "-b");
-            s.hasBegin = true;
-            s.begin = toTime(args[i + 1], "-b");
-        }
-        if (a == "-e") {
-            need(i, 1, "-e");
-            s.hasEnd = true;
-            s.end = toTime(args[i + 1], "-e");
-        }
-        if (a == "-nt") {
-            need(i, 1, "-nt");
-            char* end = nullptr;
-            const long n = std::strtol(args[i + 1].c_str(), &end, 10);
-            if (end == args[i + 1].c_str() || *end != '\0' || n < 1 || n > 4096)
-                throw Failure("option -nt takes a number of threads from 1 to 4096, not \"" + args[i + 1] + "\"");
-            threads = static_cast<int32_t>(n);
-        }
-        if (a == "-guest") {
-            need(i, 1, "-guest");
-            s.hasGuest = true;
-            s.guestName = args[i + 1];
-        }
-        if (a == "-ocages") {
-            need(i, 1, "-ocages");
-            s.cageFile = args[i + 1];
-        }
-        if (a == "-dt") {
-            need(i, 1, "-dt");
-            s.hasStep = true;
-            s.step = toTime(args[i + 1], "-dt");
-        }
-    }
-    const bool series = !s.trajFile.empty();
-    for (const char* option : {"-ot", "-b", "-e", "-dt", "-guest", "-ocages"})
-        if (!series && std::find(args.begin(), args.end(), option) != args.end())
-            throw Failure(std::string("option ") + option + " belongs to series mode: give the trajectory with -t");
-    if (s.hasBegin && s.hasEnd && s.begin > s.end)
-        throw Failure("the first time (-b " + std::to_string(s.begin) + ") is after the last (-e " +
-                      std::to_string(s.end) + ")");
-    if (s.hasStep && !(s.step > 0.0))
-        throw Failure("the time step -dt must be positive");
-    // An empty name would select the residues that have none.
-    if (s.hasGuest && s.guestName.empty())
-        throw Failure("option -guest takes a residue name, not an empty one");
+    char* end = nullptr;
+    const long n = std::strtol(v[0].c_str(), &end, 10);
+    if (end == v[0].c_str() || *end != '\0' || n < 1 || n > largestThreadCount)
+        throw InputError("option -nt takes a number of threads from 1 to " + std::to_string(largestThreadCount) +
+                         ", not \"" + v[0] + "\"");
+    s.threads = static_cast<int32_t>(n);
 }
 
+// The classic options are scanned first, then those of series mode and
+// threads, so that of two faulty options the classic one is reported.
+constexpr OptionSpec table[] = {
+    {"-f", 1, "FILE.gro", "input configuration file", "conf.gro", OptionPass::Classic, false,
+     [](Settings& s, Values v) { s.confFile = v[0]; }},
+    {"-or", 1, "RING.pdb", "output ring file", "conf~ring.pdb", OptionPass::Classic, false,
+     [](Settings& s, Values v) { s.ringFile = v[0]; }},
+    {"-oc", 1, "CAGE.pdb", "output cage file", "conf~cage.pdb", OptionPass::Classic, false,
+     [](Settings& s, Values v) { s.cageFile = v[0]; }},
+    {"-od", 1, "CAGE.dat", "output cage data", "conf~cage.dat", OptionPass::Classic, false,
+     [](Settings& s, Values v) { s.dataFile = v[0]; }},
+    {"-wat", 1, "WATER", "residue name of water", "SOL", OptionPass::Classic, false,
+     [](Settings& s, Values v) { s.waterName = v[0]; }},
+    {"-oxy", 1, "WATEROXYGEN", "atom name of water oxygen", "OW", OptionPass::Classic, false,
+     [](Settings& s, Values v) { s.oxygenName = v[0]; }},
+    {"-hb", 2, "DISTANCE ANGLE", "criteria of hydrogen bonding (A, degree)", "3.5 30", OptionPass::Classic, false,
+     [](Settings& s, Values v) {
+         s.criteria.hbDistance = toFloat(v[0], "-hb");
+         s.criteria.hbAngle = toFloat(v[1], "-hb");
+     }},
+    {"-ring", 3, "MIN MAX DEVIATION",
+     "min, max number of members, max deviation of atoms from plane (A)", "4 7 100", OptionPass::Classic, false,
+     [](Settings& s, Values v) {
+         s.criteria.ringMin = toInt(v[0], "-ring");
+         s.criteria.ringMax = toInt(v[1], "-ring");
+         s.criteria.ringDeviation = toFloat(v[2], "-ring");
+     }},
+    {"-cage", 2, "DISTANCE ANGLE",
+     "distance from center along normal to define ray starting point (A); max angle between normal and ray in "
+     "the same cage (degree)",
+     "1 85", OptionPass::Classic, false,
+     [](Settings& s, Values v) {
+         s.criteria.cageDistance = toFloat(v[0], "-cage");
+         s.criteria.cageAngle = toFloat(v[1], "-cage");
+     }},
+    {"-sealed", 0, "", "the sealed line of sight (always on in series mode)", "", OptionPass::Classic, false,
+     [](Settings& s, Values) { s.criteria.sealed = true; }},
+    {"-t", 1, "TRAJ", "trajectory (.gro, .xtc, .trr): series mode", "", OptionPass::Added, false,
+     [](Settings& s, Values v) { s.series.trajFile = v[0]; }},
+    // The options refused outside series mode, in the order they are checked.
+    {"-ot", 1, "SERIES", "the series: CSV, or .xvg", "conf~series.csv", OptionPass::Added, true,
+     [](Settings& s, Values v) { s.series.seriesFile = v[0]; }},
+    {"-b", 1, "FIRST", "first time analysed (ps)", "", OptionPass::Added, true,
+     [](Settings& s, Values v) {
+         s.series.hasBegin = true;
+         s.series.begin = toTime(v[0], "-b");
+     }},
+    {"-e", 1, "LAST", "last time analysed (ps)", "", OptionPass::Added, true,
+     [](Settings& s, Values v) {
+         s.series.hasEnd = true;
+         s.series.end = toTime(v[0], "-e");
+     }},
+    {"-dt", 1, "STEP", "analyse only frames whose time is a multiple of this (ps)", "", OptionPass::Added, true,
+     [](Settings& s, Values v) {
+         s.series.hasStep = true;
+         s.series.step = toTime(v[0], "-dt");
+     }},
+    {"-guest", 1, "GUEST", "residue name of the guest molecules", "", OptionPass::Added, true,
+     [](Settings& s, Values v) {
+         s.series.hasGuest = true;
+         s.series.guestName = v[0];
+     }},
+    {"-ocages", 1, "CAGES", "the per-cage table: CSV, or JSON lines (.jsonl)", "", OptionPass::Added, true,
+     [](Settings& s, Values v) { s.series.cageFile = v[0]; }},
+    {"-nt", 1, "THREADS", "threads", "every core", OptionPass::Added, false, setThreads},
+};
+
 } // namespace
+
+std::span<const OptionSpec> optionTable()
+{
+    return table;
+}
+
+const OptionSpec* findOption(const std::string& name)
+{
+    for (const OptionSpec& o : table)
+        if (name == o.name)
+            return &o;
+    return nullptr;
+}
 
 Settings scanOptions(const std::vector<std::string>& args)
 {
     Settings s;
     const std::size_t n = args.size();
-    // An option whose values run past the end of the command line is refused.
-    auto need = [&](std::size_t i, std::size_t count, const char* name) {
-        if (i + count < n)
-            return;
-        std::size_t given = n - 1 - i;
-        throw Failure(std::string("option ") + name + " takes " + std::to_string(count) +
-                         (count == 1 ? " value" : " values") + ", but " +
-                         (given == 0 ? std::string("none follows") : "only " + std::to_string(given) + " follows") +
-                         " at the end of the command line");
-    };
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::string& a = args[i];
-        if (a == "-f") {
-            need(i, 1, "-f");
-            s.confFile = args[i + 1];
+    for (const OptionPass pass : {OptionPass::Classic, OptionPass::Added}) {
+        for (std::size_t i = 0; i < n; ++i) {
+            const OptionSpec* o = findOption(args[i]);
+            if (!o || o->pass != pass)
+                continue;
+            // An option whose values run past the end of the command line is
+            // refused.
+            const std::size_t count = static_cast<std::size_t>(o->arity);
+            if (i + count >= n) {
+                const std::size_t given = n - 1 - i;
+                throw InputError(std::string("option ") + o->name + " takes " + std::to_string(count) +
+                                 (count == 1 ? " value" : " values") + ", but " +
+                                 (given == 0 ? std::string("none follows")
+                                             : "only " + std::to_string(given) + " follows") +
+                                 " at the end of the command line");
+            }
+            o->set(s, args.data() + i + 1);
         }
-        if (a == "-or") {
-            need(i, 1, "-or");
-            s.ringFile = args[i + 1];
-        }
-        if (a == "-oc") {
-            need(i, 1, "-oc");
-            s.cageFile = args[i + 1];
-        }
-        if (a == "-od") {
-            need(i, 1, "-od");
-            s.dataFile = args[i + 1];
-        }
-        if (a == "-wat") {
-            need(i, 1, "-wat");
-            s.waterName = args[i + 1];
-        }
-        if (a == "-oxy") {
-            need(i, 1, "-oxy");
-            s.oxygenName = args[i + 1];
-        }
-        if (a == "-hb") {
-            need(i, 2, "-hb");
-            s.criteria.hbDistance = toFloat(args[i + 1], "-hb");
-            s.criteria.hbAngle = toFloat(args[i + 2], "-hb");
-        }
-        if (a == "-ring") {
-            need(i, 3, "-ring");
-            s.criteria.ringMin = toInt(args[i + 1], "-ring");
-            s.criteria.ringMax = toInt(args[i + 2], "-ring");
-            s.criteria.ringDeviation = toFloat(args[i + 3], "-ring");
-        }
-        if (a == "-cage") {
-            need(i, 2, "-cage");
-            s.criteria.cageDistance = toFloat(args[i + 1], "-cage");
-            s.criteria.cageAngle = toFloat(args[i + 2], "-cage");
-        }
-        if (a == "-sealed")
-            s.criteria.sealed = true;
     }
-    scanSeriesOptions(args, need, s.series, s.threads);
+    const SeriesSettings& series = s.series;
+    for (const OptionSpec& o : table)
+        if (o.seriesOnly && series.trajFile.empty() && std::find(args.begin(), args.end(), o.name) != args.end())
+            throw InputError(std::string("option ") + o.name + " belongs to series mode: give the trajectory with -t");
+    if (series.hasBegin && series.hasEnd && series.begin > series.end)
+        throw InputError("the first time (-b " + std::to_string(series.begin) + ") is after the last (-e " +
+                         std::to_string(series.end) + ")");
+    if (series.hasStep && !(series.step > 0.0))
+        throw InputError("the time step -dt must be positive");
+    // An empty name would select the residues that have none.
+    if (series.hasGuest && series.guestName.empty())
+        throw InputError("option -guest takes a residue name, not an empty one");
     // Series mode analyses with the series preset of the criteria.
-    if (!s.series.trajFile.empty())
+    if (!series.trajFile.empty())
         s.criteria = s.criteria.series();
     if (s.criteria.ringMax > largestRingMax)
-        throw Failure("the largest ring size (-ring, second value) is " + std::to_string(s.criteria.ringMax) +
+        throw InputError("the largest ring size (-ring, second value) is " + std::to_string(s.criteria.ringMax) +
                          ", but a ring can have at most " + std::to_string(largestRingMax) + " members");
     return s;
 }

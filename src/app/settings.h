@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -36,12 +37,37 @@ struct Settings {
 // The threads a run uses: -nt, or every core the machine has.
 int32_t threadCount(const Settings& s);
 
+// The most threads -nt accepts.
+inline constexpr int32_t largestThreadCount = 4096;
+
 // A ring's member count is stored in a signed byte.
 inline constexpr int32_t largestRingMax = 127;
 
+// One option of the command line: its name, how many values follow it, what
+// they are, what it does, its default as text ("" when it has none), and how
+// it sets the settings from its values (throwing InputError for a value it
+// cannot take). Options are scanned in two passes over the command line, the
+// classic options first; series-only options are refused without -t.
+enum class OptionPass { Classic, Added };
+struct OptionSpec {
+    const char* name;
+    int32_t arity;
+    const char* values;
+    const char* help;
+    const char* defaults;
+    OptionPass pass;
+    bool seriesOnly;
+    void (*set)(Settings& s, const std::string* values);
+};
+
+// Every option, in the order the series-only ones are checked.
+std::span<const OptionSpec> optionTable();
+// The option named `name`, or none.
+const OptionSpec* findOption(const std::string& name);
+
 // Scans the arguments after the program name. Every argument is compared with
 // every option name, values included, so a value that equals an option name
-// also acts as that option; the last occurrence wins. Throws Failure when an
+// also acts as that option; the last occurrence wins. Throws InputError when an
 // option's values run past the end of the command line or the largest ring
 // size cannot be stored.
 Settings scanOptions(const std::vector<std::string>& args);

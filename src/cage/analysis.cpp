@@ -59,8 +59,6 @@ Analysis analyse(const Frame& frame, const Criteria& c, Observer* observer)
                                                          c.sealed);
     assembleCages(ctx, numRing, a.cages, observer ? observer->seedTrace() : nullptr);
     phases.finish(Phase::Occlusion);
-    phases.start(Phase::Assembly);
-    phases.finish(Phase::Assembly);
 
     phases.start(Phase::Deduplication);
     deduplicateCages(a.cages);

@@ -69,8 +69,8 @@ enum class Phase {
     Rings,          // ring search (rings.ringList holds every ring found)
     PlaneFit,       // plane fit; rings not flat enough dropped
     Neighbours,     // ring neighbours
-    Occlusion,      // line of sight, decided while the cages grow
-    Assembly,       // cages hold one entry per ring side when it finishes
+    Occlusion,      // cages grown from every ring side, the line of sight decided for
+                    // the rings they reach; cages hold one entry per side when it finishes
     Deduplication,  // duplicate and contained cages dropped
     Classification, // types and census
 };

@@ -36,10 +36,10 @@ bool isName(const std::string& field, const std::string& name)
 GuestMolecules selectGuests(const Frame& frame, const std::string& name)
 {
     if (name.empty())
-        throw Failure("the guest residue name is empty");
+        throw InputError("the guest residue name is empty");
     if (frame.resName.size() != frame.atmXYZ.size())
-        throw Failure("the frame has " + std::to_string(frame.atmXYZ.size()) + " positions but " +
-                      std::to_string(frame.resName.size()) + " residue names");
+        throw InputError("the frame has " + std::to_string(frame.atmXYZ.size()) + " positions but " +
+                         std::to_string(frame.resName.size()) + " residue names");
     GuestMolecules g;
     const std::size_t n = frame.resName.size();
     for (std::size_t i = 0; i < n;) {
@@ -77,8 +77,8 @@ std::vector<DVec3> guestPositions(const Frame& frame, const GuestMolecules& gues
         // A selection made on another frame could name atoms this one lacks.
         if (g >= guests.atomCount.size() || guests.atomCount[g] < 1 || first < 0 ||
             first + static_cast<int64_t>(guests.atomCount[g]) > atoms)
-            throw Failure("guest " + std::to_string(g + 1) + " has no atoms in a frame of " + std::to_string(atoms) +
-                          " atoms");
+            throw InputError("guest " + std::to_string(g + 1) + " has no atoms in a frame of " + std::to_string(atoms) +
+                             " atoms");
         const Vec3 p0 = frame.atmXYZ[first];
         DVec3 sum;
         for (int32_t k = 1; k < guests.atomCount[g]; ++k)

@@ -27,7 +27,7 @@ struct GuestMolecules {
 // The molecules whose residue name is exactly `name`: a residue field is the
 // residue number followed by the name, so a field selects when it is `name`
 // after its leading digits (the number), e.g. "12CH4" for CH4, not "12CH4X"
-// nor "12XCH4". Throws Failure for an empty name, which would select residues
+// nor "12XCH4". Throws InputError for an empty name, which would select residues
 // without a name, and for a frame whose name and position tables differ in
 // length, where a guest could have no atoms.
 GuestMolecules selectGuests(const Frame& frame, const std::string& name);
@@ -38,7 +38,7 @@ GuestMolecules selectGuests(const Frame& frame, const std::string& name);
 std::vector<std::string> residueNames(const Frame& frame);
 
 // Each guest's position: the mean of its atoms, each taken at its minimum
-// image from the first atom. Throws Failure when a guest has no atoms in
+// image from the first atom. Throws InputError when a guest has no atoms in
 // `frame` (a selection made on a frame with more atoms).
 std::vector<DVec3> guestPositions(const Frame& frame, const GuestMolecules& guests);
 

@@ -54,7 +54,7 @@ void checkBox(const Frame& frame, const std::string& name)
                           "the box is %g A long along %s, but the atoms spread over %g A: box and coordinates in "
                           "different units?",
                           static_cast<double>(box[k]), axes[k], spread);
-            throw Failure(name + ": " + text);
+            throw FormatError(name + ": " + text);
         }
     }
 }
@@ -75,12 +75,12 @@ std::vector<std::string> checkFrame(const Frame& frame, const std::string& name)
             if (h < 0)
                 continue;
             if (frame.isOW[h])
-                throw Failure(name + ": " + atomText(frame, h) + " after water oxygen " + atomText(frame, i) +
-                              " should be one of its hydrogens, but is a water oxygen itself");
+                throw FormatError(name + ": " + atomText(frame, h) + " after water oxygen " + atomText(frame, i) +
+                                  " should be one of its hydrogens, but is a water oxygen itself");
             const float d = length(minimumImage(frame.atmXYZ[h], frame.atmXYZ[i], frame.box));
             if (d > impossibleHydrogenDistance)
-                throw Failure(name + ": " + atomText(frame, h) + " after water oxygen " + atomText(frame, i) +
-                              " should be one of its hydrogens, about 1 A away, but is " + angstrom(d) + " away");
+                throw FormatError(name + ": " + atomText(frame, h) + " after water oxygen " + atomText(frame, i) +
+                                  " should be one of its hydrogens, about 1 A away, but is " + angstrom(d) + " away");
             if (d > suspiciousHydrogenDistance)
                 warnings.push_back(name + ": " + atomText(frame, h) + " is " + angstrom(d) + " from water oxygen " +
                                    atomText(frame, i) + "; an O-H bond is about 1 A long");
@@ -119,7 +119,7 @@ std::vector<std::string> checkFrame(const Frame& frame, const std::string& name)
     });
     for (Run& r : runs) {
         if (!r.failure.empty())
-            throw Failure(r.failure);
+            throw FormatError(r.failure);
         for (std::string& w : r.warnings)
             warnings.push_back(std::move(w));
     }

@@ -23,7 +23,7 @@ inline constexpr float suspiciousHydrogenDistance = 1.3f;
 // is in another unit than the coordinates.
 inline constexpr float impossibleSpreadRatio = 50.0f;
 
-// Throws Failure, naming `name`, the atoms and what was expected, for the
+// Throws FormatError, naming `name`, the atoms and what was expected, for the
 // impossible; returns one warning per suspicious finding.
 std::vector<std::string> checkFrame(const Frame& frame, const std::string& name);
 

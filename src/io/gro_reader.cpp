@@ -147,15 +147,17 @@ struct Reader {
 
     [[noreturn]] void fail(long long lineNumber, const std::string& what) const
     {
-        throw Failure(name, lineNumber, what);
+        throw FormatError(name, lineNumber, what);
     }
 
     bool nextLine(std::string& line)
     {
         if (src.next(line))
             return true;
-        if (src.readError())
-            throw Failure("reading " + name + " failed");
+        if (src.readError()) {
+            const int err = errno;
+            throw FileError("reading " + name + " failed", err);
+        }
         return false;
     }
 
@@ -506,8 +508,10 @@ std::string firstFrameText(std::FILE* file, const std::string& name, OnCount onC
         const std::size_t got = std::fread(block.get(), 1, blockSize, file);
         text.append(block.get(), got);
         if (got == 0) {
-            if (std::ferror(file))
-                throw Failure("reading " + name + " failed");
+            if (std::ferror(file)) {
+                const int err = errno;
+                throw FileError("reading " + name + " failed", err);
+            }
             break;
         }
         for (const char* p = text.data() + counted; p < text.data() + text.size(); ++p) {
@@ -552,8 +556,10 @@ Frame parseConfiguration(const std::string& text, const std::string& name, const
 Frame readConfiguration(const std::string& path, const std::string& waterName, const std::string& oxygenName)
 {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!file)
-        throw Failure("open file  " + path + "  failed !");
+    if (!file) {
+        const int err = errno;
+        throw FileError("open file  " + path + "  failed !", err);
+    }
     // The atom tables are made while the rest of the text is read: both take
     // fresh memory, whose first touch is slow. Room is made for no more atom
     // lines (of at least 21 characters) than the file holds.
@@ -590,8 +596,10 @@ struct GroTrajectory::Source {
 GroTrajectory::GroTrajectory(const std::string& path) : path_(path)
 {
     std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        throw Failure("cannot open " + path + ": " + std::strerror(errno));
+    if (!f) {
+        const int err = errno;
+        throw FileError("cannot open " + path + ": " + std::strerror(err), err);
+    }
     source_ = std::make_unique<Source>(f);
 }
 
@@ -613,14 +621,16 @@ bool GroTrajectory::next(Frame& frame)
     try {
         if (!reader.read(read, frames_ == 0))
             return false;
+    } catch (const FileError& f) {
+        throw FileError(std::string(f.what()) + " (" + frameContext(frames_, lastTime_) + ")", f.error());
     } catch (const Failure& f) {
-        throw Failure(std::string(f.what()) + " (" + frameContext(frames_, lastTime_) + ")");
+        throw FormatError(std::string(f.what()) + " (" + frameContext(frames_, lastTime_) + ")");
     }
     if (frames_ == 0)
         numAtom_ = read.numAtom;
     else if (read.numAtom != numAtom_)
-        throw Failure(path_ + ": frame " + std::to_string(frames_) + " has " + std::to_string(read.numAtom) +
-                      " atoms, the first frame " + std::to_string(numAtom_));
+        throw FormatError(path_ + ": frame " + std::to_string(frames_) + " has " + std::to_string(read.numAtom) +
+                          " atoms, the first frame " + std::to_string(numAtom_));
     frame.numAtom = read.numAtom;
     frame.atmXYZ = std::move(read.atmXYZ);
     frame.box = read.box;

@@ -14,9 +14,9 @@
 namespace kavet {
 
 // Reads the first frame of `path`. A water oxygen is an atom whose name equals
-// `oxygenName` and whose residue field contains `waterName`. Throws Failure
-// with the open-failure message, or with a message naming the file and line
-// when the frame breaks the .gro layout.
+// `oxygenName` and whose residue field contains `waterName`. Throws FileError
+// with the open-failure message (or when reading fails), or FormatError with
+// a message naming the file and line when the frame breaks the .gro layout.
 Frame readConfiguration(const std::string& path, const std::string& waterName, const std::string& oxygenName);
 
 // The same from text already in memory; `name` stands for the file in messages.

@@ -1,7 +1,6 @@
 #include "io/output_set.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,53 +13,11 @@
 namespace kavet {
 namespace {
 
-// What the signal handler needs, in plain memory: only async-signal-safe
-// calls touch it there.
-struct GuardedFile {
-    int fd;
-    off_t length;
-    bool regular;
-    bool created;
-    const char* path;
-};
-constexpr int maxGuarded = 16;
-constexpr int guardedSignals[] = {SIGINT, SIGTERM, SIGHUP};
-constexpr const char* guardedNames[] = {"SIGINT", "SIGTERM", "SIGHUP"};
-constexpr int numGuardedSignals = 3;
-
-GuardedFile guarded[maxGuarded];
-int numGuarded = 0;
-std::string notices[numGuardedSignals];
-struct sigaction previousActions[numGuardedSignals];
-volatile sig_atomic_t guardActive = 0;
-
-void restoreGuarded()
+// A system call on an output that failed: what was tried, and errno.
+[[noreturn]] void failCall(const std::string& what)
 {
-    for (int k = 0; k < numGuarded; ++k) {
-        if (guarded[k].created)
-            unlink(guarded[k].path);
-        else if (guarded[k].regular)
-            (void)!ftruncate(guarded[k].fd, guarded[k].length);
-    }
-}
-
-extern "C" void onGuardedSignal(int sig)
-{
-    if (guardActive) {
-        guardActive = 0;
-        restoreGuarded();
-        for (int k = 0; k < numGuardedSignals; ++k) {
-            if (guardedSignals[k] == sig)
-                (void)!write(STDOUT_FILENO, notices[k].data(), notices[k].size());
-        }
-    }
-    // End the process by the same signal, as the shell expects.
-    signal(sig, SIG_DFL);
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, sig);
-    sigprocmask(SIG_UNBLOCK, &set, nullptr);
-    raise(sig);
+    const int err = errno;
+    throw FileError(what + ": " + std::strerror(err), err);
 }
 
 bool startsWith(const std::string& text, std::size_t at, const char* prefix)
@@ -142,11 +99,9 @@ long long lastBlockStart(const std::string& text, OutputKind kind)
     return startsWith(text, 0, blockOpening(kind)) ? 0 : -1;
 }
 
-OutputSet::OutputSet(const std::vector<OutputSpec>& outputs, const std::string& input,
-                     const std::function<std::string(const std::string& signal)>& notice)
+OutputSet::OutputSet(const std::vector<OutputSpec>& outputs, const std::string& input, OutputGuard* guard)
+    : guard_(guard)
 {
-    if (outputs.size() > static_cast<std::size_t>(maxGuarded))
-        throw Failure("too many output files");
     struct stat in {};
     const bool haveInput = stat(input.c_str(), &in) == 0;
     entries_.reserve(outputs.size());
@@ -157,45 +112,45 @@ OutputSet::OutputSet(const std::vector<OutputSpec>& outputs, const std::string& 
             struct stat before {};
             const bool existed = stat(out.path.c_str(), &before) == 0;
             if (existed && !S_ISREG(before.st_mode) && !S_ISCHR(before.st_mode))
-                throw Failure("cannot write " + out.path +
-                              ": it is neither a regular file nor a character device such as /dev/null");
+                throw FileError("cannot write " + out.path +
+                                ": it is neither a regular file nor a character device such as /dev/null");
             e.fd = open(out.path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
             if (e.fd < 0)
-                throw Failure("cannot open " + out.path + " for appending: " + std::strerror(errno));
+                failCall("cannot open " + out.path + " for appending");
             e.created = !existed;
             struct stat st {};
             if (fstat(e.fd, &st) != 0) {
                 const int err = errno;
                 entries_.push_back(e);
-                throw Failure("cannot check " + out.path + ": " + std::strerror(err));
+                throw FileError("cannot check " + out.path + ": " + std::strerror(err), err);
             }
             e.regular = S_ISREG(st.st_mode);
             e.length = static_cast<long long>(st.st_size);
             entries_.push_back(e);
             if (!e.regular && !S_ISCHR(st.st_mode))
-                throw Failure("cannot write " + out.path +
-                              ": it is neither a regular file nor a character device such as /dev/null");
+                throw FileError("cannot write " + out.path +
+                                ": it is neither a regular file nor a character device such as /dev/null");
             if (!e.regular)
                 continue;
             if (haveInput && st.st_dev == in.st_dev && st.st_ino == in.st_ino)
-                throw Failure("the output file " + out.path + " is the input file " + input);
+                throw FileError("the output file " + out.path + " is the input file " + input);
             for (std::size_t k = 0; k + 1 < entries_.size(); ++k) {
                 struct stat other {};
                 if (entries_[k].regular && fstat(entries_[k].fd, &other) == 0 && other.st_dev == st.st_dev &&
                     other.st_ino == st.st_ino)
-                    throw Failure("the output files " + entries_[k].path + " and " + out.path +
-                                  " are the same file");
+                    throw FileError("the output files " + entries_[k].path + " and " + out.path +
+                                    " are the same file");
             }
             if (flock(e.fd, LOCK_EX | LOCK_NB) != 0) {
                 if (errno == EWOULDBLOCK)
-                    throw Failure("another run is writing " + out.path +
-                                  " (it holds the file's lock); wait for it to end or choose another output file");
-                throw Failure("cannot lock " + out.path + ": " + std::strerror(errno));
+                    throw FileError("another run is writing " + out.path +
+                                    " (it holds the file's lock); wait for it to end or choose another output file");
+                failCall("cannot lock " + out.path);
             }
             // The length counts once the lock is held: another run may have
             // appended until then.
             if (fstat(e.fd, &st) != 0)
-                throw Failure("cannot check " + out.path + ": " + std::strerror(errno));
+                failCall("cannot check " + out.path);
             e.length = static_cast<long long>(st.st_size);
             entries_.back().length = e.length;
             // A run killed while appending leaves a block cut off; appending
@@ -209,9 +164,9 @@ OutputSet::OutputSet(const std::vector<OutputSpec>& outputs, const std::string& 
                 const long long end = torn ? completeBlocksEnd(rd, e.length, out.kind) : 0;
                 close(rd);
                 if (torn)
-                    throw Failure(out.path + " ends inside a block cut off by an earlier run; its complete blocks "
-                                  "end at byte " + std::to_string(end) + ". Repair it with  truncate -s " +
-                                  std::to_string(end) + " " + out.path + "  or choose another output file");
+                    throw FileError(out.path + " ends inside a block cut off by an earlier run; its complete blocks "
+                                    "end at byte " + std::to_string(end) + ". Repair it with  truncate -s " +
+                                    std::to_string(end) + " " + out.path + "  or choose another output file");
             } else if (rd >= 0) {
                 close(rd);
             }
@@ -223,21 +178,18 @@ OutputSet::OutputSet(const std::vector<OutputSpec>& outputs, const std::string& 
     }
     open_ = true;
 
-    numGuarded = static_cast<int>(entries_.size());
-    for (int k = 0; k < numGuarded; ++k) {
-        const Entry& e = entries_[static_cast<std::size_t>(k)];
-        guarded[k] = {e.fd, static_cast<off_t>(e.length), e.regular, e.created, e.path.c_str()};
+    if (guard_) {
+        std::vector<GuardedOutput> guarded;
+        for (const Entry& e : entries_)
+            guarded.push_back({e.fd, e.length, e.regular, e.created, e.path.c_str()});
+        try {
+            guard_->guard(guarded);
+        } catch (...) {
+            rollback();
+            throw;
+        }
+        guarded_ = true;
     }
-    for (int k = 0; k < numGuardedSignals; ++k) {
-        notices[k] = notice(guardedNames[k]);
-        struct sigaction act {};
-        act.sa_handler = onGuardedSignal;
-        sigemptyset(&act.sa_mask);
-        for (int s : guardedSignals)
-            sigaddset(&act.sa_mask, s);
-        sigaction(guardedSignals[k], &act, &previousActions[k]);
-    }
-    guardActive = 1;
 }
 
 OutputSet::~OutputSet()
@@ -250,7 +202,6 @@ void OutputSet::commit()
 {
     if (!open_)
         return;
-    guardActive = 0;
     release();
 }
 
@@ -258,7 +209,7 @@ void OutputSet::rollback()
 {
     if (!open_)
         return;
-    guardActive = 0;
+    unguard();
     for (const Entry& e : entries_) {
         if (e.created)
             unlink(e.path.c_str());
@@ -268,13 +219,16 @@ void OutputSet::rollback()
     release();
 }
 
+void OutputSet::unguard()
+{
+    if (guarded_)
+        guard_->unguard();
+    guarded_ = false;
+}
+
 void OutputSet::release()
 {
-    if (numGuarded > 0) {
-        for (int k = 0; k < numGuardedSignals; ++k)
-            sigaction(guardedSignals[k], &previousActions[k], nullptr);
-        numGuarded = 0;
-    }
+    unguard();
     for (Entry& e : entries_) {
         if (e.fd >= 0)
             close(e.fd);

@@ -7,12 +7,11 @@
 // output. A regular output is locked with flock for the whole run, so a second
 // run on the same file fails at once instead of interleaving its blocks. Its
 // length is recorded; rollback() truncates it back (and removes a file the run
-// created). While the set is open, SIGINT, SIGTERM and SIGHUP roll back and then
-// end the process by the same signal, and SIGPIPE and SIGXFSZ are ignored so
-// that a broken pipe or a file-size limit surfaces as a write error.
+// created). The set installs no signal handler: a program that wants an
+// interruption to roll back too gives it a guard, which is handed what a
+// signal handler needs while the files are open (see app/signal_guard.h).
 #pragma once
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,14 +30,32 @@ struct OutputSpec {
     OutputKind kind;
 };
 
+// What undoing one output takes, in plain memory, for code that may run in a
+// signal handler: cut a regular file that existed back to `length`, remove a
+// file the run created.
+struct GuardedOutput {
+    int fd = -1;
+    long long length = 0;
+    bool regular = false;
+    bool created = false;
+    const char* path = nullptr;
+};
+
+// Told when the outputs are open and locked, and before they are put back or
+// released; the entries stay valid in between.
+class OutputGuard {
+public:
+    virtual ~OutputGuard() = default;
+    virtual void guard(const std::vector<GuardedOutput>& outputs) = 0;
+    virtual void unguard() = 0;
+};
+
 class OutputSet {
 public:
-    // Opens, checks and locks every output; throws Failure naming the file
+    // Opens, checks and locks every output; throws FileError naming the file
     // otherwise, with nothing left changed. `input` is the configuration read.
-    // `notice` gives the text written to standard output when a signal such
-    // as "SIGTERM" ends the run.
-    OutputSet(const std::vector<OutputSpec>& outputs, const std::string& input,
-              const std::function<std::string(const std::string& signal)>& notice);
+    // `guard`, when given, must outlive the set.
+    OutputSet(const std::vector<OutputSpec>& outputs, const std::string& input, OutputGuard* guard = nullptr);
     // Rolls back unless committed.
     ~OutputSet();
     OutputSet(const OutputSet&) = delete;
@@ -57,9 +74,12 @@ private:
         bool created = false;
         long long length = 0;
     };
+    void unguard();
     void release();
 
     std::vector<Entry> entries_;
+    OutputGuard* guard_ = nullptr;
+    bool guarded_ = false;
     bool open_ = false;
 };
 

@@ -20,8 +20,10 @@ namespace kavet {
 AppendFile::AppendFile(const std::string& path) : path_(path)
 {
     file_ = std::fopen(path.c_str(), "a");
-    if (!file_)
-        throw Failure("cannot open " + path + " for appending: " + std::strerror(errno));
+    if (!file_) {
+        const int err = errno;
+        throw FileError("cannot open " + path + " for appending: " + std::strerror(err), err);
+    }
     buffer_.resize(1 << 20);
     std::setvbuf(file_, buffer_.data(), _IOFBF, buffer_.size());
 }
@@ -40,7 +42,7 @@ void AppendFile::close()
     const int closed = std::fclose(file_);
     file_ = nullptr;
     if (failed || flushed != 0 || closed != 0)
-        throw Failure("writing " + path_ + " failed: " + std::strerror(err ? err : EIO));
+        throw FileError("writing " + path_ + " failed: " + std::strerror(err ? err : EIO), err ? err : EIO);
 }
 
 namespace {

@@ -15,7 +15,7 @@
 
 namespace kavet {
 
-// Appends to `path`; throws Failure naming the file when it cannot be
+// Appends to `path`; throws FileError naming the file when it cannot be
 // opened or written.
 class AppendFile {
 public:

@@ -75,15 +75,19 @@ FreshFile::FreshFile(const std::string& path) : path_(path)
         for (int k = 1; k < 100000 && backup_.empty(); ++k) {
             const std::string candidate = dir + "#" + base + "." + std::to_string(k) + "#";
             if (!exists(candidate)) {
-                if (std::rename(path.c_str(), candidate.c_str()) != 0)
-                    throw Failure("cannot back up " + path + " to " + candidate + ": " + std::strerror(errno));
+                if (std::rename(path.c_str(), candidate.c_str()) != 0) {
+                    const int err = errno;
+                    throw FileError("cannot back up " + path + " to " + candidate + ": " + std::strerror(err), err);
+                }
                 backup_ = candidate;
             }
         }
     }
     file_ = std::fopen(path.c_str(), "w");
-    if (!file_)
-        throw Failure("cannot open " + path + " for writing: " + std::strerror(errno));
+    if (!file_) {
+        const int err = errno;
+        throw FileError("cannot open " + path + " for writing: " + std::strerror(err), err);
+    }
 }
 
 FreshFile::~FreshFile()
@@ -94,8 +98,10 @@ FreshFile::~FreshFile()
 
 void FreshFile::write(const std::string& text)
 {
-    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() || std::fflush(file_) != 0)
-        throw Failure("writing " + path_ + " failed: " + std::strerror(errno ? errno : EIO));
+    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() || std::fflush(file_) != 0) {
+        const int err = errno ? errno : EIO;
+        throw FileError("writing " + path_ + " failed: " + std::strerror(err), err);
+    }
 }
 
 SeriesWriter::SeriesWriter(const std::string& path, const std::vector<std::string>& columns)

@@ -27,7 +27,7 @@ public:
     FreshFile(const FreshFile&) = delete;
     FreshFile& operator=(const FreshFile&) = delete;
 
-    void write(const std::string& text); // written and flushed; throws Failure when it fails
+    void write(const std::string& text); // written and flushed; throws FileError when it fails
     const std::string& path() const { return path_; }
     // The backup the existing file was renamed to, or empty.
     const std::string& backup() const { return backup_; }

@@ -17,7 +17,7 @@ std::unique_ptr<TrajectoryReader> openTrajectory(const std::string& path)
         return std::make_unique<GroTrajectory>(path);
     if (endsWith(".xtc") || endsWith(".trr"))
         return openGmxTrajectory(path);
-    throw Failure("cannot read the trajectory " + path + ": kavet reads .gro, .xtc and .trr files");
+    throw InputError("cannot read the trajectory " + path + ": kavet reads .gro, .xtc and .trr files");
 }
 
 std::string frameContext(int64_t frame, double lastTime)

@@ -16,8 +16,9 @@ public:
     virtual ~TrajectoryReader() = default;
     // Reads the next frame into `frame`: positions (angstrom), cell, time
     // (ps) and step. Names and the water selection of `frame` are left as
-    // they are. Returns false at the clean end of the file; throws Failure
-    // for a truncated or corrupt frame, naming the file and the frame.
+    // they are. Returns false at the clean end of the file; throws FormatError
+    // for a truncated or corrupt frame, naming the file and the frame, and
+    // FileError when the file cannot be read.
     virtual bool next(Frame& frame) = 0;
     // Atoms per frame, once the first frame is read.
     virtual int32_t numAtom() const = 0;
@@ -30,7 +31,8 @@ public:
 // was built without it.
 std::unique_ptr<TrajectoryReader> openGmxTrajectory(const std::string& path);
 
-// Opens `path` by its extension: .gro, .xtc or .trr.
+// Opens `path` by its extension: .gro, .xtc or .trr; throws InputError for
+// any other.
 std::unique_ptr<TrajectoryReader> openTrajectory(const std::string& path);
 
 // "frame N, after the frame at t = T ps" or "frame 0" for messages about a

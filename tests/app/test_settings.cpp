@@ -1,6 +1,9 @@
 // The option scan, the start-up banner and the settings echo.
 #include <gtest/gtest.h>
 
+#include <set>
+#include <sstream>
+
 #include "app/settings.h"
 #include "core/error.h"
 #include "support/support.h"
@@ -24,7 +27,7 @@ std::string scanFailure(const std::vector<std::string>& args)
 {
     try {
         scanOptions(args);
-    } catch (const Failure& failure) {
+    } catch (const InputError& failure) {
         return "\n!!! ERROR !!! " + std::string(failure.what()) + "\n\n";
     }
     return "accepted";
@@ -80,6 +83,28 @@ TEST(OptionScan, EchoLinesShowTheValuesAsConverted)
         ASSERT_EQ(lines.size(), 10u);
         EXPECT_EQ(lines[c.line - 1], c.text) << "arguments: " << ::testing::PrintToString(c.args);
     }
+}
+
+// Every default the table states is the value in force without the option;
+// the names are unique and each option reads as many values as it states.
+TEST(OptionTable, DefaultsHoldAndNamesAreUnique)
+{
+    std::set<std::string> names;
+    for (const OptionSpec& o : optionTable()) {
+        EXPECT_TRUE(names.insert(o.name).second) << o.name;
+        EXPECT_EQ(findOption(o.name), &o);
+        if (std::string(o.defaults).empty() || std::string(o.name) == "-nt")
+            continue;
+        std::vector<std::string> args = {"-t", "x.gro", o.name};
+        std::istringstream words(o.defaults);
+        for (std::string w; words >> w;)
+            args.push_back(w);
+        EXPECT_EQ(args.size(), 3u + static_cast<std::size_t>(o.arity)) << o.name;
+        const Settings given = scanOptions(args), none = scanOptions({"-t", "x.gro"});
+        EXPECT_EQ(settingsText(given) + seriesSettingsText(given), settingsText(none) + seriesSettingsText(none))
+            << o.name;
+    }
+    EXPECT_EQ(findOption("-x"), nullptr);
 }
 
 TEST(OptionScan, LargestRingSizeAbove127IsRefused)

@@ -58,7 +58,7 @@ std::string failureOf(const std::string& text)
     try {
         const Frame f = parseConfiguration(text, "c.gro", "SOL", "OW");
         checkFrame(f, "c.gro");
-    } catch (const Failure& failure) {
+    } catch (const FormatError& failure) {
         return failure.what();
     }
     return "accepted";

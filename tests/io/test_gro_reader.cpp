@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <random>
 
 #include "core/error.h"
 #include "io/gro_reader.h"
+#include "io/trajectory.h"
 #include "support/support.h"
 
 namespace kavet {
@@ -44,7 +46,7 @@ std::string rejection(const std::string& text, const std::string& path = "")
             test::writeFile(path, text);
             readConfiguration(path, "SOL", "OW");
         }
-    } catch (const Failure& failure) {
+    } catch (const FormatError& failure) {
         return "\n!!! ERROR !!! " + std::string(failure.what()) + "\n\n";
     }
     return "accepted";
@@ -280,6 +282,21 @@ TEST(GroRejection, HugeAtomCountInAShortFileIsRejectedQuickly)
     EXPECT_EQ(what, "\n!!! ERROR !!! " + dir + "/c.gro line 11: the file ends after 8 of the 2000000000 atom lines "
                     "announced on line 2\n\n");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+}
+
+// A file that cannot be opened is a file error, with its errno; a file kavet
+// does not read is the caller's error.
+TEST(GroRejection, AMissingFileIsAFileErrorAndAnUnknownTrajectoryKindAnInputError)
+{
+    try {
+        readConfiguration("/nonexistent/c.gro", "SOL", "OW");
+        ADD_FAILURE() << "accepted";
+    } catch (const FileError& e) {
+        EXPECT_EQ(e.error(), ENOENT);
+        EXPECT_STREQ(e.what(), "open file  /nonexistent/c.gro  failed !");
+    }
+    EXPECT_THROW(openTrajectory("/nonexistent/t.gro"), FileError);
+    EXPECT_THROW(openTrajectory("t.pdb"), InputError);
 }
 
 } // namespace
