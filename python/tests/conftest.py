@@ -12,14 +12,16 @@ MELTING = ROOT / "examples" / "si-2x2x2-melting.gro"
 
 
 def gro_frames(path):
-    """(positions in angstrom, box lengths in angstrom, time) of every frame of a .gro file."""
+    """(positions in angstrom, box lengths in angstrom, time) of every frame of a .gro file, in single
+    precision as kavet's reader converts them (float nm times 10)."""
     lines = Path(path).read_text().splitlines()
     frames, i = [], 0
     while i < len(lines):
         n = int(lines[i + 1])
         atoms = lines[i + 2:i + 2 + n]
-        xyz = np.array([[float(a[20 + 8 * k:28 + 8 * k]) for k in range(3)] for a in atoms]) * 10
-        box = np.array([float(v) for v in lines[i + 2 + n].split()[:3]]) * 10
+        ten = np.float32(10)
+        xyz = np.array([[a[20 + 8 * k:28 + 8 * k] for k in range(3)] for a in atoms], dtype=np.float32) * ten
+        box = np.array(lines[i + 2 + n].split()[:3], dtype=np.float32) * ten
         time = float(lines[i].split("t=")[1].split()[0]) if "t=" in lines[i] else 0.0
         frames.append((xyz, box, time))
         i += n + 3
