@@ -3,9 +3,16 @@
 Every worker opens the trajectory with kavet's own readers, so the files must be
 visible on the workers (a shared file system on a cluster).
 """
+import os
+
 import numpy as np
 
 from . import _kavet, _series_arguments, _table
+
+
+# Module-level functions, so that the workers receive them by name.
+def _frame_count(path):
+    return _kavet.frame_count(path)
 
 
 def _block(args, first, count):
@@ -28,7 +35,7 @@ def series(structure, trajectory, client, blocks=None, **options):
     threads as its worker has.
     """
     args = _series_arguments(structure, trajectory, options)
-    frames = client.submit(_kavet.frame_count, str(trajectory), pure=False).result()
+    frames = client.submit(_frame_count, os.fspath(trajectory), pure=False).result()
     if blocks is None:
         blocks = max(1, sum(client.nthreads().values()))
     bounds = np.linspace(0, frames, min(blocks, max(frames, 1)) + 1).astype(int)
