@@ -31,13 +31,14 @@ def series(structure, trajectory, client, blocks=None, **options):
     """The DataFrame of kavet.series(structure, trajectory, **options), computed in frame blocks on the
     client's workers and returned in frame order.
 
-    blocks: how many blocks (default: the workers' threads in all). Without nt=, each block uses as many
-    threads as its worker has.
+    blocks: how many blocks (default: four per worker thread, so that blocks of costlier frames, e.g. the
+    disordered end of a melting run, do not leave workers idle; each block reads the frames before it
+    without analysing them). Without nt=, each block uses as many threads as its worker has.
     """
     args = _series_arguments(structure, trajectory, options)
     frames = client.submit(_frame_count, os.fspath(trajectory), pure=False).result()
     if blocks is None:
-        blocks = max(1, sum(client.nthreads().values()))
+        blocks = 4 * max(1, sum(client.nthreads().values()))
     bounds = np.linspace(0, frames, min(blocks, max(frames, 1)) + 1).astype(int)
     futures = [client.submit(_block, args, int(a), int(b - a), pure=False)
                for a, b in zip(bounds[:-1], bounds[1:]) if b > a]
