@@ -5,7 +5,7 @@ JOBS    ?= 2
 GEN     := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 EXAMPLE := $(CURDIR)/examples/si-2x2x2.gro
 
-.PHONY: all deps configure kavet build run series test test-release test-sanitize fuzz-build fuzz-smoke fuzz-long bench pictures clean
+.PHONY: all deps configure kavet build run series python test test-release test-python test-sanitize fuzz-build fuzz-smoke fuzz-long bench pictures clean
 
 all: build
 
@@ -38,10 +38,27 @@ series: kavet
 	tools/plot-series $(BUILD)/example/melting.csv -o $(BUILD)/example/melting.png \
 	  --title "structure I, 2x2x2 cells, disordered step by step"
 
-test: test-release test-sanitize fuzz-smoke
+test: test-release test-python test-sanitize fuzz-smoke
 
 test-release: build
 	cd $(BUILD)/release && ctest --output-on-failure -j $(JOBS)
+
+# The Python package, from Debian's packages alone: a virtual environment
+# .venv at the top of the tree that sees the system's packages (numpy,
+# pandas, MDAnalysis, dask), and kavet installed into it without an index.
+PYTHON := /usr/bin/python3
+VENV   := $(CURDIR)/.venv
+
+python: deps
+	$(PYTHON) -m venv --system-site-packages $(VENV)
+	JOBS=$(JOBS) $(VENV)/bin/pip install --no-build-isolation --no-index .
+	@echo "Use it with $(VENV)/bin/python, or: . $(VENV)/bin/activate"
+
+# The Python tests against the module of the release build (pytest's exit
+# status 5 means no test was collected).
+test-python: build
+	cd $(CURDIR) && PYTHONPATH=$(BUILD)/release/python KAVET_BINARY=$(BUILD)/release/kavet \
+	  $(PYTHON) -m pytest -q -p no:cacheprovider python/tests; rc=$$?; [ $$rc -eq 0 ] || [ $$rc -eq 5 ]
 
 test-sanitize: deps
 	@cmake -S . -B $(BUILD)/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVET_SANITIZE=ON $(GEN) >/dev/null
