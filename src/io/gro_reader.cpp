@@ -318,62 +318,8 @@ struct Reader {
         }
         if (found < 3)
             fail(lineNumber(), "the box line needs three box lengths, found " + std::to_string(found));
-        float asRead[9];
-        std::memcpy(asRead, v, sizeof v);
-        const char* axes[3] = {"x", "y", "z"};
-        for (int k = 0; k < 3; ++k) {
-            v[k] *= 10.0f;
-            if (!std::isfinite(v[k]))
-                fail(lineNumber(), std::string("the ") + axes[k] + " box length is not a finite number");
-        }
-        t.box = {v[0], v[1], v[2]};
-        if (found == 9)
-            readTriclinic(t, asRead);
-    }
-
-    // The off-diagonal numbers of a nine-number box line (in nm, as read).
-    // All zero: the rectangular cell of the first three. Otherwise the cell
-    // must be in GROMACS's form: v1 along x, v2 in the xy plane, positive
-    // lengths along the axes (a vector leaning on an axis that is not periodic
-    // has no meaning), and the reduced-box limits |v2(x)|, |v3(x)| <= v1(x)/2
-    // and |v3(y)| <= v2(y)/2, with the 0.1 % margin GROMACS's own check of the
-    // box allows and 0.00001 nm for the rounding of the file's five decimals.
-    void readTriclinic(Frame& t, const float* v) const
-    {
-        const long long at = lineNumber();
-        const char* names[9] = {"v1(x)", "v2(y)", "v3(z)", "v1(y)", "v1(z)", "v2(x)", "v2(z)", "v3(x)", "v3(y)"};
-        bool zero = true;
-        for (int k = 3; k < 9; ++k) {
-            if (!std::isfinite(v[k]))
-                fail(at, std::string("the box component ") + names[k] + " is not a finite number");
-            zero = zero && v[k] == 0.0f;
-        }
-        if (zero)
-            return;
-        auto number = [](double x) {
-            char text[64];
-            std::snprintf(text, sizeof text, "%.5f", x);
-            return std::string(text);
-        };
-        for (int k : {3, 4, 6})
-            if (v[k] != 0.0f)
-                fail(at, std::string("the box component ") + names[k] + " is " + number(v[k]) +
-                             ": a triclinic box needs v1 along x and v2 in the xy plane (v1(y), v1(z) and v2(z) 0)");
-        for (int k = 0; k < 3; ++k)
-            if (!(v[k] > 0.0f))
-                fail(at, std::string("the box length ") + names[k] + " is " + number(v[k]) +
-                             ": a triclinic box needs three positive lengths");
-        const int limits[3][2] = {{5, 0}, {7, 0}, {8, 1}}; // |v[off]| <= v[diag] / 2
-        for (const auto& [off, diag] : limits) {
-            const double half = 0.5 * static_cast<double>(v[diag]);
-            if (!(std::fabs(static_cast<double>(v[off])) <= half * 1.001 + 1e-5))
-                fail(at, std::string("the triclinic box is not reduced: |") + names[off] + "| = " +
-                             number(std::fabs(v[off])) + " is more than half of " + names[diag] + " = " +
-                             number(v[diag]));
-        }
-        t.box.yx = v[5] * 10.0f;
-        t.box.zx = v[7] * 10.0f;
-        t.box.zy = v[8] * 10.0f;
+        if (const std::string fault = readCell(v, found == 9, t.box); !fault.empty())
+            fail(lineNumber(), fault);
     }
 };
 
