@@ -2,9 +2,8 @@
 // with its magic number). Refusing a frame with Failure is the expected
 // outcome for malformed input; any other exception, crash or sanitizer report
 // is a fault. Every frame handed out must hold the atom count of the file,
-// finite positions, a finite cell and a finite time; a reader told the atom
-// count of the first frame must give the same frames, and one told another
-// count must refuse the file on opening.
+// finite positions, a finite cell and a finite time; a reader told another
+// atom count than the first frame's must refuse the file on opening.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -50,7 +49,8 @@ bool finite(float v) { return std::isfinite(v); }
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
     const bool trr = size >= 4 && data[0] == 0 && data[1] == 0 && data[2] == 0x07 && data[3] == 0xc9; // 1993
-    static const std::string stem = "/tmp/kavet-fuzz-" + std::to_string(::getpid());
+    static const std::string stem =
+        std::string(::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/kavet-fuzz-" + std::to_string(::getpid());
     const std::string path = stem + (trr ? ".trr" : ".xtc");
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f || std::fwrite(data, 1, size, f) != size || std::fclose(f) != 0)
@@ -71,9 +71,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
             std::abort();
     }
     if (any.numAtom > 0) {
-        const Outcome same = readAll(path, any.numAtom);
-        if (same.failure.empty() != any.failure.empty() || same.frames.size() != any.frames.size())
-            std::abort(); // the expected count changed the outcome of a file that has it
         const Outcome other = readAll(path, any.numAtom == INT32_MAX ? 1 : any.numAtom + 1);
         if (other.failure.empty() || !other.frames.empty())
             std::abort(); // another count was not refused at once

@@ -1,6 +1,7 @@
 // Trajectories read frame by frame behind one interface, whatever the format:
-// multi-frame .gro by kavet's own reader, .xtc and .trr through GROMACS's
-// library.
+// multi-frame .gro, and GROMACS's binary .xtc and .trr, all by kavet's own
+// readers. Every frame handed out has finite positions, a finite time and a
+// sound cell, whatever the format.
 #pragma once
 
 #include <cstdint>
