@@ -114,7 +114,7 @@ protected:
 
 TEST_F(GmxTrajectory, ReadsEveryFrameQuietly)
 {
-    for (const char* ext : {"trr", "xtc"}) { // .trr first: GROMACS announces the first .trr of a process
+    for (const char* ext : {"trr", "xtc"}) {
         SCOPED_TRACE(ext);
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
