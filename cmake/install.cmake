@@ -13,11 +13,6 @@ add_library(kavet::kavet ALIAS kavet_core)
 
 set(KAVET_EXPORTED kavet_core)
 set(KAVET_CONFIG_DEPENDENCIES "find_dependency(Eigen3 3.3 NO_MODULE)\nfind_dependency(TBB)\n")
-if(TARGET kavet_gmx)
-  # The reader of GROMACS trajectories links GROMACS's library.
-  list(APPEND KAVET_EXPORTED kavet_gmx)
-  string(APPEND KAVET_CONFIG_DEPENDENCIES "find_dependency(gromacs)\n")
-endif()
 install(TARGETS ${KAVET_EXPORTED} EXPORT kavetTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   OBJECTS DESTINATION ${CMAKE_INSTALL_LIBDIR}/kavet-objects)

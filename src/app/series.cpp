@@ -92,7 +92,7 @@ int runSeries(const Settings& s)
     const SeriesSettings& ss = s.series;
     printText(seriesSettingsText(s));
     const Frame structure = readConfiguration(s.confFile, s.waterName, s.oxygenName);
-    std::unique_ptr<TrajectoryReader> traj = openTrajectory(ss.trajFile);
+    std::unique_ptr<TrajectoryReader> traj = openTrajectory(ss.trajFile, structure.numAtom);
 
     const std::vector<SeriesColumn> columns = seriesColumns(s.criteria, ss.hasGuest);
     std::vector<std::string> names;

@@ -59,11 +59,29 @@ void checkBox(const Frame& frame, const std::string& name)
     }
 }
 
+// Whatever read the frame: a position, cell or time that is not a finite
+// number would pass through the analysis as lost bonds and rows of nan.
+void checkFinite(const Frame& frame, const std::string& name)
+{
+    const Box& b = frame.box;
+    for (float v : {b.x, b.y, b.z, b.yx, b.zx, b.zy})
+        if (!std::isfinite(v))
+            throw Failure(name + ": the cell holds a number that is not finite");
+    if (frame.hasTime && !std::isfinite(frame.time))
+        throw Failure(name + ": the time is not a finite number");
+    for (std::size_t i = 0; i < frame.atmXYZ.size(); ++i) {
+        const Vec3& p = frame.atmXYZ[i];
+        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z))
+            throw Failure(name + ": the position of atom " + std::to_string(i + 1) + " is not a finite number");
+    }
+}
+
 } // namespace
 
 std::vector<std::string> checkFrame(const Frame& frame, const std::string& name)
 {
     std::vector<std::string> warnings;
+    checkFinite(frame, name);
     checkBox(frame, name);
 
     const std::vector<int32_t> oxygens = waterOxygens(frame);

@@ -24,7 +24,8 @@ inline constexpr float suspiciousHydrogenDistance = 1.3f;
 inline constexpr float impossibleSpreadRatio = 50.0f;
 
 // Throws FormatError, naming `name`, the atoms and what was expected, for the
-// impossible; returns one warning per suspicious finding.
+// impossible (a position, cell or time that is not a finite number among
+// it); returns one warning per suspicious finding.
 std::vector<std::string> checkFrame(const Frame& frame, const std::string& name);
 
 } // namespace kavet

@@ -36,6 +36,7 @@ public:
                 if (line.empty() && !pendingPartial_)
                     return false;
                 pendingPartial_ = false;
+                unterminated_ = true;
                 break;
             }
             const char* start = buffer_.data() + pos_;
@@ -45,6 +46,7 @@ public:
                 line.append(start, len);
                 pos_ += len + 1;
                 pendingPartial_ = false;
+                unterminated_ = false;
                 break;
             }
             line.append(start, end_ - pos_);
@@ -58,6 +60,9 @@ public:
     }
 
     long long lineNumber() const { return lineNumber_; }
+    // Whether the last line handed out ended with the file, without an end
+    // of line.
+    bool unterminated() const { return unterminated_; }
 
     // The bytes not yet handed out, as far as can be told (0 if not).
     std::size_t bytesLeft() const
@@ -95,6 +100,7 @@ private:
     std::size_t pos_ = 0, end_ = 0;
     bool exhausted_ = false;
     bool pendingPartial_ = false;
+    bool unterminated_ = false;
     bool readError_ = false;
     long long lineNumber_ = 0;
 };
@@ -142,6 +148,7 @@ struct Reader {
     const std::string& name;
     std::size_t width = 0; // of a coordinate field, from the first atom line
     long long lineAt = -1; // the number of the line being read, when not the source's
+    bool unterminated = false; // the line being read ends the file without an end of line
 
     long long lineNumber() const { return lineAt >= 0 ? lineAt : src.lineNumber(); }
 
@@ -195,10 +202,12 @@ struct Reader {
                 fail(base + 3 + i, "the file ends after " + std::to_string(i) + " of the " +
                                        std::to_string(count) + " atom lines announced on line " +
                                        std::to_string(base + 2));
+            unterminated = src.unterminated();
             readAtom(t, line);
         }
         if (!nextLine(line))
             fail(base + 3 + count, "the file ends before the box line");
+        unterminated = src.unterminated();
         readBox(t, line);
         return true;
     }
@@ -225,8 +234,18 @@ struct Reader {
             t.step = std::strtoll(line.c_str() + s + 6, nullptr, 10);
     }
 
+    // A .gro file is text: a NUL byte would end a field early and hide what
+    // follows it.
+    void refuseNul(std::string_view line) const
+    {
+        if (const void* nul = std::memchr(line.data(), '\0', line.size()))
+            fail(lineNumber(), "column " + std::to_string(static_cast<const char*>(nul) - line.data() + 1) +
+                                   " holds a NUL byte, which has no place in a .gro file");
+    }
+
     long long parseCount(const std::string& line) const
     {
+        refuseNul(line);
         const char* p = line.c_str();
         while (*p == ' ' || *p == '\t')
             ++p;
@@ -292,6 +311,10 @@ struct Reader {
 
     void readAtomInto(std::string_view line, std::string& resName, std::string& atmName, Vec3& p) const
     {
+        refuseNul(line);
+        if (line.size() < 20 + 3 * width && unterminated)
+            fail(lineNumber(), "the file ends inside this atom line (" + std::to_string(line.size()) +
+                                   " characters): the file is truncated");
         if (line.size() < 20 + 3 * width)
             fail(lineNumber(), "the atom line is too short (" + std::to_string(line.size()) +
                                    " characters; the coordinates need " + std::to_string(20 + 3 * width) + ")");
@@ -307,6 +330,7 @@ struct Reader {
     // with four to eight numbers is rectangular, as GROMACS reads it.
     void readBox(Frame& t, const std::string& line) const
     {
+        refuseNul(line);
         const char* p = line.c_str();
         float v[9];
         int found = 0;
@@ -318,64 +342,12 @@ struct Reader {
             v[found++] = x;
             p = end;
         }
+        if (found < 3 && unterminated)
+            fail(lineNumber(), "the file ends inside the box line: the file is truncated");
         if (found < 3)
             fail(lineNumber(), "the box line needs three box lengths, found " + std::to_string(found));
-        float asRead[9];
-        std::memcpy(asRead, v, sizeof v);
-        const char* axes[3] = {"x", "y", "z"};
-        for (int k = 0; k < 3; ++k) {
-            v[k] *= 10.0f;
-            if (!std::isfinite(v[k]))
-                fail(lineNumber(), std::string("the ") + axes[k] + " box length is not a finite number");
-        }
-        t.box = {v[0], v[1], v[2]};
-        if (found == 9)
-            readTriclinic(t, asRead);
-    }
-
-    // The off-diagonal numbers of a nine-number box line (in nm, as read).
-    // All zero: the rectangular cell of the first three. Otherwise the cell
-    // must be in GROMACS's form: v1 along x, v2 in the xy plane, positive
-    // lengths along the axes (a vector leaning on an axis that is not periodic
-    // has no meaning), and the reduced-box limits |v2(x)|, |v3(x)| <= v1(x)/2
-    // and |v3(y)| <= v2(y)/2, with the 0.1 % margin GROMACS's own check of the
-    // box allows and 0.00001 nm for the rounding of the file's five decimals.
-    void readTriclinic(Frame& t, const float* v) const
-    {
-        const long long at = lineNumber();
-        const char* names[9] = {"v1(x)", "v2(y)", "v3(z)", "v1(y)", "v1(z)", "v2(x)", "v2(z)", "v3(x)", "v3(y)"};
-        bool zero = true;
-        for (int k = 3; k < 9; ++k) {
-            if (!std::isfinite(v[k]))
-                fail(at, std::string("the box component ") + names[k] + " is not a finite number");
-            zero = zero && v[k] == 0.0f;
-        }
-        if (zero)
-            return;
-        auto number = [](double x) {
-            char text[64];
-            std::snprintf(text, sizeof text, "%.5f", x);
-            return std::string(text);
-        };
-        for (int k : {3, 4, 6})
-            if (v[k] != 0.0f)
-                fail(at, std::string("the box component ") + names[k] + " is " + number(v[k]) +
-                             ": a triclinic box needs v1 along x and v2 in the xy plane (v1(y), v1(z) and v2(z) 0)");
-        for (int k = 0; k < 3; ++k)
-            if (!(v[k] > 0.0f))
-                fail(at, std::string("the box length ") + names[k] + " is " + number(v[k]) +
-                             ": a triclinic box needs three positive lengths");
-        const int limits[3][2] = {{5, 0}, {7, 0}, {8, 1}}; // |v[off]| <= v[diag] / 2
-        for (const auto& [off, diag] : limits) {
-            const double half = 0.5 * static_cast<double>(v[diag]);
-            if (!(std::fabs(static_cast<double>(v[off])) <= half * 1.001 + 1e-5))
-                fail(at, std::string("the triclinic box is not reduced: |") + names[off] + "| = " +
-                             number(std::fabs(v[off])) + " is more than half of " + names[diag] + " = " +
-                             number(v[diag]));
-        }
-        t.box.yx = v[5] * 10.0f;
-        t.box.zx = v[7] * 10.0f;
-        t.box.zy = v[8] * 10.0f;
+        if (const std::string fault = readCell(v, found == 9, t.box); !fault.empty())
+            fail(lineNumber(), fault);
     }
 };
 
@@ -426,6 +398,10 @@ void readFirstFrame(std::string_view text, const std::string& name, Frame& t)
         }
         begin[k] = at;
     }
+    // Whether a line of the rest ends the text without an end of line.
+    auto endsText = [&](std::string_view l) {
+        return l.data() + l.size() == rest.data() + rest.size() && (rest.empty() || rest.back() != '\n');
+    };
     // The next line of piece k from `p`.
     auto pieceLine = [&](std::size_t k, std::size_t& p, std::string_view& l) {
         return nextLine(rest.substr(0, begin[k + 1]), p, l);
@@ -468,6 +444,7 @@ void readFirstFrame(std::string_view text, const std::string& name, Frame& t)
                 for (long long i = firstLine[k]; i < std::min(atoms, firstLine[k + 1]); ++i) {
                     pieceLine(k, p, l);
                     local.lineAt = 3 + i;
+                    local.unterminated = endsText(l);
                     const std::size_t a = static_cast<std::size_t>(i);
                     local.readAtomInto(l, t.resName[a], t.atmName[a], t.atmXYZ[a]);
                 }
@@ -485,7 +462,9 @@ void readFirstFrame(std::string_view text, const std::string& name, Frame& t)
     if (available == count)
         reader.fail(3 + count, "the file ends before the box line");
     reader.lineAt = 3 + count;
-    reader.readBox(t, std::string(lineOf(count)));
+    const std::string_view boxLine = lineOf(count);
+    reader.unterminated = endsText(boxLine);
+    reader.readBox(t, std::string(boxLine));
 }
 
 // The text of the first frame of `file`: whole lines up to the box line that

@@ -1,6 +1,7 @@
 // Trajectories read frame by frame behind one interface, whatever the format:
-// multi-frame .gro by kavet's own reader, .xtc and .trr through GROMACS's
-// library.
+// multi-frame .gro, and GROMACS's binary .xtc and .trr, all by kavet's own
+// readers. Every frame handed out has finite positions, a finite time and a
+// sound cell, whatever the format.
 #pragma once
 
 #include <cstdint>
@@ -26,14 +27,23 @@ public:
     virtual double fractionRead() const { return -1.0; }
 };
 
-// Opens an .xtc or .trr file through GROMACS's library (see
-// gmx_trajectory.cpp); throws Failure naming the missing package when kavet
-// was built without it.
-std::unique_ptr<TrajectoryReader> openGmxTrajectory(const std::string& path);
+// Opens an .xtc or .trr file of GROMACS's (see gmx_trajectory.cpp). With
+// `expectedAtoms` at 0 or more, a frame of another atom count is refused from
+// its header, before anything is allocated for it.
+std::unique_ptr<TrajectoryReader> openGmxTrajectory(const std::string& path, int32_t expectedAtoms = -1);
 
 // Opens `path` by its extension: .gro, .xtc or .trr; throws InputError for
-// any other.
-std::unique_ptr<TrajectoryReader> openTrajectory(const std::string& path);
+// any other. `expectedAtoms` as for
+// openGmxTrajectory (the .gro reader bounds its tables by the file's size and
+// leaves the comparison to the caller).
+std::unique_ptr<TrajectoryReader> openTrajectory(const std::string& path, int32_t expectedAtoms = -1);
+
+// Reads a periodic cell from the numbers of a .gro box line, in nm and in
+// GROMACS's order: v1(x) v2(y) v3(z), then with `nine` v1(y) v1(z) v2(x) v2(z)
+// v3(x) v3(y). Fills `box` (angstrom) and returns nothing when the cell is
+// sound; otherwise returns what is wrong. Every trajectory format goes
+// through this check, so a cell refused in one is refused in all.
+std::string readCell(const float* nm, bool nine, Box& box);
 
 // "frame N, after the frame at t = T ps" or "frame 0" for messages about a
 // frame that could not be read.

@@ -3,7 +3,10 @@
 // impossible refused while real liquid, ice and hydrate pass without a word.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
+#include <functional>
+#include <limits>
 #include <filesystem>
 
 #include "core/error.h"
@@ -133,6 +136,31 @@ TEST(FrameChecks, RealWaterPassesSilentlyAndImpossibleConfigurationsAreRefused)
     tiny.back() = "   1e-30   1e-30   1e-30";
     EXPECT_NE(failureOf(joined(tiny)).find("box and coordinates in different units"), std::string::npos)
         << failureOf(joined(tiny));
+}
+
+// Frames from any reader, or built by a caller, go through the same check:
+// not a finite number in a position, the cell or the time is refused.
+TEST(FrameChecks, NumbersThatAreNotFiniteAreRefusedWhateverMadeTheFrame)
+{
+    const Frame good = parseConfiguration(hydrate(), "c.gro", "SOL", "OW");
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    const std::vector<std::pair<std::function<void(Frame&)>, std::string>> cases = {
+        {[&](Frame& f) { f.box.x = nan; }, "c.gro: the cell holds a number that is not finite"},
+        {[&](Frame& f) { f.box.zy = -inf; }, "c.gro: the cell holds a number that is not finite"},
+        {[&](Frame& f) { f.hasTime = true, f.time = std::nan(""); }, "c.gro: the time is not a finite number"},
+        {[&](Frame& f) { f.atmXYZ[7].y = nan; }, "c.gro: the position of atom 8 is not a finite number"},
+        {[&](Frame& f) { f.atmXYZ[1].z = inf; }, "c.gro: the position of atom 2 is not a finite number"},
+    };
+    for (const auto& [change, what] : cases) {
+        Frame f = good;
+        change(f);
+        try {
+            checkFrame(f, "c.gro");
+            ADD_FAILURE() << what;
+        } catch (const Failure& failure) {
+            EXPECT_EQ(failure.what(), what);
+        }
+    }
 }
 
 } // namespace

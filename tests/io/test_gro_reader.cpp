@@ -221,6 +221,12 @@ TEST(GroRejection, EachBrokenLayoutGetsItsMessage)
         {head + ow + "\n   3.00000   3.00000\n", "line 4: the box line needs three box lengths, found 2"},
         {head + ow + "\nbox\n", "line 4: the box line needs three box lengths, found 0"},
         {head + ow + "\n3 nan 3\n", "line 4: the y box length is not a finite number"},
+        {head + ow.substr(0, 30), "line 3: the file ends inside this atom line (30 characters): the file is truncated"},
+        {head + ow + "\n   3.00000   3.0", "line 4: the file ends inside the box line: the file is truncated"},
+        {head + ow.substr(0, 25) + '\0' + ow.substr(26) + "\n" + box3,
+         "line 3: column 26 holds a NUL byte, which has no place in a .gro file"},
+        {std::string("t\n1\0x\n", 6) + ow + "\n" + box3, "line 2: column 2 holds a NUL byte, which has no place in a .gro file"},
+        {head + ow + "\n" + box3 + '\0' + " 1", "line 4: column 31 holds a NUL byte, which has no place in a .gro file"},
     };
     for (const auto& [text, what] : cases)
         EXPECT_EQ(rejection(text), "\n!!! ERROR !!! c.gro " + what + "\n\n") << "input:\n" << text;
@@ -236,7 +242,8 @@ TEST(GroFrame, FirstFrameInPiecesReadsAsTheLineByLineReader)
     for (int i = 0; i < 6000; ++i)
         lines.push_back(atomLine("    1SOL  ", i % 3 ? "  HW1" : "   OW", "   1.250   0.500   1.000"));
     lines.push_back(box3);
-    const std::vector<std::string> faults = {"", "    1SOL     OW    1   1.250   zzzzz   1.000", "short", "\r"};
+    const std::vector<std::string> faults = {"", "    1SOL     OW    1   1.250   zzzzz   1.000", "short", "\r",
+                                             std::string("    1SOL     OW    1   1.250\0  0.500   1.000", 44)};
     std::mt19937 random(5);
     for (int trial = 0; trial < 24; ++trial) {
         std::vector<std::string> text = lines;
@@ -249,6 +256,8 @@ TEST(GroFrame, FirstFrameInPiecesReadsAsTheLineByLineReader)
         std::string joined;
         for (const std::string& l : text)
             joined += l + (trial % 2 ? "\r\n" : "\n");
+        if (trial % 3 == 0)
+            joined.resize(joined.size() - 1 - random() % 20); // a partial last line
         test::writeFile(dir + "/f.gro", joined);
         std::string byLine;
         try {
