@@ -1,5 +1,6 @@
 #include "census/series_row.h"
 
+#include <charconv>
 #include <cstdio>
 
 namespace kavet {
@@ -77,6 +78,24 @@ SeriesRow analyseRow(const Frame& frame, const Criteria& criteria, int64_t frame
     return seriesRow(criteria, frameNumber, time, frame, analyse(frame, criteria), options);
 }
 
+namespace {
+
+// A time as the trajectory carries it: the shortest decimal, without an
+// exponent, that reads back as the same value; as the same float when the
+// time is a float's (.xtc and .trr store single precision), so that
+// 0.6000000238f prints 0.6 and 1234567.5f prints 1234567.5.
+std::string timeText(double value)
+{
+    char buf[400];
+    const float single = static_cast<float>(value);
+    const auto end = static_cast<double>(single) == value
+                         ? std::to_chars(buf, buf + sizeof buf, single, std::chars_format::fixed).ptr
+                         : std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed).ptr;
+    return std::string(buf, end);
+}
+
+} // namespace
+
 std::string formatValue(const SeriesColumn& column, double value)
 {
     char buf[64];
@@ -85,8 +104,7 @@ std::string formatValue(const SeriesColumn& column, double value)
         std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(value));
         break;
     case SeriesColumn::Time:
-        std::snprintf(buf, sizeof buf, "%.10g", value);
-        break;
+        return timeText(value);
     default:
         std::snprintf(buf, sizeof buf, "%.6f", value);
         break;

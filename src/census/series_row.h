@@ -46,8 +46,10 @@ SeriesRow seriesRow(const Criteria& criteria, int64_t frameNumber, double time, 
 SeriesRow analyseRow(const Frame& frame, const Criteria& criteria, int64_t frameNumber, double time,
                      const CensusOptions& options = {});
 
-// A value as the series file writes it: counts as integers, times with %.10g,
-// real numbers with %.6f.
+// A value as the series file writes it: counts as integers, real numbers with
+// %.6f, times as the trajectory carries them: the shortest decimal (no
+// exponent) that reads back as the same float for a float's value, as the
+// same double otherwise (0.6 for the float nearest 0.6, 1234567.5, 20).
 std::string formatValue(const SeriesColumn& column, double value);
 
 } // namespace kavet
