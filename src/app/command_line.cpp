@@ -246,7 +246,8 @@ std::string helpText()
     t += '\n';
     t += paragraph("Distances are in angstrom (A), angles in degrees, times in ps. The last occurrence of an "
                          "option wins.");
-    const char* titles[] = {"Options of the classic command line:", "Options of series mode and threads:"};
+    const char* titles[] = {"Options of a one-frame run (the selection and criteria hold in series mode too):",
+                            "Options of series mode and threads:"};
     for (const OptionPass pass : {OptionPass::Classic, OptionPass::Added}) {
         t += '\n';
         t += titles[pass == OptionPass::Classic ? 0 : 1];
@@ -274,10 +275,15 @@ std::string helpText()
     t += helpLine("-h, --help", "this help");
     t += helpLine(versionName, "the version");
     t += '\n';
+    std::string classic;
+    for (const OptionSpec& o : optionTable())
+        if (isClassicOption(o.name))
+            classic += std::string(" ") + o.name;
     t += paragraph("Exit status 0 on success, 1 on failure (the message follows \"!!! ERROR !!!\" on standard "
-                         "output). Warnings go to standard error. Series mode, and any command line with an option "
-                         "of series mode or threads, refuses an unknown option; the classic command line warns of it "
-                         "and goes on. Options marked [with -t] belong to series mode.");
+                   "output). Warnings go to standard error. A command line of the classic options alone (" +
+                   classic.substr(1) +
+                   ") warns of an argument that looks like an option but is none, and goes on; any other command "
+                   "line refuses it. Options marked [with -t] belong to series mode.");
     return t;
 }
 

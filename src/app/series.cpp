@@ -96,7 +96,8 @@ std::string noFrameText(const Settings& s, int64_t framesRead, const std::string
         selection += std::string(selection.empty() ? "" : " ") + name + " " + g;
     }
     return "no frame analysed: " + (selection.empty() ? std::string("the selection") : selection) +
-           " selects none of the " + std::to_string(framesRead) + " frames read from " + ss.trajFile +
+           " selects none of the " + std::to_string(framesRead) + (framesRead == 1 ? " frame" : " frames") +
+           " read from " + ss.trajFile +
            (framesRead > 0 ? " (t = " + first + " to " + last + " ps)" : std::string()) +
            "; the series holds its header only";
 }
