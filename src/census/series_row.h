@@ -47,9 +47,10 @@ SeriesRow analyseRow(const Frame& frame, const Criteria& criteria, int64_t frame
                      const CensusOptions& options = {});
 
 // A value as the series file writes it: counts as integers, real numbers with
-// %.6f, times as the trajectory carries them: the shortest decimal (no
-// exponent) that reads back as the same float for a float's value, as the
-// same double otherwise (0.6 for the float nearest 0.6, 1234567.5, 20).
+// %.6f, times as the trajectory carries them, without an exponent: for a
+// float's value the shortest decimal within one unit in its last place (0.6
+// for 0.6000000238f, 1.8 for 3 * 0.6f, 1234567.5), otherwise the shortest
+// that reads back as the same double.
 std::string formatValue(const SeriesColumn& column, double value);
 
 } // namespace kavet
