@@ -95,10 +95,12 @@ std::string noFrameText(const Settings& s, int64_t framesRead, const std::string
         std::snprintf(g, sizeof g, "%g", value);
         selection += std::string(selection.empty() ? "" : " ") + name + " " + g;
     }
-    return "no frame analysed: " + (selection.empty() ? std::string("the selection") : selection) +
+    if (selection.empty() || framesRead == 0)
+        return "no frame analysed: " + ss.trajFile + " holds no frame";
+    return "no frame analysed: " + selection +
            " selects none of the " + std::to_string(framesRead) + (framesRead == 1 ? " frame" : " frames") +
            " read from " + ss.trajFile +
-           (framesRead > 0 ? " (t = " + first + " to " + last + " ps)" : std::string()) +
+           " (t = " + first + " to " + last + " ps)" +
            "; the series holds its header only";
 }
 
