@@ -16,6 +16,8 @@
 
 #include <tbb/task_arena.h>
 
+#include "app/command_line.h"
+#include "app/empty_results.h"
 #include "app/report.h"
 #include "app/series.h"
 #include "app/settings.h"
@@ -26,6 +28,7 @@
 #include "io/gro_reader.h"
 #include "io/output_set.h"
 #include "io/pdb_writer.h"
+#include "io/water_hydrogens.h"
 
 namespace kavet {
 namespace {
@@ -165,6 +168,8 @@ public:
         case Phase::Bonds:
             printHeading(">>>> Node degree: ");
             printCount(">>>> Edge Size: ", static_cast<long long>(a.net.edgeList.size()));
+            if (a.net.edgeList.empty() && frame_.numWater > 0)
+                printWarnings({noBondWarning(s_, frame_.numWater)});
             break;
         case Phase::Pruning:
             printCount(">>>> Edge Size (degree>1): ", static_cast<long long>(a.net.edgeList.size()));
@@ -272,8 +277,11 @@ void checkStandardOutput()
 
 int runFrame(const Settings& s)
 {
-    const Frame frame = readConfiguration(s.confFile, s.waterName, s.oxygenName);
+    Frame frame = readConfiguration(s.confFile, s.waterName, s.oxygenName);
+    placeHydrogens(frame, s.confFile);
     printWarnings(checkFrame(frame, s.confFile));
+    if (const std::string empty = emptySelectionWarning(frame, s, s.confFile); !empty.empty())
+        printWarnings({empty});
     // Every output is checked and locked before the analysis; a run that does
     // not complete, interrupted ones included, leaves them as they were.
     SignalGuard interruption([](const std::string& signal) {
@@ -305,7 +313,18 @@ int runFrame(const Settings& s)
 
 int runPhases(const std::vector<std::string>& args)
 {
+    switch (requestOf(args)) {
+    case Request::Help:
+        printText(helpText());
+        return 0;
+    case Request::Version:
+        printText(versionText());
+        return 0;
+    case Request::Run:
+        break;
+    }
     printText(bannerText());
+    printWarnings(checkArguments(args));
     const Settings s = scanOptions(args);
     printText(settingsText(s));
     // Every parallel step, reading included, runs in an arena of this many

@@ -7,11 +7,14 @@
 #include <exception>
 #include <map>
 #include <memory>
+#include <stdexcept>
+#include <tuple>
 #include <unistd.h>
 
 #include <tbb/parallel_pipeline.h>
 #include <tbb/task_arena.h>
 
+#include "app/empty_results.h"
 #include "app/report.h"
 #include "core/error.h"
 #include "io/cage_table.h"
@@ -19,6 +22,7 @@
 #include "io/gro_reader.h"
 #include "io/series_writer.h"
 #include "io/trajectory.h"
+#include "io/water_hydrogens.h"
 
 namespace kavet {
 namespace {
@@ -68,6 +72,38 @@ private:
     std::chrono::steady_clock::time_point start_;
 };
 
+// The column named `name`; every series has it.
+std::size_t columnOf(const std::vector<SeriesColumn>& columns, const std::string& name)
+{
+    for (std::size_t c = 0; c < columns.size(); ++c)
+        if (columns[c].name == name)
+            return c;
+    throw std::logic_error("the series has no column " + name);
+}
+
+// Why a run analysed no frame: what the trajectory held and what -b, -e and
+// -dt selected.
+std::string noFrameText(const Settings& s, int64_t framesRead, const std::string& first, const std::string& last)
+{
+    const SeriesSettings& ss = s.series;
+    char g[64];
+    std::string selection;
+    for (const auto& [has, name, value] : {std::tuple{ss.hasBegin, "-b", ss.begin}, std::tuple{ss.hasEnd, "-e", ss.end},
+                                           std::tuple{ss.hasStep, "-dt", ss.step}}) {
+        if (!has)
+            continue;
+        std::snprintf(g, sizeof g, "%g", value);
+        selection += std::string(selection.empty() ? "" : " ") + name + " " + g;
+    }
+    if (selection.empty() || framesRead == 0)
+        return "no frame analysed: " + ss.trajFile + " holds no frame";
+    return "no frame analysed: " + selection +
+           " selects none of the " + std::to_string(framesRead) + (framesRead == 1 ? " frame" : " frames") +
+           " read from " + ss.trajFile +
+           " (t = " + first + " to " + last + " ps)" +
+           "; the series holds its header only";
+}
+
 } // namespace
 
 namespace {
@@ -91,7 +127,11 @@ int runSeries(const Settings& s)
 {
     const SeriesSettings& ss = s.series;
     printText(seriesSettingsText(s));
-    const Frame structure = readConfiguration(s.confFile, s.waterName, s.oxygenName);
+    Frame structure = readConfiguration(s.confFile, s.waterName, s.oxygenName);
+    // The structure's water table, hydrogens checked, serves every frame.
+    placeHydrogens(structure, s.confFile);
+    if (const std::string empty = emptySelectionWarning(structure, s, s.confFile); !empty.empty())
+        printWarnings({empty});
     std::unique_ptr<TrajectoryReader> traj = openTrajectory(ss.trajFile, structure.numAtom);
 
     const std::vector<SeriesColumn> columns = seriesColumns(s.criteria, ss.hasGuest);
@@ -114,19 +154,28 @@ int runSeries(const Settings& s)
         }
     }
     SeriesWriter series(ss.seriesFile, names);
-    TypeWriter types(typeFileFor(ss.seriesFile));
+    // Files named after the series go beside a regular file only, not
+    // beside /dev/null.
+    std::unique_ptr<TypeWriter> types;
+    if (series.file().regular())
+        types = std::make_unique<TypeWriter>(typeFileFor(ss.seriesFile));
     std::unique_ptr<CageTableWriter> cageTable;
     if (!ss.cageFile.empty()) {
         cageTable = std::make_unique<CageTableWriter>(ss.cageFile);
         options.cageRecords = true;
     }
-    for (const FreshFile* f : {&series.file(), series.f4File(), &types.file()})
+    for (const FreshFile* f : {&series.file(), series.f4File(), types ? &types->file() : nullptr})
         if (f && !f->backup().empty())
             printText("     backed up " + f->path() + " to " + f->backup() + "\n");
     if (cageTable && !cageTable->file().backup().empty())
         printText("     backed up " + cageTable->file().path() + " to " + cageTable->file().backup() + "\n");
 
     std::vector<double> sum(columns.size(), 0.0), last(columns.size(), 0.0);
+    const std::size_t waterColumn = columnOf(columns, "waters"), hbondColumn = columnOf(columns, "hbonds");
+    bool warnedNoBond = false;
+    // The frames read, selected or not, for the note on an empty selection.
+    int64_t framesRead = 0;
+    double firstTime = 0.0, lastTime = 0.0;
     int64_t analysed = 0, warnedFrames = 0;
     std::size_t warningsPrinted = 0, warningsHeld = 0;
     Progress progress;
@@ -164,6 +213,8 @@ int runSeries(const Settings& s)
                                      std::to_string(slot.frame.numAtom));
                 slot.warnings = checkFrame(slot.frame, ss.trajFile + " frame " + std::to_string(next));
                 slot.time = slot.frame.hasTime ? slot.frame.time : static_cast<double>(next);
+                firstTime = framesRead++ == 0 ? slot.time : firstTime;
+                lastTime = slot.time;
                 ++next;
                 const bool use = selected(ss, slot.time, stop);
                 if (stop) {
@@ -206,7 +257,14 @@ int runSeries(const Settings& s)
         for (std::size_t c = 0; c < columns.size(); ++c)
             row.push_back(formatValue(columns[c], values[c]));
         series.row(row);
-        types.frame(slot->number, row[1], slot->result.closed, slot->result.open);
+        if (types)
+            types->frame(slot->number, row[1], slot->result.closed, slot->result.open);
+        if (!warnedNoBond && values[hbondColumn] == 0.0 && values[waterColumn] > 0.0) {
+            warnedNoBond = true;
+            printWarnings({"frame " + row[0] + " (t = " + row[1] + " ps): " +
+                           noBondWarning(s, static_cast<int64_t>(values[waterColumn])) +
+                           "; later frames without bonds are not reported"});
+        }
         if (cageTable)
             cageTable->frame(slot->number, slot->result.cages);
         for (std::size_t c = 0; c < columns.size(); ++c)
@@ -245,6 +303,9 @@ int runSeries(const Settings& s)
         std::printf("     %-*s %14.4f %14s\n", width, columns[c].name.c_str(), sum[c] / static_cast<double>(analysed),
                     formatValue(columns[c], last[c]).c_str());
     std::fflush(stdout);
+    if (analysed == 0)
+        throw InputError(noFrameText(s, framesRead, formatValue(columns[1], firstTime),
+                                     formatValue(columns[1], lastTime)));
     return 0;
 }
 

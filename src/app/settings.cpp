@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <thread>
 
 #include "core/error.h"
@@ -57,6 +58,24 @@ double toTime(const std::string& value, const char* option)
     if (end == value.c_str() || *end != '\0' || !std::isfinite(v))
         throw InputError(std::string("option ") + option + " takes a time in ps, not \"" + value + "\"");
     return v;
+}
+
+// A file of series mode is written in the format its name ends in; a name
+// with another extension is refused rather than written in a format it does
+// not name. A name without one (such as /dev/null) is written as CSV.
+void checkExtension(const char* option, const std::string& path, std::initializer_list<const char*> known,
+                    const char* formats)
+{
+    const std::size_t slash = path.rfind('/');
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot == slash + 1)
+        return;
+    const std::string extension = path.substr(dot);
+    for (const char* k : known)
+        if (extension == k)
+            return;
+    throw InputError("option " + std::string(option) + " " + path + ": the file is written as " + formats +
+                     ", chosen by its name, but it ends in " + extension);
 }
 
 // Each option as one entry: how it sets the settings from its values.
@@ -186,6 +205,9 @@ Settings scanOptions(const std::vector<std::string>& args)
                          std::to_string(series.end) + ")");
     if (series.hasStep && !(series.step > 0.0))
         throw InputError("the time step -dt must be positive");
+    checkExtension("-ot", series.seriesFile, {".csv", ".xvg"}, "CSV (.csv) or GROMACS .xvg");
+    if (!series.cageFile.empty())
+        checkExtension("-ocages", series.cageFile, {".csv", ".jsonl"}, "CSV (.csv) or JSON lines (.jsonl)");
     // An empty name would select the residues that have none.
     if (series.hasGuest && series.guestName.empty())
         throw InputError("option -guest takes a residue name, not an empty one");
@@ -244,9 +266,12 @@ std::string settingsText(const Settings& s)
     };
     std::string t = ">>>> Settings\n";
     t += "     conf  File: " + s.confFile + "\n";
-    t += "     ring  File: " + s.ringFile + "\n";
-    t += "     cage  File: " + s.cageFile + "\n";
-    t += "     data  File: " + s.dataFile + "\n";
+    // Series mode writes none of the three files of a one-frame run.
+    if (s.series.trajFile.empty()) {
+        t += "     ring  File: " + s.ringFile + "\n";
+        t += "     cage  File: " + s.cageFile + "\n";
+        t += "     data  File: " + s.dataFile + "\n";
+    }
     t += "     water Name: " + s.waterName + "\n";
     t += "     OW    Name: " + s.oxygenName + "\n";
     t += "     hb    Criteria: " + g(s.criteria.hbDistance) + "(A)  " + g(s.criteria.hbAngle) + "(degree)\n";

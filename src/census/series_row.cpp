@@ -1,6 +1,10 @@
 #include "census/series_row.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <limits>
 
 namespace kavet {
 
@@ -77,6 +81,34 @@ SeriesRow analyseRow(const Frame& frame, const Criteria& criteria, int64_t frame
     return seriesRow(criteria, frameNumber, time, frame, analyse(frame, criteria), options);
 }
 
+namespace {
+
+// A time as the trajectory carries it, never with an exponent. A double's
+// value (a .gro time, a frame number) is the shortest decimal that reads back
+// as the same double. A float's (.xtc and .trr store single precision) is the
+// shortest decimal within one unit in the last place of the float: a time
+// computed in single precision as a count of steps times the step is that
+// close to the decimal time meant, so 0.6000000238f and 1.800000072f
+// (3 * 0.6f) print 0.6 and 1.8, while 1234567.5f keeps its .5.
+std::string timeText(double value)
+{
+    char buf[400];
+    const float single = static_cast<float>(value);
+    if (static_cast<double>(single) != value || !std::isfinite(single))
+        return std::string(buf, std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed).ptr);
+    const double ulp =
+        static_cast<double>(std::nextafter(std::fabs(single), std::numeric_limits<float>::infinity())) -
+        std::fabs(value);
+    for (int decimals = 0; decimals <= 9; ++decimals) {
+        std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
+        if (std::fabs(std::strtod(buf, nullptr) - value) <= ulp)
+            return buf;
+    }
+    return std::string(buf, std::to_chars(buf, buf + sizeof buf, single, std::chars_format::fixed).ptr);
+}
+
+} // namespace
+
 std::string formatValue(const SeriesColumn& column, double value)
 {
     char buf[64];
@@ -85,8 +117,7 @@ std::string formatValue(const SeriesColumn& column, double value)
         std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(value));
         break;
     case SeriesColumn::Time:
-        std::snprintf(buf, sizeof buf, "%.10g", value);
-        break;
+        return timeText(value);
     default:
         std::snprintf(buf, sizeof buf, "%.6f", value);
         break;

@@ -46,8 +46,11 @@ SeriesRow seriesRow(const Criteria& criteria, int64_t frameNumber, double time, 
 SeriesRow analyseRow(const Frame& frame, const Criteria& criteria, int64_t frameNumber, double time,
                      const CensusOptions& options = {});
 
-// A value as the series file writes it: counts as integers, times with %.10g,
-// real numbers with %.6f.
+// A value as the series file writes it: counts as integers, real numbers with
+// %.6f, times as the trajectory carries them, without an exponent: for a
+// float's value the shortest decimal within one unit in its last place (0.6
+// for 0.6000000238f, 1.8 for 3 * 0.6f, 1234567.5), otherwise the shortest
+// that reads back as the same double.
 std::string formatValue(const SeriesColumn& column, double value);
 
 } // namespace kavet

@@ -88,6 +88,8 @@ FreshFile::FreshFile(const std::string& path) : path_(path)
         const int err = errno;
         throw FileError("cannot open " + path + " for writing: " + std::strerror(err), err);
     }
+    struct stat opened;
+    regular_ = ::fstat(::fileno(file_), &opened) == 0 && S_ISREG(opened.st_mode);
 }
 
 FreshFile::~FreshFile()
@@ -134,8 +136,7 @@ SeriesWriter::SeriesWriter(const std::string& path, const std::vector<std::strin
     for (std::size_t c = 0; c < columns.size(); ++c)
         if (c != time_ && c != f4_ && c != closed && columns[c] != "frame")
             sets_.push_back(c);
-    struct stat st;
-    if (f4_ < columns.size() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+    if (f4_ < columns.size() && file_.regular())
         f4File_ = std::make_unique<FreshFile>(f4FileFor(path));
 
     head += "# kavet census series: one row per frame\n";

@@ -29,12 +29,16 @@ public:
 
     void write(const std::string& text); // written and flushed; throws FileError when it fails
     const std::string& path() const { return path_; }
+    // Whether it is a regular file (not a device such as /dev/null); only
+    // beside one are files named after it made.
+    bool regular() const { return regular_; }
     // The backup the existing file was renamed to, or empty.
     const std::string& backup() const { return backup_; }
 
 private:
     std::string path_, backup_;
     std::FILE* file_ = nullptr;
+    bool regular_ = false;
 };
 
 class SeriesWriter {

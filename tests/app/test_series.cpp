@@ -107,5 +107,40 @@ TEST(Series, BadInputFailsClearlyAndKeepsTheRowsWritten)
     EXPECT_NE(r.out.find("is after the last"), std::string::npos);
 }
 
+// Outputs named after the series go beside a regular file only; empty results
+// warn once per run; a run that analyses no frame fails; names whose format
+// kavet does not write and unknown options are refused.
+TEST(Series, EmptyResultsWarnOnceAndWhatCannotBeDoneIsRefused)
+{
+    const Trajectory t;
+    test::RunResult r = t.run({"-ot", "/dev/null"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_FALSE(test::fileExists("/dev/null~types.csv"));
+    EXPECT_EQ(r.out.find("ring  File"), std::string::npos) << "series mode writes no ring file";
+
+    r = t.run({"-ot", "nm.csv", "-hb", "0.35", "30"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err.find("no hydrogen bond"), r.err.rfind("no hydrogen bond")) << r.err;
+    EXPECT_NE(r.err.find("0.35 looks like nm, which is 3.5 A"), std::string::npos) << r.err;
+    r = t.run({"-ot", "wat.csv", "-wat", "WAT"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("select no water oxygen in conf.gro: its residues are SOL (368), its atom names HW1 (368), "
+                         "HW2 (368), OW (368)"),
+              std::string::npos)
+        << r.err;
+
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+        {{"-b", "500"}, "no frame analysed: -b 500 selects none of the 4 frames read from traj.gro (t = 0 to 30 ps)"},
+        {{"-ocages", "c.json"}, "the file is written as CSV (.csv) or JSON lines (.jsonl), chosen by its name, but it "
+                                "ends in .json"},
+        {{"-o", "s.csv"}, "unknown option -o (did you mean -ot?)"},
+    };
+    for (const auto& [args, message] : refused) {
+        r = t.run(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.out.find(message), std::string::npos) << r.out;
+    }
+}
+
 } // namespace
 } // namespace kavet

@@ -44,5 +44,19 @@ TEST(SeriesRow, LibraryWithTheSeriesPresetEqualsTheRowTheCommandLineWrites)
     EXPECT_GT(library.closed.at("5^12"), 0);
 }
 
+// Times as the trajectory carries them: a float's value without its binary
+// noise (also that of a float product), a double's as it was read, never
+// with an exponent.
+TEST(SeriesRow, TimesPrintTheShortestDecimalTheTrajectoryCarries)
+{
+    const SeriesColumn time{"time_ps", SeriesColumn::Time};
+    const std::vector<std::pair<double, std::string>> cases = {
+        {0.6f, "0.6"}, {3 * 0.6f, "1.8"}, {1234567.5f, "1234567.5"}, {1e7f, "10000000"}, {20.0, "20"},
+        {0.1, "0.1"},  {2.5e-4f, "0.00025"}, {1234.5678, "1234.5678"},
+    };
+    for (const auto& [value, text] : cases)
+        EXPECT_EQ(formatValue(time, value), text) << value;
+}
+
 } // namespace
 } // namespace kavet

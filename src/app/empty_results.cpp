@@ -1,0 +1,63 @@
+#include "app/empty_results.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <utility>
+#include <vector>
+
+namespace kavet {
+namespace {
+
+// "A (n), B (m), ..." for the `most` most common names, then how many more.
+std::string commonNames(const std::map<std::string, int64_t>& counts, std::size_t most)
+{
+    std::vector<std::pair<std::string, int64_t>> byCount(counts.begin(), counts.end());
+    std::stable_sort(byCount.begin(), byCount.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+    std::string text;
+    for (std::size_t k = 0; k < byCount.size() && k < most; ++k)
+        text += (k ? ", " : "") + byCount[k].first + " (" + std::to_string(byCount[k].second) + ")";
+    if (byCount.size() > most)
+        text += " and " + std::to_string(byCount.size() - most) + " more";
+    return text.empty() ? "none" : text;
+}
+
+std::string number(double v)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%g", v);
+    return text;
+}
+
+} // namespace
+
+std::string emptySelectionWarning(const Frame& frame, const Settings& s, const std::string& file)
+{
+    if (frame.numWater > 0)
+        return "";
+    // Residues are counted once each (a run of atoms with the same residue
+    // field), by their name without the number.
+    std::map<std::string, int64_t> residues, atoms;
+    for (std::size_t i = 0; i < frame.resName.size(); ++i) {
+        ++atoms[frame.atmName[i]];
+        if (i > 0 && frame.resName[i] == frame.resName[i - 1])
+            continue;
+        const std::string& r = frame.resName[i];
+        ++residues[r.substr(std::min(r.find_first_not_of("0123456789"), r.size()))];
+    }
+    return "-wat " + s.waterName + " -oxy " + s.oxygenName + " select no water oxygen in " + file +
+           ": its residues are " + commonNames(residues, 5) + ", its atom names " + commonNames(atoms, 5) +
+           "; name the water and its oxygen with -wat and -oxy";
+}
+
+std::string noBondWarning(const Settings& s, int64_t waters)
+{
+    const double d = s.criteria.hbDistance, a = s.criteria.hbAngle;
+    std::string text = "no hydrogen bond among the " + std::to_string(waters) + " waters with -hb " + number(d) + " " +
+                       number(a) + ": the distance is in angstrom and the angle in degrees (e.g. -hb 3.5 30)";
+    if (d > 0.0 && d < 1.0)
+        text += "; " + number(d) + " looks like nm, which is " + number(d * 10.0) + " A";
+    return text;
+}
+
+} // namespace kavet
