@@ -206,7 +206,7 @@ int runSeries(const Settings& s)
         for (std::size_t c = 0; c < columns.size(); ++c)
             row.push_back(formatValue(columns[c], values[c]));
         series.row(row);
-        types.frame(slot->number, row[1], slot->result.closed, slot->result.open);
+        types.frame(slot->number, row[1], slot->result.closed, slot->result.defective);
         if (cageTable)
             cageTable->frame(slot->number, slot->result.cages);
         for (std::size_t c = 0; c < columns.size(); ++c)

@@ -32,6 +32,7 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -265,8 +266,10 @@ public:
 
         const t_trxframe& fr = frame_.fr;
         frame.atmXYZ.resize(static_cast<std::size_t>(numAtom_));
+        const double precision = format_ == Format::Xtc && fr.bPrec ? static_cast<double>(fr.prec) : 0.0;
         for (int32_t i = 0; i < numAtom_; ++i)
-            frame.atmXYZ[static_cast<std::size_t>(i)] = angstrom(fr.x[i]);
+            frame.atmXYZ[static_cast<std::size_t>(i)] =
+                precision > 0 ? angstrom(onGrid(fr.x[i], precision)) : angstrom(fr.x[i]);
         if (fr.box[0][1] != 0 || fr.box[0][2] != 0 || fr.box[1][2] != 0)
             throw Failure(path_ + ": frame " + std::to_string(index_) +
                           " has a cell that breaks GROMACS's convention (a along x, b in the xy plane)");
@@ -291,6 +294,28 @@ private:
     {
         return {static_cast<float>(v[0]) * 10.0f, static_cast<float>(v[1]) * 10.0f, static_cast<float>(v[2]) * 10.0f};
     }
+
+    // An .xtc position as the nearest float to the decimal it was stored as
+    // (an integer number of 1/precision nm), as a .gro reader gets it from the
+    // same decimal. GROMACS multiplies the integer by a rounded 1/precision in
+    // single precision, which can miss that float by a bit; the same frame
+    // read from .gro and from .xtc would then give different results wherever
+    // a comparison is decided by the last bit (two hydrogens of a water
+    // equally far from another oxygen, in F4). A number off the grid (an
+    // .xtc of nine atoms or fewer stores plain floats) is kept as it is.
+    static std::array<real, 3> onGrid(const real* v, double precision)
+    {
+        std::array<real, 3> out{};
+        for (int k = 0; k < 3; ++k) {
+            const double scaled = static_cast<double>(v[k]) * precision;
+            const double n = std::nearbyint(scaled);
+            out[k] = std::fabs(scaled - n) < 1e-3 && std::fabs(n) < 1e15
+                         ? static_cast<real>(static_cast<float>(n / precision))
+                         : v[k];
+        }
+        return out;
+    }
+    static Vec3 angstrom(const std::array<real, 3>& v) { return angstrom(v.data()); }
 
     // Reads the frame after the current one; false at the clean end of the file.
     bool readFrame()

@@ -1,7 +1,11 @@
 // A frame analysed through the library with the series preset gives, column
-// for column, the row the command line's series mode writes for it.
+// for column, the row the command line's series mode writes for it; liquid
+// water and disordered ice give no closed cage, crystals all of theirs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <map>
 #include <sstream>
 
 #include "census/series_row.h"
@@ -42,6 +46,48 @@ TEST(SeriesRow, LibraryWithTheSeriesPresetEqualsTheRowTheCommandLineWrites)
     EXPECT_EQ(names, head);
     EXPECT_EQ(values, row);
     EXPECT_GT(library.closed.at("5^12"), 0);
+}
+
+TEST(SeriesRow, NoClosedCageInLiquidOrIceAndEveryCageOfACrystal)
+{
+    struct Case {
+        std::string name;
+        Frame frame;
+        int64_t closed; // closed cages of the crystal; 0 for water and ice
+    };
+    std::vector<Case> cases;
+    auto lattice = [&](const std::vector<std::string>& args, int64_t closed) {
+        std::string name;
+        for (const std::string& a : args)
+            name += a + " ";
+        cases.push_back({name, parseConfiguration(test::latticeGro(args), "c.gro", "SOL", "OW"), closed});
+    };
+    for (const char* displace : {"0.2", "0.3"})
+        lattice({"--structure", "ice", "--cells", "8", "5", "5", "--displace", displace, "--seed", "2"}, 0);
+    for (const char* liquid : {"spc216.gro", "tip4p.gro"})
+        if (const std::string path = std::string("/usr/share/gromacs/top/") + liquid; std::filesystem::exists(path))
+            cases.push_back({liquid, readConfiguration(path, "SOL", "OW"), 0});
+    lattice({"--structure", "sI", "--cells", "2", "2", "2", "--displace", "0"}, 64);
+    lattice({"--structure", "sI", "--cells", "2", "2", "2", "--shear", "xy", "xz", "yz", "--displace", "0.1"}, 64);
+    lattice({"--structure", "sII", "--cells", "1", "1", "1", "--displace", "0.1"}, 24);
+    lattice({"--structure", "sH", "--cells", "2", "1", "2", "--displace", "0.1"}, 48);
+
+    const Criteria criteria = seriesCriteria();
+    const std::vector<SeriesColumn> columns = seriesColumns(criteria, false);
+    EXPECT_TRUE(std::none_of(columns.begin(), columns.end(), [](const SeriesColumn& c) { return c.name == "open"; }));
+    for (const Case& c : cases) {
+        const SeriesRow row = analyseRow(c.frame, criteria, 0, 0.0);
+        std::map<std::string, double> v;
+        for (std::size_t k = 0; k < columns.size(); ++k)
+            v[columns[k].name] = row.values[k];
+        EXPECT_EQ(v["closed"], c.closed) << c.name;
+        EXPECT_EQ(v["clusters"], c.closed > 0 ? 1 : 0) << c.name;
+        if (c.closed > 0) {
+            EXPECT_EQ(v["defective"], 0) << c.name;
+            EXPECT_EQ(v["free_cups"], 0) << c.name;
+            EXPECT_GT(v["cups_6^1-5^6"], 0) << c.name;
+        }
+    }
 }
 
 } // namespace
