@@ -2,10 +2,10 @@
 // torsion convention on one pair, and liquid water against a brute-force twin.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cmath>
 #include <filesystem>
 
+#include "core/dvec3.h"
 #include "io/gro_reader.h"
 #include "order/f4.h"
 #include "support/support.h"
@@ -61,42 +61,28 @@ TEST(F4, IdealLattices)
     }
 }
 
-// F4 written apart: every pair of waters, the torsion from atan2, the
-// minimum image of a rectangular box by rounding.
+// F4 written apart: every pair of waters, the minimum image of a rectangular
+// box by rounding, the torsion from atan2.
 double bruteForceF4(const Frame& f)
 {
-    const double box[3] = {f.box.x, f.box.y, f.box.z};
     auto vec = [&](int32_t to, int32_t from) {
-        const Vec3 a = f.atmXYZ[to], b = f.atmXYZ[from];
-        std::array<double, 3> d{double{a.x} - b.x, double{a.y} - b.y, double{a.z} - b.z};
-        for (int k = 0; k < 3; ++k)
-            d[k] -= box[k] * std::round(d[k] / box[k]);
-        return d;
+        DVec3 d = toDouble(f.atmXYZ[to]) - toDouble(f.atmXYZ[from]);
+        const DVec3 box = toDouble(Vec3{f.box.x, f.box.y, f.box.z});
+        return d - DVec3{box.x * std::round(d.x / box.x), box.y * std::round(d.y / box.y), box.z * std::round(d.z / box.z)};
     };
-    auto sub = [](std::array<double, 3> a, std::array<double, 3> b) {
-        return std::array<double, 3>{a[0] - b[0], a[1] - b[1], a[2] - b[2]};
-    };
-    auto dot = [](std::array<double, 3> a, std::array<double, 3> b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; };
-    auto cross = [](std::array<double, 3> a, std::array<double, 3> b) {
-        return std::array<double, 3>{a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-    };
-    // The hydrogen of water w farther from `other` (relative to w's oxygen).
-    auto outer = [&](const Water& w, std::array<double, 3> other) {
-        const auto h0 = vec(w.hydrogen[0], w.oxygen), h1 = vec(w.hydrogen[1], w.oxygen);
-        return dot(sub(h1, other), sub(h1, other)) > dot(sub(h0, other), sub(h0, other)) ? h1 : h0;
+    auto outer = [&](const Water& w, DVec3 other) { // the hydrogen farther from `other`
+        const DVec3 h0 = vec(w.hydrogen[0], w.oxygen), h1 = vec(w.hydrogen[1], w.oxygen);
+        return dot(h1 - other, h1 - other) > dot(h0 - other, h0 - other) ? h1 : h0;
     };
     double sum = 0.0;
     int pairs = 0;
     for (std::size_t i = 0; i < f.water.size(); ++i)
         for (std::size_t j = i + 1; j < f.water.size(); ++j) {
-            const auto b2 = vec(f.water[j].oxygen, f.water[i].oxygen);
+            const DVec3 b2 = vec(f.water[j].oxygen, f.water[i].oxygen);
             if (dot(b2, b2) >= 3.5 * 3.5)
                 continue;
-            const auto b1 = sub({0, 0, 0}, outer(f.water[i], b2));
-            const auto b3 = outer(f.water[j], sub({0, 0, 0}, b2));
-            const auto n1 = cross(b1, b2), n2 = cross(b2, b3);
-            const double phi = std::atan2(dot(cross(n1, n2), b2) / std::sqrt(dot(b2, b2)), dot(n1, n2));
-            sum += std::cos(3 * phi);
+            const DVec3 n1 = cross(-outer(f.water[i], b2), b2), n2 = cross(b2, outer(f.water[j], -b2));
+            sum += std::cos(3 * std::atan2(dot(cross(n1, n2), b2) / norm(b2), dot(n1, n2)));
             ++pairs;
         }
     return sum / pairs;
