@@ -258,7 +258,7 @@ int runSeries(const Settings& s)
             row.push_back(formatValue(columns[c], values[c]));
         series.row(row);
         if (types)
-            types->frame(slot->number, row[1], slot->result.closed, slot->result.open);
+            types->frame(slot->number, row[1], slot->result.closed, slot->result.defective);
         if (!warnedNoBond && values[hbondColumn] == 0.0 && values[waterColumn] > 0.0) {
             warnedNoBond = true;
             printWarnings({"frame " + row[0] + " (t = " + row[1] + " ps): " +

@@ -55,6 +55,7 @@ inline Criteria seriesCriteria() { return Criteria{}.series(); }
 // deduplication.
 struct Analysis {
     NeighbourList pairs; // water oxygens closer than the bond distance limit (the frame's water table order)
+    float pairsCutoff = 0.0f; // that limit (Criteria::hbDistance)
     Network net;
     RingSearch rings;
     RingGeometry geo;

@@ -122,8 +122,8 @@ Polyhedron polyhedronOf(const std::vector<int32_t>& cage, const RingSearch& ring
     }
     p.vertices = numVertices;
     p.edges = numEdges;
-    p.closed = p.vertices - p.edges + p.faces == 2;
-    p.shape = !cycles ? CageShape::Defective : (p.closed && components == 1 ? CageShape::Closed : CageShape::Open);
+    const bool sphere = p.vertices - p.edges + p.faces == 2;
+    p.shape = !cycles ? CageShape::Defective : (sphere && components == 1 ? CageShape::Closed : CageShape::Open);
     return p;
 }
 

@@ -35,9 +35,6 @@ struct Polyhedron {
     int32_t vertices = 0; // distinct waters of the faces
     int32_t edges = 0;    // distinct ring edges
     int32_t faces = 0;
-    // Every edge in two faces and V - E + F = 2, with no condition at the
-    // vertices: the closure the series has counted so far.
-    bool closed = false;
     CageShape shape = CageShape::Open;
 };
 

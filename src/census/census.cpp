@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cage/clusters.h"
+#include "cage/cups.h"
 #include "cage/polyhedron.h"
 #include "order/f4.h"
 
@@ -21,12 +22,23 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
 
     const std::vector<std::vector<int32_t>>& cageList = a.cages.cageList;
     const std::size_t numCage = cageList.size();
-    std::vector<uint8_t> closed(numCage, 0);
+    std::vector<uint8_t> closed(numCage, 0), counted(numCage, 0); // closed; closed or defective
+    std::vector<std::string> label(numCage);
     for (std::size_t c = 0; c < numCage; ++c) {
-        closed[c] = polyhedronOf(cageList[c], a.rings).closed ? 1 : 0;
-        ++(closed[c] ? f.closed : f.open);
-        ++(closed[c] ? f.closedTypes : f.openTypes)[a.classes.cageType[c]];
+        const CageShape shape = censusShape(cageList[c], a.rings, a.geo, frame);
+        if (shape == CageShape::Open)
+            continue;
+        closed[c] = shape == CageShape::Closed ? 1 : 0;
+        counted[c] = 1;
+        label[c] = cageLabel(cageList[c], a.rings);
+        ++(closed[c] ? f.closed : f.defective);
+        ++(closed[c] ? f.closedTypes : f.defectiveTypes)[label[c]];
     }
+
+    const CupCounts cups = countCups(findCups(a.rings), cageList, closed);
+    f.cupsPentagon = cups.pentagonBase;
+    f.cupsHexagon = cups.hexagonBase;
+    f.freeCups = cups.free;
 
     Occupancy occ;
     if (options.guests) {
@@ -41,7 +53,7 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
             if (n == 0)
                 continue;
             ++f.occupiedCages;
-            ++f.occupied[a.classes.cageType[c]];
+            ++f.occupied[label[c]];
             f.multiplyOccupied += n > 1 ? 1 : 0;
         }
     }
@@ -50,18 +62,19 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
     f.clusters = static_cast<int64_t>(clusters.size.size());
     f.largestCluster = clusters.largest;
 
-    const F4 f4 = f4Of(frame, a.net);
+    const F4 f4 = a.pairsCutoff == f4Cutoff ? f4Of(frame, a.pairs) : f4Of(frame);
     f.f4 = f4.value;
     f.f4Pairs = f4.pairs;
 
     if (!options.cageRecords)
         return f;
-    f.cages.resize(numCage);
     for (std::size_t c = 0; c < numCage; ++c) {
-        CageRecord& r = f.cages[c];
+        if (!counted[c])
+            continue;
+        CageRecord& r = f.cages.emplace_back();
         const std::vector<int32_t>& cage = cageList[c];
         r.id = static_cast<int32_t>(c) + 1;
-        r.type = a.classes.cageType[c];
+        r.type = label[c];
         r.closed = closed[c] != 0;
         r.centre = cageCentre(cage, a.geo, frame.box);
         r.faces = static_cast<int32_t>(cage.size());

@@ -2,9 +2,11 @@
 // network, the rings and the cages, guest occupancy, clusters of face-sharing
 // cages and F4, and optionally one record per cage.
 //
-// A cage is closed when polyhedronOf calls it so (every face edge shared by
-// two faces, V - E + F = 2 from the faces); its type is the classic
-// classification's face-count string (CageClasses::cageType).
+// A cage is closed when it is a polyhedron (censusShape: every face edge in
+// two faces, one cycle of faces at every vertex, one surface, V - E + F = 2),
+// defective when only its vertices fail and it encloses room for a guest;
+// other cage entries are not counted. Its type lists every face size
+// (cageLabel), 3-rings included. Cups (findCups) count the incomplete cages.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +25,7 @@ namespace kavet {
 struct CageRecord {
     int32_t id = 0;
     std::string type;
-    bool closed = false;
+    bool closed = false;         // a closed cage; otherwise a defective one
     DVec3 centre;                // mean of the ring centres, unwrapped around the first ring's centre
     int32_t faces = 0;
     std::vector<int32_t> waters; // atom numbers of its waters, ascending
@@ -36,8 +38,9 @@ struct FrameCensus {
     int64_t waters = 0;
     int64_t hbonds = 0;                       // bonds of the full network
     std::vector<int64_t> rings;               // rings[n]: rings of n members left after the flatness limit
-    int64_t closed = 0, open = 0;
-    std::map<std::string, int64_t> closedTypes, openTypes;
+    int64_t closed = 0, defective = 0;
+    std::map<std::string, int64_t> closedTypes, defectiveTypes;
+    int64_t cupsPentagon = 0, cupsHexagon = 0, freeCups = 0; // 5^6 and 6^1-5^6 cups; cups of no closed cage
     // Guests, when asked for.
     bool withGuests = false;
     int64_t guests = 0;                       // guest molecules selected
@@ -46,9 +49,9 @@ struct FrameCensus {
     std::map<std::string, int64_t> occupied;  // the same per type
     int64_t multiplyOccupied = 0;             // closed cages holding two guests or more
     int64_t clusters = 0, largestCluster = 0; // clusters of closed cages sharing a face; cages in the largest
-    double f4 = 0.0;                          // not a number without a bonded pair
+    double f4 = 0.0;                          // not a number without a pair of waters within f4Cutoff
     int64_t f4Pairs = 0;
-    std::vector<CageRecord> cages;            // when asked for
+    std::vector<CageRecord> cages;            // closed and defective cages, when asked for
 };
 
 struct CensusOptions {

@@ -16,10 +16,13 @@ std::vector<SeriesColumn> seriesColumns(const Criteria& criteria, bool withGuest
     for (int32_t n = 3; n <= criteria.ringMax; ++n)
         c.push_back({"rings_" + std::to_string(n)});
     c.push_back({"closed"});
-    c.push_back({"open"});
+    c.push_back({"defective"});
     for (const char* t : commonCageTypes)
         c.push_back({t});
     c.push_back({"other_closed"});
+    c.push_back({"cups_5^6"});
+    c.push_back({"cups_6^1-5^6"});
+    c.push_back({"free_cups"});
     if (withGuests) {
         c.push_back({"guests"});
         c.push_back({"guests_caged"});
@@ -40,7 +43,7 @@ SeriesRow seriesRow(const Criteria& criteria, int64_t frameNumber, double time, 
     FrameCensus census = censusOf(frame, a, options);
     SeriesRow f;
     f.closed = std::move(census.closedTypes);
-    f.open = std::move(census.openTypes);
+    f.defective = std::move(census.defectiveTypes);
     f.cages = std::move(census.cages);
     std::vector<double>& v = f.values;
     v = {static_cast<double>(frameNumber), time, static_cast<double>(census.waters),
@@ -48,7 +51,7 @@ SeriesRow seriesRow(const Criteria& criteria, int64_t frameNumber, double time, 
     for (int32_t n = 3; n <= criteria.ringMax; ++n)
         v.push_back(static_cast<double>(static_cast<std::size_t>(n) < census.rings.size() ? census.rings[n] : 0));
     v.push_back(static_cast<double>(census.closed));
-    v.push_back(static_cast<double>(census.open));
+    v.push_back(static_cast<double>(census.defective));
     // The count of type t in `counts`, added to `common`.
     auto countOf = [](const std::map<std::string, int64_t>& counts, const char* t, int64_t& common) {
         const auto it = counts.find(t);
@@ -60,6 +63,9 @@ SeriesRow seriesRow(const Criteria& criteria, int64_t frameNumber, double time, 
     for (const char* t : commonCageTypes)
         v.push_back(countOf(f.closed, t, common));
     v.push_back(static_cast<double>(census.closed - common));
+    v.push_back(static_cast<double>(census.cupsPentagon));
+    v.push_back(static_cast<double>(census.cupsHexagon));
+    v.push_back(static_cast<double>(census.freeCups));
     if (options.guests) {
         v.push_back(static_cast<double>(census.guests));
         v.push_back(static_cast<double>(census.guestsCaged));

@@ -26,14 +26,15 @@ struct SeriesColumn {
 extern const char* const commonCageTypes[6];
 
 // The columns: frame, time, waters, bonds, rings of 3 .. criteria.ringMax
-// members, cage counts, the guest columns when `withGuests`, clusters and F4.
+// members, closed and defective cages, closed cages by type, cups, the guest
+// columns when `withGuests`, clusters and F4.
 std::vector<SeriesColumn> seriesColumns(const Criteria& criteria, bool withGuests);
 
 // One frame of the series: a value per column, the cage types of its closed
-// cages and of its open entries, and its cages when options.cageRecords.
+// and of its defective cages, and its cages when options.cageRecords.
 struct SeriesRow {
     std::vector<double> values;
-    std::map<std::string, int64_t> closed, open;
+    std::map<std::string, int64_t> closed, defective;
     std::vector<CageRecord> cages;
 };
 

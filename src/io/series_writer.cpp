@@ -200,10 +200,10 @@ TypeWriter::TypeWriter(const std::string& path) : file_(path)
 }
 
 void TypeWriter::frame(int64_t frame, const std::string& time, const std::map<std::string, int64_t>& closed,
-                       const std::map<std::string, int64_t>& open)
+                       const std::map<std::string, int64_t>& defective)
 {
     std::string text;
-    for (const auto* types : {&closed, &open})
+    for (const auto* types : {&closed, &defective})
         for (const auto& [type, count] : *types)
             text += std::to_string(frame) + "," + time + "," + csvField(type) + (types == &closed ? ",1," : ",0,") +
                     std::to_string(count) + "\n";

@@ -4,9 +4,9 @@
 // ends in .xvg: time_ps as x, then one legended set per column, closed
 // first, without frame; xmgrace shows the closed cages by type and hides the
 // other sets. F4 of an .xvg series goes to NAME~f4.xvg beside it, as one
-// xmgrace graph cannot show it beside counts. A second file holds every cage
-// type of every frame in long form (frame, time_ps, type, closed, count), so
-// that no type is lost.
+// xmgrace graph cannot show it beside counts. A second file holds every type
+// of closed and of defective cage of every frame in long form (frame,
+// time_ps, type, closed, count), so that no type is lost.
 #pragma once
 
 #include <cstdint>
@@ -64,9 +64,9 @@ private:
 class TypeWriter {
 public:
     explicit TypeWriter(const std::string& path);
-    // Closed cages' types, then open entries' types (closed 1 and 0).
+    // Closed cages' types, then defective cages' types (closed 1 and 0).
     void frame(int64_t frame, const std::string& time, const std::map<std::string, int64_t>& closed,
-               const std::map<std::string, int64_t>& open);
+               const std::map<std::string, int64_t>& defective);
     const FreshFile& file() const { return file_; }
 
 private:

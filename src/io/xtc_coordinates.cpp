@@ -215,13 +215,19 @@ std::string decodeXtcCoordinates(const XtcPacked& p, float* out)
     uint32_t sizeSmall[3];
     sizeSmall[0] = sizeSmall[1] = sizeSmall[2] = static_cast<uint32_t>(magicInts[smallIdx]);
 
-    const float invPrecision = static_cast<float>(1.0 / static_cast<double>(p.precision));
+    // Each position is the float nearest to the decimal it was stored as (an
+    // integer number of 1/precision nm), as a .gro reader gets it from the same
+    // decimal. GROMACS multiplies the integer by a rounded 1/precision in single
+    // precision, which can miss that float by a bit; the same frame read from
+    // .gro and from .xtc would then differ wherever a comparison is decided by
+    // the last bit (two hydrogens of a water equally far from another oxygen).
+    const double precision = static_cast<double>(p.precision);
     BitReader in(p.bytes, p.byteCount);
     float* lfp = out;
     auto put = [&](const int32_t c[3]) {
-        *lfp++ = static_cast<float>(c[0]) * invPrecision;
-        *lfp++ = static_cast<float>(c[1]) * invPrecision;
-        *lfp++ = static_cast<float>(c[2]) * invPrecision;
+        *lfp++ = static_cast<float>(static_cast<double>(c[0]) / precision);
+        *lfp++ = static_cast<float>(static_cast<double>(c[1]) / precision);
+        *lfp++ = static_cast<float>(static_cast<double>(c[2]) / precision);
     };
     int32_t thisCoord[3], prevCoord[3];
     int32_t i = 0;

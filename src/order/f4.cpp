@@ -8,39 +8,46 @@
 
 namespace kavet {
 
-F4 f4Of(const Frame& frame, const Network& net)
+F4 f4Of(const Frame& frame, const NeighbourList& list)
 {
     const std::vector<Vec3>& xyz = frame.atmXYZ;
     const int32_t numAtom = static_cast<int32_t>(xyz.size());
     const Box& box = frame.box;
+    const std::size_t numWater = frame.water.size();
     // The water of each atom that is an oxygen with both hydrogens, or -1.
     std::vector<int32_t> waterOf(static_cast<std::size_t>(numAtom), -1);
-    for (std::size_t w = 0; w < frame.water.size(); ++w)
-        if (frame.water[w].hasHydrogens() && frame.water[w].oxygen < numAtom)
-            waterOf[frame.water[w].oxygen] = static_cast<int32_t>(w);
-    // The hydrogen of water w farthest from the point p (relative to its oxygen).
+    for (std::size_t w = 0; w < numWater; ++w) {
+        const Water& water = frame.water[w];
+        if (water.hasHydrogens() && water.oxygen < numAtom && water.hydrogen[0] < numAtom &&
+            water.hydrogen[1] < numAtom)
+            waterOf[water.oxygen] = static_cast<int32_t>(w);
+    }
+    // The hydrogen of water w farthest from the point p, both relative to its
+    // oxygen; of two equally far, the one first in the input.
     auto outerHydrogen = [&](int32_t w, DVec3 p) {
         const Water& water = frame.water[w];
         const Vec3 o = xyz[water.oxygen];
-        const DVec3 h1 = minimumImageD(xyz[water.hydrogen[0]], o, box);
-        const DVec3 h2 = minimumImageD(xyz[water.hydrogen[1]], o, box);
-        const DVec3 d1 = h1 - p, d2 = h2 - p;
-        return dot(d2, d2) > dot(d1, d1) ? h2 : h1;
+        const bool inOrder = water.hydrogen[0] < water.hydrogen[1];
+        const DVec3 first = minimumImageD(xyz[water.hydrogen[inOrder ? 0 : 1]], o, box);
+        const DVec3 second = minimumImageD(xyz[water.hydrogen[inOrder ? 1 : 0]], o, box);
+        const DVec3 d1 = first - p, d2 = second - p;
+        return dot(d2, d2) > dot(d1, d1) ? second : first;
     };
 
     double sum = 0.0;
     F4 f;
-    std::vector<double> waterSum(frame.water.size(), 0.0);
-    std::vector<int32_t> waterPairs(frame.water.size(), 0);
-    const int32_t nodes = std::min(numAtom, static_cast<int32_t>(net.adjStart.size()) - 1);
-    for (int32_t i = 0; i < nodes; ++i) {
-        const int32_t wi = waterOf[i];
+    std::vector<double> waterSum(numWater, 0.0);
+    std::vector<int32_t> waterPairs(numWater, 0);
+    const std::size_t queries = std::min(numWater, list.start.empty() ? 0 : list.start.size() - 1);
+    for (std::size_t k = 0; k < queries; ++k) {
+        const int32_t i = frame.water[k].oxygen;
+        const int32_t wi = i >= 0 && i < numAtom ? waterOf[i] : -1;
         if (wi < 0)
             continue;
-        for (int32_t e = net.adjStart[i]; e < net.adjStart[i + 1]; ++e) {
-            const int32_t j = net.adjNode[e];
-            const int32_t wj = j < numAtom ? waterOf[j] : -1;
-            if (j <= i || wj < 0)
+        for (int32_t e = list.start[k]; e < list.start[k + 1]; ++e) {
+            const int32_t j = list.second[e];
+            const int32_t wj = j >= 0 && j < numAtom ? waterOf[j] : -1;
+            if (wj < 0 || wj == wi)
                 continue;
             // Everything relative to oxygen i.
             const DVec3 oj = minimumImageD(xyz[j], xyz[i], box);
@@ -63,10 +70,15 @@ F4 f4Of(const Frame& frame, const Network& net)
     }
     const double nan = std::numeric_limits<double>::quiet_NaN();
     f.value = f.pairs > 0 ? sum / static_cast<double>(f.pairs) : nan;
-    f.perWater.resize(frame.water.size());
-    for (std::size_t w = 0; w < frame.water.size(); ++w)
+    f.perWater.resize(numWater);
+    for (std::size_t w = 0; w < numWater; ++w)
         f.perWater[w] = waterPairs[w] > 0 ? waterSum[w] / static_cast<double>(waterPairs[w]) : nan;
     return f;
+}
+
+F4 f4Of(const Frame& frame)
+{
+    return f4Of(frame, buildNeighbourList(frame.atmXYZ, waterOxygens(frame), frame.box, f4Cutoff));
 }
 
 } // namespace kavet

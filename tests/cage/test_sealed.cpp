@@ -53,7 +53,7 @@ Census closedCensus(const std::string& gro, bool sealed)
     const Analysis a = analyse(frame, criteria);
     Census c;
     for (std::size_t k = 0; k < a.cages.cageList.size(); ++k) {
-        if (polyhedronOf(a.cages.cageList[k], a.rings).closed) {
+        if (polyhedronOf(a.cages.cageList[k], a.rings).shape == CageShape::Closed) {
             ++c.closed;
             ++c.types[a.classes.cageType[k]];
         } else {

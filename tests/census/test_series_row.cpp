@@ -1,7 +1,11 @@
 // A frame analysed through the library with the series preset gives, column
-// for column, the row the command line's series mode writes for it.
+// for column, the row the command line's series mode writes for it; liquid
+// water and disordered ice give no closed cage, crystals all of theirs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <map>
 #include <sstream>
 
 #include "census/series_row.h"
@@ -56,6 +60,39 @@ TEST(SeriesRow, TimesPrintTheShortestDecimalTheTrajectoryCarries)
     };
     for (const auto& [value, text] : cases)
         EXPECT_EQ(formatValue(time, value), text) << value;
+}
+
+TEST(SeriesRow, NoClosedCageInLiquidOrIceAndEveryCageOfACrystal)
+{
+    std::vector<std::pair<Frame, int64_t>> cases; // each frame with the closed cages of its crystal
+    auto lattice = [&](const char* structure, std::vector<std::string> args, int64_t closed) {
+        args.insert(args.begin(), {"--structure", structure, "--cells"});
+        cases.emplace_back(parseConfiguration(test::latticeGro(args), "c.gro", "SOL", "OW"), closed);
+    };
+    for (const char* displace : {"0.2", "0.3"})
+        lattice("ice", {"8", "5", "5", "--displace", displace, "--seed", "2"}, 0);
+    for (const char* liquid : {"spc216.gro", "tip4p.gro"})
+        if (const std::string path = std::string("/usr/share/gromacs/top/") + liquid; std::filesystem::exists(path))
+            cases.emplace_back(readConfiguration(path, "SOL", "OW"), 0);
+    lattice("sI", {"2", "2", "2", "--displace", "0"}, 64);
+    lattice("sI", {"2", "2", "2", "--shear", "xy", "xz", "yz", "--displace", "0.1"}, 64);
+    lattice("sII", {"1", "1", "1", "--displace", "0.1"}, 24);
+    lattice("sH", {"2", "1", "2", "--displace", "0.1"}, 48);
+
+    const Criteria criteria = seriesCriteria();
+    const std::vector<SeriesColumn> columns = seriesColumns(criteria, false);
+    EXPECT_TRUE(std::none_of(columns.begin(), columns.end(), [](const SeriesColumn& c) { return c.name == "open"; }));
+    for (const auto& [frame, closed] : cases) {
+        const SeriesRow row = analyseRow(frame, criteria, 0, 0.0);
+        std::map<std::string, double> v;
+        for (std::size_t k = 0; k < columns.size(); ++k)
+            v[columns[k].name] = row.values[k];
+        EXPECT_EQ(v["closed"], closed) << frame.numWater;
+        EXPECT_EQ(v["clusters"], closed > 0 ? 1 : 0) << frame.numWater;
+        if (closed > 0) { // defective and free cups in crystals: none
+            EXPECT_EQ(v["defective"] + v["free_cups"], 0) << frame.numWater;
+        }
+    }
 }
 
 } // namespace
