@@ -13,10 +13,12 @@
 #include <tbb/task_arena.h>
 
 #include "app/report.h"
+#include "census/cage_tracker.h"
 #include "core/error.h"
 #include "io/cage_table.h"
 #include "io/frame_checks.h"
 #include "io/gro_reader.h"
+#include "io/lifetime_writer.h"
 #include "io/series_writer.h"
 #include "io/trajectory.h"
 
@@ -68,6 +70,41 @@ private:
     std::chrono::steady_clock::time_point start_;
 };
 
+// The outputs that follow cages, checked before any file is touched: the
+// lifetime table (replaced at the end) and the guest table.
+void checkTrackingOutputs(const Settings& s)
+{
+    const SeriesSettings& ss = s.series;
+    std::vector<std::string> outputs = {ss.seriesFile, typeFileFor(ss.seriesFile), ss.cageFile};
+    if (ss.seriesFile.size() >= 4 && ss.seriesFile.compare(ss.seriesFile.size() - 4, 4, ".xvg") == 0)
+        outputs.push_back(f4FileFor(ss.seriesFile));
+    const std::vector<std::string> inputs = {s.confFile, ss.trajFile};
+    if (!ss.lifeFile.empty()) {
+        std::vector<std::string> others = outputs;
+        others.push_back(ss.guestFile);
+        checkOutputPath(ss.lifeFile, inputs, others);
+    }
+    if (!ss.guestFile.empty())
+        checkOutputPath(ss.guestFile, inputs, outputs);
+}
+
+// Mean guest residence per cage type, after the series summary.
+void printResidence(const CageTracker& tracker)
+{
+    const std::map<std::string, Residence> residence = tracker.residence();
+    printHeading(">>>> Guest residence");
+    int width = 16;
+    for (const auto& [type, r] : residence)
+        width = std::max(width, static_cast<int>(type.size()));
+    std::printf("     %-*s %14s %14s %14s\n", width, "cage type", "residences", "mean frames", "mean ps");
+    for (const auto& [type, r] : residence)
+        std::printf("     %-*s %14lld %14.4f %14.6g\n", width, type.c_str(), static_cast<long long>(r.runs),
+                    r.meanFrames(), r.meanTime());
+    if (residence.empty())
+        std::printf("     no guest was in a closed cage\n");
+    std::fflush(stdout);
+}
+
 } // namespace
 
 namespace {
@@ -113,6 +150,7 @@ int runSeries(const Settings& s)
             std::fflush(stderr);
         }
     }
+    checkTrackingOutputs(s);
     SeriesWriter series(ss.seriesFile, names);
     TypeWriter types(typeFileFor(ss.seriesFile));
     std::unique_ptr<CageTableWriter> cageTable;
@@ -120,11 +158,23 @@ int runSeries(const Settings& s)
         cageTable = std::make_unique<CageTableWriter>(ss.cageFile);
         options.cageRecords = true;
     }
+    // Cages are followed in every run (born, died); without the per-cage
+    // table, records with only what the tracker reads do.
+    options.cageMembers = true;
+    CageTracker tracker(ss.tolerance);
+    std::vector<int32_t> guestAtoms; // each guest by the atom number of its first atom
+    for (int32_t atom : guests.firstAtom)
+        guestAtoms.push_back(atom + 1);
+    std::unique_ptr<GuestTableWriter> guestTable;
+    if (!ss.guestFile.empty())
+        guestTable = std::make_unique<GuestTableWriter>(ss.guestFile);
     for (const FreshFile* f : {&series.file(), series.f4File(), &types.file()})
         if (f && !f->backup().empty())
             printText("     backed up " + f->path() + " to " + f->backup() + "\n");
     if (cageTable && !cageTable->file().backup().empty())
         printText("     backed up " + cageTable->file().path() + " to " + cageTable->file().backup() + "\n");
+    if (guestTable && !guestTable->file().backup().empty())
+        printText("     backed up " + guestTable->file().path() + " to " + guestTable->file().backup() + "\n");
 
     std::vector<double> sum(columns.size(), 0.0), last(columns.size(), 0.0);
     int64_t analysed = 0, warnedFrames = 0;
@@ -201,6 +251,10 @@ int runSeries(const Settings& s)
             if (!shown.empty())
                 printWarnings(shown);
         }
+        // Cages are matched here, in frame order, so that ids do not depend
+        // on the threads.
+        const FrameIds ids = tracker.add(slot->number, slot->time, slot->result.cages, guestAtoms);
+        setTracked(columns, slot->result.values, ids.born, ids.died);
         const std::vector<double>& values = slot->result.values;
         std::vector<std::string> row;
         for (std::size_t c = 0; c < columns.size(); ++c)
@@ -208,7 +262,9 @@ int runSeries(const Settings& s)
         series.row(row);
         types.frame(slot->number, row[1], slot->result.closed, slot->result.open);
         if (cageTable)
-            cageTable->frame(slot->number, slot->result.cages);
+            cageTable->frame(slot->number, slot->result.cages, ids.ids);
+        if (guestTable)
+            guestTable->frame(slot->number, slot->time, guestAtoms, ids.guestCage);
         for (std::size_t c = 0; c < columns.size(); ++c)
             sum[c] += values[c];
         last = values;
@@ -235,6 +291,11 @@ int runSeries(const Settings& s)
         printWarnings({"... and " + std::to_string(warningsHeld) + " more such warnings, in " +
                        std::to_string(warnedFrames) + " frames in all"});
 
+    // Rows are final only now; a run that failed before leaves the previous
+    // table as it was.
+    if (!ss.lifeFile.empty())
+        replaceFile(ss.lifeFile, lifetimeTable(tracker));
+
     printHeading(">>>> Series");
     printCount("     Frames: ", analysed);
     int width = 16;
@@ -245,6 +306,8 @@ int runSeries(const Settings& s)
         std::printf("     %-*s %14.4f %14s\n", width, columns[c].name.c_str(), sum[c] / static_cast<double>(analysed),
                     formatValue(columns[c], last[c]).c_str());
     std::fflush(stdout);
+    if (ss.hasGuest)
+        printResidence(tracker);
     return 0;
 }
 

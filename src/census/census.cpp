@@ -54,8 +54,9 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
     f.f4 = f4.value;
     f.f4Pairs = f4.pairs;
 
-    if (!options.cageRecords)
+    if (!options.cageRecords && !options.cageMembers)
         return f;
+    const bool full = options.cageRecords;
     f.cages.resize(numCage);
     for (std::size_t c = 0; c < numCage; ++c) {
         CageRecord& r = f.cages[c];
@@ -63,10 +64,13 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
         r.id = static_cast<int32_t>(c) + 1;
         r.type = a.classes.cageType[c];
         r.closed = closed[c] != 0;
-        r.centre = cageCentre(cage, a.geo, frame.box);
-        r.faces = static_cast<int32_t>(cage.size());
+        if (full) {
+            r.centre = cageCentre(cage, a.geo, frame.box);
+            r.faces = static_cast<int32_t>(cage.size());
+        }
         for (int32_t ring : cage) {
-            r.rings.push_back(ring + 1);
+            if (full)
+                r.rings.push_back(ring + 1);
             for (int32_t atom : a.rings.ringList[ring])
                 r.waters.push_back(atom + 1);
         }
@@ -75,7 +79,8 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
         if (options.guests && c < occ.guestsOf.size())
             for (int32_t g : occ.guestsOf[c])
                 r.guests.push_back(options.guests->firstAtom[g] + 1);
-        r.cluster = clusters.clusterOf[c];
+        if (full)
+            r.cluster = clusters.clusterOf[c];
     }
     return f;
 }

@@ -54,6 +54,9 @@ struct FrameCensus {
 struct CensusOptions {
     const GuestMolecules* guests = nullptr; // counts guests when given
     bool cageRecords = false;               // fills FrameCensus::cages
+    // Without cageRecords: fills FrameCensus::cages with records that hold
+    // only id, type, closed, waters and guests (what CageTracker reads).
+    bool cageMembers = false;
 };
 
 FrameCensus censusOf(const Frame& frame, const Analysis& analysis, const CensusOptions& options = {});

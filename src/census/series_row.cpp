@@ -16,6 +16,8 @@ std::vector<SeriesColumn> seriesColumns(const Criteria& criteria, bool withGuest
     for (const char* t : commonCageTypes)
         c.push_back({t});
     c.push_back({"other_closed"});
+    c.push_back({"born"});
+    c.push_back({"died"});
     if (withGuests) {
         c.push_back({"guests"});
         c.push_back({"guests_caged"});
@@ -56,6 +58,9 @@ SeriesRow seriesRow(const Criteria& criteria, int64_t frameNumber, double time, 
     for (const char* t : commonCageTypes)
         v.push_back(countOf(f.closed, t, common));
     v.push_back(static_cast<double>(census.closed - common));
+    // born, died: set by the ordered step that follows cages (CageTracker).
+    v.push_back(0.0);
+    v.push_back(0.0);
     if (options.guests) {
         v.push_back(static_cast<double>(census.guests));
         v.push_back(static_cast<double>(census.guestsCaged));
@@ -75,6 +80,16 @@ SeriesRow analyseRow(const Frame& frame, const Criteria& criteria, int64_t frame
                      const CensusOptions& options)
 {
     return seriesRow(criteria, frameNumber, time, frame, analyse(frame, criteria), options);
+}
+
+void setTracked(const std::vector<SeriesColumn>& columns, std::vector<double>& values, int64_t born, int64_t died)
+{
+    for (std::size_t c = 0; c < columns.size() && c < values.size(); ++c) {
+        if (columns[c].name == "born")
+            values[c] = static_cast<double>(born);
+        else if (columns[c].name == "died")
+            values[c] = static_cast<double>(died);
+    }
 }
 
 std::string formatValue(const SeriesColumn& column, double value)

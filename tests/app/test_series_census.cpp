@@ -26,7 +26,7 @@ TEST(SeriesCensus, GuestColumnsCageTableAndAWarningForAnUnknownName)
     std::getline(series, row);
     // The undisplaced crystal needs the sealed line of sight, on by default here.
     EXPECT_EQ(head.substr(head.find("closed,")),
-              "closed,open,5^12,5^12-6^2,5^12-6^3,5^12-6^4,4^3-5^6-6^3,5^12-6^8,other_closed,guests,guests_caged,"
+              "closed,open,5^12,5^12-6^2,5^12-6^3,5^12-6^4,4^3-5^6-6^3,5^12-6^8,other_closed,born,died,guests,guests_caged,"
               "occupied_5^12,occupied_5^12-6^2,occupied_5^12-6^3,occupied_5^12-6^4,occupied_4^3-5^6-6^3,"
               "occupied_5^12-6^8,occupied_other,multiply_occupied,clusters,largest_cluster,f4");
     std::map<std::string, double> value;
