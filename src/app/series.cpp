@@ -159,8 +159,11 @@ int runSeries(const Settings& s)
         options.cageRecords = true;
     }
     // Cages are followed in every run (born, died); without the per-cage
-    // table, records with only what the tracker reads do.
-    options.cageMembers = true;
+    // table, records with only what the tracker reads do. Unless an output
+    // shows ids, the closed cages are enough: they are matched apart from
+    // the defective ones, so born, died and guest residence are the same.
+    const bool showsIds = !ss.cageFile.empty() || !ss.lifeFile.empty() || !ss.guestFile.empty();
+    options.cageMembers = showsIds ? CensusOptions::Members::All : CensusOptions::Members::Closed;
     CageTracker tracker(ss.tolerance);
     std::vector<int32_t> guestAtoms; // each guest by the atom number of its first atom
     for (int32_t atom : guests.firstAtom)

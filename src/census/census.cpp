@@ -54,12 +54,15 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
     f.f4 = f4.value;
     f.f4Pairs = f4.pairs;
 
-    if (!options.cageRecords && !options.cageMembers)
-        return f;
     const bool full = options.cageRecords;
-    f.cages.resize(numCage);
+    if (!full && options.cageMembers == CensusOptions::Members::None)
+        return f;
+    const bool closedOnly = !full && options.cageMembers == CensusOptions::Members::Closed;
+    f.cages.reserve(closedOnly ? static_cast<std::size_t>(f.closed) : numCage);
     for (std::size_t c = 0; c < numCage; ++c) {
-        CageRecord& r = f.cages[c];
+        if (closedOnly && !closed[c])
+            continue;
+        CageRecord& r = f.cages.emplace_back();
         const std::vector<int32_t>& cage = cageList[c];
         r.id = static_cast<int32_t>(c) + 1;
         r.type = a.classes.cageType[c];

@@ -162,7 +162,8 @@ void checkOutputPath(const std::string& path, const std::vector<std::string>& in
             throw FileError("the output file " + path + " is the input file " + input);
     for (const std::string& other : others)
         if (!other.empty() && sameFile(path, other))
-            throw FileError("the output files " + other + " and " + path + " are the same file");
+            throw FileError(other == path ? "the file " + path + " is given for two outputs"
+                                          : "the output files " + other + " and " + path + " are the same file");
     std::error_code error;
     const std::filesystem::path target = std::filesystem::weakly_canonical(std::filesystem::absolute(path, error), error);
     const std::string folder = error ? std::string(".") : target.parent_path().string();

@@ -28,7 +28,7 @@ TEST(SeriesRow, LibraryWithTheSeriesPresetEqualsTheRowTheCommandLineWrites)
     const GuestMolecules guests = selectGuests(frame, "CH4");
     CensusOptions options;
     options.guests = &guests;
-    options.cageMembers = true;
+    options.cageMembers = CensusOptions::Members::Closed;
     const Criteria criteria = seriesCriteria();
     SeriesRow library = analyseRow(frame, criteria, 0, 0.0, options);
     const std::vector<SeriesColumn> columns = seriesColumns(criteria, true);
