@@ -16,10 +16,12 @@
 
 #include "app/empty_results.h"
 #include "app/report.h"
+#include "census/cage_tracker.h"
 #include "core/error.h"
 #include "io/cage_table.h"
 #include "io/frame_checks.h"
 #include "io/gro_reader.h"
+#include "io/lifetime_writer.h"
 #include "io/series_writer.h"
 #include "io/trajectory.h"
 #include "io/water_hydrogens.h"
@@ -104,6 +106,41 @@ std::string noFrameText(const Settings& s, int64_t framesRead, const std::string
            "; the series holds its header only";
 }
 
+// The outputs that follow cages, checked before any file is touched: the
+// lifetime table (replaced at the end) and the guest table.
+void checkTrackingOutputs(const Settings& s)
+{
+    const SeriesSettings& ss = s.series;
+    std::vector<std::string> outputs = {ss.seriesFile, typeFileFor(ss.seriesFile), ss.cageFile};
+    if (ss.seriesFile.size() >= 4 && ss.seriesFile.compare(ss.seriesFile.size() - 4, 4, ".xvg") == 0)
+        outputs.push_back(f4FileFor(ss.seriesFile));
+    const std::vector<std::string> inputs = {s.confFile, ss.trajFile};
+    if (!ss.lifeFile.empty()) {
+        std::vector<std::string> others = outputs;
+        others.push_back(ss.guestFile);
+        checkOutputPath(ss.lifeFile, inputs, others);
+    }
+    if (!ss.guestFile.empty())
+        checkOutputPath(ss.guestFile, inputs, outputs);
+}
+
+// Mean guest residence per cage type, after the series summary.
+void printResidence(const CageTracker& tracker)
+{
+    const std::map<std::string, Residence> residence = tracker.residence();
+    printHeading(">>>> Guest residence");
+    int width = 16;
+    for (const auto& [type, r] : residence)
+        width = std::max(width, static_cast<int>(type.size()));
+    std::printf("     %-*s %14s %14s %14s\n", width, "cage type", "residences", "mean frames", "mean ps");
+    for (const auto& [type, r] : residence)
+        std::printf("     %-*s %14lld %14.4f %14.6g\n", width, type.c_str(), static_cast<long long>(r.runs),
+                    r.meanFrames(), r.meanTime());
+    if (residence.empty())
+        std::printf("     no guest was in a closed cage\n");
+    std::fflush(stdout);
+}
+
 } // namespace
 
 namespace {
@@ -153,6 +190,7 @@ int runSeries(const Settings& s)
             std::fflush(stderr);
         }
     }
+    checkTrackingOutputs(s);
     SeriesWriter series(ss.seriesFile, names);
     // Files named after the series go beside a regular file only, not
     // beside /dev/null.
@@ -164,11 +202,26 @@ int runSeries(const Settings& s)
         cageTable = std::make_unique<CageTableWriter>(ss.cageFile);
         options.cageRecords = true;
     }
+    // Cages are followed in every run (born, died); without the per-cage
+    // table, records with only what the tracker reads do. Unless an output
+    // shows ids, the closed cages are enough: they are matched apart from
+    // the defective ones, so born, died and guest residence are the same.
+    const bool showsIds = !ss.cageFile.empty() || !ss.lifeFile.empty() || !ss.guestFile.empty();
+    options.cageMembers = showsIds ? CensusOptions::Members::All : CensusOptions::Members::Closed;
+    CageTracker tracker(ss.tolerance);
+    std::vector<int32_t> guestAtoms; // each guest by the atom number of its first atom
+    for (int32_t atom : guests.firstAtom)
+        guestAtoms.push_back(atom + 1);
+    std::unique_ptr<GuestTableWriter> guestTable;
+    if (!ss.guestFile.empty())
+        guestTable = std::make_unique<GuestTableWriter>(ss.guestFile);
     for (const FreshFile* f : {&series.file(), series.f4File(), types ? &types->file() : nullptr})
         if (f && !f->backup().empty())
             printText("     backed up " + f->path() + " to " + f->backup() + "\n");
     if (cageTable && !cageTable->file().backup().empty())
         printText("     backed up " + cageTable->file().path() + " to " + cageTable->file().backup() + "\n");
+    if (guestTable && !guestTable->file().backup().empty())
+        printText("     backed up " + guestTable->file().path() + " to " + guestTable->file().backup() + "\n");
 
     std::vector<double> sum(columns.size(), 0.0), last(columns.size(), 0.0);
     const std::size_t waterColumn = columnOf(columns, "waters"), hbondColumn = columnOf(columns, "hbonds");
@@ -252,6 +305,10 @@ int runSeries(const Settings& s)
             if (!shown.empty())
                 printWarnings(shown);
         }
+        // Cages are matched here, in frame order, so that ids do not depend
+        // on the threads.
+        const FrameIds ids = tracker.add(slot->number, slot->time, slot->result.cages, guestAtoms);
+        setTracked(columns, slot->result.values, ids.born, ids.died);
         const std::vector<double>& values = slot->result.values;
         std::vector<std::string> row;
         for (std::size_t c = 0; c < columns.size(); ++c)
@@ -266,7 +323,9 @@ int runSeries(const Settings& s)
                            "; later frames without bonds are not reported"});
         }
         if (cageTable)
-            cageTable->frame(slot->number, slot->result.cages);
+            cageTable->frame(slot->number, slot->result.cages, ids.ids);
+        if (guestTable)
+            guestTable->frame(slot->number, slot->time, guestAtoms, ids.guestCage);
         for (std::size_t c = 0; c < columns.size(); ++c)
             sum[c] += values[c];
         last = values;
@@ -293,6 +352,11 @@ int runSeries(const Settings& s)
         printWarnings({"... and " + std::to_string(warningsHeld) + " more such warnings, in " +
                        std::to_string(warnedFrames) + " frames in all"});
 
+    // Rows are final only now; a run that failed before leaves the previous
+    // table as it was.
+    if (!ss.lifeFile.empty())
+        replaceFile(ss.lifeFile, lifetimeTable(tracker));
+
     printHeading(">>>> Series");
     printCount("     Frames: ", analysed);
     int width = 16;
@@ -303,6 +367,8 @@ int runSeries(const Settings& s)
         std::printf("     %-*s %14.4f %14s\n", width, columns[c].name.c_str(), sum[c] / static_cast<double>(analysed),
                     formatValue(columns[c], last[c]).c_str());
     std::fflush(stdout);
+    if (ss.hasGuest)
+        printResidence(tracker);
     if (analysed == 0)
         throw InputError(noFrameText(s, framesRead, formatValue(columns[1], firstTime),
                                      formatValue(columns[1], lastTime)));

@@ -91,6 +91,16 @@ void setThreads(Settings& s, Values v)
     s.threads = static_cast<int32_t>(n);
 }
 
+void setTolerance(Settings& s, Values v)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(v[0].c_str(), &end, 10);
+    if (end == v[0].c_str() || *end != '\0' || errno == ERANGE || n < 0 || n > INT32_MAX)
+        throw InputError("option -tol takes a number of frames, 0 or more, not \"" + v[0] + "\"");
+    s.series.tolerance = static_cast<int32_t>(n);
+}
+
 // The classic options are scanned first, then those of series mode and
 // threads, so that of two faulty options the classic one is reported.
 constexpr OptionSpec table[] = {
@@ -155,6 +165,12 @@ constexpr OptionSpec table[] = {
      }},
     {"-ocages", 1, "CAGES", "the per-cage table: CSV, or JSON lines (.jsonl)", "", OptionPass::Added, true,
      [](Settings& s, Values v) { s.series.cageFile = v[0]; }},
+    {"-olife", 1, "LIFE", "the cage lifetime table (CSV), written at the end", "", OptionPass::Added, true,
+     [](Settings& s, Values v) { s.series.lifeFile = v[0]; }},
+    {"-oguests", 1, "GUESTS", "with -guest: the cage of every guest in every frame (CSV)", "", OptionPass::Added,
+     true, [](Settings& s, Values v) { s.series.guestFile = v[0]; }},
+    {"-tol", 1, "FRAMES", "analysed frames a cage may be missing and keep its id", "0", OptionPass::Added, true,
+     setTolerance},
     {"-nt", 1, "THREADS", "threads", "every core", OptionPass::Added, false, setThreads},
 };
 
@@ -211,6 +227,8 @@ Settings scanOptions(const std::vector<std::string>& args)
     // An empty name would select the residues that have none.
     if (series.hasGuest && series.guestName.empty())
         throw InputError("option -guest takes a residue name, not an empty one");
+    if (!series.guestFile.empty() && !series.hasGuest)
+        throw InputError("option -oguests needs the guests named with -guest");
     // Series mode analyses with the series preset of the criteria.
     if (!series.trajFile.empty())
         s.criteria = s.criteria.series();
@@ -303,8 +321,14 @@ std::string seriesSettingsText(const Settings& s)
     t += "     series File: " + s.series.seriesFile + "\n";
     if (!s.series.cageFile.empty())
         t += "     cages File: " + s.series.cageFile + "\n";
+    if (!s.series.lifeFile.empty())
+        t += "     life  File: " + s.series.lifeFile + "\n";
     if (s.series.hasGuest)
         t += "     guest Name: " + s.series.guestName + "\n";
+    if (!s.series.guestFile.empty())
+        t += "     guests File: " + s.series.guestFile + "\n";
+    if (s.series.tolerance > 0)
+        t += "     cage  Tolerance: " + std::to_string(s.series.tolerance) + " frames\n";
     t += "     frames: from " + (s.series.hasBegin ? g(s.series.begin) + " ps" : std::string("the first")) + " to " +
          (s.series.hasEnd ? g(s.series.end) + " ps" : std::string("the last")) +
          (s.series.hasStep ? ", every " + g(s.series.step) + " ps" : std::string()) + "\n";

@@ -66,20 +66,26 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
     f.f4 = f4.value;
     f.f4Pairs = f4.pairs;
 
-    if (!options.cageRecords)
+    const bool full = options.cageRecords;
+    if (!full && options.cageMembers == CensusOptions::Members::None)
         return f;
+    const bool closedOnly = !full && options.cageMembers == CensusOptions::Members::Closed;
+    f.cages.reserve(closedOnly ? static_cast<std::size_t>(f.closed) : numCage);
     for (std::size_t c = 0; c < numCage; ++c) {
-        if (!counted[c])
+        if (!counted[c] || (closedOnly && !closed[c]))
             continue;
         CageRecord& r = f.cages.emplace_back();
         const std::vector<int32_t>& cage = cageList[c];
         r.id = static_cast<int32_t>(c) + 1;
         r.type = label[c];
         r.closed = closed[c] != 0;
-        r.centre = cageCentre(cage, a.geo, frame.box);
-        r.faces = static_cast<int32_t>(cage.size());
+        if (full) {
+            r.centre = cageCentre(cage, a.geo, frame.box);
+            r.faces = static_cast<int32_t>(cage.size());
+        }
         for (int32_t ring : cage) {
-            r.rings.push_back(ring + 1);
+            if (full)
+                r.rings.push_back(ring + 1);
             for (int32_t atom : a.rings.ringList[ring])
                 r.waters.push_back(atom + 1);
         }
@@ -88,7 +94,8 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
         if (options.guests && c < occ.guestsOf.size())
             for (int32_t g : occ.guestsOf[c])
                 r.guests.push_back(options.guests->firstAtom[g] + 1);
-        r.cluster = clusters.clusterOf[c];
+        if (full)
+            r.cluster = clusters.clusterOf[c];
     }
     return f;
 }

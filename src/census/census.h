@@ -57,6 +57,11 @@ struct FrameCensus {
 struct CensusOptions {
     const GuestMolecules* guests = nullptr; // counts guests when given
     bool cageRecords = false;               // fills FrameCensus::cages
+    // Without cageRecords: fills FrameCensus::cages with records that hold
+    // only id, type, closed, waters and guests (what CageTracker reads), of
+    // every cage or of the closed ones only.
+    enum class Members { None, Closed, All };
+    Members cageMembers = Members::None;
 };
 
 FrameCensus censusOf(const Frame& frame, const Analysis& analysis, const CensusOptions& options = {});

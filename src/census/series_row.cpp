@@ -23,6 +23,8 @@ std::vector<SeriesColumn> seriesColumns(const Criteria& criteria, bool withGuest
     c.push_back({"cups_5^6"});
     c.push_back({"cups_6^1-5^6"});
     c.push_back({"free_cups"});
+    c.push_back({"born"});
+    c.push_back({"died"});
     if (withGuests) {
         c.push_back({"guests"});
         c.push_back({"guests_caged"});
@@ -66,6 +68,9 @@ SeriesRow seriesRow(const Criteria& criteria, int64_t frameNumber, double time, 
     v.push_back(static_cast<double>(census.cupsPentagon));
     v.push_back(static_cast<double>(census.cupsHexagon));
     v.push_back(static_cast<double>(census.freeCups));
+    // born, died: set by the ordered step that follows cages (CageTracker).
+    v.push_back(0.0);
+    v.push_back(0.0);
     if (options.guests) {
         v.push_back(static_cast<double>(census.guests));
         v.push_back(static_cast<double>(census.guestsCaged));
@@ -114,6 +119,16 @@ std::string timeText(double value)
 }
 
 } // namespace
+
+void setTracked(const std::vector<SeriesColumn>& columns, std::vector<double>& values, int64_t born, int64_t died)
+{
+    for (std::size_t c = 0; c < columns.size() && c < values.size(); ++c) {
+        if (columns[c].name == "born")
+            values[c] = static_cast<double>(born);
+        else if (columns[c].name == "died")
+            values[c] = static_cast<double>(died);
+    }
+}
 
 std::string formatValue(const SeriesColumn& column, double value)
 {

@@ -26,8 +26,8 @@ struct SeriesColumn {
 extern const char* const commonCageTypes[6];
 
 // The columns: frame, time, waters, bonds, rings of 3 .. criteria.ringMax
-// members, closed and defective cages, closed cages by type, cups, the guest
-// columns when `withGuests`, clusters and F4.
+// members, closed and defective cages, closed cages by type, cups, born and
+// died, the guest columns when `withGuests`, clusters and F4.
 std::vector<SeriesColumn> seriesColumns(const Criteria& criteria, bool withGuests);
 
 // One frame of the series: a value per column, the cage types of its closed
@@ -39,13 +39,19 @@ struct SeriesRow {
 };
 
 // The row of a frame analysed with `criteria`; it has the guest columns when
-// options.guests is given (even when it selects no molecule).
+// options.guests is given (even when it selects no molecule). born and died
+// are left 0: they compare the frame with the previous one, which a frame
+// alone does not know; a front end that follows cages (CageTracker) sets
+// them from FrameIds with setTracked.
 SeriesRow seriesRow(const Criteria& criteria, int64_t frameNumber, double time, const Frame& frame,
                     const Analysis& analysis, const CensusOptions& options = {});
 
 // The frame analysed with `criteria` and turned into its row, in one call.
 SeriesRow analyseRow(const Frame& frame, const Criteria& criteria, int64_t frameNumber, double time,
                      const CensusOptions& options = {});
+
+// Sets the born and died columns of `values` (laid out as `columns`).
+void setTracked(const std::vector<SeriesColumn>& columns, std::vector<double>& values, int64_t born, int64_t died);
 
 // A value as the series file writes it: counts as integers, real numbers with
 // %.6f, times as the trajectory carries them, without an exponent: for a

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "core/error.h"
+
 namespace kavet {
 namespace {
 
@@ -53,26 +55,31 @@ bool endsWith(const std::string& s, const std::string& tail)
 CageTableWriter::CageTableWriter(const std::string& path) : file_(path), json_(endsWith(path, ".jsonl"))
 {
     if (!json_)
-        file_.write("frame,cage,type,closed,cx,cy,cz,faces,waters,rings,guests,cluster\n");
+        file_.write("frame,cage,type,closed,cx,cy,cz,faces,waters,rings,guests,cluster,id\n");
 }
 
-void CageTableWriter::frame(int64_t frame, const std::vector<CageRecord>& cages)
+void CageTableWriter::frame(int64_t frame, const std::vector<CageRecord>& cages, const std::vector<int32_t>& ids)
 {
+    if (ids.size() != cages.size())
+        throw Failure("cage table: " + std::to_string(cages.size()) + " cages but " + std::to_string(ids.size()) +
+                      " ids in frame " + std::to_string(frame));
     std::string text;
     const std::string f = std::to_string(frame);
-    for (const CageRecord& c : cages) {
+    for (std::size_t k = 0; k < cages.size(); ++k) {
+        const CageRecord& c = cages[k];
+        const std::string id = std::to_string(ids[k]);
         if (json_) {
             text += "{\"frame\":" + f + ",\"cage\":" + std::to_string(c.id) + ",\"type\":" + jsonString(c.type) +
                     ",\"closed\":" + (c.closed ? "true" : "false") + ",\"cx\":" + fixed(c.centre.x) +
                     ",\"cy\":" + fixed(c.centre.y) + ",\"cz\":" + fixed(c.centre.z) +
                     ",\"faces\":" + std::to_string(c.faces) + ",\"waters\":[" + numbers(c.waters, ',') +
                     "],\"rings\":[" + numbers(c.rings, ',') + "],\"guests\":[" + numbers(c.guests, ',') +
-                    "],\"cluster\":" + std::to_string(c.cluster) + "}\n";
+                    "],\"cluster\":" + std::to_string(c.cluster) + ",\"id\":" + id + "}\n";
         } else {
             text += f + "," + std::to_string(c.id) + "," + c.type + "," + (c.closed ? "1" : "0") + "," +
                     fixed(c.centre.x) + "," + fixed(c.centre.y) + "," + fixed(c.centre.z) + "," +
                     std::to_string(c.faces) + "," + numbers(c.waters, ' ') + "," + numbers(c.rings, ' ') + "," +
-                    numbers(c.guests, ' ') + "," + std::to_string(c.cluster) + "\n";
+                    numbers(c.guests, ' ') + "," + std::to_string(c.cluster) + "," + id + "\n";
         }
     }
     file_.write(text);

@@ -11,6 +11,7 @@
 //   rings    ring numbers, seed ring first
 //   guests   atom number of each guest's first atom
 //   cluster  cluster number, 0 for a cage that is not closed
+//   id       cage id over the run (census/cage_tracker.h)
 #pragma once
 
 #include <cstdint>
@@ -26,7 +27,8 @@ class CageTableWriter {
 public:
     // An existing file is kept under a backup name (see FreshFile).
     explicit CageTableWriter(const std::string& path);
-    void frame(int64_t frame, const std::vector<CageRecord>& cages);
+    // `ids[k]` is the run-wide id of cages[k] (FrameIds::ids).
+    void frame(int64_t frame, const std::vector<CageRecord>& cages, const std::vector<int32_t>& ids);
     const FreshFile& file() const { return file_; }
 
 private:

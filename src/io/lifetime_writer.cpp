@@ -5,9 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <system_error>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "census/series_row.h"
 #include "core/error.h"
 
 namespace kavet {
@@ -48,13 +51,24 @@ void writeAll(int fd, const std::string& text, const std::string& name)
     }
 }
 
+// Whether two paths name one file: by identity when both exist, otherwise by
+// their resolved names.
+bool sameFile(const std::string& a, const std::string& b)
+{
+    struct stat sa, sb;
+    if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0)
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    std::error_code ea, eb;
+    const std::filesystem::path ca = std::filesystem::weakly_canonical(std::filesystem::absolute(a, ea), ea);
+    const std::filesystem::path cb = std::filesystem::weakly_canonical(std::filesystem::absolute(b, eb), eb);
+    return !ea && !eb ? ca == cb : a == b;
+}
+
 } // namespace
 
 std::string timeText(double time)
 {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.10g", time);
-    return buf;
+    return formatValue({"time_ps", SeriesColumn::Time}, time);
 }
 
 std::string lifetimeTable(const CageTracker& tracker)
@@ -127,6 +141,36 @@ void replaceFile(const std::string& path, const std::string& text)
             ::close(fd);
         ::unlink(temp.c_str());
         throw;
+    }
+}
+
+void checkOutputPath(const std::string& path, const std::vector<std::string>& inputs,
+                     const std::vector<std::string>& others)
+{
+    if (path.empty())
+        throw FileError("an output file name is empty");
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) {
+        if (S_ISCHR(st.st_mode))
+            return;
+        if (!S_ISREG(st.st_mode))
+            throw FileError("cannot write " + path +
+                            ": it is neither a regular file nor a character device such as /dev/null");
+    }
+    for (const std::string& input : inputs)
+        if (!input.empty() && sameFile(path, input))
+            throw FileError("the output file " + path + " is the input file " + input);
+    for (const std::string& other : others)
+        if (!other.empty() && sameFile(path, other))
+            throw FileError(other == path ? "the file " + path + " is given for two outputs"
+                                          : "the output files " + other + " and " + path + " are the same file");
+    std::error_code error;
+    const std::filesystem::path target = std::filesystem::weakly_canonical(std::filesystem::absolute(path, error), error);
+    const std::string folder = error ? std::string(".") : target.parent_path().string();
+    if (::access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) != 0) {
+        const int err = errno;
+        throw FileError("cannot write " + path + ": its folder " + folder + " is not writable: " + std::strerror(err),
+                        err);
     }
 }
 

@@ -34,7 +34,7 @@
 
 namespace kavet {
 
-// A time as the tables print it (as the series' time_ps column).
+// A time as the tables print it: as the series' time_ps column (formatValue).
 std::string timeText(double time);
 
 // The lifetime table's text.
@@ -46,6 +46,14 @@ std::string lifetimeTable(const CageTracker& tracker);
 // Failure and leaves `path` untouched when any step fails. A path that is not
 // a regular file, such as /dev/null, is written directly.
 void replaceFile(const std::string& path, const std::string& text);
+
+// Checks, before a run starts, that `path` can take one of its outputs: it is
+// a regular file or missing (then its folder must be writable), or a
+// character device such as /dev/null, but no FIFO, folder or other special
+// file; and it is none of `inputs` and none of `others` (compared as files,
+// through links). Throws FileError naming the file otherwise.
+void checkOutputPath(const std::string& path, const std::vector<std::string>& inputs,
+                     const std::vector<std::string>& others);
 
 class GuestTableWriter {
 public:

@@ -39,20 +39,33 @@ TEST(Series, SelectsFramesByTimeAndSplitJobsConcatenateToTheWholeRun)
     ASSERT_EQ(all.size(), 5u);
     EXPECT_EQ(all[0], "frame,time_ps,waters,hbonds,rings_3,rings_4,rings_5,rings_6,rings_7,closed,defective,5^12,"
                       "5^12-6^2,5^12-6^3,5^12-6^4,4^3-5^6-6^3,5^12-6^8,other_closed,cups_5^6,cups_6^1-5^6,free_cups,"
-                      "clusters,largest_cluster,f4");
-    EXPECT_EQ(all[1], "0,0,368,736,0,0,384,48,0,64,0,16,48,0,0,0,0,0,192,96,0,1,64,0.914631");
+                      "born,died,clusters,largest_cluster,f4");
+    EXPECT_EQ(all[1], "0,0,368,736,0,0,384,48,0,64,0,16,48,0,0,0,0,0,192,96,0,64,0,1,64,0.914631");
     EXPECT_EQ(test::linesOf(test::readFile(t.dir + "/all~types.csv"))[1], "0,0,5^12,1,16");
     EXPECT_NE(r.out.find("     Frames: 4\n"), std::string::npos);
 
+    // Pieces of a run give its rows, but for born and died: each piece
+    // starts from no cages.
+    auto untracked = [](std::vector<std::string> rows) {
+        for (std::string& row : rows) {
+            std::size_t at = 0;
+            for (int field = 0; field < 21; ++field) // up to born
+                at = row.find(',', at) + 1;
+            const std::size_t end = row.find(',', row.find(',', at) + 1);
+            row.erase(at, end - at + 1);
+        }
+        return rows;
+    };
     ASSERT_EQ(t.run({"-ot", "a.csv", "-e", "10"}).status, 0);
     ASSERT_EQ(t.run({"-ot", "b.csv", "-b", "20"}).status, 0);
     std::vector<std::string> joined = test::linesOf(test::readFile(t.dir + "/a.csv"));
     const std::vector<std::string> b = test::linesOf(test::readFile(t.dir + "/b.csv"));
     joined.insert(joined.end(), b.begin() + 1, b.end());
-    EXPECT_EQ(joined, all);
+    EXPECT_EQ(untracked(joined), untracked(all));
 
     ASSERT_EQ(t.run({"-ot", "c.csv", "-dt", "20"}).status, 0);
-    EXPECT_EQ(test::linesOf(test::readFile(t.dir + "/c.csv")), (std::vector<std::string>{all[0], all[1], all[3]}));
+    EXPECT_EQ(untracked(test::linesOf(test::readFile(t.dir + "/c.csv"))),
+              untracked({all[0], all[1], all[3]}));
 
     // A second run keeps the first file as GROMACS does; .xvg starts with the closed cages, F4 beside it.
     ASSERT_EQ(t.run({"-ot", "c.csv", "-dt", "20"}).status, 0);

@@ -27,7 +27,7 @@ TEST(SeriesCensus, GuestColumnsCageTableAndAWarningForAnUnknownName)
     // The undisplaced crystal needs the sealed line of sight, on by default here.
     EXPECT_EQ(head.substr(head.find("closed,")),
               "closed,defective,5^12,5^12-6^2,5^12-6^3,5^12-6^4,4^3-5^6-6^3,5^12-6^8,other_closed,cups_5^6,"
-              "cups_6^1-5^6,free_cups,guests,guests_caged,"
+              "cups_6^1-5^6,free_cups,born,died,guests,guests_caged,"
               "occupied_5^12,occupied_5^12-6^2,occupied_5^12-6^3,occupied_5^12-6^4,occupied_4^3-5^6-6^3,"
               "occupied_5^12-6^8,occupied_other,multiply_occupied,clusters,largest_cluster,f4");
     std::map<std::string, double> value;

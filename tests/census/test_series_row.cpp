@@ -8,6 +8,7 @@
 #include <map>
 #include <sstream>
 
+#include "census/cage_tracker.h"
 #include "census/series_row.h"
 #include "io/gro_reader.h"
 #include "support/support.h"
@@ -31,9 +32,14 @@ TEST(SeriesRow, LibraryWithTheSeriesPresetEqualsTheRowTheCommandLineWrites)
     const GuestMolecules guests = selectGuests(frame, "CH4");
     CensusOptions options;
     options.guests = &guests;
+    options.cageMembers = CensusOptions::Members::Closed;
     const Criteria criteria = seriesCriteria();
-    const SeriesRow library = analyseRow(frame, criteria, 0, 0.0, options);
+    SeriesRow library = analyseRow(frame, criteria, 0, 0.0, options);
     const std::vector<SeriesColumn> columns = seriesColumns(criteria, true);
+    // born and died come from following the cages, frame after frame.
+    CageTracker tracker;
+    const FrameIds ids = tracker.add(0, 0.0, library.cages);
+    setTracked(columns, library.values, ids.born, ids.died);
     std::string names, values;
     for (std::size_t c = 0; c < columns.size(); ++c) {
         if (c > 0) {
