@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <functional>
 #include <map>
 #include <memory>
 #include <unistd.h>
@@ -13,24 +14,26 @@
 #include <tbb/task_arena.h>
 
 #include "app/report.h"
+#include "app/signal_guard.h"
 #include "core/error.h"
 #include "io/cage_table.h"
 #include "io/frame_checks.h"
 #include "io/gro_reader.h"
+#include "io/output_set.h"
 #include "io/series_writer.h"
 #include "io/trajectory.h"
 
 namespace kavet {
 namespace {
 
-// Whether a frame at time t is analysed; `stop` is set past the last time.
-bool selected(const SeriesSettings& s, double t, bool& stop)
+// Whether a frame at time t is analysed. A frame past the end does not end
+// the reading: a trajectory joined from restarts (gmx trjcat without
+// -settime) goes back in time, and its later frames may be in range again.
+bool selected(const SeriesSettings& s, double t)
 {
     const double tolerance = s.hasStep ? 1e-3 * s.step : 1e-6;
-    if (s.hasEnd && t > s.end + tolerance) {
-        stop = true;
+    if (s.hasEnd && t > s.end + tolerance)
         return false;
-    }
     if (s.hasBegin && t < s.begin - tolerance)
         return false;
     if (s.hasStep && std::fabs(std::remainder(t, s.step)) > tolerance)
@@ -91,7 +94,7 @@ int runSeries(const Settings& s)
 {
     const SeriesSettings& ss = s.series;
     printText(seriesSettingsText(s));
-    const Frame structure = readConfiguration(s.confFile, s.waterName, s.oxygenName);
+    Frame structure = readConfiguration(s.confFile, s.waterName, s.oxygenName);
     std::unique_ptr<TrajectoryReader> traj = openTrajectory(ss.trajFile);
 
     const std::vector<SeriesColumn> columns = seriesColumns(s.criteria, ss.hasGuest);
@@ -102,7 +105,14 @@ int runSeries(const Settings& s)
     GuestMolecules guests;
     CensusOptions options;
     if (ss.hasGuest) {
+        // The waters are the hosts: a guest name that selects them would
+        // count every water as a guest of the cages it builds.
         guests = selectGuests(structure, ss.guestName);
+        for (std::size_t g = 0; g < guests.firstAtom.size(); ++g)
+            for (int32_t a = guests.firstAtom[g]; a < guests.firstAtom[g] + guests.atomCount[g]; ++a)
+                if (structure.isOW[static_cast<std::size_t>(a)])
+                    throw InputError("-guest " + ss.guestName + " selects the waters (residue " + s.waterName +
+                                     "), not guests; name the guest molecules' residue, such as -guest CH4");
         options.guests = &guests;
         if (guests.firstAtom.empty()) {
             std::string present;
@@ -113,18 +123,30 @@ int runSeries(const Settings& s)
             std::fflush(stderr);
         }
     }
-    SeriesWriter series(ss.seriesFile, names);
-    TypeWriter types(typeFileFor(ss.seriesFile));
+    // Every output is checked, locked and backed up before the first frame;
+    // a failure or an interruption cuts every file back to the last frame
+    // written whole to all of them.
+    std::vector<OutputSpec> specs;
+    for (const std::string& f : seriesFiles(ss.seriesFile, names))
+        specs.push_back({f, OutputKind::Series});
+    if (!ss.cageFile.empty())
+        specs.push_back({ss.cageFile, OutputKind::Series});
+    SignalGuard interruption([](const std::string& signal) {
+        return failureText("interrupted by " + signal +
+                           "; every series file is cut back to the last frame written whole to all of them: %F");
+    });
+    OutputSet outputs(specs, std::vector<std::string>{s.confFile, ss.trajFile}, &interruption);
+    for (const OutputSpec& f : specs)
+        if (!outputs.backup(f.path).empty())
+            printText("     backed up " + f.path + " to " + outputs.backup(f.path) + "\n");
+    SeriesWriter series(ss.seriesFile, names, &outputs);
+    TypeWriter types(typeFileFor(ss.seriesFile), &outputs);
     std::unique_ptr<CageTableWriter> cageTable;
     if (!ss.cageFile.empty()) {
-        cageTable = std::make_unique<CageTableWriter>(ss.cageFile);
+        cageTable = std::make_unique<CageTableWriter>(ss.cageFile, &outputs);
         options.cageRecords = true;
     }
-    for (const FreshFile* f : {&series.file(), series.f4File(), &types.file()})
-        if (f && !f->backup().empty())
-            printText("     backed up " + f->path() + " to " + f->backup() + "\n");
-    if (cageTable && !cageTable->file().backup().empty())
-        printText("     backed up " + cageTable->file().path() + " to " + cageTable->file().backup() + "\n");
+    outputs.endFrame(-1);
 
     std::vector<double> sum(columns.size(), 0.0), last(columns.size(), 0.0);
     int64_t analysed = 0, warnedFrames = 0;
@@ -135,9 +157,21 @@ int runSeries(const Settings& s)
     // Frames in flight: enough to keep every thread busy, few enough to bound
     // the memory. A slot is free again once its frame is written.
     const std::size_t inFlight = 2 * static_cast<std::size_t>(threads);
+    // The names are held once, by the reading stage, and lent to the frame
+    // being read for the reader and the checks: the analysis does not read
+    // them.
+    Frame heldNames;
+    heldNames.resName = std::move(structure.resName);
+    heldNames.atmName = std::move(structure.atmName);
+    structure.resName.clear();
+    structure.atmName.clear();
     std::vector<Slot> slots(inFlight);
     for (Slot& slot : slots)
         slot.frame = structure;
+    auto lendNames = [&](Frame& f) {
+        f.resName.swap(heldNames.resName);
+        f.atmName.swap(heldNames.atmName);
+    };
     int64_t next = 0, issued = 0;
     bool done = false;
 
@@ -152,8 +186,12 @@ int runSeries(const Settings& s)
         for (;;) {
             slot.failure = nullptr;
             slot.number = next;
+            lendNames(slot.frame);
+            struct Return {
+                std::function<void()> back;
+                ~Return() { back(); }
+            } giveBack{[&] { lendNames(slot.frame); }};
             try {
-                bool stop = false;
                 if (!traj->next(slot.frame)) {
                     fc.stop();
                     return nullptr;
@@ -165,12 +203,7 @@ int runSeries(const Settings& s)
                 slot.warnings = checkFrame(slot.frame, ss.trajFile + " frame " + std::to_string(next));
                 slot.time = slot.frame.hasTime ? slot.frame.time : static_cast<double>(next);
                 ++next;
-                const bool use = selected(ss, slot.time, stop);
-                if (stop) {
-                    fc.stop();
-                    return nullptr;
-                }
-                if (use)
+                if (selected(ss, slot.time))
                     return &slot;
             } catch (...) {
                 slot.failure = std::current_exception();
@@ -205,10 +238,12 @@ int runSeries(const Settings& s)
         std::vector<std::string> row;
         for (std::size_t c = 0; c < columns.size(); ++c)
             row.push_back(formatValue(columns[c], values[c]));
+        outputs.beginFrame();
         series.row(row);
         types.frame(slot->number, row[1], slot->result.closed, slot->result.open);
         if (cageTable)
             cageTable->frame(slot->number, slot->result.cages);
+        outputs.endFrame(slot->number);
         for (std::size_t c = 0; c < columns.size(); ++c)
             sum[c] += values[c];
         last = values;
@@ -228,9 +263,14 @@ int runSeries(const Settings& s)
         });
     } catch (...) {
         progress.finish();
+        outputs.rollback();
+        printText("     every series file is cut back to the last frame written whole to all of them: " +
+                  (outputs.lastFrame() < 0 ? std::string("none") : "frame " + std::to_string(outputs.lastFrame())) +
+                  "\n");
         throw;
     }
     progress.finish();
+    outputs.commit();
     if (warningsHeld > 0)
         printWarnings({"... and " + std::to_string(warningsHeld) + " more such warnings, in " +
                        std::to_string(warnedFrames) + " frames in all"});

@@ -25,7 +25,8 @@ namespace kavet {
 class CageTableWriter {
 public:
     // An existing file is kept under a backup name (see FreshFile).
-    explicit CageTableWriter(const std::string& path);
+    // With `outputs`, the file is the set's (see FreshFile).
+    explicit CageTableWriter(const std::string& path, const OutputSet* outputs = nullptr);
     void frame(int64_t frame, const std::vector<CageRecord>& cages);
     const FreshFile& file() const { return file_; }
 

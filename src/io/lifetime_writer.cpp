@@ -130,7 +130,7 @@ void replaceFile(const std::string& path, const std::string& text)
     }
 }
 
-GuestTableWriter::GuestTableWriter(const std::string& path) : file_(path)
+GuestTableWriter::GuestTableWriter(const std::string& path, const OutputSet* outputs) : file_(path, outputs)
 {
     file_.write("frame,time_ps,guest,cage_id\n");
 }
