@@ -1,6 +1,7 @@
 #include "app/series.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -79,6 +80,10 @@ namespace {
 // order. A failure is kept with the frame it belongs to and raised when the
 // writer reaches it, so every row before it is written whatever the number
 // of threads.
+// Atoms beyond which a frame is analysed by all threads at once rather than
+// beside other frames.
+constexpr int32_t largeFrameAtoms = 300000;
+
 struct Slot {
     Frame frame;
     int64_t number = 0;
@@ -155,8 +160,13 @@ int runSeries(const Settings& s)
 
     const int32_t threads = threadCount(s);
     // Frames in flight: enough to keep every thread busy, few enough to bound
-    // the memory. A slot is free again once its frame is written.
-    const std::size_t inFlight = 2 * static_cast<std::size_t>(threads);
+    // the memory. A slot is free again once its frame is written. A large
+    // frame's analysis takes the threads by itself (its steps run in
+    // parallel) and hundreds of bytes per atom: such frames are analysed one
+    // at a time, the next one read meanwhile, so that the memory stays that
+    // of a single-frame run whatever the number of threads.
+    const bool largeFrames = structure.numAtom > largeFrameAtoms;
+    const std::size_t inFlight = largeFrames ? 2 : 2 * static_cast<std::size_t>(threads);
     // The names are held once, by the reading stage, and lent to the frame
     // being read for the reader and the checks: the analysis does not read
     // them.
@@ -173,7 +183,11 @@ int runSeries(const Settings& s)
         f.atmName.swap(heldNames.atmName);
     };
     int64_t next = 0, issued = 0;
-    bool done = false;
+    // Set once a frame fails: no frame is read after it, and the frames in
+    // flight are not written. No exception leaves the pipeline, which then
+    // always ends with every frame in flight done.
+    std::atomic<bool> done{false}, failed{false};
+    std::exception_ptr failure;
 
     auto read = [&](tbb::flow_control& fc) -> Slot* {
         if (done) {
@@ -213,7 +227,7 @@ int runSeries(const Settings& s)
         }
     };
     auto analyseSlot = [&](Slot* slot) -> Slot* {
-        if (!slot->failure) {
+        if (!slot->failure && !failed) {
             try {
                 slot->result = analyseRow(slot->frame, s.criteria, slot->number, slot->time, options);
             } catch (...) {
@@ -222,7 +236,7 @@ int runSeries(const Settings& s)
         }
         return slot;
     };
-    auto write = [&](Slot* slot) {
+    auto writeSlot = [&](Slot* slot) {
         if (slot->failure)
             std::rethrow_exception(slot->failure);
         // The first warnings of the run; then only their count.
@@ -250,6 +264,17 @@ int runSeries(const Settings& s)
         ++analysed;
         progress.update(analysed, traj->fractionRead());
     };
+    auto write = [&](Slot* slot) {
+        if (failure)
+            return;
+        try {
+            writeSlot(slot);
+        } catch (...) {
+            failure = std::current_exception();
+            failed = true;
+            done = true;
+        }
+    };
 
     // As many threads as asked for (the caller lets TBB go beyond the cores
     // the machine has).
@@ -258,9 +283,13 @@ int runSeries(const Settings& s)
         arena.execute([&] {
             tbb::parallel_pipeline(inFlight,
                                    tbb::make_filter<void, Slot*>(tbb::filter_mode::serial_in_order, read) &
-                                       tbb::make_filter<Slot*, Slot*>(tbb::filter_mode::parallel, analyseSlot) &
+                                       tbb::make_filter<Slot*, Slot*>(largeFrames ? tbb::filter_mode::serial_in_order
+                                                                                  : tbb::filter_mode::parallel,
+                                                                      analyseSlot) &
                                        tbb::make_filter<Slot*, void>(tbb::filter_mode::serial_in_order, write));
         });
+        if (failure)
+            std::rethrow_exception(failure);
     } catch (...) {
         progress.finish();
         outputs.rollback();
