@@ -141,9 +141,14 @@ int runSeries(const Settings& s)
                            "; every series file is cut back to the last frame written whole to all of them: %F");
     });
     OutputSet outputs(specs, std::vector<std::string>{s.confFile, ss.trajFile}, &interruption);
-    for (const OutputSpec& f : specs)
-        if (!outputs.backup(f.path).empty())
-            printText("     backed up " + f.path + " to " + outputs.backup(f.path) + "\n");
+    for (const OutputSpec& f : specs) {
+        if (outputs.backup(f.path).empty())
+            continue;
+        printText("     backed up " + f.path + " to " + outputs.backup(f.path) + "\n");
+        if (outputs.backupWasCut(f.path))
+            printWarnings({f.path + " ended inside a line, as a run killed while writing leaves it: " +
+                           outputs.backup(f.path) + " is not a complete series"});
+    }
     SeriesWriter series(ss.seriesFile, names, &outputs);
     TypeWriter types(typeFileFor(ss.seriesFile), &outputs);
     std::unique_ptr<CageTableWriter> cageTable;
@@ -162,11 +167,12 @@ int runSeries(const Settings& s)
     // Frames in flight: enough to keep every thread busy, few enough to bound
     // the memory. A slot is free again once its frame is written. A large
     // frame's analysis takes the threads by itself (its steps run in
-    // parallel) and hundreds of bytes per atom: such frames are analysed one
-    // at a time, the next one read meanwhile, so that the memory stays that
-    // of a single-frame run whatever the number of threads.
+    // parallel) and hundreds of bytes per atom, and reading one takes its
+    // own: such frames are read and analysed one at a time, so that the
+    // memory stays that of a single-frame run whatever the number of
+    // threads. Reading is a small part of such a frame's time.
     const bool largeFrames = structure.numAtom > largeFrameAtoms;
-    const std::size_t inFlight = largeFrames ? 2 : 2 * static_cast<std::size_t>(threads);
+    const std::size_t inFlight = largeFrames ? 1 : 2 * static_cast<std::size_t>(threads);
     // The names are held once, by the reading stage, and lent to the frame
     // being read for the reader and the checks: the analysis does not read
     // them.

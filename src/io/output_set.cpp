@@ -265,6 +265,14 @@ std::string OutputSet::backup(const std::string& path) const
     return {};
 }
 
+bool OutputSet::backupWasCut(const std::string& path) const
+{
+    for (const Entry& e : entries_)
+        if (e.series && e.path == path)
+            return e.backupCut;
+    return false;
+}
+
 void OutputSet::beginFrame()
 {
     if (guarded_)
@@ -371,6 +379,9 @@ void OutputSet::openSeries(const std::vector<OutputSpec>& outputs, const std::ve
                 locked.st_dev != now.st_dev || locked.st_ino != now.st_ino)
                 throw FileError("another run is writing " + out.path +
                                 " (it holds the file's lock); wait for it to end or choose another output file");
+            std::string last;
+            entries_.back().backupCut = locked.st_size > 0 && readAt(oldFds.back(), locked.st_size - 1, 1, last) &&
+                                        last != "\n";
         }
         // Back up, create and lock.
         for (std::size_t k = 0; k < entries_.size(); ++k) {

@@ -100,6 +100,9 @@ public:
     // to (empty when none).
     int descriptor(const std::string& path) const;
     std::string backup(const std::string& path) const;
+    // Whether that earlier file ended inside a line, as a run killed while
+    // writing leaves it.
+    bool backupWasCut(const std::string& path) const;
     // Brackets the writing of one frame to the series outputs: after
     // endFrame(frame) the files hold that frame whole.
     void beginFrame();
@@ -116,6 +119,7 @@ private:
         long long length = 0;
         bool series = false;
         bool kept = false; // a series output holding a complete frame
+        bool backupCut = false;
         std::string backup;
     };
     void openSeries(const std::vector<OutputSpec>& outputs, const std::vector<std::string>& inputs);

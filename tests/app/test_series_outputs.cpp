@@ -118,7 +118,7 @@ TEST(SeriesOutputs, OutputsThatAreInputsOrEachOtherOrFifosAreRefusedBeforeAnyFra
 TEST(SeriesOutputs, AFullDiskOrASignalCutsEveryFileBackToTheLastWholeFrame)
 {
     const std::string dir = test::freshDirectory("series-torn");
-    trajectory(dir, 30);
+    trajectory(dir, 60);
     const std::vector<std::string> args = {"-t", "traj.gro", "-ot", "s.csv", "-ocages", "c.csv", "-nt", "2"};
     // The cage table passes the limit part-way through frame 1.
     EXPECT_EQ(finish(start(dir, args, RLIMIT_FSIZE, 20000)), 1);
@@ -126,11 +126,19 @@ TEST(SeriesOutputs, AFullDiskOrASignalCutsEveryFileBackToTheLastWholeFrame)
     EXPECT_NE(report.find("File too large"), std::string::npos) << report;
     EXPECT_EQ(checkWholeFrames(dir), "frame 0");
     EXPECT_NE(report.find("last frame written whole to all of them: frame 0\n"), std::string::npos) << report;
+    // A row cut off (as by SIGKILL) is pointed out when the file is backed up.
+    test::writeFile(dir + "/s.csv", test::readFile(dir + "/s.csv") + "1,10,36");
+    const test::RunResult again = test::runKavetBinary({"-t", "traj.gro", "-ot", "s.csv", "-e", "0"}, dir);
+    EXPECT_NE(again.err.find("s.csv ended inside a line, as a run killed while writing leaves it: #s.csv.1# is not"),
+              std::string::npos)
+        << again.err;
 
     // A second run while this one holds the files is refused; then a signal
     // part-way.
     for (const int sig : {SIGINT, SIGTERM}) {
-        const pid_t run = start(dir, args);
+        std::vector<std::string> slow = args;
+        slow.back() = "1";
+        const pid_t run = start(dir, slow);
         for (int k = 0; k < 20000 && std::filesystem::file_size(dir + "/c.csv") < 30000; ++k)
             std::this_thread::sleep_for(std::chrono::microseconds(500));
         const test::RunResult other = test::runKavetBinary({"-t", "traj.gro", "-ot", "o.csv", "-ocages", "c.csv"}, dir);
