@@ -173,9 +173,10 @@ int runSeries(const Settings& s)
     // threads. Reading is a small part of such a frame's time.
     const bool largeFrames = structure.numAtom > largeFrameAtoms;
     const std::size_t inFlight = largeFrames ? 1 : 2 * static_cast<std::size_t>(threads);
-    // The names are held once, by the reading stage, and lent to the frame
-    // being read for the reader and the checks: the analysis does not read
-    // them.
+    // The analysis reads no names, only the checks of a frame read do. A
+    // reader that gives every frame its names (.gro) gives them for that;
+    // for the others the structure's are held once, by the reading stage,
+    // and lent to the frame being checked. The frames in flight hold none.
     Frame heldNames;
     heldNames.resName = std::move(structure.resName);
     heldNames.atmName = std::move(structure.atmName);
@@ -184,9 +185,16 @@ int runSeries(const Settings& s)
     std::vector<Slot> slots(inFlight);
     for (Slot& slot : slots)
         slot.frame = structure;
+    structure.atmXYZ = {};
+    structure.isOW = {};
+    structure.water = {};
     auto lendNames = [&](Frame& f) {
         f.resName.swap(heldNames.resName);
         f.atmName.swap(heldNames.atmName);
+    };
+    auto dropNames = [](Frame& f) {
+        f.resName = {};
+        f.atmName = {};
     };
     int64_t next = 0, issued = 0;
     // Set once a frame fails: no frame is read after it, and the frames in
@@ -206,16 +214,20 @@ int runSeries(const Settings& s)
         for (;;) {
             slot.failure = nullptr;
             slot.number = next;
-            lendNames(slot.frame);
+            bool lent = false;
             struct Return {
                 std::function<void()> back;
                 ~Return() { back(); }
-            } giveBack{[&] { lendNames(slot.frame); }};
+            } giveBack{[&] { lent ? lendNames(slot.frame) : dropNames(slot.frame); }};
             try {
                 if (!traj->next(slot.frame)) {
                     fc.stop();
                     return nullptr;
                 }
+                if (slot.frame.resName.size() == slot.frame.atmXYZ.size() && !slot.frame.resName.empty())
+                    dropNames(heldNames);
+                else
+                    lendNames(slot.frame), lent = true;
                 if (slot.frame.numAtom != structure.numAtom)
                     throw InputError("the structure " + s.confFile + " has " + std::to_string(structure.numAtom) +
                                      " atoms, but frame " + std::to_string(next) + " of " + ss.trajFile + " has " +
