@@ -185,16 +185,16 @@ int runSeries(const Settings& s)
     std::vector<Slot> slots(inFlight);
     for (Slot& slot : slots)
         slot.frame = structure;
-    structure.atmXYZ = {};
-    structure.isOW = {};
-    structure.water = {};
+    std::vector<Vec3>().swap(structure.atmXYZ);
+    std::vector<uint8_t>().swap(structure.isOW);
+    std::vector<Water>().swap(structure.water);
     auto lendNames = [&](Frame& f) {
         f.resName.swap(heldNames.resName);
         f.atmName.swap(heldNames.atmName);
     };
     auto dropNames = [](Frame& f) {
-        f.resName = {};
-        f.atmName = {};
+        std::vector<std::string>().swap(f.resName);
+        std::vector<std::string>().swap(f.atmName);
     };
     int64_t next = 0, issued = 0;
     // Set once a frame fails: no frame is read after it, and the frames in
@@ -224,14 +224,21 @@ int runSeries(const Settings& s)
                     fc.stop();
                     return nullptr;
                 }
-                if (slot.frame.resName.size() == slot.frame.atmXYZ.size() && !slot.frame.resName.empty())
-                    dropNames(heldNames);
-                else
-                    lendNames(slot.frame), lent = true;
                 if (slot.frame.numAtom != structure.numAtom)
                     throw InputError("the structure " + s.confFile + " has " + std::to_string(structure.numAtom) +
                                      " atoms, but frame " + std::to_string(next) + " of " + ss.trajFile + " has " +
                                      std::to_string(slot.frame.numAtom));
+                const std::size_t atoms = slot.frame.atmXYZ.size();
+                if (atoms > 0 && slot.frame.resName.size() == atoms) {
+                    dropNames(heldNames);
+                } else {
+                    // Names given up after an earlier frame brought its own:
+                    // the checks then name atoms by number only.
+                    heldNames.resName.resize(atoms);
+                    heldNames.atmName.resize(atoms);
+                    lendNames(slot.frame);
+                    lent = true;
+                }
                 slot.warnings = checkFrame(slot.frame, ss.trajFile + " frame " + std::to_string(next));
                 slot.time = slot.frame.hasTime ? slot.frame.time : static_cast<double>(next);
                 ++next;
