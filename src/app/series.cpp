@@ -1,10 +1,12 @@
 #include "app/series.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <functional>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -17,11 +19,13 @@
 #include "app/empty_results.h"
 #include "app/report.h"
 #include "census/cage_tracker.h"
+#include "app/signal_guard.h"
 #include "core/error.h"
 #include "io/cage_table.h"
 #include "io/frame_checks.h"
 #include "io/gro_reader.h"
 #include "io/lifetime_writer.h"
+#include "io/output_set.h"
 #include "io/series_writer.h"
 #include "io/trajectory.h"
 #include "io/water_hydrogens.h"
@@ -29,14 +33,14 @@
 namespace kavet {
 namespace {
 
-// Whether a frame at time t is analysed; `stop` is set past the last time.
-bool selected(const SeriesSettings& s, double t, bool& stop)
+// Whether a frame at time t is analysed. A frame past the end does not end
+// the reading: a trajectory joined from restarts (gmx trjcat without
+// -settime) goes back in time, and its later frames may be in range again.
+bool selected(const SeriesSettings& s, double t)
 {
     const double tolerance = s.hasStep ? 1e-3 * s.step : 1e-6;
-    if (s.hasEnd && t > s.end + tolerance) {
-        stop = true;
+    if (s.hasEnd && t > s.end + tolerance)
         return false;
-    }
     if (s.hasBegin && t < s.begin - tolerance)
         return false;
     if (s.hasStep && std::fabs(std::remainder(t, s.step)) > tolerance)
@@ -149,6 +153,10 @@ namespace {
 // order. A failure is kept with the frame it belongs to and raised when the
 // writer reaches it, so every row before it is written whatever the number
 // of threads.
+// Atoms beyond which a frame is analysed by all threads at once rather than
+// beside other frames.
+constexpr int32_t largeFrameAtoms = 300000;
+
 struct Slot {
     Frame frame;
     int64_t number = 0;
@@ -179,7 +187,14 @@ int runSeries(const Settings& s)
     GuestMolecules guests;
     CensusOptions options;
     if (ss.hasGuest) {
+        // The waters are the hosts: a guest name that selects them would
+        // count every water as a guest of the cages it builds.
         guests = selectGuests(structure, ss.guestName);
+        for (std::size_t g = 0; g < guests.firstAtom.size(); ++g)
+            for (int32_t a = guests.firstAtom[g]; a < guests.firstAtom[g] + guests.atomCount[g]; ++a)
+                if (structure.isOW[static_cast<std::size_t>(a)])
+                    throw InputError("-guest " + ss.guestName + " selects the waters (residue " + s.waterName +
+                                     "), not guests; name the guest molecules' residue, such as -guest CH4");
         options.guests = &guests;
         if (guests.firstAtom.empty()) {
             std::string present;
@@ -191,15 +206,38 @@ int runSeries(const Settings& s)
         }
     }
     checkTrackingOutputs(s);
-    SeriesWriter series(ss.seriesFile, names);
+    // Every output is checked, locked and backed up before the first frame;
+    // a failure or an interruption cuts every file back to the last frame
+    // written whole to all of them.
+    std::vector<OutputSpec> specs;
+    for (const std::string& f : seriesFiles(ss.seriesFile, names))
+        specs.push_back({f, OutputKind::Series});
+    if (!ss.cageFile.empty())
+        specs.push_back({ss.cageFile, OutputKind::Series});
+    if (!ss.guestFile.empty())
+        specs.push_back({ss.guestFile, OutputKind::Series});
+    SignalGuard interruption([](const std::string& signal) {
+        return failureText("interrupted by " + signal +
+                           "; every series file is cut back to the last frame written whole to all of them: %F");
+    });
+    OutputSet outputs(specs, std::vector<std::string>{s.confFile, ss.trajFile}, &interruption);
+    for (const OutputSpec& f : specs) {
+        if (outputs.backup(f.path).empty())
+            continue;
+        printText("     backed up " + f.path + " to " + outputs.backup(f.path) + "\n");
+        if (outputs.backupWasCut(f.path))
+            printWarnings({f.path + " ended inside a line, as a run killed while writing leaves it: " +
+                           outputs.backup(f.path) + " is not a complete series"});
+    }
+    SeriesWriter series(ss.seriesFile, names, &outputs);
     // Files named after the series go beside a regular file only, not
     // beside /dev/null.
     std::unique_ptr<TypeWriter> types;
-    if (series.file().regular())
-        types = std::make_unique<TypeWriter>(typeFileFor(ss.seriesFile));
+    if (outputs.descriptor(typeFileFor(ss.seriesFile)) >= 0)
+        types = std::make_unique<TypeWriter>(typeFileFor(ss.seriesFile), &outputs);
     std::unique_ptr<CageTableWriter> cageTable;
     if (!ss.cageFile.empty()) {
-        cageTable = std::make_unique<CageTableWriter>(ss.cageFile);
+        cageTable = std::make_unique<CageTableWriter>(ss.cageFile, &outputs);
         options.cageRecords = true;
     }
     // Cages are followed in every run (born, died); without the per-cage
@@ -214,14 +252,8 @@ int runSeries(const Settings& s)
         guestAtoms.push_back(atom + 1);
     std::unique_ptr<GuestTableWriter> guestTable;
     if (!ss.guestFile.empty())
-        guestTable = std::make_unique<GuestTableWriter>(ss.guestFile);
-    for (const FreshFile* f : {&series.file(), series.f4File(), types ? &types->file() : nullptr})
-        if (f && !f->backup().empty())
-            printText("     backed up " + f->path() + " to " + f->backup() + "\n");
-    if (cageTable && !cageTable->file().backup().empty())
-        printText("     backed up " + cageTable->file().path() + " to " + cageTable->file().backup() + "\n");
-    if (guestTable && !guestTable->file().backup().empty())
-        printText("     backed up " + guestTable->file().path() + " to " + guestTable->file().backup() + "\n");
+        guestTable = std::make_unique<GuestTableWriter>(ss.guestFile, &outputs);
+    outputs.endFrame(-1);
 
     std::vector<double> sum(columns.size(), 0.0), last(columns.size(), 0.0);
     const std::size_t waterColumn = columnOf(columns, "waters"), hbondColumn = columnOf(columns, "hbonds");
@@ -235,13 +267,43 @@ int runSeries(const Settings& s)
 
     const int32_t threads = threadCount(s);
     // Frames in flight: enough to keep every thread busy, few enough to bound
-    // the memory. A slot is free again once its frame is written.
-    const std::size_t inFlight = 2 * static_cast<std::size_t>(threads);
+    // the memory. A slot is free again once its frame is written. A large
+    // frame's analysis takes the threads by itself (its steps run in
+    // parallel) and hundreds of bytes per atom, and reading one takes its
+    // own: such frames are read and analysed one at a time, so that the
+    // memory stays that of a single-frame run whatever the number of
+    // threads. Reading is a small part of such a frame's time.
+    const bool largeFrames = structure.numAtom > largeFrameAtoms;
+    const std::size_t inFlight = largeFrames ? 1 : 2 * static_cast<std::size_t>(threads);
+    // The analysis reads no names, only the checks of a frame read do. A
+    // reader that gives every frame its names (.gro) gives them for that;
+    // for the others the structure's are held once, by the reading stage,
+    // and lent to the frame being checked. The frames in flight hold none.
+    Frame heldNames;
+    heldNames.resName = std::move(structure.resName);
+    heldNames.atmName = std::move(structure.atmName);
+    structure.resName.clear();
+    structure.atmName.clear();
     std::vector<Slot> slots(inFlight);
     for (Slot& slot : slots)
         slot.frame = structure;
+    std::vector<Vec3>().swap(structure.atmXYZ);
+    std::vector<uint8_t>().swap(structure.isOW);
+    std::vector<Water>().swap(structure.water);
+    auto lendNames = [&](Frame& f) {
+        f.resName.swap(heldNames.resName);
+        f.atmName.swap(heldNames.atmName);
+    };
+    auto dropNames = [](Frame& f) {
+        std::vector<std::string>().swap(f.resName);
+        std::vector<std::string>().swap(f.atmName);
+    };
     int64_t next = 0, issued = 0;
-    bool done = false;
+    // Set once a frame fails: no frame is read after it, and the frames in
+    // flight are not written. No exception leaves the pipeline, which then
+    // always ends with every frame in flight done.
+    std::atomic<bool> done{false}, failed{false};
+    std::exception_ptr failure;
 
     auto read = [&](tbb::flow_control& fc) -> Slot* {
         if (done) {
@@ -254,8 +316,12 @@ int runSeries(const Settings& s)
         for (;;) {
             slot.failure = nullptr;
             slot.number = next;
+            bool lent = false;
+            struct Return {
+                std::function<void()> back;
+                ~Return() { back(); }
+            } giveBack{[&] { lent ? lendNames(slot.frame) : dropNames(slot.frame); }};
             try {
-                bool stop = false;
                 if (!traj->next(slot.frame)) {
                     fc.stop();
                     return nullptr;
@@ -264,17 +330,23 @@ int runSeries(const Settings& s)
                     throw InputError("the structure " + s.confFile + " has " + std::to_string(structure.numAtom) +
                                      " atoms, but frame " + std::to_string(next) + " of " + ss.trajFile + " has " +
                                      std::to_string(slot.frame.numAtom));
+                const std::size_t atoms = slot.frame.atmXYZ.size();
+                if (atoms > 0 && slot.frame.resName.size() == atoms) {
+                    dropNames(heldNames);
+                } else {
+                    // Names given up after an earlier frame brought its own:
+                    // the checks then name atoms by number only.
+                    heldNames.resName.resize(atoms);
+                    heldNames.atmName.resize(atoms);
+                    lendNames(slot.frame);
+                    lent = true;
+                }
                 slot.warnings = checkFrame(slot.frame, ss.trajFile + " frame " + std::to_string(next));
                 slot.time = slot.frame.hasTime ? slot.frame.time : static_cast<double>(next);
                 firstTime = framesRead++ == 0 ? slot.time : firstTime;
                 lastTime = slot.time;
                 ++next;
-                const bool use = selected(ss, slot.time, stop);
-                if (stop) {
-                    fc.stop();
-                    return nullptr;
-                }
-                if (use)
+                if (selected(ss, slot.time))
                     return &slot;
             } catch (...) {
                 slot.failure = std::current_exception();
@@ -284,7 +356,7 @@ int runSeries(const Settings& s)
         }
     };
     auto analyseSlot = [&](Slot* slot) -> Slot* {
-        if (!slot->failure) {
+        if (!slot->failure && !failed) {
             try {
                 slot->result = analyseRow(slot->frame, s.criteria, slot->number, slot->time, options);
             } catch (...) {
@@ -293,7 +365,7 @@ int runSeries(const Settings& s)
         }
         return slot;
     };
-    auto write = [&](Slot* slot) {
+    auto writeSlot = [&](Slot* slot) {
         if (slot->failure)
             std::rethrow_exception(slot->failure);
         // The first warnings of the run; then only their count.
@@ -313,6 +385,7 @@ int runSeries(const Settings& s)
         std::vector<std::string> row;
         for (std::size_t c = 0; c < columns.size(); ++c)
             row.push_back(formatValue(columns[c], values[c]));
+        outputs.beginFrame();
         series.row(row);
         if (types)
             types->frame(slot->number, row[1], slot->result.closed, slot->result.defective);
@@ -326,11 +399,23 @@ int runSeries(const Settings& s)
             cageTable->frame(slot->number, slot->result.cages, ids.ids);
         if (guestTable)
             guestTable->frame(slot->number, slot->time, guestAtoms, ids.guestCage);
+        outputs.endFrame(slot->number);
         for (std::size_t c = 0; c < columns.size(); ++c)
             sum[c] += values[c];
         last = values;
         ++analysed;
         progress.update(analysed, traj->fractionRead());
+    };
+    auto write = [&](Slot* slot) {
+        if (failure)
+            return;
+        try {
+            writeSlot(slot);
+        } catch (...) {
+            failure = std::current_exception();
+            failed = true;
+            done = true;
+        }
     };
 
     // As many threads as asked for (the caller lets TBB go beyond the cores
@@ -340,14 +425,23 @@ int runSeries(const Settings& s)
         arena.execute([&] {
             tbb::parallel_pipeline(inFlight,
                                    tbb::make_filter<void, Slot*>(tbb::filter_mode::serial_in_order, read) &
-                                       tbb::make_filter<Slot*, Slot*>(tbb::filter_mode::parallel, analyseSlot) &
+                                       tbb::make_filter<Slot*, Slot*>(largeFrames ? tbb::filter_mode::serial_in_order
+                                                                                  : tbb::filter_mode::parallel,
+                                                                      analyseSlot) &
                                        tbb::make_filter<Slot*, void>(tbb::filter_mode::serial_in_order, write));
         });
+        if (failure)
+            std::rethrow_exception(failure);
     } catch (...) {
         progress.finish();
+        outputs.rollback();
+        printText("     every series file is cut back to the last frame written whole to all of them: " +
+                  (outputs.lastFrame() < 0 ? std::string("none") : "frame " + std::to_string(outputs.lastFrame())) +
+                  "\n");
         throw;
     }
     progress.finish();
+    outputs.commit();
     if (warningsHeld > 0)
         printWarnings({"... and " + std::to_string(warningsHeld) + " more such warnings, in " +
                        std::to_string(warnedFrames) + " frames in all"});

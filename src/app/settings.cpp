@@ -303,10 +303,12 @@ std::string settingsText(const Settings& s)
 
 int32_t threadCount(const Settings& s)
 {
-    if (s.threads > 0)
-        return s.threads;
+    // Threads beyond the cores do not make the analysis faster, and each
+    // costs a stack and a heap of its own: thousands of them fail to start
+    // under a memory limit.
     const unsigned cores = std::thread::hardware_concurrency();
-    return cores > 0 ? static_cast<int32_t>(cores) : 1;
+    const int32_t useful = cores > 0 ? static_cast<int32_t>(cores) : 1;
+    return s.threads > 0 ? std::min(s.threads, useful) : useful;
 }
 
 std::string seriesSettingsText(const Settings& s)

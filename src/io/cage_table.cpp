@@ -52,7 +52,8 @@ bool endsWith(const std::string& s, const std::string& tail)
 
 } // namespace
 
-CageTableWriter::CageTableWriter(const std::string& path) : file_(path), json_(endsWith(path, ".jsonl"))
+CageTableWriter::CageTableWriter(const std::string& path, const OutputSet* outputs)
+    : file_(path, outputs), json_(endsWith(path, ".jsonl"))
 {
     if (!json_)
         file_.write("frame,cage,type,closed,cx,cy,cz,faces,waters,rings,guests,cluster,id\n");

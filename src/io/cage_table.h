@@ -26,7 +26,8 @@ namespace kavet {
 class CageTableWriter {
 public:
     // An existing file is kept under a backup name (see FreshFile).
-    explicit CageTableWriter(const std::string& path);
+    // With `outputs`, the file is the set's (see FreshFile).
+    explicit CageTableWriter(const std::string& path, const OutputSet* outputs = nullptr);
     // `ids[k]` is the run-wide id of cages[k] (FrameIds::ids).
     void frame(int64_t frame, const std::vector<CageRecord>& cages, const std::vector<int32_t>& ids);
     const FreshFile& file() const { return file_; }

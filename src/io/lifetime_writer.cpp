@@ -174,7 +174,7 @@ void checkOutputPath(const std::string& path, const std::vector<std::string>& in
     }
 }
 
-GuestTableWriter::GuestTableWriter(const std::string& path) : file_(path)
+GuestTableWriter::GuestTableWriter(const std::string& path, const OutputSet* outputs) : file_(path, outputs)
 {
     file_.write("frame,time_ps,guest,cage_id\n");
 }

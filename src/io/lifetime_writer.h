@@ -58,7 +58,8 @@ void checkOutputPath(const std::string& path, const std::vector<std::string>& in
 class GuestTableWriter {
 public:
     // An existing file is kept under a backup name (see FreshFile).
-    explicit GuestTableWriter(const std::string& path);
+    // With `outputs`, the file is the set's (see FreshFile).
+    explicit GuestTableWriter(const std::string& path, const OutputSet* outputs = nullptr);
     // `cageIds[g]` is the cage of guest `guests[g]` (FrameIds::guestCage).
     void frame(int64_t frame, double time, const std::vector<int32_t>& guests, const std::vector<int32_t>& cageIds);
     const FreshFile& file() const { return file_; }

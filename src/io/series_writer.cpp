@@ -4,7 +4,12 @@
 #include <cstring>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
+#include <algorithm>
+
 #include "core/error.h"
+#include "io/output_set.h"
 
 namespace kavet {
 namespace {
@@ -92,6 +97,38 @@ FreshFile::FreshFile(const std::string& path) : path_(path)
     regular_ = ::fstat(::fileno(file_), &opened) == 0 && S_ISREG(opened.st_mode);
 }
 
+FreshFile::FreshFile(const std::string& path, const OutputSet* outputs) : path_(path)
+{
+    if (!outputs) {
+        *this = FreshFile(path);
+        return;
+    }
+    fd_ = outputs->descriptor(path);
+    backup_ = outputs->backup(path);
+    if (fd_ < 0)
+        throw Failure("the output " + path + " was not checked with the others");
+    struct stat opened;
+    regular_ = ::fstat(fd_, &opened) == 0 && S_ISREG(opened.st_mode);
+}
+
+FreshFile::FreshFile(FreshFile&& other) noexcept
+    : path_(std::move(other.path_)), backup_(std::move(other.backup_)), file_(other.file_), fd_(other.fd_),
+      regular_(other.regular_)
+{
+    other.file_ = nullptr;
+    other.fd_ = -1;
+}
+
+FreshFile& FreshFile::operator=(FreshFile&& other) noexcept
+{
+    std::swap(path_, other.path_);
+    std::swap(backup_, other.backup_);
+    std::swap(file_, other.file_);
+    std::swap(fd_, other.fd_);
+    std::swap(regular_, other.regular_);
+    return *this;
+}
+
 FreshFile::~FreshFile()
 {
     if (file_)
@@ -100,14 +137,28 @@ FreshFile::~FreshFile()
 
 void FreshFile::write(const std::string& text)
 {
+    if (fd_ >= 0) {
+        for (std::size_t done = 0; done < text.size();) {
+            const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                const int err = n < 0 ? errno : EIO;
+                throw FileError("writing " + path_ + " failed: " + std::strerror(err), err);
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        return;
+    }
     if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() || std::fflush(file_) != 0) {
         const int err = errno ? errno : EIO;
         throw FileError("writing " + path_ + " failed: " + std::strerror(err), err);
     }
 }
 
-SeriesWriter::SeriesWriter(const std::string& path, const std::vector<std::string>& columns)
-    : file_(path), xvg_(endsWith(path, ".xvg"))
+SeriesWriter::SeriesWriter(const std::string& path, const std::vector<std::string>& columns,
+                           const OutputSet* outputs)
+    : file_(path, outputs), xvg_(endsWith(path, ".xvg"))
 {
     std::string head;
     if (!xvg_) {
@@ -136,8 +187,8 @@ SeriesWriter::SeriesWriter(const std::string& path, const std::vector<std::strin
     for (std::size_t c = 0; c < columns.size(); ++c)
         if (c != time_ && c != f4_ && c != closed && columns[c] != "frame")
             sets_.push_back(c);
-    if (f4_ < columns.size() && file_.regular())
-        f4File_ = std::make_unique<FreshFile>(f4FileFor(path));
+    if (outputs ? outputs->descriptor(f4FileFor(path)) >= 0 : f4_ < columns.size() && file_.regular())
+        f4File_ = std::make_unique<FreshFile>(f4FileFor(path), outputs);
 
     head += "# kavet census series: one row per frame\n";
     head += "# x is time_ps; the sets follow in the order of their legends\n";
@@ -194,7 +245,7 @@ void SeriesWriter::row(const std::vector<std::string>& values)
     file_.write(line + "\n");
 }
 
-TypeWriter::TypeWriter(const std::string& path) : file_(path)
+TypeWriter::TypeWriter(const std::string& path, const OutputSet* outputs) : file_(path, outputs)
 {
     file_.write("frame,time_ps,type,closed,count\n");
 }
@@ -218,6 +269,20 @@ std::string typeFileFor(const std::string& seriesPath)
 std::string f4FileFor(const std::string& seriesPath)
 {
     return withoutExtension(seriesPath) + "~f4.xvg";
+}
+
+std::vector<std::string> seriesFiles(const std::string& seriesPath, const std::vector<std::string>& columns)
+{
+    // Files named after the series go beside a regular file only (not beside
+    // /dev/null).
+    std::vector<std::string> files = {seriesPath};
+    struct stat st;
+    const bool regular = ::stat(seriesPath.c_str(), &st) != 0 || S_ISREG(st.st_mode);
+    if (regular)
+        files.push_back(typeFileFor(seriesPath));
+    if (endsWith(seriesPath, ".xvg") && regular && std::find(columns.begin(), columns.end(), "f4") != columns.end())
+        files.push_back(f4FileFor(seriesPath));
+    return files;
 }
 
 } // namespace kavet

@@ -18,14 +18,22 @@
 
 namespace kavet {
 
+class OutputSet;
+
 // A file written from scratch. An existing file of the same name is kept as
 // GROMACS keeps it, renamed to #NAME.1# (or the first free number).
 class FreshFile {
 public:
     explicit FreshFile(const std::string& path);
+    // A series output of `outputs`, already checked, backed up, created and
+    // locked there (see io/output_set.h); each write() is one system call
+    // where the system allows. Without `outputs` (null) as above.
+    FreshFile(const std::string& path, const OutputSet* outputs);
     ~FreshFile();
     FreshFile(const FreshFile&) = delete;
     FreshFile& operator=(const FreshFile&) = delete;
+    FreshFile(FreshFile&& other) noexcept;
+    FreshFile& operator=(FreshFile&& other) noexcept;
 
     void write(const std::string& text); // written and flushed; throws FileError when it fails
     const std::string& path() const { return path_; }
@@ -38,13 +46,17 @@ public:
 private:
     std::string path_, backup_;
     std::FILE* file_ = nullptr;
+    int fd_ = -1; // the set's descriptor
     bool regular_ = false;
 };
 
 class SeriesWriter {
 public:
     // `columns` are the column names; the first two are frame and time_ps.
-    SeriesWriter(const std::string& path, const std::vector<std::string>& columns);
+    // `outputs`, when given, holds the series file, and its F4 file when
+    // seriesFiles() names one.
+    SeriesWriter(const std::string& path, const std::vector<std::string>& columns,
+                 const OutputSet* outputs = nullptr);
     // One row: the values formatted as they are to appear, one per column.
     void row(const std::vector<std::string>& values);
     const FreshFile& file() const { return file_; }
@@ -63,7 +75,7 @@ private:
 
 class TypeWriter {
 public:
-    explicit TypeWriter(const std::string& path);
+    explicit TypeWriter(const std::string& path, const OutputSet* outputs = nullptr);
     // Closed cages' types, then defective cages' types (closed 1 and 0).
     void frame(int64_t frame, const std::string& time, const std::map<std::string, int64_t>& closed,
                const std::map<std::string, int64_t>& defective);
@@ -79,6 +91,10 @@ std::string typeFileFor(const std::string& seriesPath);
 
 // The F4 file beside an .xvg series: NAME~f4.xvg for NAME.xvg.
 std::string f4FileFor(const std::string& seriesPath);
+
+// The files a series writes: the series, its type file, and the F4 file of
+// an .xvg series with an f4 column unless the series is not a regular file.
+std::vector<std::string> seriesFiles(const std::string& seriesPath, const std::vector<std::string>& columns);
 
 // A column name as Grace typesets it: exponents raised (5^12-6^2 reads
 // 5\S12\N6\S2\N, that is 5¹²6²), double quotes made two single ones.
