@@ -1,5 +1,6 @@
-// Neighbour pairs for the order parameters: every pair of points closer than
-// a cut-off, with the vector between them at the minimum image, and the
+// Neighbour pairs for the order parameters, taken from the core neighbour
+// list (core/neighbours.h): every pair of points closer than a cut-off, with
+// the double-precision vector between them at the minimum image, and the
 // largest cluster that such pairs join among marked points.
 #pragma once
 
@@ -19,7 +20,7 @@ struct NeighbourPair {
 
 // Every pair of points of `pos` at most `cutoff` apart, once each (i < j),
 // in no particular order (but the same for the same input), found with a
-// cell grid. The vector is the double-precision
+// core neighbour list (core/neighbours.h). The vector is the double-precision
 // difference at the image that minimumImage picks (the shortest, in a
 // triclinic cell), so only one image of a pair counts: the cell should be at
 // least twice the cut-off wide across every pair of faces.
