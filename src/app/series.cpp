@@ -19,6 +19,8 @@
 #include "io/gro_reader.h"
 #include "io/series_writer.h"
 #include "io/trajectory.h"
+#include "order/chill.h"
+#include "order/mcg.h"
 
 namespace kavet {
 namespace {
@@ -127,6 +129,10 @@ int runSeries(const Settings& s)
         printText("     backed up " + cageTable->file().path() + " to " + cageTable->file().backup() + "\n");
 
     std::vector<double> sum(columns.size(), 0.0), last(columns.size(), 0.0);
+    // The order parameters see one image of each pair: said once per run
+    // when a frame's cell is too narrow for that.
+    const double orderReach = 2.0 * (ss.hasGuest ? McgRule{}.guestDistance : kChillCutoff);
+    bool warnedNarrow = false;
     int64_t analysed = 0, warnedFrames = 0;
     std::size_t warningsPrinted = 0, warningsHeld = 0;
     Progress progress;
@@ -200,6 +206,16 @@ int runSeries(const Settings& s)
                 (warningsPrinted < warningsShown ? (++warningsPrinted, shown.push_back(w)) : void(++warningsHeld));
             if (!shown.empty())
                 printWarnings(shown);
+        }
+        if (!warnedNarrow && narrowestWidth(slot->frame.box) < orderReach) {
+            warnedNarrow = true;
+            char text[256];
+            std::snprintf(text, sizeof text,
+                          "the cell of frame %lld is %.2f A across at its narrowest; CHILL+%s count one image of "
+                          "each pair and need %.1f A",
+                          static_cast<long long>(slot->number), narrowestWidth(slot->frame.box),
+                          ss.hasGuest ? " and MCG" : "", orderReach);
+            printWarnings({text});
         }
         const std::vector<double>& values = slot->result.values;
         std::vector<std::string> row;

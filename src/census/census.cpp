@@ -5,6 +5,7 @@
 #include "cage/clusters.h"
 #include "cage/polyhedron.h"
 #include "order/f4.h"
+#include "order/mcg.h"
 
 namespace kavet {
 
@@ -29,9 +30,10 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
     }
 
     Occupancy occ;
+    std::vector<DVec3> position;
     if (options.guests) {
         f.withGuests = true;
-        const std::vector<DVec3> position = guestPositions(frame, *options.guests);
+        position = guestPositions(frame, *options.guests);
         occ = occupancyOf(position, frame, a.rings, a.geo, a.cages, closed);
         f.guests = static_cast<int64_t>(position.size());
         for (int32_t n : occ.cagesOf)
@@ -44,6 +46,21 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
             ++f.occupied[a.classes.cageType[c]];
             f.multiplyOccupied += n > 1 ? 1 : 0;
         }
+    }
+
+    std::vector<Vec3> oxygens;
+    oxygens.reserve(frame.water.size());
+    for (const Water& w : frame.water)
+        oxygens.push_back(frame.atmXYZ[w.oxygen]);
+    f.chill = chillPlus(oxygens, frame.box);
+    if (options.guests) {
+        std::vector<Vec3> centres;
+        centres.reserve(position.size());
+        for (const DVec3& p : position)
+            centres.push_back({static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)});
+        const Mcg m = mcgOf(centres, oxygens, frame.box);
+        f.mcg1 = m.mcg1;
+        f.mcg3 = m.mcg3;
     }
 
     const CageClusters clusters = clustersOf(cageList, closed);

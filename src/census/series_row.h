@@ -26,7 +26,9 @@ struct SeriesColumn {
 extern const char* const commonCageTypes[6];
 
 // The columns: frame, time, waters, bonds, rings of 3 .. criteria.ringMax
-// members, cage counts, the guest columns when `withGuests`, clusters and F4.
+// members, cage counts, the guest columns (with MCG-1 and MCG-3) when
+// `withGuests`, clusters, the CHILL+ label counts and largest ice and
+// clathrate clusters, and F4.
 std::vector<SeriesColumn> seriesColumns(const Criteria& criteria, bool withGuests);
 
 // One frame of the series: a value per column, the cage types of its closed

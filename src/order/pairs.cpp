@@ -1,6 +1,8 @@
 #include "order/pairs.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <numeric>
 
 #include "core/neighbours.h"
@@ -55,6 +57,22 @@ std::vector<NeighbourPair> crossPairs(const std::vector<Vec3>& a, const std::vec
     std::vector<Vec3> all(a);
     all.insert(all.end(), b.begin(), b.end());
     return closePairs(all, box, cutoff, static_cast<int32_t>(a.size()));
+}
+
+double narrowestWidth(const Box& box)
+{
+    // Each cell vector's face pair is as far apart as the volume over the
+    // area spanned by the other two.
+    const DVec3 v[3] = {toDouble(box.a()), toDouble(box.b()), toDouble(box.c())};
+    const double volume = std::fabs(dot(v[0], cross(v[1], v[2])));
+    double w = std::numeric_limits<double>::infinity();
+    for (int k = 0; k < 3; ++k) {
+        const double area = norm(cross(v[(k + 1) % 3], v[(k + 2) % 3]));
+        const float length = k == 0 ? box.x : k == 1 ? box.y : box.z;
+        if (length > 0.0f && area > 0.0)
+            w = std::min(w, volume / area);
+    }
+    return w;
 }
 
 int32_t largestCluster(const std::vector<uint8_t>& member, const std::vector<NeighbourPair>& pairs)

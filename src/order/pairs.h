@@ -31,6 +31,11 @@ std::vector<NeighbourPair> neighbourPairs(const std::vector<Vec3>& pos, const Bo
 std::vector<NeighbourPair> crossPairs(const std::vector<Vec3>& a, const std::vector<Vec3>& b, const Box& box,
                                       double cutoff);
 
+// The distance between the closest pair of opposite faces of the cell, over
+// its periodic axes (infinity when none is periodic). A pair search with a
+// cut-off above half of it can miss pairs that reach across the cell twice.
+double narrowestWidth(const Box& box);
+
 // The size of the largest set of points with member[k] != 0 that the pairs
 // join (both ends members), by union-find; 0 when there is no member.
 int32_t largestCluster(const std::vector<uint8_t>& member, const std::vector<NeighbourPair>& pairs);
