@@ -272,7 +272,9 @@ void checkStandardOutput()
 
 int runFrame(const Settings& s)
 {
-    const Frame frame = readConfiguration(s.confFile, s.waterName, s.oxygenName);
+    Frame frame = readConfiguration(s.confFile, s.waterName, s.oxygenName);
+    if (s.criteria.distanceOnly)
+        dropHydrogens(frame);
     printWarnings(checkFrame(frame, s.confFile));
     // Every output is checked and locked before the analysis; a run that does
     // not complete, interrupted ones included, leaves them as they were.

@@ -93,7 +93,9 @@ int runSeries(const Settings& s)
 {
     const SeriesSettings& ss = s.series;
     printText(seriesSettingsText(s));
-    const Frame structure = readConfiguration(s.confFile, s.waterName, s.oxygenName);
+    Frame structure = readConfiguration(s.confFile, s.waterName, s.oxygenName);
+    if (s.criteria.distanceOnly)
+        dropHydrogens(structure);
     std::unique_ptr<TrajectoryReader> traj = openTrajectory(ss.trajFile);
 
     const std::vector<SeriesColumn> columns = seriesColumns(s.criteria, ss.hasGuest);

@@ -109,6 +109,8 @@ constexpr OptionSpec table[] = {
      }},
     {"-sealed", 0, "", "the sealed line of sight (always on in series mode)", "", OptionPass::Classic, false,
      [](Settings& s, Values) { s.criteria.sealed = true; }},
+    {"-nohyd", 0, "", "one-site water: bonds from the O-O distance of -hb alone, no hydrogens read (F4 absent)", "",
+     OptionPass::Added, false, [](Settings& s, Values) { s.criteria.distanceOnly = true; }},
     {"-t", 1, "TRAJ", "trajectory (.gro, .xtc, .trr): series mode", "", OptionPass::Added, false,
      [](Settings& s, Values v) { s.series.trajFile = v[0]; }},
     // The options refused outside series mode, in the order they are checked.
@@ -249,7 +251,10 @@ std::string settingsText(const Settings& s)
     t += "     data  File: " + s.dataFile + "\n";
     t += "     water Name: " + s.waterName + "\n";
     t += "     OW    Name: " + s.oxygenName + "\n";
-    t += "     hb    Criteria: " + g(s.criteria.hbDistance) + "(A)  " + g(s.criteria.hbAngle) + "(degree)\n";
+    if (s.criteria.distanceOnly)
+        t += "     hb    Criteria: " + g(s.criteria.hbDistance) + "(A), O-O distance alone (-nohyd: no hydrogens)\n";
+    else
+        t += "     hb    Criteria: " + g(s.criteria.hbDistance) + "(A)  " + g(s.criteria.hbAngle) + "(degree)\n";
     t += "     ring  Criteria: " + std::to_string(s.criteria.ringMin) + " " + std::to_string(s.criteria.ringMax) + " " +
          g(s.criteria.ringDeviation) + "(A)\n";
     t += "     cage  Criteria: " + g(s.criteria.cageDistance) + "(A)  " + g(s.criteria.cageAngle) + "(degree)\n";
@@ -283,6 +288,8 @@ std::string seriesSettingsText(const Settings& s)
     t += "     frames: from " + (s.series.hasBegin ? g(s.series.begin) + " ps" : std::string("the first")) + " to " +
          (s.series.hasEnd ? g(s.series.end) + " ps" : std::string("the last")) +
          (s.series.hasStep ? ", every " + g(s.series.step) + " ps" : std::string()) + "\n";
+    if (s.criteria.distanceOnly)
+        t += "     f4: not computed without hydrogens (-nohyd), written as nan\n";
     t += "     threads: " + std::to_string(threadCount(s)) + "\n";
     return t;
 }

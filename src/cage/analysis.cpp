@@ -33,7 +33,7 @@ Analysis analyse(const Frame& frame, const Criteria& c, Observer* observer)
     initNetwork(frame, a.net);
     if (frame.numAtom > 0) {
         a.pairs = buildNeighbourList(frame.atmXYZ, waterOxygens(frame), frame.box, c.hbDistance);
-        findBonds(frame, a.pairs, c.hbAngle, a.net);
+        findBonds(frame, a.pairs, c.hbAngle, a.net, c.distanceOnly);
     }
     phases.finish(Phase::Bonds);
     phases.start(Phase::Pruning);
