@@ -2,7 +2,7 @@
 # Installs the Debian packages that building and testing kavet needs, when
 # they are missing. Extra package names may be given as arguments.
 set -e
-need="cmake g++ make ninja-build pkg-config libeigen3-dev libtbb-dev libgtest-dev python3 libgromacs-dev gromacs gromacs-data $*"
+need="cmake g++ make ninja-build pkg-config libeigen3-dev libtbb-dev libgtest-dev python3 libgromacs-dev gromacs gromacs-data python3-ase $*"
 missing=""
 for p in $need; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

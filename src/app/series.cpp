@@ -19,6 +19,7 @@
 #include "io/gro_reader.h"
 #include "io/series_writer.h"
 #include "io/trajectory.h"
+#include "io/view_writer.h"
 #include "order/chill.h"
 #include "order/mcg.h"
 
@@ -124,7 +125,12 @@ int runSeries(const Settings& s)
         cageTable = std::make_unique<CageTableWriter>(ss.cageFile);
         options.cageRecords = true;
     }
-    for (const FreshFile* f : {&series.file(), series.f4File(), &types.file()})
+    std::unique_ptr<ViewWriter> view;
+    if (!ss.viewFile.empty()) {
+        view = std::make_unique<ViewWriter>(ss.viewFile);
+        options.cageRecords = true;
+    }
+    for (const FreshFile* f : {&series.file(), series.f4File(), &types.file(), view ? &view->file() : nullptr})
         if (f && !f->backup().empty())
             printText("     backed up " + f->path() + " to " + f->backup() + "\n");
     if (cageTable && !cageTable->file().backup().empty())
@@ -227,6 +233,8 @@ int runSeries(const Settings& s)
         types.frame(slot->number, row[1], slot->result.closed, slot->result.open);
         if (cageTable)
             cageTable->frame(slot->number, slot->result.cages);
+        if (view)
+            view->frame(slot->number, slot->time, slot->frame, slot->result.cages, slot->result.chill);
         for (std::size_t c = 0; c < columns.size(); ++c)
             sum[c] += values[c];
         last = values;

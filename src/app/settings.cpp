@@ -138,6 +138,10 @@ constexpr OptionSpec table[] = {
      }},
     {"-ocages", 1, "CAGES", "the per-cage table: CSV, or JSON lines (.jsonl)", "", OptionPass::Added, true,
      [](Settings& s, Values v) { s.series.cageFile = v[0]; }},
+    {"-oview", 1, "VIEW.xyz",
+     "frame file for viewers: extended XYZ per frame, water oxygens with CHILL+ label, closed cages and cage "
+     "cluster, and each closed cage's centre",
+     "", OptionPass::Added, true, [](Settings& s, Values v) { s.series.viewFile = v[0]; }},
     {"-nt", 1, "THREADS", "threads", "every core", OptionPass::Added, false, setThreads},
 };
 
@@ -283,6 +287,8 @@ std::string seriesSettingsText(const Settings& s)
     t += "     series File: " + s.series.seriesFile + "\n";
     if (!s.series.cageFile.empty())
         t += "     cages File: " + s.series.cageFile + "\n";
+    if (!s.series.viewFile.empty())
+        t += "     view  File: " + s.series.viewFile + "\n";
     if (s.series.hasGuest)
         t += "     guest Name: " + s.series.guestName + "\n";
     t += "     frames: from " + (s.series.hasBegin ? g(s.series.begin) + " ps" : std::string("the first")) + " to " +

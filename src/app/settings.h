@@ -20,6 +20,7 @@ struct SeriesSettings {
     bool hasGuest = false;
     std::string guestName;                    // -guest: residue name of the guests
     std::string cageFile;                     // -ocages: the per-cage table, when not empty
+    std::string viewFile;                     // -oview: the extended-XYZ frame file, when not empty
 };
 
 struct Settings {

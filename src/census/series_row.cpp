@@ -56,6 +56,7 @@ SeriesRow seriesRow(const Criteria& criteria, int64_t frameNumber, double time, 
     f.closed = std::move(census.closedTypes);
     f.open = std::move(census.openTypes);
     f.cages = std::move(census.cages);
+    f.chill = std::move(census.chill.label);
     std::vector<double>& v = f.values;
     v = {static_cast<double>(frameNumber), time, static_cast<double>(census.waters),
          static_cast<double>(census.hbonds)};

@@ -37,6 +37,7 @@ struct SeriesRow {
     std::vector<double> values;
     std::map<std::string, int64_t> closed, open;
     std::vector<CageRecord> cages;
+    std::vector<ChillLabel> chill; // CHILL+ label of each water of the frame's water table
 };
 
 // The row of a frame analysed with `criteria`; it has the guest columns when
