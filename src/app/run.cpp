@@ -24,6 +24,7 @@
 #include "core/error.h"
 #include "io/frame_checks.h"
 #include "io/gro_reader.h"
+#include "io/index_groups.h"
 #include "io/output_set.h"
 #include "io/pdb_writer.h"
 
@@ -273,6 +274,9 @@ void checkStandardOutput()
 int runFrame(const Settings& s)
 {
     Frame frame = readConfiguration(s.confFile, s.waterName, s.oxygenName);
+    if (!s.waterGroup.empty())
+        selectWaterGroup(frame, findIndexGroup(readIndexGroups(s.indexFile), s.waterGroup, s.indexFile),
+                         s.oxygenName);
     if (s.criteria.distanceOnly)
         dropHydrogens(frame);
     printWarnings(checkFrame(frame, s.confFile));

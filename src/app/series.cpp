@@ -17,6 +17,7 @@
 #include "io/cage_table.h"
 #include "io/frame_checks.h"
 #include "io/gro_reader.h"
+#include "io/index_groups.h"
 #include "io/series_writer.h"
 #include "io/trajectory.h"
 #include "io/view_writer.h"
@@ -95,6 +96,13 @@ int runSeries(const Settings& s)
     const SeriesSettings& ss = s.series;
     printText(seriesSettingsText(s));
     Frame structure = readConfiguration(s.confFile, s.waterName, s.oxygenName);
+    std::vector<IndexGroup> groups = s.indexFile.empty() ? std::vector<IndexGroup>{} : readIndexGroups(s.indexFile);
+    if (!ss.savedGroup.empty()) {
+        const IndexGroup saved = findIndexGroup(groups, ss.savedGroup, s.indexFile);
+        structure = savedAtoms(structure, saved, groups, s.waterName, s.oxygenName);
+    }
+    if (!s.waterGroup.empty())
+        selectWaterGroup(structure, findIndexGroup(groups, s.waterGroup, s.indexFile), s.oxygenName);
     if (s.criteria.distanceOnly)
         dropHydrogens(structure);
     std::unique_ptr<TrajectoryReader> traj = openTrajectory(ss.trajFile);
@@ -107,9 +115,11 @@ int runSeries(const Settings& s)
     GuestMolecules guests;
     CensusOptions options;
     if (ss.hasGuest) {
-        guests = selectGuests(structure, ss.guestName);
+        guests = ss.guestGroup.empty()
+                     ? selectGuests(structure, ss.guestName)
+                     : guestGroupMolecules(structure, findIndexGroup(groups, ss.guestGroup, s.indexFile));
         options.guests = &guests;
-        if (guests.firstAtom.empty()) {
+        if (guests.firstAtom.empty() && ss.guestGroup.empty()) {
             std::string present;
             for (const std::string& name : residueNames(structure))
                 present += (present.empty() ? "" : ", ") + name;
@@ -175,7 +185,11 @@ int runSeries(const Settings& s)
                 if (slot.frame.numAtom != structure.numAtom)
                     throw InputError("the structure " + s.confFile + " has " + std::to_string(structure.numAtom) +
                                      " atoms, but frame " + std::to_string(next) + " of " + ss.trajFile + " has " +
-                                     std::to_string(slot.frame.numAtom));
+                                     std::to_string(slot.frame.numAtom) +
+                                     (slot.frame.numAtom < structure.numAtom && ss.savedGroup.empty()
+                                          ? " (for a trajectory of some atoms only, name their index group with "
+                                            "-n INDEX -traj-group GROUP)"
+                                          : ""));
                 slot.warnings = checkFrame(slot.frame, ss.trajFile + " frame " + std::to_string(next));
                 slot.time = slot.frame.hasTime ? slot.frame.time : static_cast<double>(next);
                 ++next;

@@ -138,6 +138,20 @@ constexpr OptionSpec table[] = {
      }},
     {"-ocages", 1, "CAGES", "the per-cage table: CSV, or JSON lines (.jsonl)", "", OptionPass::Added, true,
      [](Settings& s, Values v) { s.series.cageFile = v[0]; }},
+    {"-n", 1, "INDEX.ndx", "GROMACS index file, for -wat-group and -guest-group", "", OptionPass::Added, false,
+     [](Settings& s, Values v) { s.indexFile = v[0]; }},
+    {"-wat-group", 1, "GROUP", "the waters: atoms of this index group named as -oxy (instead of -wat)", "",
+     OptionPass::Added, false, [](Settings& s, Values v) { s.waterGroup = v[0]; }},
+    {"-guest-group", 1, "GROUP", "the guests: the molecules of this index group (instead of -guest)", "",
+     OptionPass::Added, true,
+     [](Settings& s, Values v) {
+         s.series.hasGuest = true;
+         s.series.guestName = v[0];
+         s.series.guestGroup = v[0];
+     }},
+    {"-traj-group", 1, "GROUP",
+     "the trajectory holds only this index group's atoms (saved with trjconv -n or compressed-x-grps)", "",
+     OptionPass::Added, true, [](Settings& s, Values v) { s.series.savedGroup = v[0]; }},
     {"-oview", 1, "VIEW.xyz",
      "frame file for viewers: extended XYZ per frame, water oxygens with CHILL+ label, closed cages and cage "
      "cluster, and each closed cage's centre",
@@ -195,6 +209,12 @@ Settings scanOptions(const std::vector<std::string>& args)
     // An empty name would select the residues that have none.
     if (series.hasGuest && series.guestName.empty())
         throw InputError("option -guest takes a residue name, not an empty one");
+    if ((!s.waterGroup.empty() || !series.guestGroup.empty() || !series.savedGroup.empty()) && s.indexFile.empty())
+        throw InputError(
+            "the index group options (-wat-group, -guest-group, -traj-group) need the index file: give it with -n");
+    if (series.hasGuest && !series.guestGroup.empty() &&
+        std::find(args.begin(), args.end(), "-guest") != args.end())
+        throw InputError("give the guests either by residue name (-guest) or by index group (-guest-group)");
     // Series mode analyses with the series preset of the criteria.
     if (!series.trajFile.empty())
         s.criteria = s.criteria.series();
@@ -264,6 +284,10 @@ std::string settingsText(const Settings& s)
     t += "     cage  Criteria: " + g(s.criteria.cageDistance) + "(A)  " + g(s.criteria.cageAngle) + "(degree)\n";
     if (s.criteria.sealed)
         t += "     cage  Test: sealed\n";
+    if (!s.indexFile.empty())
+        t += "     index File: " + s.indexFile + "\n";
+    if (!s.waterGroup.empty())
+        t += "     water Group: " + s.waterGroup + "\n";
     return t;
 }
 
@@ -287,10 +311,12 @@ std::string seriesSettingsText(const Settings& s)
     t += "     series File: " + s.series.seriesFile + "\n";
     if (!s.series.cageFile.empty())
         t += "     cages File: " + s.series.cageFile + "\n";
+    if (!s.series.savedGroup.empty())
+        t += "     traj  Group: " + s.series.savedGroup + "\n";
     if (!s.series.viewFile.empty())
         t += "     view  File: " + s.series.viewFile + "\n";
     if (s.series.hasGuest)
-        t += "     guest Name: " + s.series.guestName + "\n";
+        t += (s.series.guestGroup.empty() ? "     guest Name: " : "     guest Group: ") + s.series.guestName + "\n";
     t += "     frames: from " + (s.series.hasBegin ? g(s.series.begin) + " ps" : std::string("the first")) + " to " +
          (s.series.hasEnd ? g(s.series.end) + " ps" : std::string("the last")) +
          (s.series.hasStep ? ", every " + g(s.series.step) + " ps" : std::string()) + "\n";

@@ -21,6 +21,8 @@ struct SeriesSettings {
     std::string guestName;                    // -guest: residue name of the guests
     std::string cageFile;                     // -ocages: the per-cage table, when not empty
     std::string viewFile;                     // -oview: the extended-XYZ frame file, when not empty
+    std::string guestGroup;                   // -guest-group: the guests are this index group's molecules
+    std::string savedGroup;                   // -traj-group: the trajectory holds only this group's atoms
 };
 
 struct Settings {
@@ -30,6 +32,8 @@ struct Settings {
     std::string dataFile = "conf~cage.dat";
     std::string waterName = "SOL";
     std::string oxygenName = "OW";
+    std::string indexFile;  // -n: GROMACS index file
+    std::string waterGroup; // -wat-group: the waters are this index group's atoms named oxygenName
     Criteria criteria;
     SeriesSettings series;
     int32_t threads = 0; // -nt: 0 for every core
