@@ -233,10 +233,10 @@ int runSeries(const Settings& s)
             warnedNarrow = true;
             char text[256];
             std::snprintf(text, sizeof text,
-                          "the cell of frame %lld is %.2f A across at its narrowest; CHILL+%s count one image of "
-                          "each pair and need %.1f A",
+                          "the cell of frame %lld is %.2f A across at its narrowest; %s one image of each pair, "
+                          "which needs a cell at least %.1f A across",
                           static_cast<long long>(slot->number), narrowestWidth(slot->frame.box),
-                          ss.hasGuest ? " and MCG" : "", orderReach);
+                          ss.hasGuest ? "CHILL+ and MCG count" : "CHILL+ counts", orderReach);
             printWarnings({text});
         }
         const std::vector<double>& values = slot->result.values;
