@@ -138,6 +138,7 @@ int runSeries(const Settings& s)
     std::unique_ptr<ViewWriter> view;
     if (!ss.viewFile.empty()) {
         view = std::make_unique<ViewWriter>(ss.viewFile);
+        options.closedRecordsOnly = !options.cageRecords; // the view shows closed cages only
         options.cageRecords = true;
     }
     for (const FreshFile* f : {&series.file(), series.f4File(), &types.file(), view ? &view->file() : nullptr})

@@ -80,6 +80,8 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
         r.id = static_cast<int32_t>(c) + 1;
         r.type = a.classes.cageType[c];
         r.closed = closed[c] != 0;
+        if (options.closedRecordsOnly && !r.closed)
+            continue;
         r.centre = cageCentre(cage, a.geo, frame.box);
         r.faces = static_cast<int32_t>(cage.size());
         for (int32_t ring : cage) {

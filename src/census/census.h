@@ -57,6 +57,7 @@ struct FrameCensus {
 struct CensusOptions {
     const GuestMolecules* guests = nullptr; // counts guests when given
     bool cageRecords = false;               // fills FrameCensus::cages
+    bool closedRecordsOnly = false;         // ... leaving a cage that is not closed with its id and type only
 };
 
 FrameCensus censusOf(const Frame& frame, const Analysis& analysis, const CensusOptions& options = {});
