@@ -26,6 +26,7 @@
 #include "core/error.h"
 #include "io/frame_checks.h"
 #include "io/gro_reader.h"
+#include "io/index_groups.h"
 #include "io/output_set.h"
 #include "io/pdb_writer.h"
 #include "io/water_hydrogens.h"
@@ -278,7 +279,13 @@ void checkStandardOutput()
 int runFrame(const Settings& s)
 {
     Frame frame = readConfiguration(s.confFile, s.waterName, s.oxygenName);
-    placeHydrogens(frame, s.confFile);
+    if (!s.waterGroup.empty())
+        selectWaterGroup(frame, findIndexGroup(readIndexGroups(s.indexFile), s.waterGroup, s.indexFile),
+                         s.oxygenName);
+    if (s.criteria.distanceOnly)
+        dropHydrogens(frame);
+    else
+        placeHydrogens(frame, s.confFile);
     printWarnings(checkFrame(frame, s.confFile));
     if (const std::string empty = emptySelectionWarning(frame, s, s.confFile); !empty.empty())
         printWarnings({empty});

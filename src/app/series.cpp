@@ -29,6 +29,10 @@
 #include "io/series_writer.h"
 #include "io/trajectory.h"
 #include "io/water_hydrogens.h"
+#include "io/index_groups.h"
+#include "io/view_writer.h"
+#include "order/chill.h"
+#include "order/mcg.h"
 
 namespace kavet {
 namespace {
@@ -115,7 +119,7 @@ std::string noFrameText(const Settings& s, int64_t framesRead, const std::string
 void checkTrackingOutputs(const Settings& s)
 {
     const SeriesSettings& ss = s.series;
-    std::vector<std::string> outputs = {ss.seriesFile, typeFileFor(ss.seriesFile), ss.cageFile};
+    std::vector<std::string> outputs = {ss.seriesFile, typeFileFor(ss.seriesFile), ss.cageFile, ss.viewFile};
     if (ss.seriesFile.size() >= 4 && ss.seriesFile.compare(ss.seriesFile.size() - 4, 4, ".xvg") == 0)
         outputs.push_back(f4FileFor(ss.seriesFile));
     const std::vector<std::string> inputs = {s.confFile, ss.trajFile};
@@ -173,8 +177,18 @@ int runSeries(const Settings& s)
     const SeriesSettings& ss = s.series;
     printText(seriesSettingsText(s));
     Frame structure = readConfiguration(s.confFile, s.waterName, s.oxygenName);
+    std::vector<IndexGroup> groups = s.indexFile.empty() ? std::vector<IndexGroup>{} : readIndexGroups(s.indexFile);
+    if (!ss.savedGroup.empty()) {
+        const IndexGroup saved = findIndexGroup(groups, ss.savedGroup, s.indexFile);
+        structure = savedAtoms(structure, saved, groups, s.waterName, s.oxygenName);
+    }
+    if (!s.waterGroup.empty())
+        selectWaterGroup(structure, findIndexGroup(groups, s.waterGroup, s.indexFile), s.oxygenName);
     // The structure's water table, hydrogens checked, serves every frame.
-    placeHydrogens(structure, s.confFile);
+    if (s.criteria.distanceOnly)
+        dropHydrogens(structure);
+    else
+        placeHydrogens(structure, s.confFile);
     if (const std::string empty = emptySelectionWarning(structure, s, s.confFile); !empty.empty())
         printWarnings({empty});
     std::unique_ptr<TrajectoryReader> traj = openTrajectory(ss.trajFile, structure.numAtom);
@@ -189,14 +203,16 @@ int runSeries(const Settings& s)
     if (ss.hasGuest) {
         // The waters are the hosts: a guest name that selects them would
         // count every water as a guest of the cages it builds.
-        guests = selectGuests(structure, ss.guestName);
+        guests = ss.guestGroup.empty()
+                     ? selectGuests(structure, ss.guestName)
+                     : guestGroupMolecules(structure, findIndexGroup(groups, ss.guestGroup, s.indexFile));
         for (std::size_t g = 0; g < guests.firstAtom.size(); ++g)
             for (int32_t a = guests.firstAtom[g]; a < guests.firstAtom[g] + guests.atomCount[g]; ++a)
                 if (structure.isOW[static_cast<std::size_t>(a)])
                     throw InputError("-guest " + ss.guestName + " selects the waters (residue " + s.waterName +
                                      "), not guests; name the guest molecules' residue, such as -guest CH4");
         options.guests = &guests;
-        if (guests.firstAtom.empty()) {
+        if (guests.firstAtom.empty() && ss.guestGroup.empty()) {
             std::string present;
             for (const std::string& name : residueNames(structure))
                 present += (present.empty() ? "" : ", ") + name;
@@ -216,6 +232,8 @@ int runSeries(const Settings& s)
         specs.push_back({ss.cageFile, OutputKind::Series});
     if (!ss.guestFile.empty())
         specs.push_back({ss.guestFile, OutputKind::Series});
+    if (!ss.viewFile.empty())
+        specs.push_back({ss.viewFile, OutputKind::Series});
     SignalGuard interruption([](const std::string& signal) {
         return failureText("interrupted by " + signal +
                            "; every series file is cut back to the last frame written whole to all of them: %F");
@@ -253,6 +271,9 @@ int runSeries(const Settings& s)
     std::unique_ptr<GuestTableWriter> guestTable;
     if (!ss.guestFile.empty())
         guestTable = std::make_unique<GuestTableWriter>(ss.guestFile, &outputs);
+    std::unique_ptr<ViewWriter> view;
+    if (!ss.viewFile.empty())
+        view = std::make_unique<ViewWriter>(ss.viewFile, &outputs);
     outputs.endFrame(-1);
 
     std::vector<double> sum(columns.size(), 0.0), last(columns.size(), 0.0);
@@ -261,6 +282,10 @@ int runSeries(const Settings& s)
     // The frames read, selected or not, for the note on an empty selection.
     int64_t framesRead = 0;
     double firstTime = 0.0, lastTime = 0.0;
+    // The order parameters see one image of each pair: said once per run
+    // when a frame's cell is too narrow for that.
+    const double orderReach = 2.0 * (ss.hasGuest ? McgRule{}.guestDistance : kChillCutoff);
+    bool warnedNarrow = false;
     int64_t analysed = 0, warnedFrames = 0;
     std::size_t warningsPrinted = 0, warningsHeld = 0;
     Progress progress;
@@ -329,7 +354,11 @@ int runSeries(const Settings& s)
                 if (slot.frame.numAtom != structure.numAtom)
                     throw InputError("the structure " + s.confFile + " has " + std::to_string(structure.numAtom) +
                                      " atoms, but frame " + std::to_string(next) + " of " + ss.trajFile + " has " +
-                                     std::to_string(slot.frame.numAtom));
+                                     std::to_string(slot.frame.numAtom) +
+                                     (slot.frame.numAtom < structure.numAtom && ss.savedGroup.empty()
+                                          ? " (for a trajectory of some atoms only, name their index group with "
+                                            "-n INDEX -traj-group GROUP)"
+                                          : ""));
                 const std::size_t atoms = slot.frame.atmXYZ.size();
                 if (atoms > 0 && slot.frame.resName.size() == atoms) {
                     dropNames(heldNames);
@@ -381,6 +410,16 @@ int runSeries(const Settings& s)
         // on the threads.
         const FrameIds ids = tracker.add(slot->number, slot->time, slot->result.cages, guestAtoms);
         setTracked(columns, slot->result.values, ids.born, ids.died);
+        if (!warnedNarrow && narrowestWidth(slot->frame.box) < orderReach) {
+            warnedNarrow = true;
+            char text[256];
+            std::snprintf(text, sizeof text,
+                          "the cell of frame %lld is %.2f A across at its narrowest; %s one image of each pair, "
+                          "which needs a cell at least %.1f A across",
+                          static_cast<long long>(slot->number), narrowestWidth(slot->frame.box),
+                          ss.hasGuest ? "CHILL+ and MCG count" : "CHILL+ counts", orderReach);
+            printWarnings({text});
+        }
         const std::vector<double>& values = slot->result.values;
         std::vector<std::string> row;
         for (std::size_t c = 0; c < columns.size(); ++c)
@@ -399,6 +438,8 @@ int runSeries(const Settings& s)
             cageTable->frame(slot->number, slot->result.cages, ids.ids);
         if (guestTable)
             guestTable->frame(slot->number, slot->time, guestAtoms, ids.guestCage);
+        if (view)
+            view->frame(slot->number, slot->time, slot->frame, slot->result.cages, slot->result.chill);
         outputs.endFrame(slot->number);
         for (std::size_t c = 0; c < columns.size(); ++c)
             sum[c] += values[c];

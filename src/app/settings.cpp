@@ -138,6 +138,8 @@ constexpr OptionSpec table[] = {
      }},
     {"-sealed", 0, "", "the sealed line of sight (always on in series mode)", "", OptionPass::Classic, false,
      [](Settings& s, Values) { s.criteria.sealed = true; }},
+    {"-nohyd", 0, "", "one-site water: bonds from the O-O distance of -hb alone, no hydrogens read (F4 absent)", "",
+     OptionPass::Added, false, [](Settings& s, Values) { s.criteria.distanceOnly = true; }},
     {"-t", 1, "TRAJ", "trajectory (.gro, .xtc, .trr): series mode", "", OptionPass::Added, false,
      [](Settings& s, Values v) { s.series.trajFile = v[0]; }},
     // The options refused outside series mode, in the order they are checked.
@@ -171,6 +173,24 @@ constexpr OptionSpec table[] = {
      true, [](Settings& s, Values v) { s.series.guestFile = v[0]; }},
     {"-tol", 1, "FRAMES", "analysed frames a cage may be missing and keep its id", "0", OptionPass::Added, true,
      setTolerance},
+    {"-n", 1, "INDEX.ndx", "GROMACS index file, for -wat-group and -guest-group", "", OptionPass::Added, false,
+     [](Settings& s, Values v) { s.indexFile = v[0]; }},
+    {"-wat-group", 1, "GROUP", "the waters: atoms of this index group named as -oxy (instead of -wat)", "",
+     OptionPass::Added, false, [](Settings& s, Values v) { s.waterGroup = v[0]; }},
+    {"-guest-group", 1, "GROUP", "the guests: the molecules of this index group (instead of -guest)", "",
+     OptionPass::Added, true,
+     [](Settings& s, Values v) {
+         s.series.hasGuest = true;
+         s.series.guestName = v[0];
+         s.series.guestGroup = v[0];
+     }},
+    {"-traj-group", 1, "GROUP",
+     "the trajectory holds only this index group's atoms (saved with trjconv -n or compressed-x-grps)", "",
+     OptionPass::Added, true, [](Settings& s, Values v) { s.series.savedGroup = v[0]; }},
+    {"-oview", 1, "VIEW.xyz",
+     "frame file for viewers: extended XYZ per frame, water oxygens with CHILL+ label, closed cages and cage "
+     "cluster, and each closed cage's centre",
+     "", OptionPass::Added, true, [](Settings& s, Values v) { s.series.viewFile = v[0]; }},
     {"-nt", 1, "THREADS", "threads", "every core", OptionPass::Added, false, setThreads},
 };
 
@@ -229,6 +249,12 @@ Settings scanOptions(const std::vector<std::string>& args)
         throw InputError("option -guest takes a residue name, not an empty one");
     if (!series.guestFile.empty() && !series.hasGuest)
         throw InputError("option -oguests needs the guests named with -guest");
+    if ((!s.waterGroup.empty() || !series.guestGroup.empty() || !series.savedGroup.empty()) && s.indexFile.empty())
+        throw InputError(
+            "the index group options (-wat-group, -guest-group, -traj-group) need the index file: give it with -n");
+    if (series.hasGuest && !series.guestGroup.empty() &&
+        std::find(args.begin(), args.end(), "-guest") != args.end())
+        throw InputError("give the guests either by residue name (-guest) or by index group (-guest-group)");
     // Series mode analyses with the series preset of the criteria.
     if (!series.trajFile.empty())
         s.criteria = s.criteria.series();
@@ -292,12 +318,19 @@ std::string settingsText(const Settings& s)
     }
     t += "     water Name: " + s.waterName + "\n";
     t += "     OW    Name: " + s.oxygenName + "\n";
-    t += "     hb    Criteria: " + g(s.criteria.hbDistance) + "(A)  " + g(s.criteria.hbAngle) + "(degree)\n";
+    if (s.criteria.distanceOnly)
+        t += "     hb    Criteria: " + g(s.criteria.hbDistance) + "(A), O-O distance alone (-nohyd: no hydrogens)\n";
+    else
+        t += "     hb    Criteria: " + g(s.criteria.hbDistance) + "(A)  " + g(s.criteria.hbAngle) + "(degree)\n";
     t += "     ring  Criteria: " + std::to_string(s.criteria.ringMin) + " " + std::to_string(s.criteria.ringMax) + " " +
          g(s.criteria.ringDeviation) + "(A)\n";
     t += "     cage  Criteria: " + g(s.criteria.cageDistance) + "(A)  " + g(s.criteria.cageAngle) + "(degree)\n";
     if (s.criteria.sealed)
         t += "     cage  Test: sealed\n";
+    if (!s.indexFile.empty())
+        t += "     index File: " + s.indexFile + "\n";
+    if (!s.waterGroup.empty())
+        t += "     water Group: " + s.waterGroup + "\n";
     return t;
 }
 
@@ -325,15 +358,21 @@ std::string seriesSettingsText(const Settings& s)
         t += "     cages File: " + s.series.cageFile + "\n";
     if (!s.series.lifeFile.empty())
         t += "     life  File: " + s.series.lifeFile + "\n";
-    if (s.series.hasGuest)
-        t += "     guest Name: " + s.series.guestName + "\n";
     if (!s.series.guestFile.empty())
         t += "     guests File: " + s.series.guestFile + "\n";
     if (s.series.tolerance > 0)
         t += "     cage  Tolerance: " + std::to_string(s.series.tolerance) + " frames\n";
+    if (!s.series.savedGroup.empty())
+        t += "     traj  Group: " + s.series.savedGroup + "\n";
+    if (!s.series.viewFile.empty())
+        t += "     view  File: " + s.series.viewFile + "\n";
+    if (s.series.hasGuest)
+        t += (s.series.guestGroup.empty() ? "     guest Name: " : "     guest Group: ") + s.series.guestName + "\n";
     t += "     frames: from " + (s.series.hasBegin ? g(s.series.begin) + " ps" : std::string("the first")) + " to " +
          (s.series.hasEnd ? g(s.series.end) + " ps" : std::string("the last")) +
          (s.series.hasStep ? ", every " + g(s.series.step) + " ps" : std::string()) + "\n";
+    if (s.criteria.distanceOnly)
+        t += "     f4: not computed without hydrogens (-nohyd), written as nan\n";
     t += "     threads: " + std::to_string(threadCount(s)) + "\n";
     return t;
 }

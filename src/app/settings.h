@@ -23,6 +23,9 @@ struct SeriesSettings {
     std::string lifeFile;                     // -olife: the cage lifetime table, when not empty
     std::string guestFile;                    // -oguests: the guest residence table, when not empty
     int32_t tolerance = 0;                    // -tol: frames a cage may be missing and keep its id
+    std::string viewFile;                     // -oview: the extended-XYZ frame file, when not empty
+    std::string guestGroup;                   // -guest-group: the guests are this index group's molecules
+    std::string savedGroup;                   // -traj-group: the trajectory holds only this group's atoms
 };
 
 struct Settings {
@@ -32,6 +35,8 @@ struct Settings {
     std::string dataFile = "conf~cage.dat";
     std::string waterName = "SOL";
     std::string oxygenName = "OW";
+    std::string indexFile;  // -n: GROMACS index file
+    std::string waterGroup; // -wat-group: the waters are this index group's atoms named oxygenName
     Criteria criteria;
     SeriesSettings series;
     int32_t threads = 0; // -nt: 0 for every core

@@ -34,7 +34,7 @@ Analysis analyse(const Frame& frame, const Criteria& c, Observer* observer)
     if (frame.numAtom > 0) {
         a.pairs = buildNeighbourList(frame.atmXYZ, waterOxygens(frame), frame.box, c.hbDistance);
         a.pairsCutoff = c.hbDistance;
-        findBonds(frame, a.pairs, c.hbAngle, a.net);
+        findBonds(frame, a.pairs, c.hbAngle, a.net, c.distanceOnly);
     }
     phases.finish(Phase::Bonds);
     phases.start(Phase::Pruning);

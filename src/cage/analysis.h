@@ -28,6 +28,7 @@ struct Criteria {
     float cageDistance = 1.0f;    // ray start point: distance from the ring centre
     float cageAngle = 85.0f;      // largest angle between a side normal and a ray
     bool sealed = false;          // the sealed line-of-sight test (see cage/occlusion.h)
+    bool distanceOnly = false;    // bonds from the O-O distance alone, hydrogens unused (one-site water)
     // How the rings are searched for: the same rings either way, with the
     // search's call count (which the classic report prints) only from
     // RingWalk::EveryBond.

@@ -6,6 +6,7 @@
 #include "cage/cups.h"
 #include "cage/polyhedron.h"
 #include "order/f4.h"
+#include "order/mcg.h"
 
 namespace kavet {
 
@@ -41,9 +42,10 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
     f.freeCups = cups.free;
 
     Occupancy occ;
+    std::vector<DVec3> position;
     if (options.guests) {
         f.withGuests = true;
-        const std::vector<DVec3> position = guestPositions(frame, *options.guests);
+        position = guestPositions(frame, *options.guests);
         occ = occupancyOf(position, frame, a.rings, a.geo, a.cages, closed);
         f.guests = static_cast<int64_t>(position.size());
         for (int32_t n : occ.cagesOf)
@@ -56,6 +58,21 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
             ++f.occupied[label[c]];
             f.multiplyOccupied += n > 1 ? 1 : 0;
         }
+    }
+
+    std::vector<Vec3> oxygens;
+    oxygens.reserve(frame.water.size());
+    for (const Water& w : frame.water)
+        oxygens.push_back(frame.atmXYZ[w.oxygen]);
+    f.chill = chillPlus(oxygens, frame.box);
+    if (options.guests) {
+        std::vector<Vec3> centres;
+        centres.reserve(position.size());
+        for (const DVec3& p : position)
+            centres.push_back({static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)});
+        const Mcg m = mcgOf(centres, oxygens, frame.box);
+        f.mcg1 = m.mcg1;
+        f.mcg3 = m.mcg3;
     }
 
     const CageClusters clusters = clustersOf(cageList, closed);
@@ -79,7 +96,7 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
         r.id = static_cast<int32_t>(c) + 1;
         r.type = label[c];
         r.closed = closed[c] != 0;
-        if (full) {
+        if (full || r.closed) { // closed cages: centre for the view file
             r.centre = cageCentre(cage, a.geo, frame.box);
             r.faces = static_cast<int32_t>(cage.size());
         }
@@ -94,7 +111,7 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
         if (options.guests && c < occ.guestsOf.size())
             for (int32_t g : occ.guestsOf[c])
                 r.guests.push_back(options.guests->firstAtom[g] + 1);
-        if (full)
+        if (full || r.closed)
             r.cluster = clusters.clusterOf[c];
     }
     return f;

@@ -10,6 +10,18 @@ namespace kavet {
 
 const char* const commonCageTypes[6] = {"5^12", "5^12-6^2", "5^12-6^3", "5^12-6^4", "4^3-5^6-6^3", "5^12-6^8"};
 
+namespace {
+
+// The CHILL+ label columns, in column order.
+const char* const chillColumns[kChillLabels] = {"chill_cubic",     "chill_hexagonal",
+                                                "chill_interfacial_ice", "chill_clathrate",
+                                                "chill_interfacial_clathrate", "chill_liquid"};
+const ChillLabel chillColumnLabels[kChillLabels] = {ChillLabel::Cubic,     ChillLabel::Hexagonal,
+                                                    ChillLabel::InterfacialIce, ChillLabel::Clathrate,
+                                                    ChillLabel::InterfacialClathrate, ChillLabel::Liquid};
+
+} // namespace
+
 std::vector<SeriesColumn> seriesColumns(const Criteria& criteria, bool withGuests)
 {
     std::vector<SeriesColumn> c = {{"frame"}, {"time_ps", SeriesColumn::Time}, {"waters"}, {"hbonds"}};
@@ -32,9 +44,15 @@ std::vector<SeriesColumn> seriesColumns(const Criteria& criteria, bool withGuest
             c.push_back({std::string("occupied_") + t});
         c.push_back({"occupied_other"});
         c.push_back({"multiply_occupied"});
+        c.push_back({"mcg1"});
+        c.push_back({"mcg3"});
     }
     c.push_back({"clusters"});
     c.push_back({"largest_cluster"});
+    for (const char* name : chillColumns)
+        c.push_back({name});
+    c.push_back({"largest_ice"});
+    c.push_back({"largest_clathrate"});
     c.push_back({"f4", SeriesColumn::Real});
     return c;
 }
@@ -47,6 +65,7 @@ SeriesRow seriesRow(const Criteria& criteria, int64_t frameNumber, double time, 
     f.closed = std::move(census.closedTypes);
     f.defective = std::move(census.defectiveTypes);
     f.cages = std::move(census.cages);
+    f.chill = std::move(census.chill.label);
     std::vector<double>& v = f.values;
     v = {static_cast<double>(frameNumber), time, static_cast<double>(census.waters),
          static_cast<double>(census.hbonds)};
@@ -79,9 +98,15 @@ SeriesRow seriesRow(const Criteria& criteria, int64_t frameNumber, double time, 
             v.push_back(countOf(census.occupied, t, occupied));
         v.push_back(static_cast<double>(census.occupiedCages - occupied));
         v.push_back(static_cast<double>(census.multiplyOccupied));
+        v.push_back(static_cast<double>(census.mcg1));
+        v.push_back(static_cast<double>(census.mcg3));
     }
     v.push_back(static_cast<double>(census.clusters));
     v.push_back(static_cast<double>(census.largestCluster));
+    for (ChillLabel l : chillColumnLabels)
+        v.push_back(static_cast<double>(census.chill.of(l)));
+    v.push_back(static_cast<double>(census.chill.largestIce));
+    v.push_back(static_cast<double>(census.chill.largestClathrate));
     v.push_back(census.f4);
     return f;
 }

@@ -27,7 +27,8 @@ extern const char* const commonCageTypes[6];
 
 // The columns: frame, time, waters, bonds, rings of 3 .. criteria.ringMax
 // members, closed and defective cages, closed cages by type, cups, born and
-// died, the guest columns when `withGuests`, clusters and F4.
+// died, the guest columns (with MCG-1 and MCG-3) when `withGuests`, clusters,
+// the CHILL+ label counts and largest ice and clathrate clusters, and F4.
 std::vector<SeriesColumn> seriesColumns(const Criteria& criteria, bool withGuests);
 
 // One frame of the series: a value per column, the cage types of its closed
@@ -36,6 +37,7 @@ struct SeriesRow {
     std::vector<double> values;
     std::map<std::string, int64_t> closed, defective;
     std::vector<CageRecord> cages;
+    std::vector<ChillLabel> chill; // CHILL+ label of each water of the frame's water table
 };
 
 // The row of a frame analysed with `criteria`; it has the guest columns when

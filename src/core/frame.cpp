@@ -32,6 +32,12 @@ void indexWaters(Frame& frame)
     }
 }
 
+void dropHydrogens(Frame& frame)
+{
+    for (Water& w : frame.water)
+        w.hydrogen = {-1, -1};
+}
+
 std::vector<int32_t> waterOxygens(const Frame& frame)
 {
     std::vector<int32_t> oxygens;

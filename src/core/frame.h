@@ -47,6 +47,10 @@ void selectWaters(Frame& frame, const std::string& waterName, const std::string&
 // atom). Call it again after changing isOW by hand.
 void indexWaters(Frame& frame);
 
+// Makes every water of the table one-site: its oxygen alone, no hydrogens
+// (for water models without them, such as mW, read with -nohyd).
+void dropHydrogens(Frame& frame);
+
 // The oxygens of the water table, in its order.
 std::vector<int32_t> waterOxygens(const Frame& frame);
 

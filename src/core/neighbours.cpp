@@ -9,8 +9,9 @@
 namespace kavet {
 
 NeighbourList buildNeighbourList(const std::vector<Vec3>& pos, const std::vector<int32_t>& items, const Box& box,
-                                 float cutoff)
+                                 float cutoff, std::size_t queries)
 {
+    queries = std::min(queries, items.size());
     NeighbourList nl;
     nl.start.assign(items.size() + 1, 0);
     if (!(cutoff > 0.0f) || items.empty())
@@ -24,11 +25,11 @@ NeighbourList buildNeighbourList(const std::vector<Vec3>& pos, const std::vector
         std::vector<float> dist;
     };
     constexpr std::size_t run = 1024;
-    std::vector<Part> parts((items.size() + run - 1) / run);
+    std::vector<Part> parts((queries + run - 1) / run);
     tbb::parallel_for(std::size_t(0), parts.size(), [&](std::size_t p) {
         Part& out = parts[p];
         std::vector<int32_t> cells;
-        for (std::size_t k = p * run; k < std::min(items.size(), (p + 1) * run); ++k) {
+        for (std::size_t k = p * run; k < std::min(queries, (p + 1) * run); ++k) {
             const int32_t i = items[k];
             const Vec3 o = pos[i];
             forEachNear(grid, i, cells, [&](int32_t j) {
@@ -48,10 +49,12 @@ NeighbourList buildNeighbourList(const std::vector<Vec3>& pos, const std::vector
 
     std::size_t total = 0;
     for (std::size_t p = 0; p < parts.size(); ++p) {
-        for (std::size_t k = p * run; k < std::min(items.size(), (p + 1) * run); ++k)
+        for (std::size_t k = p * run; k < std::min(queries, (p + 1) * run); ++k)
             nl.start[k + 1] += static_cast<int32_t>(total);
         total += parts[p].second.size();
     }
+    for (std::size_t k = queries; k < items.size(); ++k)
+        nl.start[k + 1] = static_cast<int32_t>(total);
     nl.second.reserve(total);
     nl.vec.reserve(total);
     nl.dist.reserve(total);

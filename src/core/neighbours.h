@@ -4,6 +4,7 @@
 // Arithmetic in single precision, as minimumImage and norm work.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -24,8 +25,10 @@ struct NeighbourList {
 // Every pair i < j of points of `items` (point numbers into `pos`, ascending)
 // whose minimum-image distance is below `cutoff`, grouped by i in the order
 // of `items`, and for each i in the cell grid's visiting order (forEachNear),
-// not sorted by j. Empty when the cut-off is not positive.
+// not sorted by j. Empty when the cut-off is not positive. Only the first
+// `queries` items are searched from (all by default); the others get no entries
+// of their own but are still found as the neighbours of a query point.
 NeighbourList buildNeighbourList(const std::vector<Vec3>& pos, const std::vector<int32_t>& items, const Box& box,
-                                 float cutoff);
+                                 float cutoff, std::size_t queries = static_cast<std::size_t>(-1));
 
 } // namespace kavet

@@ -55,7 +55,7 @@ void findBonds(const Frame& atoms, float hbDistance, float hbAngle, Network& net
     findBonds(atoms, buildNeighbourList(atoms.atmXYZ, waterOxygens(atoms), atoms.box, hbDistance), hbAngle, net);
 }
 
-void findBonds(const Frame& atoms, const NeighbourList& pairs, float hbAngle, Network& net)
+void findBonds(const Frame& atoms, const NeighbourList& pairs, float hbAngle, Network& net, bool distanceOnly)
 {
     const int32_t numAtom = atoms.numAtom;
     const float c = static_cast<float>(std::cos(static_cast<double>(hbAngle) * std::numbers::pi / 180.0));
@@ -71,7 +71,9 @@ void findBonds(const Frame& atoms, const NeighbourList& pairs, float hbAngle, Ne
     std::vector<int32_t> slot(numAtom, -1); // atom -> position in `oxygens`
     for (std::size_t k = 0; k < oxygens.size(); ++k)
         slot[oxygens[k]] = static_cast<int32_t>(k);
-    tbb::parallel_for(std::size_t(0), oxygens.size(), [&](std::size_t k) { donor[k] = donorOf(atoms, atoms.water[k]); });
+    if (!distanceOnly)
+        tbb::parallel_for(std::size_t(0), oxygens.size(),
+                          [&](std::size_t k) { donor[k] = donorOf(atoms, atoms.water[k]); });
 
     // The bonds of runs of oxygens are found in parallel and joined in
     // oxygen order.
@@ -86,7 +88,7 @@ void findBonds(const Frame& atoms, const NeighbourList& pairs, float hbAngle, Ne
             for (int32_t p = pairs.start[k]; p < pairs.start[k + 1]; ++p) {
                 const int32_t j = pairs.second[p];
                 const float t = c * pairs.dist[p];
-                if (donates(donor[k], pairs.vec[p], t) ||
+                if (distanceOnly || donates(donor[k], pairs.vec[p], t) ||
                     donates(donor[slot[j]], minimumImage(o, atoms.atmXYZ[j], atoms.box), t))
                     partners.push_back(j);
             }

@@ -42,8 +42,11 @@ void initNetwork(const Frame& atoms, Network& net);
 // without both hydrogens cannot donate, but can accept.
 void findBonds(const Frame& atoms, float hbDistance, float hbAngle, Network& net);
 // The same on oxygen pairs already found: `pairs` must be built over
-// waterOxygens(atoms) with the distance limit as its cut-off.
-void findBonds(const Frame& atoms, const NeighbourList& pairs, float hbAngle, Network& net);
+// waterOxygens(atoms) with the distance limit as its cut-off. With
+// `distanceOnly` every pair is a bond and no hydrogen is looked at (one-site
+// water).
+void findBonds(const Frame& atoms, const NeighbourList& pairs, float hbAngle, Network& net,
+               bool distanceOnly = false);
 
 // Drops from edgeList every bond with an end of degree 0 or 1 in the full
 // network, in one pass and keeping the order; degree and the neighbour lists

@@ -1,5 +1,6 @@
-// Neighbour pairs for the order parameters: every pair of points closer than
-// a cut-off, with the vector between them at the minimum image, and the
+// Neighbour pairs for the order parameters, taken from the core neighbour
+// list (core/neighbours.h): every pair of points closer than a cut-off, with
+// the double-precision vector between them at the minimum image, and the
 // largest cluster that such pairs join among marked points.
 #pragma once
 
@@ -19,7 +20,7 @@ struct NeighbourPair {
 
 // Every pair of points of `pos` at most `cutoff` apart, once each (i < j),
 // in no particular order (but the same for the same input), found with a
-// cell grid. The vector is the double-precision
+// core neighbour list (core/neighbours.h). The vector is the double-precision
 // difference at the image that minimumImage picks (the shortest, in a
 // triclinic cell), so only one image of a pair counts: the cell should be at
 // least twice the cut-off wide across every pair of faces.
@@ -29,6 +30,11 @@ std::vector<NeighbourPair> neighbourPairs(const std::vector<Vec3>& pos, const Bo
 // `cutoff` apart, as i, j and the vector b[j] - a[i].
 std::vector<NeighbourPair> crossPairs(const std::vector<Vec3>& a, const std::vector<Vec3>& b, const Box& box,
                                       double cutoff);
+
+// The distance between the closest pair of opposite faces of the cell, over
+// its periodic axes (infinity when none is periodic). A pair search with a
+// cut-off above half of it can miss pairs that reach across the cell twice.
+double narrowestWidth(const Box& box);
 
 // The size of the largest set of points with member[k] != 0 that the pairs
 // join (both ends members), by union-find; 0 when there is no member.

@@ -29,7 +29,9 @@ TEST(SeriesCensus, GuestColumnsCageTableAndAWarningForAnUnknownName)
               "closed,defective,5^12,5^12-6^2,5^12-6^3,5^12-6^4,4^3-5^6-6^3,5^12-6^8,other_closed,cups_5^6,"
               "cups_6^1-5^6,free_cups,born,died,guests,guests_caged,"
               "occupied_5^12,occupied_5^12-6^2,occupied_5^12-6^3,occupied_5^12-6^4,occupied_4^3-5^6-6^3,"
-              "occupied_5^12-6^8,occupied_other,multiply_occupied,clusters,largest_cluster,f4");
+              "occupied_5^12-6^8,occupied_other,multiply_occupied,mcg1,mcg3,clusters,largest_cluster,chill_cubic,"
+              "chill_hexagonal,chill_interfacial_ice,chill_clathrate,chill_interfacial_clathrate,chill_liquid,"
+              "largest_ice,largest_clathrate,f4");
     std::map<std::string, double> value;
     std::istringstream names(head), values(row);
     for (std::string name, v; std::getline(names, name, ',') && std::getline(values, v, ',');)

@@ -3,8 +3,13 @@
 // the order of its waters in the file.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
 
+#include "cage/cups.h"
+#include "cage/polyhedron.h"
+#include "census/census.h"
+#include "io/frame_checks.h"
 #include "support/ring_stage.h"
 #include "support/support.h"
 
@@ -46,6 +51,39 @@ TEST(IceLattice, CensusDoesNotDependOnTheOrderOfWaters)
         if (census.empty())
             census = data;
         EXPECT_EQ(data, census);
+    }
+}
+
+// One-site water (-nohyd): the oxygens alone, bonded by distance, give every
+// crystal's closed cages and cups as the all-atom frame does, pass the frame
+// checks, and leave F4 undefined.
+TEST(OneSiteWater, DistanceOnlyNetworkGivesTheCrystalsCagesAndCups)
+{
+    for (const char* structure : {"sI", "sII", "sH", "ice", "iceIc"}) {
+        const char* cells = std::string(structure) == "sII" ? "1" : "2";
+        std::vector<std::map<std::string, int64_t>> closed;
+        std::vector<std::array<int64_t, 3>> cups;
+        for (bool oneSite : {false, true}) {
+            std::vector<std::string> args{"--structure", structure, "--cells", cells, cells, cells,
+                                          "--displace", "0.1", "--seed", "4"};
+            if (oneSite)
+                args.push_back("--one-site");
+            Frame f = parseConfiguration(latticeGro(args), "c.gro", "SOL", "OW");
+            Criteria c = seriesCriteria();
+            if (oneSite) {
+                dropHydrogens(f);
+                c.distanceOnly = true;
+                EXPECT_NO_THROW(checkFrame(f, "c.gro")) << structure;
+            }
+            const Analysis a = analyse(f, c);
+            const FrameCensus census = censusOf(f, a);
+            EXPECT_EQ(std::isnan(census.f4), oneSite) << structure;
+            closed.push_back(census.closedTypes);
+            cups.push_back({census.cupsPentagon, census.cupsHexagon, census.freeCups});
+        }
+        EXPECT_EQ(closed[0], closed[1]) << structure;
+        EXPECT_EQ(cups[0], cups[1]) << structure;
+        EXPECT_FALSE(closed[0].empty() && structure[0] == 's') << structure;
     }
 }
 
