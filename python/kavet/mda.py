@@ -107,6 +107,7 @@ class CageCensus(AnalysisBase):
         self._threads = threads
 
     def _prepare(self):
+        self._tracker = _kavet.CageTracker()
         self._rows = []
         self._cage_tables = []
 
@@ -120,6 +121,7 @@ class CageCensus(AnalysisBase):
         row = result.census
         row["frame"] = ts.frame
         row["time_ps"] = ts.time
+        row["born"], row["died"] = self._tracker.add(result, ts.frame, ts.time)
         self._rows.append(row)
         if self._want_cages:
             table = result.cages

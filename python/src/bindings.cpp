@@ -29,6 +29,7 @@
 #include "cage/analysis.h"
 #include "census/census.h"
 #include "census/series_row.h"
+#include "census/cage_tracker.h"
 #include "cage/occupancy.h"
 #include "core/error.h"
 #include "core/frame.h"
@@ -272,6 +273,7 @@ struct PyResult {
         CensusOptions o;
         if (frame->hasGuests)
             o.guests = &frame->guests;
+        o.cageMembers = CensusOptions::Members::Closed; // for a CageTracker
         return o;
     }
 
@@ -365,22 +367,6 @@ std::shared_ptr<PyResult> analyseFrame(std::shared_ptr<const PyFrame> frame, con
     return r;
 }
 
-// Whether a frame at time t is analysed, as series mode decides (app/series.cpp);
-// `stop` is set past the last time.
-bool selected(const SeriesSettings& s, double t, bool& stop)
-{
-    const double tolerance = s.hasStep ? 1e-3 * s.step : 1e-6;
-    if (s.hasEnd && t > s.end + tolerance) {
-        stop = true;
-        return false;
-    }
-    if (s.hasBegin && t < s.begin - tolerance)
-        return false;
-    if (s.hasStep && std::fabs(std::remainder(t, s.step)) > tolerance)
-        return false;
-    return true;
-}
-
 // Series mode's rows for the frames numbered first .. first + count - 1 of
 // the trajectory (count < 0: to the end), each value as the CSV file holds it.
 py::dict seriesRows(const std::vector<std::string>& options, int64_t first, int64_t count)
@@ -398,6 +384,8 @@ py::dict seriesRows(const std::vector<std::string>& options, int64_t first, int6
         std::unique_ptr<TrajectoryReader> traj = openTrajectory(ss.trajFile);
         GuestMolecules guests;
         CensusOptions census;
+        census.cageMembers = CensusOptions::Members::Closed;
+        CageTracker tracker; // born and died, as series mode counts them
         if (ss.hasGuest) {
             guests = selectGuests(structure, ss.guestName);
             census.guests = &guests;
@@ -405,27 +393,39 @@ py::dict seriesRows(const std::vector<std::string>& options, int64_t first, int6
                 warnings.push_back("guest " + ss.guestName + " selects no molecule in " + s.confFile);
         }
         Frame frame = structure;
+        // A block that starts inside the trajectory follows cages from the
+        // last frame analysed before it, as one run does (born and died).
+        Frame seed;
+        int64_t seedNumber = -1;
+        double seedTime = 0.0;
         withThreads(threadCount(s), [&] {
             for (int64_t number = 0; count < 0 || number < first + count; ++number) {
                 if (!traj->next(frame))
                     break;
-                if (number < first)
-                    continue;
                 if (frame.numAtom != structure.numAtom)
-                    throw Failure("the structure " + s.confFile + " has " + std::to_string(structure.numAtom) +
-                                  " atoms, but frame " + std::to_string(number) + " of " + ss.trajFile + " has " +
-                                  std::to_string(frame.numAtom));
+                    throw InputError("the structure " + s.confFile + " has " + std::to_string(structure.numAtom) +
+                                     " atoms, but frame " + std::to_string(number) + " of " + ss.trajFile + " has " +
+                                     std::to_string(frame.numAtom));
+                const double time = frame.hasTime ? frame.time : static_cast<double>(number);
+                if (!frameSelected(ss, time))
+                    continue;
+                if (number < first) {
+                    seed = frame;
+                    seedNumber = number;
+                    seedTime = time;
+                    continue;
+                }
+                if (seedNumber >= 0) {
+                    const Analysis a = analyse(seed, s.criteria);
+                    tracker.add(seedNumber, seedTime, seriesRow(s.criteria, seedNumber, seedTime, seed, a, census).cages);
+                    seedNumber = -1;
+                }
                 for (std::string& w : checkFrame(frame, ss.trajFile + " frame " + std::to_string(number)))
                     warnings.push_back(std::move(w));
-                const double time = frame.hasTime ? frame.time : static_cast<double>(number);
-                bool stop = false;
-                const bool use = selected(ss, time, stop);
-                if (stop)
-                    break;
-                if (!use)
-                    continue;
                 const Analysis a = analyse(frame, s.criteria);
-                const SeriesRow row = seriesRow(s.criteria, number, time, frame, a, census);
+                SeriesRow row = seriesRow(s.criteria, number, time, frame, a, census);
+                const FrameIds ids = tracker.add(number, time, row.cages);
+                setTracked(columns, row.values, ids.born, ids.died);
                 // The value the CSV file shows.
                 for (std::size_t c = 0; c < columns.size(); ++c)
                     values.push_back(std::strtod(formatValue(columns[c], row.values[c]).c_str(), nullptr));
@@ -476,6 +476,18 @@ PYBIND11_MODULE(_kavet, m)
             PyErr_SetString(PyExc_ValueError, e.what());
         }
     });
+
+    // Born and died of the closed cages, frame after frame, as series mode
+    // counts them (the MDAnalysis analysis feeds it its results in order).
+    py::class_<CageTracker>(m, "CageTracker")
+        .def(py::init<int32_t>(), py::arg("tolerance") = 0)
+        .def(
+            "add",
+            [](CageTracker& t, const PyResult& r, int64_t frame, double time) {
+                const FrameIds ids = t.add(frame, time, r.row.cages);
+                return py::make_tuple(ids.born, ids.died);
+            },
+            py::arg("result"), py::arg("frame"), py::arg("time"));
 
     py::class_<PyFrame, std::shared_ptr<PyFrame>>(m, "Frame")
         .def(py::init(&frameOf), py::arg("positions"), py::arg("box"), py::arg("oxygens"),

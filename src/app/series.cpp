@@ -35,12 +35,11 @@
 #include "order/mcg.h"
 
 namespace kavet {
-namespace {
 
 // Whether a frame at time t is analysed. A frame past the end does not end
 // the reading: a trajectory joined from restarts (gmx trjcat without
 // -settime) goes back in time, and its later frames may be in range again.
-bool selected(const SeriesSettings& s, double t)
+bool frameSelected(const SeriesSettings& s, double t)
 {
     const double tolerance = s.hasStep ? 1e-3 * s.step : 1e-6;
     if (s.hasEnd && t > s.end + tolerance)
@@ -51,6 +50,8 @@ bool selected(const SeriesSettings& s, double t)
         return false;
     return true;
 }
+
+namespace {
 
 // A progress line on standard error, when it is a terminal.
 class Progress {
@@ -375,7 +376,7 @@ int runSeries(const Settings& s)
                 firstTime = framesRead++ == 0 ? slot.time : firstTime;
                 lastTime = slot.time;
                 ++next;
-                if (selected(ss, slot.time))
+                if (frameSelected(ss, slot.time))
                     return &slot;
             } catch (...) {
                 slot.failure = std::current_exception();

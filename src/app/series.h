@@ -10,4 +10,9 @@ namespace kavet {
 
 int runSeries(const Settings& s);
 
+// Whether series mode analyses a frame at time t (ps), by -b, -e and -dt.
+// A frame past -e does not end the reading: a trajectory joined from
+// restarts may come back into range.
+bool frameSelected(const SeriesSettings& s, double t);
+
 } // namespace kavet
