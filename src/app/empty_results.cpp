@@ -1,5 +1,8 @@
 #include "app/empty_results.h"
 
+#include <cmath>
+#include <cstdio>
+
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -57,6 +60,28 @@ std::string noBondWarning(const Settings& s, int64_t waters)
                        number(a) + ": the distance is in angstrom and the angle in degrees (e.g. -hb 3.5 30)";
     if (d > 0.0 && d < 1.0)
         text += "; " + number(d) + " looks like nm, which is " + number(d * 10.0) + " A";
+    return text;
+}
+
+std::string growthWarning(int64_t waters, int64_t bondEnds, int32_t ringMax)
+{
+    if (waters <= 0)
+        return "";
+    const double degree = static_cast<double>(bondEnds) / static_cast<double>(waters);
+    const double seconds = static_cast<double>(waters) / 368.0 * 3.0 * std::pow(8.0, static_cast<double>(ringMax) - 10.0);
+    char text[512];
+    if (degree > 6.0)
+        std::snprintf(text, sizeof text,
+                      "the hydrogen-bond network has a mean degree of %.1f, far above water's 4: "
+                      "the ring search may take very long (check -hb)",
+                      degree);
+    else if (seconds > 60.0)
+        std::snprintf(text, sizeof text,
+                      "rings of up to %d members among %lld waters: the ring and cage search grows "
+                      "about 8 times per member and may take %s",
+                      ringMax, static_cast<long long>(waters), seconds > 3600.0 ? "hours" : "minutes");
+    else
+        return "";
     return text;
 }
 

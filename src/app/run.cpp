@@ -223,28 +223,13 @@ public:
     SeedTrace* seedTrace() override { return &trace_; }
 
 private:
-    // Once, before the ring search: a network far denser than water's, or
-    // a largest ring size that makes the search grow past a minute. A whole
-    // run on 368 waters takes about 3 s at 10 members and 8 times longer
-    // with each member more.
+    // Once, before the ring search (see growthWarning).
     void warnOfGrowth(const Analysis& a) const
     {
-        if (frame_.numWater <= 0)
-            return;
-        // edgeList holds both ends of every bond.
-        const double degree = static_cast<double>(a.net.edgeList.size()) / frame_.numWater;
-        const double seconds =
-            frame_.numWater / 368.0 * 3.0 * std::pow(8.0, static_cast<double>(s_.criteria.ringMax) - 10.0);
-        if (degree > 6.0)
-            std::fprintf(stderr,
-                         " !!! Warning !!! the hydrogen-bond network has a mean degree of %.1f, far above water's 4: "
-                         "the ring search may take very long (check -hb)\n",
-                         degree);
-        else if (seconds > 60.0)
-            std::fprintf(stderr,
-                         " !!! Warning !!! rings of up to %d members among %d waters: the ring and cage search grows "
-                         "about 8 times per member and may take %s\n",
-                         s_.criteria.ringMax, frame_.numWater, seconds > 3600.0 ? "hours" : "minutes");
+        const std::string w = growthWarning(frame_.numWater, static_cast<int64_t>(a.net.edgeList.size()),
+                                            s_.criteria.ringMax);
+        if (!w.empty())
+            std::fprintf(stderr, " !!! Warning !!! %s\n", w.c_str());
         std::fflush(stderr);
     }
 

@@ -154,6 +154,26 @@ void printResidence(const CageTracker& tracker)
 
 namespace {
 
+// Says once per run, from whichever thread analyses it first, that a frame's
+// network is far denser than water's (see growthWarning).
+class GrowthWatch : public Observer {
+public:
+    explicit GrowthWatch(int64_t waters) : waters_(waters) {}
+    void finished(Phase phase, const Analysis& a) override
+    {
+        if (phase != Phase::Pruning || warned_.load(std::memory_order_relaxed))
+            return;
+        // Ring size 0: the ring size alone is judged before the first frame.
+        const std::string w = growthWarning(waters_, static_cast<int64_t>(a.net.edgeList.size()), 0);
+        if (!w.empty() && !warned_.exchange(true))
+            printWarnings({w + "; later frames are not reported"});
+    }
+
+private:
+    int64_t waters_; // every frame has the structure's waters
+    std::atomic<bool> warned_{false};
+};
+
 // One frame in flight: read in order, analysed on any thread, written in
 // order. A failure is kept with the frame it belongs to and raised when the
 // writer reaches it, so every row before it is written whatever the number
@@ -263,7 +283,7 @@ int runSeries(const Settings& s)
     // table, records with only what the tracker reads do. Unless an output
     // shows ids, the closed cages are enough: they are matched apart from
     // the defective ones, so born, died and guest residence are the same.
-    const bool showsIds = !ss.cageFile.empty() || !ss.lifeFile.empty() || !ss.guestFile.empty();
+    const bool showsIds = !ss.cageFile.empty() || !ss.lifeFile.empty() || !ss.guestFile.empty() || !ss.viewFile.empty();
     options.cageMembers = showsIds ? CensusOptions::Members::All : CensusOptions::Members::Closed;
     CageTracker tracker(ss.tolerance);
     std::vector<int32_t> guestAtoms; // each guest by the atom number of its first atom
@@ -385,10 +405,16 @@ int runSeries(const Settings& s)
             }
         }
     };
+    // A network that makes the ring search explode is said once per run, as
+    // the first frame that shows it is analysed; the ring size alone, now.
+    if (const std::string w = growthWarning(structure.numWater, -1, s.criteria.ringMax); !w.empty())
+        printWarnings({w});
+    GrowthWatch growth(structure.numWater);
     auto analyseSlot = [&](Slot* slot) -> Slot* {
         if (!slot->failure && !failed) {
             try {
-                slot->result = analyseRow(slot->frame, s.criteria, slot->number, slot->time, options);
+                const Analysis a = analyse(slot->frame, s.criteria, &growth);
+                slot->result = seriesRow(s.criteria, slot->number, slot->time, slot->frame, a, options);
             } catch (...) {
                 slot->failure = std::current_exception();
             }
@@ -440,7 +466,7 @@ int runSeries(const Settings& s)
         if (guestTable)
             guestTable->frame(slot->number, slot->time, guestAtoms, ids.guestCage);
         if (view)
-            view->frame(slot->number, slot->time, slot->frame, slot->result.cages, slot->result.chill);
+            view->frame(slot->number, slot->time, slot->frame, slot->result.cages, slot->result.chill, ids.ids);
         outputs.endFrame(slot->number);
         for (std::size_t c = 0; c < columns.size(); ++c)
             sum[c] += values[c];

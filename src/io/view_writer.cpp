@@ -20,7 +20,7 @@ std::string token(const std::string& s)
 } // namespace
 
 std::string viewFrameText(int64_t number, double time, const Frame& frame, const std::vector<CageRecord>& cages,
-                 const std::vector<ChillLabel>& labels)
+                 const std::vector<ChillLabel>& labels, const std::vector<int32_t>& ids)
 {
     const std::size_t numWater = frame.water.size();
     // Per water: closed cages and the smallest cluster among them.
@@ -52,24 +52,25 @@ std::string viewFrameText(int64_t number, double time, const Frame& frame, const
                   static_cast<double>(b.x), 0.0, 0.0, static_cast<double>(b.yx), static_cast<double>(b.y), 0.0,
                   static_cast<double>(b.zx), static_cast<double>(b.zy), static_cast<double>(b.z));
     t += line;
-    t += "Properties=species:S:1:pos:R:3:kind:S:1:chill:I:1:cages:I:1:cluster:I:1 ";
+    t += "Properties=species:S:1:pos:R:3:kind:S:1:chill:I:1:cages:I:1:cluster:I:1:id:I:1 ";
     std::snprintf(line, sizeof line, "pbc=\"%c %c %c\" frame=%lld time=%.10g\n", b.x > 0.0f ? 'T' : 'F',
                   b.y > 0.0f ? 'T' : 'F', b.z > 0.0f ? 'T' : 'F', static_cast<long long>(number), time);
     t += line;
     for (std::size_t w = 0; w < numWater; ++w) {
         const Vec3 p = frame.atmXYZ[frame.water[w].oxygen];
         const int label = w < labels.size() ? static_cast<int>(labels[w]) : 0;
-        std::snprintf(line, sizeof line, "O %.4f %.4f %.4f OW %d %d %d\n", static_cast<double>(p.x),
+        std::snprintf(line, sizeof line, "O %.4f %.4f %.4f OW %d %d %d 0\n", static_cast<double>(p.x),
                       static_cast<double>(p.y), static_cast<double>(p.z), label, inCages[w], cluster[w]);
         t += line;
     }
-    for (const CageRecord& r : cages) {
+    for (std::size_t c = 0; c < cages.size(); ++c) {
+        const CageRecord& r = cages[c];
         if (!r.closed)
             continue;
         std::snprintf(line, sizeof line, "X %.4f %.4f %.4f ", r.centre.x, r.centre.y, r.centre.z);
         t += line;
         t += token(r.type);
-        std::snprintf(line, sizeof line, " -1 0 %d\n", r.cluster);
+        std::snprintf(line, sizeof line, " -1 0 %d %d\n", r.cluster, c < ids.size() ? ids[c] : 0);
         t += line;
     }
     return t;
@@ -78,9 +79,9 @@ std::string viewFrameText(int64_t number, double time, const Frame& frame, const
 ViewWriter::ViewWriter(const std::string& path, const OutputSet* outputs) : file_(path, outputs) {}
 
 void ViewWriter::frame(int64_t number, double time, const Frame& frame, const std::vector<CageRecord>& cages,
-                 const std::vector<ChillLabel>& labels)
+                 const std::vector<ChillLabel>& labels, const std::vector<int32_t>& ids)
 {
-    file_.write(viewFrameText(number, time, frame, cages, labels));
+    file_.write(viewFrameText(number, time, frame, cages, labels, ids));
 }
 
 } // namespace kavet

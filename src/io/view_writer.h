@@ -11,7 +11,8 @@
 //            5 interfacial clathrate), -1 for a cage;
 //   cages    the closed cages a water belongs to (0 for a cage);
 //   cluster  the cage cluster of a cage, and for a water the smallest cluster
-//            number of its closed cages; 0 when none.
+//            number of its closed cages; 0 when none;
+//   id       a cage's run-wide id (CageTracker), 0 for a water.
 // The comment line holds the cell (Lattice, its rows the cell vectors a, b
 // and c), pbc, and the frame number and time.
 #pragma once
@@ -31,8 +32,9 @@ public:
     explicit ViewWriter(const std::string& path, const OutputSet* outputs = nullptr);
     // One frame, written and flushed: its cage records (CensusOptions::cageRecords)
     // and the CHILL+ label of each water of its water table.
+    // `ids[k]` is the run-wide id of cages[k].
     void frame(int64_t number, double time, const Frame& frame, const std::vector<CageRecord>& cages,
-                 const std::vector<ChillLabel>& labels);
+                 const std::vector<ChillLabel>& labels, const std::vector<int32_t>& ids);
     const FreshFile& file() const { return file_; }
 
 private:
@@ -41,6 +43,6 @@ private:
 
 // The text of one frame, as ViewWriter writes it.
 std::string viewFrameText(int64_t number, double time, const Frame& frame, const std::vector<CageRecord>& cages,
-                 const std::vector<ChillLabel>& labels);
+                 const std::vector<ChillLabel>& labels, const std::vector<int32_t>& ids);
 
 } // namespace kavet

@@ -142,6 +142,15 @@ TEST(Series, EmptyResultsWarnOnceAndWhatCannotBeDoneIsRefused)
               std::string::npos)
         << r.err;
 
+    // A network far denser than water's is said once, not per frame; a ring
+    // size that makes the search explode, before the first frame.
+    r = t.run({"-ot", "dense.csv", "-nohyd", "-hb", "5", "30", "-ring", "3", "3", "10", "-e", "10"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("mean degree of 15."), std::string::npos) << r.err; // of whichever frame comes first
+    EXPECT_EQ(r.err.find("mean degree"), r.err.rfind("mean degree")) << r.err;
+    r = t.run({"-ot", "big.csv", "-ring", "4", "13", "100", "-b", "500"});
+    EXPECT_NE(r.err.find("rings of up to 13 members among 368 waters"), std::string::npos) << r.err;
+
     const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
         {{"-b", "500"}, "no frame analysed: -b 500 selects none of the 4 frames read from traj.gro (t = 0 to 30 ps)"},
         {{"-ocages", "c.json"}, "the file is written as CSV (.csv) or JSON lines (.jsonl), chosen by its name, but it "
