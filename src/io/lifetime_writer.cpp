@@ -27,17 +27,6 @@ std::string numbers(const std::vector<int32_t>& list)
     return s;
 }
 
-// Quotes a CSV field that needs it.
-std::string csvField(const std::string& s)
-{
-    if (s.find_first_of(",\"\n\r") == std::string::npos)
-        return s;
-    std::string q = "\"";
-    for (char c : s)
-        q += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return q + "\"";
-}
-
 void writeAll(int fd, const std::string& text, const std::string& name)
 {
     std::size_t done = 0;

@@ -25,17 +25,6 @@ bool endsWith(const std::string& s, const std::string& tail)
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// Quotes a CSV field that needs it.
-std::string csvField(const std::string& s)
-{
-    if (s.find_first_of(",\"\n") == std::string::npos)
-        return s;
-    std::string q = "\"";
-    for (char c : s)
-        q += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return q + "\"";
-}
-
 // The name without its extension, if it has one.
 std::string withoutExtension(std::string path)
 {
@@ -47,6 +36,16 @@ std::string withoutExtension(std::string path)
 }
 
 } // namespace
+
+std::string csvField(const std::string& s)
+{
+    if (s.find_first_of(",\"\n\r") == std::string::npos)
+        return s;
+    std::string q = "\"";
+    for (char c : s)
+        q += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return q + "\"";
+}
 
 std::string graceText(const std::string& name)
 {

@@ -20,6 +20,9 @@ namespace kavet {
 
 class OutputSet;
 
+// A CSV field, quoted when it holds a comma, a quote or a line break.
+std::string csvField(const std::string& s);
+
 // A file written from scratch. An existing file of the same name is kept as
 // GROMACS keeps it, renamed to #NAME.1# (or the first free number).
 class FreshFile {

@@ -33,36 +33,12 @@ std::vector<std::string> contents(const std::string& dir)
 // report in dir/.out; `fileLimit` > 0 sets the largest file it may write.
 pid_t startKavet(const std::string& dir, const std::string& conf, long long fileLimit = 0)
 {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(dir.c_str()) != 0)
-            _exit(127);
-        const int out = open(".out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(out, STDOUT_FILENO);
-        dup2(out, STDERR_FILENO);
-        if (fileLimit > 0) {
-            const rlimit limit{static_cast<rlim_t>(fileLimit), static_cast<rlim_t>(fileLimit)};
-            setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        std::vector<std::string> args = {KAVET_BINARY, "-f", conf};
-        args.insert(args.end(), outputArgs.begin(), outputArgs.end());
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(KAVET_BINARY, argv.data());
-        _exit(127);
-    }
-    return pid;
+    std::vector<std::string> args = {"-f", conf};
+    args.insert(args.end(), outputArgs.begin(), outputArgs.end());
+    return test::startKavet(dir, args, RLIMIT_FSIZE, fileLimit);
 }
 
-// The exit status, or 128 + the signal that ended the process.
-int finish(pid_t pid)
-{
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
+int finish(pid_t pid) { return test::finishKavet(pid); }
 
 // Waits until `path` holds more than `size` bytes.
 bool waitForGrowth(const std::string& path, std::uintmax_t size)

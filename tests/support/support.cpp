@@ -1,5 +1,7 @@
 #include "support/support.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -123,6 +125,37 @@ RunResult runKavetBinary(const std::vector<std::string>& args, const std::string
     r.err = readFile(errPath);
     std::filesystem::remove(errPath);
     return r;
+}
+
+int startKavet(const std::string& dir, std::vector<std::string> args, int resource, long long limit)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.c_str()) != 0)
+            _exit(127);
+        const int out = open(".out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(out, STDOUT_FILENO);
+        dup2(out, STDERR_FILENO);
+        if (limit > 0) {
+            const rlimit r{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+            setrlimit(resource, &r);
+        }
+        args.insert(args.begin(), KAVET_BINARY);
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(KAVET_BINARY, argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+int finishKavet(int pid)
+{
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 std::string freshDirectory(const std::string& tag)

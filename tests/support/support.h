@@ -39,6 +39,13 @@ struct RunResult {
 // Runs the kavet binary with `args` in directory `dir`.
 RunResult runKavetBinary(const std::vector<std::string>& args, const std::string& dir);
 
+// Starts the kavet binary with `args` in `dir`, its standard output and
+// error in dir/.out, with `resource` (setrlimit) limited to `limit` when
+// limit > 0; finishKavet waits for it and returns its exit status, or 128 +
+// the signal that ended it.
+int startKavet(const std::string& dir, std::vector<std::string> args, int resource = 0, long long limit = 0);
+int finishKavet(int pid);
+
 // A fresh empty directory under the system's temporary directory.
 std::string freshDirectory(const std::string& tag);
 
