@@ -246,21 +246,21 @@ int runSeries(const Settings& s)
     // Every output is checked, locked and backed up before the first frame;
     // a failure or an interruption cuts every file back to the last frame
     // written whole to all of them.
-    std::vector<OutputSpec> specs;
+    std::vector<OutputSpec> wanted;
     for (const std::string& f : seriesFiles(ss.seriesFile, names))
-        specs.push_back({f, OutputKind::Series});
+        wanted.push_back({f, OutputKind::Series});
     if (!ss.cageFile.empty())
-        specs.push_back({ss.cageFile, OutputKind::Series});
+        wanted.push_back({ss.cageFile, OutputKind::Series});
     if (!ss.guestFile.empty())
-        specs.push_back({ss.guestFile, OutputKind::Series});
+        wanted.push_back({ss.guestFile, OutputKind::Series});
     if (!ss.viewFile.empty())
-        specs.push_back({ss.viewFile, OutputKind::Series});
+        wanted.push_back({ss.viewFile, OutputKind::Series});
     SignalGuard interruption([](const std::string& signal) {
         return failureText("interrupted by " + signal +
                            "; every series file is cut back to the last frame written whole to all of them: %F");
     });
-    OutputSet outputs(specs, std::vector<std::string>{s.confFile, ss.trajFile}, &interruption);
-    for (const OutputSpec& f : specs) {
+    OutputSet outputs(wanted, std::vector<std::string>{s.confFile, ss.trajFile}, &interruption);
+    for (const OutputSpec& f : wanted) {
         if (outputs.backup(f.path).empty())
             continue;
         printText("     backed up " + f.path + " to " + outputs.backup(f.path) + "\n");
