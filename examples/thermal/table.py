@@ -1,0 +1,17 @@
+#!/usr/bin/env python3
+"""Prints closed cages per frame of several kavet series side by side, as a
+Markdown table: closed (5^12 + 5^12-6^2) per series.
+
+    python3 table.py default.csv nohyd.csv angle40.csv
+"""
+import csv
+import os
+import sys
+
+series = [list(csv.DictReader(open(p))) for p in sys.argv[1:]]
+names = [os.path.splitext(os.path.basename(p))[0] for p in sys.argv[1:]]
+print("| frame | t (ps) | " + " | ".join(names) + " |")
+print("|---:|---:|" + "---:|" * len(names))
+for rows in zip(*series):
+    cells = ["%s (%s + %s)" % (r["closed"], r["5^12"], r["5^12-6^2"]) for r in rows]
+    print("| %s | %s | %s |" % (rows[0]["frame"], rows[0]["time_ps"], " | ".join(cells)))
