@@ -5,8 +5,7 @@
 #   sh examples/thermal/run.sh [KAVET]      (from the repository root)
 #
 # Needs Debian's lammps package (lmp). Everything goes to build/thermal/.
-# The heating run takes about 10 minutes of one core, the interface run
-# about 15.
+# The heating run takes about 5 minutes of CPU, the interface run about 3.
 set -e
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 KAVET=${1:-$ROOT/build/release/kavet}
