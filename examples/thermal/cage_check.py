@@ -13,9 +13,11 @@ It shares no code with kavet and uses no geometry beyond the bond test:
   (a closed surface of degree-3 vertices), with V - E + F = 2 and 12
   pentagons plus 0 or 2 hexagons.
 
-    python3 cage_check.py frames.gro [--frames 0 25] [--hb 3.5 30] [--nohyd]
+    python3 cage_check.py frames.gro [--frames 0 25] [--hb 3.5 30] [--nohyd] [--list]
 
-Prints, per frame: frame, time, number of 5^12, number of 5^12-6^2.
+Prints, per frame: frame, time, number of 5^12, number of 5^12-6^2 (with
+--list, then each cage's oxygens as atom numbers from 1, as kavet's
+-ocages writes them).
 """
 import argparse
 import math
@@ -152,8 +154,7 @@ def cages_of(faces):
         eu = {x: 1 for x in edges(face)}
         vu = {v: 1 for v in face}
         grow({f}, eu, vu, 1, 0)
-    n12 = sum(1 for c in cages if all(len(faces[f]) == 5 for f in c))
-    return n12, len(cages) - n12
+    return [sorted({v for f in c for v in faces[f]}) for c in cages]
 
 
 def main():
@@ -162,14 +163,19 @@ def main():
     ap.add_argument("--frames", type=int, nargs="*", help="frame numbers from 0 (default: all)")
     ap.add_argument("--hb", type=float, nargs=2, default=[3.5, 30.0], metavar=("DIST", "ANGLE"))
     ap.add_argument("--nohyd", action="store_true")
+    ap.add_argument("--list", action="store_true", help="also list each cage's oxygens (atom numbers from 1)")
     a = ap.parse_args()
     for k, (title, atoms, box) in enumerate(read_gro(a.gro)):
         if a.frames and k not in a.frames:
             continue
         adj = bonds_of(atoms, box, a.hb[0], a.hb[1], a.nohyd)
-        n12, n1262 = cages_of(faces_of(adj))
+        cages = cages_of(faces_of(adj))
+        n12 = sum(1 for c in cages if len(c) == 20)
         t = title.split("t=")[1].split()[0] if "t=" in title else "?"
-        print(k, t, n12, n1262, flush=True)
+        print(k, t, n12, len(cages) - n12, flush=True)
+        if a.list:
+            for c in sorted(cages):
+                print("  %s: %s" % ("5^12" if len(c) == 20 else "5^12-6^2", " ".join(str(i + 1) for i in c)))
 
 
 if __name__ == "__main__":
