@@ -1,7 +1,9 @@
 #!/bin/sh
 # Draws two cages of the bundled structure I example with Jmol, without a
 # display: the first 5^12 cage and the first 5^12-6^2 cage of the cage file.
-# Writes docs/cage-5_12.png and docs/cage-5_12-6_2.png.
+# Writes docs/cage-5_12.png and docs/cage-5_12-6_2.png, and then the
+# hydrate-liquid interface of docs/thermal-frames.md (docs/interface.png,
+# with ASE and matplotlib).
 #
 #   sh docs/pictures.sh          (or: make pictures)
 #
@@ -149,3 +151,5 @@ render "5^12" "5<sup>12</sup> cage (pentagonal dodecahedron)" \
 render "5^12-6^2" "5<sup>12</sup>6<sup>2</sup> cage (tetrakaidecahedron)" \
   "12 pentagons (blue) + 2 hexagons (green), 24 waters|gold: seed ring, green ball: normal tip|blue dots: ring centres" \
   6 cage-5_12-6_2.png
+python3 -c "import ase, matplotlib" 2>/dev/null || sh tools/install-deps.sh python3-matplotlib
+python3 docs/interface-picture.py --kavet "$ROOT/build/release/kavet"

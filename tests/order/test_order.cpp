@@ -8,6 +8,7 @@
 #include <complex>
 #include <filesystem>
 #include <iterator>
+#include <numeric>
 #include <random>
 #include <sstream>
 
@@ -131,6 +132,42 @@ TEST(Chill, LabelsCrystals)
             else // ideal: all of the first label, in one cluster
                 EXPECT_EQ(c.of(labels[0]) + std::max(c.largestIce, c.largestClathrate), 2 * n) << structure;
         }
+}
+
+// A structure-I slab (the middle half of the box along z) between layers of
+// its own melt, from a TIP4P/2005 run (examples/thermal/in.interface): the
+// slab is clathrate, the melt liquid, and interfacial clathrate lies at the
+// two boundary planes z = Lz/4 and 3Lz/4.
+TEST(Chill, FindsBothPhasesOfAHydrateLiquidInterfaceAndItsBoundary)
+{
+    const Points f = pointsOf("", test::sourcePath("tests/data/sI-interface.gro"));
+    const Chill c = chillPlus(f.water, f.box);
+    // Per label: waters in the slab, their summed distance from the nearer
+    // plane (A), those more than 6 A inside it, and those within 4 A of a plane.
+    std::array<int32_t, kChillLabels> inSlab{}, deep{}, near{}, all{};
+    std::array<double, kChillLabels> depth{};
+    int32_t liquidFar = 0, far = 0; // waters more than 6 A inside the melt
+    for (std::size_t i = 0; i < f.water.size(); ++i) {
+        const double z = std::fmod(f.water[i].z + f.box.z, f.box.z),
+                     d = std::min(std::abs(z - f.box.z / 4), std::abs(z - 3 * f.box.z / 4));
+        const bool slab = z > f.box.z / 4 && z < 3 * f.box.z / 4;
+        const int l = static_cast<int>(c.label[i]);
+        ++all[l];
+        near[l] += d < 4;
+        inSlab[l] += slab;
+        depth[l] += slab ? d : 0;
+        deep[l] += slab && d > 6;
+        far += !slab && d > 6;
+        liquidFar += !slab && d > 6 && c.label[i] == L::Liquid;
+    }
+    const int cl = static_cast<int>(L::Clathrate), icl = static_cast<int>(L::InterfacialClathrate);
+    EXPECT_GE(deep[cl] + deep[icl], 0.95 * std::accumulate(deep.begin(), deep.end(), 0)); // 98.9 %
+    EXPECT_GE(liquidFar, 0.8 * far);                                                         // 86.7 %
+    ASSERT_GT(inSlab[cl] * inSlab[icl], 0);
+    // In the slab, interfacial clathrate lies at the boundary: 2.5 A deep on
+    // average, against 6.7 A for clathrate; two thirds of it within 4 A.
+    EXPECT_LT(depth[icl] / inSlab[icl], 0.5 * depth[cl] / inSlab[cl]);
+    EXPECT_GE(near[icl], all[icl] / 2);
 }
 
 TEST(Mcg, EveryGuestOfAFullStructureIAndFewInLiquidWater)
