@@ -451,23 +451,24 @@ py::dict seriesRows(const std::vector<std::string>& options, int64_t first, int6
     std::vector<int32_t> cageWaters;
     {
         py::gil_scoped_release release;
-        Frame frame = seriesStructure(s);
-        const int32_t atoms = frame.numAtom;
-        std::unique_ptr<TrajectoryReader> traj = openTrajectory(ss.trajFile, atoms);
-        GuestMolecules guests;
-        CensusOptions census;
-        census.cageMembers = CensusOptions::Members::Closed;
-        CageTracker tracker; // born and died, as series mode counts them
-        if (ss.hasGuest) {
-            guests = selectGuests(frame, ss.guestName);
-            census.guests = &guests;
-            if (guests.firstAtom.empty())
-                warnings.push_back("guest " + ss.guestName + " selects no molecule in " + s.confFile);
-        }
-        for (int64_t number = 0; number < first; ++number)
-            if (!traj->skip())
-                break;
+        // The structure is read on the call's threads too.
         withThreads(threadCount(s), [&] {
+            Frame frame = seriesStructure(s);
+            const int32_t atoms = frame.numAtom;
+            std::unique_ptr<TrajectoryReader> traj = openTrajectory(ss.trajFile, atoms);
+            GuestMolecules guests;
+            CensusOptions census;
+            census.cageMembers = CensusOptions::Members::Closed;
+            CageTracker tracker; // born and died, as series mode counts them
+            if (ss.hasGuest) {
+                guests = selectGuests(frame, ss.guestName);
+                census.guests = &guests;
+                if (guests.firstAtom.empty())
+                    warnings.push_back("guest " + ss.guestName + " selects no molecule in " + s.confFile);
+            }
+            for (int64_t number = 0; number < first; ++number)
+                if (!traj->skip())
+                    break;
             for (int64_t number = first; count < 0 || number < first + count; ++number) {
                 if (!traj->next(frame))
                     break;
