@@ -167,7 +167,7 @@ std::shared_ptr<PyFrame> frameOf(const py::array_t<float, py::array::c_style | p
         gatoms = indices(*guests, n, "guests");
         p->hasGuests = true;
     }
-    const bool oneSite = !hydrogens && ow.size() + gatoms.size() == static_cast<std::size_t>(n);
+    const bool oneSite = !hydrogens && !ow.empty() && ow.size() + gatoms.size() == static_cast<std::size_t>(n);
     bool keep = true; // whether the caller's order serves as it is
     for (std::size_t w = 1; keep && w < ow.size(); ++w)
         keep = ow[w] > ow[w - 1];
@@ -187,12 +187,15 @@ std::shared_ptr<PyFrame> frameOf(const py::array_t<float, py::array::c_style | p
             seen[static_cast<std::size_t>(g)] = 2;
         for (int64_t o : ow)
             for (int64_t h = o + 1; h <= o + 2; ++h)
-                if (h >= n || seen[static_cast<std::size_t>(h)])
-                    throw py::value_error(
-                        "hydrogens: atom " + std::to_string(h) + ", after oxygen " + std::to_string(o) + ", " +
-                        (h >= n ? std::string("is missing") : seen[static_cast<std::size_t>(h)] == 1 ? "is an oxygen" : "is a guest's") +
-                        "; give each oxygen's hydrogens with hydrogens=, or for one-site water the positions of "
-                        "the oxygens (and guests) alone");
+                if (h >= n || seen[static_cast<std::size_t>(h)]) {
+                    const char* what = h >= n                                    ? "is missing"
+                                       : seen[static_cast<std::size_t>(h)] == 1 ? "is an oxygen"
+                                                                                 : "is a guest atom";
+                    throw py::value_error("hydrogens: atom " + std::to_string(h) + ", after oxygen " +
+                                          std::to_string(o) + ", " + what +
+                                          "; give each oxygen's hydrogens with hydrogens=, or for one-site water the "
+                                          "positions of the oxygens (and guests) alone");
+                }
     }
     const float* xyz = positions.data();
     if (keep) {
