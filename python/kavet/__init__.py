@@ -9,6 +9,7 @@
 
 Positions and lengths are in angstrom, times in ps, atom indices count from 0.
 """
+import enum as _enum
 import os as _os
 import warnings as _warnings
 
@@ -17,10 +18,10 @@ import numpy as _np
 from ._kavet import Frame, Result
 from . import _kavet
 
-__all__ = ["Frame", "Result", "read_gro", "analyse", "series"]
+__all__ = ["Frame", "Result", "ChillLabel", "read_gro", "analyse", "series"]
 
-# The criteria, named and counted as the command line's -hb, -ring and -cage.
-CRITERIA = {"hb": 2, "ring": 3, "cage": 2}
+# The criteria, named and counted as the command line's -hb, -ring, -cage and -nohyd (a flag: 0 values).
+CRITERIA = {"hb": 2, "ring": 3, "cage": 2, "nohyd": 0}
 # Options whose values are numbers (the command line reads anything else as 0).
 _NUMERIC = {"hb", "ring", "cage", "nt", "b", "e", "dt"}
 # Series mode's further options.
@@ -34,6 +35,10 @@ def _arguments(options, allowed):
         if name not in allowed:
             raise TypeError(f"unknown option {name}=; kavet takes {', '.join(sorted(allowed))}")
         count = allowed[name]
+        if count == 0:  # a flag, given when true
+            if value:
+                args.append("-" + name)
+            continue
         values = [value] if count == 1 else list(value)
         if len(values) != count:
             raise ValueError(f"option {name}= takes {count} values, not {len(values)}")
@@ -52,17 +57,24 @@ def _series_arguments(structure, trajectory, options):
     return ["-f", _os.fspath(structure), "-t", _os.fspath(trajectory)] + _arguments(options, SERIES_OPTIONS)
 
 
-def read_gro(path, water="SOL", oxygen="OW", guest=None):
+# The CHILL+ label codes of Result.chill (and of the chill column of the command line's -oview file).
+ChillLabel = _enum.IntEnum("ChillLabel", {name.upper(): code for code, name in enumerate(_kavet.CHILL_LABELS)})
+ChillLabel.__doc__ = "CHILL+ labels by code: " + ", ".join(f"{c} {n}" for c, n in enumerate(_kavet.CHILL_LABELS))
+
+
+def read_gro(path, water="SOL", oxygen="OW", guest=None, nohyd=False):
     """The first frame of a .gro file. Water oxygens: atoms named `oxygen` in residues named `water`;
-    guests: the molecules of residue name `guest`, if given."""
-    return _kavet.read_gro(_os.fspath(path), water, oxygen, guest)
+    guests: the molecules of residue name `guest`, if given. Each water's hydrogens are found as the
+    command line finds them; with nohyd=True none are read (one-site water, analysed with nohyd=True)."""
+    return _kavet.read_gro(_os.fspath(path), water, oxygen, guest, bool(nohyd))
 
 
 def analyse(frame, threads=0, **criteria):
     """Analyses one frame with series mode's criteria and returns a Result.
 
     criteria: hb=(distance, angle), ring=(min, max, deviation), cage=(distance, angle),
-    as the command line's -hb, -ring and -cage. threads: 0 for every core.
+    as the command line's -hb, -ring and -cage; nohyd=True for the network of O-O distances alone (-nohyd),
+    which a frame of one-site water needs (F4 is then not a number). threads: 0 for every core.
     The interpreter lock is released while the frame is analysed.
     """
     return _kavet.analyse(frame, _arguments(criteria, CRITERIA), threads)
@@ -83,7 +95,8 @@ def _table(out):
 def series(structure, trajectory, **options):
     """Series mode in this process: a pandas DataFrame with the columns and values of the -ot CSV file.
 
-    options as on the command line: guest="CH4", nt=2, b=, e=, dt= (ps), hb=, ring=, cage=, wat=, oxy=.
+    options as on the command line: guest="CH4", nt=2, b=, e=, dt= (ps), hb=, ring=, cage=, wat=, oxy=,
+    nohyd=True (one-site water).
     """
     return _table(_kavet.series_rows(_series_arguments(structure, trajectory, options)))
 

@@ -5,6 +5,8 @@
     u = mda.Universe("topology.data", "traj.dcd")
     census = CageCensus(u.select_atoms("resname SOL"), guests=u.select_atoms("resname CH4")).run()
     census.results.series        # the series mode's table, one row per frame
+
+One-site water (mW, a LAMMPS dump of oxygens alone): CageCensus(u.atoms, nohyd=True).
 """
 import numpy as np
 import pandas as pd
@@ -65,7 +67,20 @@ def _water_order(waters):
     raise ValueError(
         f"CageCensus: cannot tell the oxygen and two hydrogens of water residue {bad.resname} {bad.resid}: "
         "the topology has no O-H bonds for it, its atom names are not one O... and two H..., and it does not "
-        "hold exactly three atoms (oxygen first); select the water atoms or give a topology with bonds")
+        "hold exactly three atoms (oxygen first); select the water atoms or give a topology with bonds "
+        "(for one-site water, such as mW, give nohyd=True)")
+
+
+def _one_site_oxygens(waters):
+    """The water sites of a one-site analysis: the atoms named O... of the selection, or all of them when
+    none is so named (LAMMPS atom types, say), in index order."""
+    if len(waters) == 0:
+        raise ValueError("CageCensus: the water selection holds no atoms")
+    try:
+        oxygens = waters[_role(waters.names) == "O"]
+    except NoDataError:
+        oxygens = waters[:0]
+    return np.sort((oxygens if len(oxygens) else waters).indices).astype(np.int64)
 
 
 def _guest_atoms(guests):
@@ -82,22 +97,28 @@ def _guest_atoms(guests):
 class CageCensus(AnalysisBase):
     """kavet's census of every frame: series mode's table as results.series.
 
-    waters: an AtomGroup of the water molecules (oxygens and hydrogens).
+    waters: an AtomGroup of the water molecules (oxygens and hydrogens); with nohyd=True, of the water
+        oxygens or sites (one-site water such as mW: the atoms named O..., or every atom of the group when
+        none is so named), analysed by the network of O-O distances alone, F4 not a number.
     guests: an AtomGroup of guest molecules, one residue each (optional).
     cages: when true, results.cages holds one row per cage and frame.
     threads: threads per frame (0: every core).
-    criteria: hb=(distance, angle), ring=(min, max, deviation), cage=(distance, angle), as on the
-    command line.
+    criteria: hb=(distance, angle), ring=(min, max, deviation), cage=(distance, angle), nohyd=True, as
+    on the command line. Without nohyd=True a water selection without hydrogens is a ValueError.
     """
 
     def __init__(self, waters, guests=None, cages=False, threads=0, verbose=False, **criteria):
         super().__init__(waters.universe.trajectory, verbose=verbose)
         self._options = _arguments(criteria, CRITERIA)
-        waters_order = _water_order(waters)
         guest_rows = _guest_atoms(guests)
-        # The frame handed to kavet holds each water as O, H, H, then the guests' atoms.
-        self._order = waters_order.ravel()
-        self._oxygens = np.arange(0, len(self._order), 3, dtype=np.int64)
+        # The frame handed to kavet holds each water as O, H, H (or its oxygen alone, for one-site
+        # water), then the guests' atoms.
+        if criteria.get("nohyd"):
+            self._order = _one_site_oxygens(waters)
+            self._oxygens = np.arange(len(self._order), dtype=np.int64)
+        else:
+            self._order = _water_order(waters).ravel()
+            self._oxygens = np.arange(0, len(self._order), 3, dtype=np.int64)
         self._guests = None
         if guest_rows is not None:
             start = len(self._order)

@@ -36,6 +36,7 @@
 #include "io/frame_checks.h"
 #include "io/gro_reader.h"
 #include "io/trajectory.h"
+#include "io/water_hydrogens.h"
 
 namespace py = pybind11;
 using namespace kavet;
@@ -75,6 +76,7 @@ struct PyFrame {
     Frame frame;
     GuestMolecules guests;
     bool hasGuests = false;
+    bool oneSite = false;           // waters without hydrogens (one-site water)
     std::vector<int32_t> userIndex; // empty when the caller's order is kept
     int32_t userAtoms = 0;
 
@@ -117,10 +119,13 @@ Box boxOf(const py::array_t<double, py::array::c_style | py::array::forcecast>& 
     throw py::value_error("box: give three lengths or a 3x3 cell matrix, in angstrom");
 }
 
-// A frame from arrays. Without hydrogens, each oxygen's hydrogens are the two
-// atoms after it, as in a .gro file, and the atoms keep their order. With
-// them, the frame holds each water as oxygen, hydrogen, hydrogen in the order
-// of `oxygens`, then the guests' atoms; results name the caller's indices.
+// A frame from arrays. Its water table follows `oxygens`. Without hydrogens,
+// each oxygen's hydrogens are the two atoms after it, as in a .gro file, and
+// when `positions` hold the oxygens and the guests' atoms alone the waters
+// are one-site (no hydrogens). The atoms keep their order where that serves;
+// otherwise the frame holds each water as oxygen, hydrogen, hydrogen in the
+// order of `oxygens`, then the guests' atoms. Results name the caller's
+// indices.
 std::shared_ptr<PyFrame> frameOf(const py::array_t<float, py::array::c_style | py::array::forcecast>& positions,
                                  const py::array_t<double, py::array::c_style | py::array::forcecast>& box,
                                  const IndexArray& oxygens, const std::optional<IndexArray>& hydrogens,
@@ -162,7 +167,10 @@ std::shared_ptr<PyFrame> frameOf(const py::array_t<float, py::array::c_style | p
         gatoms = indices(*guests, n, "guests");
         p->hasGuests = true;
     }
+    const bool oneSite = !hydrogens && !ow.empty() && ow.size() + gatoms.size() == static_cast<std::size_t>(n);
     bool keep = true; // whether the caller's order serves as it is
+    for (std::size_t w = 1; keep && w < ow.size(); ++w)
+        keep = ow[w] > ow[w - 1];
     for (std::size_t w = 0; keep && w < hw.size() / 2; ++w)
         keep = hw[2 * w] == ow[w] + 1 && hw[2 * w + 1] == ow[w] + 2;
     for (std::size_t a = 0; keep && a < gatoms.size(); ++a)
@@ -172,6 +180,23 @@ std::shared_ptr<PyFrame> frameOf(const py::array_t<float, py::array::c_style | p
     for (int64_t o : ow)
         if (seen[static_cast<std::size_t>(o)]++)
             throw py::value_error("oxygens: atom " + std::to_string(o) + " is given twice");
+    if (!hydrogens && !oneSite) {
+        // The two atoms after each oxygen must be there and be neither an
+        // oxygen nor a guest.
+        for (int64_t g : gatoms)
+            seen[static_cast<std::size_t>(g)] = 2;
+        for (int64_t o : ow)
+            for (int64_t h = o + 1; h <= o + 2; ++h)
+                if (h >= n || seen[static_cast<std::size_t>(h)]) {
+                    const char* what = h >= n                                    ? "is missing"
+                                       : seen[static_cast<std::size_t>(h)] == 1 ? "is an oxygen"
+                                                                                 : "is a guest atom";
+                    throw py::value_error("hydrogens: atom " + std::to_string(h) + ", after oxygen " +
+                                          std::to_string(o) + ", " + what +
+                                          "; give each oxygen's hydrogens with hydrogens=, or for one-site water the "
+                                          "positions of the oxygens (and guests) alone");
+                }
+    }
     const float* xyz = positions.data();
     if (keep) {
         f.numAtom = static_cast<int32_t>(n);
@@ -195,11 +220,10 @@ std::shared_ptr<PyFrame> frameOf(const py::array_t<float, py::array::c_style | p
             if (!hw.empty()) {
                 order.push_back(hw[2 * w]);
                 order.push_back(hw[2 * w + 1]);
-            } else {
+            } else if (!oneSite) {
                 // Hydrogens as in the caller's order: the two atoms after the oxygen.
-                for (int64_t k = 1; k <= 2; ++k)
-                    if (ow[w] + k < n)
-                        order.push_back(ow[w] + k);
+                order.push_back(ow[w] + 1);
+                order.push_back(ow[w] + 2);
             }
         }
         for (std::size_t g = 0; g < gatoms.size(); g += static_cast<std::size_t>(perGuest)) {
@@ -221,18 +245,28 @@ std::shared_ptr<PyFrame> frameOf(const py::array_t<float, py::array::c_style | p
     }
     f.numWater = static_cast<int32_t>(ow.size());
     indexWaters(f);
+    if (oneSite)
+        dropHydrogens(f);
+    p->oneSite = oneSite;
     f.resName.assign(static_cast<std::size_t>(f.numAtom), std::string());
     f.atmName.assign(static_cast<std::size_t>(f.numAtom), std::string());
     return p;
 }
 
+// The first frame of a .gro file, its hydrogens found as the command line
+// finds them (io/water_hydrogens.h), or none with `nohyd`.
 std::shared_ptr<PyFrame> readGro(const std::string& path, const std::string& water, const std::string& oxygen,
-                                 const std::optional<std::string>& guest)
+                                 const std::optional<std::string>& guest, bool nohyd)
 {
     requireReadable(path);
     auto p = std::make_shared<PyFrame>();
     p->frame = readConfiguration(path, water, oxygen);
     p->userAtoms = p->frame.numAtom;
+    p->oneSite = nohyd;
+    if (nohyd)
+        dropHydrogens(p->frame);
+    else
+        placeHydrogens(p->frame, path);
     if (guest) {
         p->guests = selectGuests(p->frame, *guest);
         p->hasGuests = true;
@@ -349,13 +383,34 @@ py::array view(const std::vector<T>& data, std::vector<py::ssize_t> shape, py::h
 
 py::ssize_t rows(std::size_t size, std::size_t width) { return static_cast<py::ssize_t>(size / width); }
 
+// An array that takes over `data` (no copy): a capsule owns the vector.
+template <class T>
+py::array owned(std::vector<T>&& data, std::vector<py::ssize_t> shape = {})
+{
+    auto* held = new std::vector<T>(std::move(data));
+    py::capsule owner(held, [](void* p) { delete static_cast<std::vector<T>*>(p); });
+    if (shape.empty())
+        shape = {static_cast<py::ssize_t>(held->size())};
+    return py::array(py::dtype::of<T>(), std::move(shape), {}, held->data(), owner);
+}
+
 std::shared_ptr<PyResult> analyseFrame(std::shared_ptr<const PyFrame> frame, const std::vector<std::string>& options,
                                        int threads)
 {
     auto r = std::make_shared<PyResult>();
-    r->frame = std::move(frame);
     r->settings = settingsOf(options, true);
-    r->settings.series.hasGuest = r->frame->hasGuests;
+    r->settings.series.hasGuest = frame->hasGuests;
+    if (frame->oneSite && !r->settings.criteria.distanceOnly)
+        throw py::value_error("the frame's waters have no hydrogens (one-site water): analyse it with nohyd=True, "
+                              "the network of O-O distances alone");
+    if (r->settings.criteria.distanceOnly && !frame->oneSite) {
+        // The hydrogens unused, as the command line's -nohyd reads none (F4 not a number).
+        auto copy = std::make_shared<PyFrame>(*frame);
+        dropHydrogens(copy->frame);
+        copy->oneSite = true;
+        frame = std::move(copy);
+    }
+    r->frame = std::move(frame);
     {
         py::gil_scoped_release release;
         withThreads(threads, [&] {
@@ -367,9 +422,26 @@ std::shared_ptr<PyResult> analyseFrame(std::shared_ptr<const PyFrame> frame, con
     return r;
 }
 
+// The structure of a series run, prepared as the command line prepares it:
+// waters selected by name, their hydrogens found (or none, with -nohyd).
+Frame seriesStructure(const Settings& s)
+{
+    Frame structure = readConfiguration(s.confFile, s.waterName, s.oxygenName);
+    if (s.criteria.distanceOnly)
+        dropHydrogens(structure);
+    else
+        placeHydrogens(structure, s.confFile);
+    return structure;
+}
+
 // Series mode's rows for the frames numbered first .. first + count - 1 of
 // the trajectory (count < 0: to the end), each value as the CSV file holds it.
-py::dict seriesRows(const std::vector<std::string>& options, int64_t first, int64_t count)
+// The frames before `first` are passed over unread. With `follow`, cages are
+// followed from the first frame of the block (born, died); without, born and
+// died are left 0 and the closed cages of every row come back instead (their
+// waters' atom numbers, ascending), for a CageTracker to follow the blocks of
+// a run in order (CageTracker.follow).
+py::dict seriesRows(const std::vector<std::string>& options, int64_t first, int64_t count, bool follow)
 {
     const Settings s = settingsOf(options, true);
     const SeriesSettings& ss = s.series;
@@ -378,54 +450,52 @@ py::dict seriesRows(const std::vector<std::string>& options, int64_t first, int6
     const std::vector<SeriesColumn> columns = seriesColumns(s.criteria, ss.hasGuest);
     std::vector<double> values;
     std::vector<std::string> warnings;
+    std::vector<int64_t> cageOffsets{0}, waterOffsets{0};
+    std::vector<int32_t> cageWaters;
     {
         py::gil_scoped_release release;
-        const Frame structure = readConfiguration(s.confFile, s.waterName, s.oxygenName);
-        std::unique_ptr<TrajectoryReader> traj = openTrajectory(ss.trajFile);
-        GuestMolecules guests;
-        CensusOptions census;
-        census.cageMembers = CensusOptions::Members::Closed;
-        CageTracker tracker; // born and died, as series mode counts them
-        if (ss.hasGuest) {
-            guests = selectGuests(structure, ss.guestName);
-            census.guests = &guests;
-            if (guests.firstAtom.empty())
-                warnings.push_back("guest " + ss.guestName + " selects no molecule in " + s.confFile);
-        }
-        Frame frame = structure;
-        // A block that starts inside the trajectory follows cages from the
-        // last frame analysed before it, as one run does (born and died).
-        Frame seed;
-        int64_t seedNumber = -1;
-        double seedTime = 0.0;
+        // The structure is read on the call's threads too.
         withThreads(threadCount(s), [&] {
-            for (int64_t number = 0; count < 0 || number < first + count; ++number) {
+            Frame frame = seriesStructure(s);
+            const int32_t atoms = frame.numAtom;
+            std::unique_ptr<TrajectoryReader> traj = openTrajectory(ss.trajFile, atoms);
+            GuestMolecules guests;
+            CensusOptions census;
+            census.cageMembers = CensusOptions::Members::Closed;
+            CageTracker tracker; // born and died, as series mode counts them
+            if (ss.hasGuest) {
+                guests = selectGuests(frame, ss.guestName);
+                census.guests = &guests;
+                if (guests.firstAtom.empty())
+                    warnings.push_back("guest " + ss.guestName + " selects no molecule in " + s.confFile);
+            }
+            for (int64_t number = 0; number < first; ++number)
+                if (!traj->skip())
+                    break;
+            for (int64_t number = first; count < 0 || number < first + count; ++number) {
                 if (!traj->next(frame))
                     break;
-                if (frame.numAtom != structure.numAtom)
-                    throw InputError("the structure " + s.confFile + " has " + std::to_string(structure.numAtom) +
+                if (frame.numAtom != atoms)
+                    throw InputError("the structure " + s.confFile + " has " + std::to_string(atoms) +
                                      " atoms, but frame " + std::to_string(number) + " of " + ss.trajFile + " has " +
                                      std::to_string(frame.numAtom));
                 const double time = frame.hasTime ? frame.time : static_cast<double>(number);
                 if (!frameSelected(ss, time))
                     continue;
-                if (number < first) {
-                    seed = frame;
-                    seedNumber = number;
-                    seedTime = time;
-                    continue;
-                }
-                if (seedNumber >= 0) {
-                    const Analysis a = analyse(seed, s.criteria);
-                    tracker.add(seedNumber, seedTime, seriesRow(s.criteria, seedNumber, seedTime, seed, a, census).cages);
-                    seedNumber = -1;
-                }
                 for (std::string& w : checkFrame(frame, ss.trajFile + " frame " + std::to_string(number)))
                     warnings.push_back(std::move(w));
                 const Analysis a = analyse(frame, s.criteria);
                 SeriesRow row = seriesRow(s.criteria, number, time, frame, a, census);
-                const FrameIds ids = tracker.add(number, time, row.cages);
-                setTracked(columns, row.values, ids.born, ids.died);
+                if (follow) {
+                    const FrameIds ids = tracker.add(number, time, row.cages);
+                    setTracked(columns, row.values, ids.born, ids.died);
+                } else {
+                    for (const CageRecord& c : row.cages) {
+                        cageWaters.insert(cageWaters.end(), c.waters.begin(), c.waters.end());
+                        waterOffsets.push_back(static_cast<int64_t>(cageWaters.size()));
+                    }
+                    cageOffsets.push_back(static_cast<int64_t>(waterOffsets.size() - 1));
+                }
                 // The value the CSV file shows.
                 for (std::size_t c = 0; c < columns.size(); ++c)
                     values.push_back(std::strtod(formatValue(columns[c], row.values[c]).c_str(), nullptr));
@@ -437,24 +507,64 @@ py::dict seriesRows(const std::vector<std::string>& options, int64_t first, int6
         names.append(c.name);
         kinds.append(c.kind == SeriesColumn::Count ? "count" : c.kind == SeriesColumn::Time ? "time" : "real");
     }
-    py::array_t<double> table({rows(values.size(), columns.size()), static_cast<py::ssize_t>(columns.size())});
-    std::copy(values.begin(), values.end(), table.mutable_data());
     py::dict out;
     out["columns"] = names;
     out["kinds"] = kinds;
-    out["values"] = table;
+    const std::vector<py::ssize_t> shape{rows(values.size(), columns.size()), static_cast<py::ssize_t>(columns.size())};
+    out["values"] = owned(std::move(values), shape);
     out["warnings"] = warnings;
+    if (!follow) {
+        out["cage_offsets"] = owned(std::move(cageOffsets));
+        out["cage_water_offsets"] = owned(std::move(waterOffsets));
+        out["cage_waters"] = owned(std::move(cageWaters));
+    }
     return out;
 }
 
+// Born and died of the rows of one block of seriesRows(..., follow=false),
+// set in its values (the blocks given in frame order).
+void followBlock(CageTracker& tracker, py::dict block)
+{
+    std::vector<std::string> names = block["columns"].cast<std::vector<std::string>>();
+    const auto column = [&](const char* name) {
+        return static_cast<py::ssize_t>(std::find(names.begin(), names.end(), name) - names.begin());
+    };
+    const py::ssize_t frameAt = column("frame"), timeAt = column("time_ps"), bornAt = column("born"),
+                      diedAt = column("died");
+    if (diedAt >= static_cast<py::ssize_t>(names.size()))
+        throw py::value_error("follow: not a block of series rows");
+    py::array_t<double> values = block["values"].cast<py::array_t<double>>();
+    const auto cages = block["cage_offsets"].cast<py::array_t<int64_t>>();
+    const auto offsets = block["cage_water_offsets"].cast<py::array_t<int64_t>>();
+    const auto waters = block["cage_waters"].cast<py::array_t<int32_t>>();
+    if (values.ndim() != 2 || cages.size() != values.shape(0) + 1)
+        throw py::value_error("follow: the block's cages do not match its rows");
+    auto v = values.mutable_unchecked<2>();
+    const int64_t* c = cages.data();
+    const int64_t* o = offsets.data();
+    const int32_t* w = waters.data();
+    std::vector<CageRecord> records;
+    for (py::ssize_t r = 0; r < values.shape(0); ++r) {
+        records.clear();
+        for (int64_t k = c[r]; k < c[r + 1]; ++k) {
+            CageRecord& cage = records.emplace_back();
+            cage.closed = true;
+            cage.waters.assign(w + o[k], w + o[k + 1]);
+        }
+        const FrameIds ids = tracker.add(static_cast<int64_t>(v(r, frameAt)), v(r, timeAt), records);
+        v(r, bornAt) = static_cast<double>(ids.born);
+        v(r, diedAt) = static_cast<double>(ids.died);
+    }
+}
+
+// Frames in the trajectory, counted without reading their positions.
 int64_t frameCount(const std::string& path)
 {
     requireReadable(path);
     py::gil_scoped_release release;
     std::unique_ptr<TrajectoryReader> traj = openTrajectory(path);
-    Frame frame;
     int64_t n = 0;
-    while (traj->next(frame))
+    while (traj->skip())
         ++n;
     return n;
 }
@@ -487,7 +597,10 @@ PYBIND11_MODULE(_kavet, m)
                 const FrameIds ids = t.add(frame, time, r.row.cages);
                 return py::make_tuple(ids.born, ids.died);
             },
-            py::arg("result"), py::arg("frame"), py::arg("time"));
+            py::arg("result"), py::arg("frame"), py::arg("time"))
+        .def("follow", &followBlock, py::arg("block"),
+             "Sets born and died of a block of series rows (series_rows with follow=False), the blocks of a run "
+             "given in frame order.");
 
     py::class_<PyFrame, std::shared_ptr<PyFrame>>(m, "Frame")
         .def(py::init(&frameOf), py::arg("positions"), py::arg("box"), py::arg("oxygens"),
@@ -496,6 +609,15 @@ PYBIND11_MODULE(_kavet, m)
         .def_property_readonly("n_waters", [](const PyFrame& f) { return f.frame.numWater; })
         .def_property_readonly("n_guests",
                                [](const PyFrame& f) { return static_cast<int64_t>(f.guests.firstAtom.size()); })
+        .def_property_readonly("one_site", [](const PyFrame& f) { return f.oneSite; })
+        .def_property_readonly("oxygens",
+                               [](const PyFrame& f) {
+                                   std::vector<int64_t> o;
+                                   o.reserve(f.frame.water.size());
+                                   for (const Water& w : f.frame.water)
+                                       o.push_back(f.user(w.oxygen));
+                                   return owned(std::move(o));
+                               })
         .def_property_readonly("time",
                                [](const PyFrame& f) -> py::object {
                                    return f.frame.hasTime ? py::cast(f.frame.time) : py::none();
@@ -513,7 +635,7 @@ PYBIND11_MODULE(_kavet, m)
             return cell;
         });
     m.def("read_gro", &readGro, py::arg("path"), py::arg("water") = "SOL", py::arg("oxygen") = "OW",
-          py::arg("guest") = py::none());
+          py::arg("guest") = py::none(), py::arg("nohyd") = false);
 
     py::class_<PyResult, std::shared_ptr<PyResult>>(m, "Result")
         .def_property_readonly("frame", [](const PyResult& r) { return std::const_pointer_cast<PyFrame>(r.frame); })
@@ -560,6 +682,21 @@ PYBIND11_MODULE(_kavet, m)
         KAVET_CAGE_ARRAY("cage_guest_offsets", cageGuestOffsets, 1)
         KAVET_CAGE_ARRAY("cage_guests", cageGuests, 1)
 #undef KAVET_CAGE_ARRAY
+        .def_property_readonly("chill",
+                               [](py::object self) {
+                                   // ChillLabel is one byte; its values are the codes.
+                                   static_assert(sizeof(ChillLabel) == 1);
+                                   const PyResult& r = self.cast<const PyResult&>();
+                                   py::array a(py::dtype("int8"), {static_cast<py::ssize_t>(r.row.chill.size())}, {},
+                                               r.row.chill.data(), self);
+                                   py::detail::array_proxy(a.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+                                   return a;
+                               })
+        .def_property_readonly("f4_per_water",
+                               [](py::object self) {
+                                   const PyResult& r = self.cast<const PyResult&>();
+                                   return view(r.row.f4, {static_cast<py::ssize_t>(r.row.f4.size())}, self);
+                               })
         .def_property_readonly("census", [](const PyResult& r) {
             // The series row of this frame: column name to value.
             py::dict d;
@@ -574,7 +711,19 @@ PYBIND11_MODULE(_kavet, m)
             return d;
         });
 
+    // The CHILL+ labels by code (order/chill.h, and the chill column of -oview).
+    {
+        std::vector<std::string> names(kChillLabels);
+        names[static_cast<int>(ChillLabel::Liquid)] = "liquid";
+        names[static_cast<int>(ChillLabel::Cubic)] = "cubic";
+        names[static_cast<int>(ChillLabel::Hexagonal)] = "hexagonal";
+        names[static_cast<int>(ChillLabel::InterfacialIce)] = "interfacial_ice";
+        names[static_cast<int>(ChillLabel::Clathrate)] = "clathrate";
+        names[static_cast<int>(ChillLabel::InterfacialClathrate)] = "interfacial_clathrate";
+        m.attr("CHILL_LABELS") = names;
+    }
     m.def("analyse", &analyseFrame, py::arg("frame"), py::arg("options"), py::arg("threads") = 0);
-    m.def("series_rows", &seriesRows, py::arg("options"), py::arg("first") = 0, py::arg("count") = -1);
+    m.def("series_rows", &seriesRows, py::arg("options"), py::arg("first") = 0, py::arg("count") = -1,
+          py::arg("follow") = true);
     m.def("frame_count", &frameCount, py::arg("path"));
 }

@@ -29,12 +29,21 @@ def gro_frames(path):
 
 
 @pytest.fixture(scope="session")
-def cli_series(tmp_path_factory):
-    """The command line's -ot table of the bundled melting trajectory."""
+def kavet_binary():
     binary = os.path.abspath(os.environ.get("KAVET_BINARY", ROOT / "build" / "release" / "kavet"))
     if not Path(binary).exists():
         pytest.skip(f"no kavet program at {binary} (set KAVET_BINARY)")
-    work = tmp_path_factory.mktemp("cli")
-    subprocess.run([binary, "-f", str(STRUCTURE), "-t", str(MELTING), "-ot", "melting.csv", "-nt", "2"],
+    return binary
+
+
+def cli_table(binary, work, structure, trajectory, *options):
+    """The command line's -ot table of a series run, in the folder `work`."""
+    subprocess.run([binary, "-f", str(structure), "-t", str(trajectory), "-ot", "series.csv", *options],
                    cwd=work, check=True, capture_output=True)
-    return pd.read_csv(work / "melting.csv")
+    return pd.read_csv(Path(work) / "series.csv")
+
+
+@pytest.fixture(scope="session")
+def cli_series(tmp_path_factory, kavet_binary):
+    """The command line's -ot table of the bundled melting trajectory."""
+    return cli_table(kavet_binary, tmp_path_factory.mktemp("cli"), STRUCTURE, MELTING, "-nt", "2")

@@ -1,9 +1,12 @@
+import subprocess
+import sys
+
 import numpy as np
 import pandas as pd
 import pytest
 
 import kavet
-from conftest import MELTING, STRUCTURE, gro_frames
+from conftest import MELTING, ROOT, STRUCTURE, cli_table, gro_frames
 
 
 def test_series_equals_the_command_line(cli_series):
@@ -37,6 +40,40 @@ def test_arrays_in_any_order_give_the_gro_analysis():
                           np.sort(where[reference.bonds], axis=1)[np.lexsort(np.sort(where[reference.bonds],
                                                                                     axis=1).T[::-1])])
     assert np.all(result.occupancy == 1)
+    # Per-water values follow `oxygens`; label codes count as the census's columns do.
+    assert np.array_equal(result.chill, reference.chill)
+    assert np.allclose(result.f4_per_water, reference.f4_per_water, atol=1e-6)
+    counts = np.bincount(result.chill, minlength=len(kavet.ChillLabel))
+    assert {f"chill_{label.name.lower()}": counts[label] for label in kavet.ChillLabel} == \
+        {k: v for k, v in got.items() if k.startswith("chill_")}
+
+
+def test_one_site_water_gives_the_command_lines_nohyd_row(tmp_path, kavet_binary):
+    """Oxygens alone: kavet.series, a frame of arrays and MDAnalysis give the row of kavet -nohyd."""
+    gro = tmp_path / "si-one-site.gro"
+    subprocess.run([sys.executable, str(ROOT / "tools" / "lattice.py"), "--structure", "sI", "--cells", "2", "2", "2",
+                    "--displace", "0.1", "--one-site", "-o", str(gro)], check=True)
+    cli = cli_table(kavet_binary, tmp_path, gro, gro, "-nohyd")
+    assert cli["hbonds"][0] > 0 and cli["closed"][0] > 0 and np.isnan(cli["f4"][0])
+    pd.testing.assert_frame_equal(kavet.series(gro, gro, nohyd=True), cli, check_dtype=False)
+
+    xyz, box, _ = gro_frames(gro)[0]
+    frame = kavet.Frame(xyz, box, np.arange(len(xyz)))
+    assert frame.one_site
+    with pytest.raises(ValueError, match="nohyd=True"):
+        kavet.analyse(frame)
+    row = kavet.analyse(frame, nohyd=True).census
+    expected = cli.iloc[0].to_dict()
+    for k in ("born", "died", "f4"):
+        del expected[k]
+    assert np.isnan(row["f4"]) and {k: row[k] for k in expected} == pytest.approx(expected)
+    mda = pytest.importorskip("MDAnalysis")
+    from kavet.mda import CageCensus
+
+    u = mda.Universe(str(gro))
+    with pytest.raises(ValueError, match="nohyd=True"):
+        CageCensus(u.atoms)
+    pd.testing.assert_frame_equal(CageCensus(u.atoms, nohyd=True).run().results.series, cli, check_dtype=False)
 
 
 def test_errors_carry_kavets_message(tmp_path):

@@ -79,9 +79,10 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
     f.clusters = static_cast<int64_t>(clusters.size.size());
     f.largestCluster = clusters.largest;
 
-    const F4 f4 = a.pairsCutoff == f4Cutoff ? f4Of(frame, a.pairs) : f4Of(frame);
+    F4 f4 = a.pairsCutoff == f4Cutoff ? f4Of(frame, a.pairs) : f4Of(frame);
     f.f4 = f4.value;
     f.f4Pairs = f4.pairs;
+    f.f4PerWater = std::move(f4.perWater);
 
     const bool full = options.cageRecords;
     if (!full && options.cageMembers == CensusOptions::Members::None)

@@ -54,6 +54,7 @@ struct FrameCensus {
     Chill chill;                              // CHILL+ label of each water (order/chill.h), table order
     double f4 = 0.0;                          // not a number without a pair of waters within f4Cutoff
     int64_t f4Pairs = 0;
+    std::vector<double> f4PerWater;           // F4 of each water (F4::perWater), table order
     std::vector<CageRecord> cages;            // closed and defective cages, when asked for
 };
 

@@ -66,6 +66,7 @@ SeriesRow seriesRow(const Criteria& criteria, int64_t frameNumber, double time, 
     f.defective = std::move(census.defectiveTypes);
     f.cages = std::move(census.cages);
     f.chill = std::move(census.chill.label);
+    f.f4 = std::move(census.f4PerWater);
     std::vector<double>& v = f.values;
     v = {static_cast<double>(frameNumber), time, static_cast<double>(census.waters),
          static_cast<double>(census.hbonds)};

@@ -38,6 +38,7 @@ struct SeriesRow {
     std::map<std::string, int64_t> closed, defective;
     std::vector<CageRecord> cages;
     std::vector<ChillLabel> chill; // CHILL+ label of each water of the frame's water table
+    std::vector<double> f4;        // F4 of each water of the table, not a number where no pair counts
 };
 
 // The row of a frame analysed with `criteria`; it has the guest columns when

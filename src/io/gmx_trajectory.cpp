@@ -125,14 +125,27 @@ public:
         numAtom_ = readHead().numAtom;
     }
 
-    bool next(Frame& frame) override
+    bool next(Frame& frame) override { return step(&frame); }
+    bool skip() override { return step(nullptr); }
+
+    int32_t numAtom() const override { return numAtom_; }
+    double fractionRead() const override
+    {
+        return size_ > 0 ? static_cast<double>(offset_) / static_cast<double>(size_) : -1.0;
+    }
+
+private:
+    // Reads the next frame with positions into `into`, or passes over it
+    // by its header when `frame` is null.
+    bool step(Frame* into)
     {
         for (;;) {
             if (offset_ == size_)
                 return false;
             const FrameHead h = readHead();
             const int64_t k = index_ + 1;
-            if (h.hasX) {
+            if (h.hasX && into) {
+                Frame& frame = *into;
                 frame.box = cell(h, k);
                 readCoordinates(h, k, frame.atmXYZ);
                 frame.numAtom = h.numAtom;
@@ -150,13 +163,6 @@ public:
         }
     }
 
-    int32_t numAtom() const override { return numAtom_; }
-    double fractionRead() const override
-    {
-        return size_ > 0 ? static_cast<double>(offset_) / static_cast<double>(size_) : -1.0;
-    }
-
-private:
     // The header of the frame at offset_, checked; throws for a frame that
     // is truncated, corrupt or of the wrong atom count.
     FrameHead readHead()

@@ -625,4 +625,43 @@ bool GroTrajectory::next(Frame& frame)
     return true;
 }
 
+bool GroTrajectory::skip()
+{
+    Reader reader{source_->lines, path_};
+    Frame head; // title and atom count only
+    try {
+        const long long base = source_->lines.lineNumber();
+        std::string line;
+        if (!reader.nextLine(line)) {
+            if (frames_ == 0)
+                reader.fail(1, "the file is empty (expected a title line)");
+            return false;
+        }
+        Reader::readTitle(head, line);
+        if (!reader.nextLine(line))
+            reader.fail(base + 2, "the file ends before the atom count");
+        const long long count = reader.parseCount(line);
+        head.numAtom = static_cast<int32_t>(count);
+        for (long long i = 0; i < count; ++i)
+            if (!reader.nextLine(line))
+                reader.fail(base + 3 + i, "the file ends after " + std::to_string(i) + " of the " +
+                                              std::to_string(count) + " atom lines announced on line " +
+                                              std::to_string(base + 2));
+        if (!reader.nextLine(line))
+            reader.fail(base + 3 + count, "the file ends before the box line");
+    } catch (const FileError& f) {
+        throw FileError(std::string(f.what()) + " (" + frameContext(frames_, lastTime_) + ")", f.error());
+    } catch (const Failure& f) {
+        throw FormatError(std::string(f.what()) + " (" + frameContext(frames_, lastTime_) + ")");
+    }
+    if (frames_ == 0)
+        numAtom_ = head.numAtom;
+    else if (head.numAtom != numAtom_)
+        throw FormatError(path_ + ": frame " + std::to_string(frames_) + " has " + std::to_string(head.numAtom) +
+                          " atoms, the first frame " + std::to_string(numAtom_));
+    lastTime_ = head.hasTime ? head.time : static_cast<double>(frames_);
+    ++frames_;
+    return true;
+}
+
 } // namespace kavet

@@ -31,6 +31,7 @@ public:
     explicit GroTrajectory(const std::string& path);
     ~GroTrajectory() override;
     bool next(Frame& frame) override;
+    bool skip() override;
     int32_t numAtom() const override { return numAtom_; }
     double fractionRead() const override;
 

@@ -21,6 +21,16 @@ public:
     // for a truncated or corrupt frame, naming the file and the frame, and
     // FileError when the file cannot be read.
     virtual bool next(Frame& frame) = 0;
+    // Passes over the next frame as next() would, without reading its
+    // positions: a .gro frame's lines are counted, not parsed, and an .xtc or
+    // .trr frame is stepped over by its header. A frame passed over is
+    // checked only as far as finding the one after it needs. Returns false at
+    // the clean end of the file.
+    virtual bool skip()
+    {
+        Frame scratch;
+        return next(scratch);
+    }
     // Atoms per frame, once the first frame is read.
     virtual int32_t numAtom() const = 0;
     // How much of the file has been read, 0 to 1, or -1 when unknown.

@@ -142,6 +142,32 @@ TEST_F(GmxTrajectory, ReadsEveryFrameQuietly)
     }
 }
 
+// Frames passed over with skip() leave the reader where reading them would:
+// the next frame read is the same, in every format.
+TEST_F(GmxTrajectory, SkippedFramesLeadToTheSameNextFrame)
+{
+    for (const std::string& file : {dir + "/in.gro", path("xtc"), path("trr")}) {
+        SCOPED_TRACE(file);
+        for (std::size_t k = 0; k <= numFrame; ++k) {
+            auto all = openTrajectory(file), skipping = openTrajectory(file);
+            Frame want, got;
+            for (std::size_t j = 0; j < k; ++j) {
+                ASSERT_TRUE(all->next(want));
+                ASSERT_TRUE(skipping->skip());
+            }
+            const bool more = all->next(want);
+            ASSERT_EQ(skipping->next(got), more);
+            if (!more)
+                want = Frame{};
+            EXPECT_EQ(got.time, want.time);
+            ASSERT_EQ(got.atmXYZ.size(), want.atmXYZ.size());
+            EXPECT_EQ(std::memcmp(got.atmXYZ.data(), want.atmXYZ.data(), sizeof(Vec3) * got.atmXYZ.size()), 0);
+            EXPECT_EQ(skipping->numAtom(), numAtom);
+            EXPECT_EQ(skipping->skip(), k + 1 < numFrame);
+        }
+    }
+}
+
 // Every cut of the file either ends cleanly at a frame boundary or fails with
 // a Failure naming the cut frame, after the whole frames before it were read;
 // GROMACS never gets to end the process.
