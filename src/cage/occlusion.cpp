@@ -40,7 +40,7 @@ OcclusionContext makeOcclusionContext(const RingSearch& rings, const RingGeometr
         ctx.ringRadius[r] = finite ? radius : HUGE_VALF;
     });
     if (sealed) {
-        ctx.sealedTri.resize(geo.tangRing.size());
+        ctx.sealedTri.resize(static_cast<std::size_t>(geo.tangStart.back()));
         ctx.sealedSlab.resize(rings.ringList.size());
         tbb::parallel_for(std::size_t(0), rings.ringList.size(), [&](std::size_t r) {
             const std::vector<int32_t>& ring = rings.ringList[r];
@@ -52,7 +52,7 @@ OcclusionContext makeOcclusionContext(const RingSearch& rings, const RingGeometr
             for (std::size_t k = 0; k < n; ++k) {
                 const SealedTriangle t = sealedTriangle(member[k], member[k + 1 < n ? k + 1 : 0]);
                 ctx.sealedTri[static_cast<std::size_t>(geo.tangStart[r]) + k] = t;
-                if (t.valid)
+                if (t.valid())
                     normal = normal + t.n;
             }
             // Any direction gives a slab; the fan's mean normal a thin one.
@@ -182,14 +182,14 @@ int segmentHitsRing(const Transform* tang, int32_t count, Vec3 o, Vec3 d)
 {
     for (int32_t t = 0; t < count; ++t) {
         const Transform& T = tang[t];
-        const float s = T[8] * o.x + T[9] * o.y + T[10] * o.z + T[11];
-        const float g = T[8] * d.x + T[9] * d.y + T[10] * d.z;
+        const float s = T[6] * o.x + T[7] * o.y + T[8] * o.z;
+        const float g = T[6] * d.x + T[7] * d.y + T[8] * d.z;
         const float a = -s / g;
         if (!(a > 1e-7f && a < 1.0f))
             continue;
         const Vec3 w{o.x + a * d.x, o.y + a * d.y, o.z + a * d.z};
-        const float xg = T[0] * w.x + T[1] * w.y + T[2] * w.z + T[3];
-        const float yg = T[4] * w.x + T[5] * w.y + T[6] * w.z + T[7];
+        const float xg = T[0] * w.x + T[1] * w.y + T[2] * w.z;
+        const float yg = T[3] * w.x + T[4] * w.y + T[5] * w.z;
         if (xg >= 0.0f && yg >= 0.0f && xg + yg < 1.0f)
             return t;
     }
@@ -201,13 +201,14 @@ SealedTriangle sealedTriangle(DVec3 b, DVec3 c)
     SealedTriangle t;
     t.n = cross(b, c);
     const double nn = dot(t.n, t.n);
-    t.valid = nn > 0.0;
-    if (t.valid) {
-        // For p = xg b + yg c in the plane: (c x n) . p = xg nn and
-        // (n x b) . p = yg nn.
-        t.u = cross(c, t.n) * (1.0 / nn);
-        t.w = cross(t.n, b) * (1.0 / nn);
+    if (!(nn > 0.0)) {
+        t.n = DVec3{}; // too small to square: degenerate all the same
+        return t;
     }
+    // For p = xg b + yg c in the plane: (c x n) . p = xg nn and
+    // (n x b) . p = yg nn.
+    t.u = cross(c, t.n) * (1.0 / nn);
+    t.w = cross(t.n, b) * (1.0 / nn);
     return t;
 }
 
@@ -226,7 +227,7 @@ int segmentHitsSealed(const SealedTriangle* tri, int32_t count, DVec3 o, DVec3 d
             const DVec3 p = o + d * a;
             const double xg = dot(p, T.u);
             const double yg = dot(p, T.w);
-            const bool inside = T.valid & (a > 1e-7) & (a < 1.0) & (xg >= -sealedTolerance) &
+            const bool inside = (a > 1e-7) & (a < 1.0) & (xg >= -sealedTolerance) &
                                 (yg >= -sealedTolerance) & (xg + yg <= 1.0 + sealedTolerance);
             hit |= static_cast<uint32_t>(inside) << (t - base);
         }

@@ -43,10 +43,12 @@ inline constexpr double sealedTolerance = 1e-9;
 
 // A sealed triangle (the ring centre at the origin, members b and c), ready
 // for the test: its normal n, and the vectors that give the barycentric
-// weights of b and c for a point p in its plane as p . u and p . w.
+// weights of b and c for a point p in its plane as p . u and p . w. A
+// degenerate triangle, which no ray can hit, has n = 0: every crossing
+// parameter is then not a number.
 struct SealedTriangle {
     DVec3 n, u, w;
-    bool valid = false; // false for a degenerate triangle, which no ray can hit
+    bool valid() const { return n.x != 0.0 || n.y != 0.0 || n.z != 0.0; }
 };
 SealedTriangle sealedTriangle(DVec3 b, DVec3 c);
 
