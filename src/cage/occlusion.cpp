@@ -114,11 +114,11 @@ void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view)
         view.haveD.assign(n, 0);
         SealedCache& cache = view.sealedRings;
         if (cache.of != &ctx) {
-            // Room for about 10^5 triangles, or every ring of a small frame.
             const std::size_t numRing = ctx.rings->ringList.size();
             const std::size_t stride = static_cast<std::size_t>(std::max(ctx.maxMembers, 1));
-            const std::size_t slots =
-                std::bit_ceil(std::max<std::size_t>(1, std::min(numRing, (std::size_t(1) << 17) / stride)));
+            const std::size_t slots = std::bit_ceil(std::max<std::size_t>(
+                1, ctx.sealedCacheSlots > 0 ? ctx.sealedCacheSlots
+                                            : std::min(numRing, (std::size_t(1) << 17) / stride)));
             cache.of = &ctx;
             cache.stride = static_cast<int32_t>(stride);
             cache.ring.assign(slots, -1);

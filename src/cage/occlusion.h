@@ -75,6 +75,9 @@ struct OcclusionContext {
         double lo = -HUGE_VAL, hi = HUGE_VAL, extent = 0.0;
     };
     int32_t maxMembers = 0; // the largest ring
+    // Sealed: the slots of each thread's SealedCache; 0 sizes it by the
+    // frame (about 10^5 triangles, or every ring of a small frame).
+    std::size_t sealedCacheSlots = 0;
 };
 
 // Receives the line-of-sight decision for one candidate ring, step by step:
