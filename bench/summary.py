@@ -108,8 +108,9 @@ def main():
     print("|---|---:|---:|---:|---:|---:|---:|---:|---:|")
     for (label, n, threads, count, _), runs in zip(plan, results):
         wall, cpu, peak = best(runs)
-        print("| %s | %d | %d | %d | %.2f | %.2f | %.2f | %.0f | %.2f |" %
-              (label, n, count, threads, wall, cpu, count / wall, peak / 1024, peak / n), flush=True)
+        rate = "%.2f" % (count / wall) if label == "series" else ""
+        print("| %s | %d | %d | %d | %.2f | %.2f | %s | %.0f | %.2f |" %
+              (label, n, count, threads, wall, cpu, rate, peak / 1024, peak / n), flush=True)
     # Speed-up of two threads over one, where both were run.
     for label in ("single frame", "series"):
         walls = {p[2]: best(r)[0] for p, r in zip(plan, results) if p[0] == label and
