@@ -5,7 +5,7 @@ JOBS    ?= 2
 GEN     := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 EXAMPLE := $(CURDIR)/examples/si-2x2x2.gro
 
-.PHONY: all deps configure kavet build run series python test test-release test-python test-sanitize fuzz-build fuzz-smoke fuzz-long bench pictures clean
+.PHONY: all deps configure kavet build run series python test test-release test-python test-sanitize fuzz-build fuzz-smoke fuzz-long bench bench-phases pictures clean
 
 all: build
 
@@ -102,9 +102,16 @@ fuzz-long: fuzz-build
 	  [ $$status -eq 0 ] || exit $$status; \
 	done
 
-# Whole-run timings on structure-I supercells of about 1e3 to 4e5 waters;
-# TRICLINIC=1 times each in a rectangular cell and in a sheared twin.
+# The benchmark table: the machine, single frames of about 1e4, 1e5 and 1e6
+# waters (time and peak memory), the 1e6 frame as a one-frame series, and
+# series frames/s at 1e4 waters on one and two threads. SIZES="1e4 1e5" for
+# a subset, REPEAT=3 for the best of three interleaved runs.
 bench: kavet
+	python3 bench/summary.py $(if $(SIZES),--sizes $(SIZES)) $(if $(REPEAT),--repeat $(REPEAT))
+
+# Per-phase times on supercells of about 1e3 to 4e5 waters; TRICLINIC=1 times
+# each in a rectangular cell and in a sheared twin.
+bench-phases: kavet
 	python3 bench/run_bench.py $(if $(SIZES),--sizes $(SIZES)) $(if $(TRICLINIC),--triclinic --repeat 3)
 	python3 bench/series_bench.py $(if $(SERIES_SIZES),--sizes $(SERIES_SIZES))
 

@@ -16,7 +16,7 @@ import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-SIZES = {"1e3": (3, 3, 3), "1e4": (6, 6, 6), "1e5": (13, 13, 13), "4e5": (21, 21, 20)}
+SIZES = {"1e3": (3, 3, 3), "1e4": (6, 6, 6), "1e5": (13, 13, 13), "4e5": (21, 21, 20), "1e6": (28, 28, 28)}
 PHASES = [("search", "Find all Rings"), ("fit", "Fit Ring to Plane"), ("near", "Neighbor all Rings"),
           ("occlusion", "Determin Ring Occulasion"), ("assembly", "Conect Rings to Cage"),
           ("dedup", "Deduplicate Cages")]

@@ -274,6 +274,11 @@ int runFrame(const Settings& s)
     printWarnings(checkFrame(frame, s.confFile));
     if (const std::string empty = emptySelectionWarning(frame, s, s.confFile); !empty.empty())
         printWarnings({empty});
+    // The names have served the selection and the checks: the analysis and
+    // the files read positions only, and a large frame's names take a sixth
+    // of its run's memory.
+    std::vector<std::string>().swap(frame.resName);
+    std::vector<std::string>().swap(frame.atmName);
     // Every output is checked and locked before the analysis; a run that does
     // not complete, interrupted ones included, leaves them as they were.
     SignalGuard interruption([](const std::string& signal) {

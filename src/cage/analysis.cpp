@@ -45,7 +45,7 @@ Analysis analyse(const Frame& frame, const Criteria& c, Observer* observer)
     findAllRings(a.net, c.ringMin, c.ringMax, a.rings, c.walk);
     phases.finish(Phase::Rings);
     phases.start(Phase::PlaneFit);
-    fitRings(frame, c.ringDeviation, a.rings, a.geo);
+    fitRings(frame, c.ringDeviation, a.rings, a.geo, !c.sealed);
     phases.finish(Phase::PlaneFit);
     const int32_t numRing = static_cast<int32_t>(a.rings.ringList.size());
     if (numRing <= 0)

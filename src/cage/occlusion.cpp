@@ -39,43 +39,53 @@ OcclusionContext makeOcclusionContext(const RingSearch& rings, const RingGeometr
         // A ring whose extent is not a finite number is never pruned.
         ctx.ringRadius[r] = finite ? radius : HUGE_VALF;
     });
-    if (sealed) {
-        ctx.sealedTri.resize(geo.tangRing.size());
-        ctx.sealedSlab.resize(rings.ringList.size());
-        tbb::parallel_for(std::size_t(0), rings.ringList.size(), [&](std::size_t r) {
-            const std::vector<int32_t>& ring = rings.ringList[r];
-            const std::size_t n = ring.size();
-            std::vector<DVec3> member(n);
-            for (std::size_t k = 0; k < n; ++k)
-                member[k] = minimumImageD(frame.atmXYZ[ring[k]], geo.centRing[r], frame.box);
-            DVec3 normal;
-            for (std::size_t k = 0; k < n; ++k) {
-                const SealedTriangle t = sealedTriangle(member[k], member[k + 1 < n ? k + 1 : 0]);
-                ctx.sealedTri[static_cast<std::size_t>(geo.tangStart[r]) + k] = t;
-                if (t.valid)
-                    normal = normal + t.n;
-            }
-            // Any direction gives a slab; the fan's mean normal a thin one.
-            OcclusionContext::Slab& slab = ctx.sealedSlab[r];
-            const double length = std::sqrt(dot(normal, normal));
-            if (!(length > 0.0) || !std::isfinite(length))
-                return; // the unbounded slab: nothing is pruned
-            slab.n = normal * (1.0 / length);
-            double lo = 0.0, hi = 0.0, extent = 0.0;
-            for (const DVec3& b : member) {
-                const double h = dot(slab.n, b);
-                lo = std::min(lo, h);
-                hi = std::max(hi, h);
-                extent = std::max(extent, std::fabs(b.x) + std::fabs(b.y) + std::fabs(b.z));
-            }
-            if (std::isfinite(lo) && std::isfinite(hi) && std::isfinite(extent)) {
-                slab.lo = lo;
-                slab.hi = hi;
-                slab.extent = extent;
-            }
-        });
-    }
+    if (sealed)
+        for (const std::vector<int32_t>& ring : rings.ringList)
+            ctx.maxMembers = std::max(ctx.maxMembers, static_cast<int32_t>(ring.size()));
     return ctx;
+}
+
+void prepareSealedRing(const OcclusionContext& ctx, int32_t r, SealedTriangle* tri, OcclusionContext::Slab& slab)
+{
+    const std::vector<int32_t>& ring = ctx.rings->ringList[static_cast<std::size_t>(r)];
+    const std::vector<Vec3>& atmXYZ = *ctx.atmXYZ;
+    const Vec3 centre = ctx.geo->centRing[static_cast<std::size_t>(r)];
+    const std::size_t n = ring.size();
+    DVec3 member[64];
+    std::vector<DVec3> more;
+    DVec3* m = member;
+    if (n > 64) {
+        more.resize(n);
+        m = more.data();
+    }
+    for (std::size_t k = 0; k < n; ++k)
+        m[k] = minimumImageD(atmXYZ[ring[k]], centre, ctx.box);
+    DVec3 normal;
+    for (std::size_t k = 0; k < n; ++k) {
+        tri[k] = sealedTriangle(m[k], m[k + 1 < n ? k + 1 : 0]);
+        if (tri[k].valid())
+            normal = normal + tri[k].n;
+    }
+    // Any direction gives a slab; the fan's mean normal a thin one.
+    slab = OcclusionContext::Slab{};
+    const double length = std::sqrt(dot(normal, normal));
+    if (!(length > 0.0) || !std::isfinite(length))
+        return; // the unbounded slab: nothing is pruned
+    const DVec3 unit = normal * (1.0 / length);
+    double lo = 0.0, hi = 0.0, extent = 0.0;
+    for (std::size_t k = 0; k < n; ++k) {
+        const DVec3& b = m[k];
+        const double h = dot(unit, b);
+        lo = std::min(lo, h);
+        hi = std::max(hi, h);
+        extent = std::max(extent, std::fabs(b.x) + std::fabs(b.y) + std::fabs(b.z));
+    }
+    slab.n = unit;
+    if (std::isfinite(lo) && std::isfinite(hi) && std::isfinite(extent)) {
+        slab.lo = lo;
+        slab.hi = hi;
+        slab.extent = extent;
+    }
 }
 
 void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view)
@@ -102,6 +112,19 @@ void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view)
     if (ctx.sealed) {
         view.dMD.resize(n);
         view.haveD.assign(n, 0);
+        SealedCache& cache = view.sealedRings;
+        if (cache.of != &ctx) {
+            const std::size_t numRing = ctx.rings->ringList.size();
+            const std::size_t stride = static_cast<std::size_t>(std::max(ctx.maxMembers, 1));
+            const std::size_t slots = std::bit_ceil(std::max<std::size_t>(
+                1, ctx.sealedCacheSlots > 0 ? ctx.sealedCacheSlots
+                                            : std::min(numRing, (std::size_t(1) << 17) / stride)));
+            cache.of = &ctx;
+            cache.stride = static_cast<int32_t>(stride);
+            cache.ring.assign(slots, -1);
+            cache.tri.assign(slots * stride, SealedTriangle{});
+            cache.slab.assign(slots, OcclusionContext::Slab{});
+        }
     }
 }
 
@@ -182,14 +205,14 @@ int segmentHitsRing(const Transform* tang, int32_t count, Vec3 o, Vec3 d)
 {
     for (int32_t t = 0; t < count; ++t) {
         const Transform& T = tang[t];
-        const float s = T[8] * o.x + T[9] * o.y + T[10] * o.z + T[11];
-        const float g = T[8] * d.x + T[9] * d.y + T[10] * d.z;
+        const float s = T[6] * o.x + T[7] * o.y + T[8] * o.z;
+        const float g = T[6] * d.x + T[7] * d.y + T[8] * d.z;
         const float a = -s / g;
         if (!(a > 1e-7f && a < 1.0f))
             continue;
         const Vec3 w{o.x + a * d.x, o.y + a * d.y, o.z + a * d.z};
-        const float xg = T[0] * w.x + T[1] * w.y + T[2] * w.z + T[3];
-        const float yg = T[4] * w.x + T[5] * w.y + T[6] * w.z + T[7];
+        const float xg = T[0] * w.x + T[1] * w.y + T[2] * w.z;
+        const float yg = T[3] * w.x + T[4] * w.y + T[5] * w.z;
         if (xg >= 0.0f && yg >= 0.0f && xg + yg < 1.0f)
             return t;
     }
@@ -201,13 +224,14 @@ SealedTriangle sealedTriangle(DVec3 b, DVec3 c)
     SealedTriangle t;
     t.n = cross(b, c);
     const double nn = dot(t.n, t.n);
-    t.valid = nn > 0.0;
-    if (t.valid) {
-        // For p = xg b + yg c in the plane: (c x n) . p = xg nn and
-        // (n x b) . p = yg nn.
-        t.u = cross(c, t.n) * (1.0 / nn);
-        t.w = cross(t.n, b) * (1.0 / nn);
+    if (!(nn > 0.0)) {
+        t.n = DVec3{}; // too small to square: degenerate all the same
+        return t;
     }
+    // For p = xg b + yg c in the plane: (c x n) . p = xg nn and
+    // (n x b) . p = yg nn.
+    t.u = cross(c, t.n) * (1.0 / nn);
+    t.w = cross(t.n, b) * (1.0 / nn);
     return t;
 }
 
@@ -226,7 +250,7 @@ int segmentHitsSealed(const SealedTriangle* tri, int32_t count, DVec3 o, DVec3 d
             const DVec3 p = o + d * a;
             const double xg = dot(p, T.u);
             const double yg = dot(p, T.w);
-            const bool inside = T.valid & (a > 1e-7) & (a < 1.0) & (xg >= -sealedTolerance) &
+            const bool inside = (a > 1e-7) & (a < 1.0) & (xg >= -sealedTolerance) &
                                 (yg >= -sealedTolerance) & (xg + yg <= 1.0 + sealedTolerance);
             hit |= static_cast<uint32_t>(inside) << (t - base);
         }
@@ -264,9 +288,16 @@ int segmentHitsNearRing(const OcclusionContext& ctx, SeedView& seed, const SideV
     const RingGeometry& geo = *ctx.geo;
     if (ctx.sealed) {
         const DVec3 o = side.vD - centreD(ctx, seed, p);
+        SealedCache& cache = seed.sealedRings;
+        const std::size_t slot = static_cast<std::size_t>(m) & (cache.ring.size() - 1);
+        SealedTriangle* tri = cache.tri.data() + slot * static_cast<std::size_t>(cache.stride);
+        if (cache.ring[slot] != m) {
+            prepareSealedRing(ctx, m, tri, cache.slab[slot]);
+            cache.ring[slot] = m;
+        }
         // Both ends beyond the fan's slab on one side: no crossing. The
         // allowance is far above the sealed tolerance and double rounding.
-        const OcclusionContext::Slab& slab = ctx.sealedSlab[m];
+        const OcclusionContext::Slab& slab = cache.slab[slot];
         const double s0 = dot(slab.n, o), s1 = s0 + dot(slab.n, dD);
         const double allowance =
             1e-6 + 1e-8 * (slab.extent + std::fabs(o.x) + std::fabs(o.y) + std::fabs(o.z) + std::fabs(dD.x) +
@@ -274,8 +305,7 @@ int segmentHitsNearRing(const OcclusionContext& ctx, SeedView& seed, const SideV
         const double hi = slab.hi + allowance, lo = slab.lo - allowance;
         if (((s0 > hi) & (s1 > hi)) | ((s0 < lo) & (s1 < lo)))
             return -1;
-        return segmentHitsSealed(ctx.sealedTri.data() + geo.tangStart[m], geo.tangStart[m + 1] - geo.tangStart[m], o,
-                                 dD);
+        return segmentHitsSealed(tri, geo.tangStart[m + 1] - geo.tangStart[m], o, dD);
     }
     const Vec3 o = side.v - seed.dM[p];
     return segmentHitsRing(geo.tangRing.data() + geo.tangStart[m], geo.tangStart[m + 1] - geo.tangStart[m], o, d);

@@ -43,10 +43,12 @@ inline constexpr double sealedTolerance = 1e-9;
 
 // A sealed triangle (the ring centre at the origin, members b and c), ready
 // for the test: its normal n, and the vectors that give the barycentric
-// weights of b and c for a point p in its plane as p . u and p . w.
+// weights of b and c for a point p in its plane as p . u and p . w. A
+// degenerate triangle, which no ray can hit, has n = 0: every crossing
+// parameter is then not a number.
 struct SealedTriangle {
     DVec3 n, u, w;
-    bool valid = false; // false for a degenerate triangle, which no ray can hit
+    bool valid() const { return n.x != 0.0 || n.y != 0.0 || n.z != 0.0; }
 };
 SealedTriangle sealedTriangle(DVec3 b, DVec3 c);
 
@@ -64,9 +66,6 @@ struct OcclusionContext {
     double cosAD = 0.0;
     const RingSearch* rings = nullptr;
     const std::vector<Vec3>* atmXYZ = nullptr;
-    // The sealed triangles of ring r: sealedTri[geo->tangStart[r] ..
-    // geo->tangStart[r+1]), members as exact offsets from the ring's centre.
-    std::vector<SealedTriangle> sealedTri;
     // Per ring, a slab that holds its whole triangle fan: a unit normal n and
     // the range [lo, hi] of n . x over the centre and the members (offsets
     // from the centre), and the members' largest distance from the centre. A
@@ -75,7 +74,10 @@ struct OcclusionContext {
         DVec3 n;
         double lo = -HUGE_VAL, hi = HUGE_VAL, extent = 0.0;
     };
-    std::vector<Slab> sealedSlab;
+    int32_t maxMembers = 0; // the largest ring
+    // Sealed: the slots of each thread's SealedCache; 0 sizes it by the
+    // frame (about 10^5 triangles, or every ring of a small frame).
+    std::size_t sealedCacheSlots = 0;
 };
 
 // Receives the line-of-sight decision for one candidate ring, step by step:
@@ -98,6 +100,23 @@ public:
 OcclusionContext makeOcclusionContext(const RingSearch& rings, const RingGeometry& geo, const RingNeighbours& nb,
                                       const Frame& frame, float cageDistance, float cageAngle, bool sealed = false);
 
+// The sealed triangles of ring r (members as exact offsets from the ring's
+// centre, in ring order) into tri[0 .. size), and its slab.
+void prepareSealedRing(const OcclusionContext& ctx, int32_t r, SealedTriangle* tri, OcclusionContext::Slab& slab);
+
+// A thread's prepared sealed rings, a table indexed by ring number modulo
+// its size, refilled on a miss. The rings a seed's lines of sight meet lie
+// around it, and seeds are taken cell by cell, so few tests miss; preparing
+// every ring at once instead would take most of a large frame's memory
+// (72 bytes a triangle, over 400 bytes a water).
+struct SealedCache {
+    const OcclusionContext* of = nullptr;
+    int32_t stride = 0;
+    std::vector<int32_t> ring; // per slot: the ring held, or -1
+    std::vector<SealedTriangle> tri;
+    std::vector<OcclusionContext::Slab> slab;
+};
+
 // What the seed ring sees around it, shared by its two sides.
 struct SeedView {
     int32_t seed = -1;
@@ -111,6 +130,7 @@ struct SeedView {
     // Sealed: the centres in double precision, worked out when first needed.
     std::vector<DVec3> dMD;
     std::vector<uint8_t> haveD;
+    SealedCache sealedRings;
     NearScratch scratch;
 };
 

@@ -15,13 +15,13 @@ bool triangleTransform(Vec3 b, Vec3 c, Transform& t)
     const float ax = std::fabs(n.x), ay = std::fabs(n.y), az = std::fabs(n.z);
     if (ax > ay && ax > az) {
         const float u = 1.0f / n.x;
-        t = {0.0f, c.z * u, -c.y * u, 0.0f, 0.0f, -b.z * u, b.y * u, 0.0f, 1.0f, n.y * u, n.z * u, 0.0f};
+        t = {0.0f, c.z * u, -c.y * u, 0.0f, -b.z * u, b.y * u, 1.0f, n.y * u, n.z * u};
     } else if (ay > az) {
         const float u = 1.0f / n.y;
-        t = {-c.z * u, 0.0f, c.x * u, 0.0f, b.z * u, 0.0f, -b.x * u, 0.0f, n.x * u, 1.0f, n.z * u, 0.0f};
+        t = {-c.z * u, 0.0f, c.x * u, b.z * u, 0.0f, -b.x * u, n.x * u, 1.0f, n.z * u};
     } else if (az > 0.0f) {
         const float u = 1.0f / n.z;
-        t = {c.y * u, -c.x * u, 0.0f, 0.0f, -b.y * u, b.x * u, 0.0f, 0.0f, n.x * u, n.y * u, 1.0f, 0.0f};
+        t = {c.y * u, -c.x * u, 0.0f, -b.y * u, b.x * u, 0.0f, n.x * u, n.y * u, 1.0f};
     } else {
         t.fill(0.0f);
         return false;
@@ -29,7 +29,7 @@ bool triangleTransform(Vec3 b, Vec3 c, Transform& t)
     return true;
 }
 
-void fitRings(const Frame& atoms, float ringDeviation, RingSearch& rings, RingGeometry& geo)
+void fitRings(const Frame& atoms, float ringDeviation, RingSearch& rings, RingGeometry& geo, bool transforms)
 {
     const std::size_t numRing = rings.ringList.size();
     geo.numNode.resize(numRing);
@@ -43,7 +43,7 @@ void fitRings(const Frame& atoms, float ringDeviation, RingSearch& rings, RingGe
     for (std::size_t i = 0; i < numRing; ++i)
         geo.tangStart[i + 1] = geo.tangStart[i] + static_cast<int32_t>(rings.ringList[i].size());
     // Every kept ring writes all of its transforms.
-    geo.tangRing.resize(static_cast<std::size_t>(geo.tangStart[numRing]));
+    geo.tangRing.resize(transforms ? static_cast<std::size_t>(geo.tangStart[numRing]) : 0);
     std::vector<uint8_t> dropped(numRing, 0);
     std::vector<int32_t> degenerate(numRing, 0);
 
@@ -103,7 +103,9 @@ void fitRings(const Frame& atoms, float ringDeviation, RingSearch& rings, RingGe
                 const std::size_t j2 = j + 1 < n ? j + 1 : 0;
                 const Vec3 b = minimumImage(atoms.atmXYZ[ring[j]], centre, atoms.box);
                 const Vec3 c = minimumImage(atoms.atmXYZ[ring[j2]], centre, atoms.box);
-                if (!triangleTransform(b, c, geo.tangRing[static_cast<std::size_t>(geo.tangStart[i]) + j]))
+                Transform scratch;
+                if (!triangleTransform(b, c, transforms ? geo.tangRing[static_cast<std::size_t>(geo.tangStart[i]) + j]
+                                                        : scratch))
                     ++degenerate[i];
             }
         }
@@ -130,8 +132,10 @@ void fitRings(const Frame& atoms, float ringDeviation, RingSearch& rings, RingGe
             geo.centRing[kept] = geo.centRing[i];
             geo.normRing[kept] = geo.normRing[i];
         }
-        tang.insert(tang.end(), geo.tangRing.begin() + geo.tangStart[i], geo.tangRing.begin() + geo.tangStart[i + 1]);
-        start.push_back(static_cast<int32_t>(tang.size()));
+        if (transforms)
+            tang.insert(tang.end(), geo.tangRing.begin() + geo.tangStart[i],
+                        geo.tangRing.begin() + geo.tangStart[i + 1]);
+        start.push_back(start.back() + (geo.tangStart[i + 1] - geo.tangStart[i]));
         ++kept;
     }
     rings.ringList.resize(kept);

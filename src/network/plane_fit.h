@@ -19,8 +19,9 @@ namespace kavet {
 // Maps a point given relative to the ring centre into the frame of one
 // triangle (centre, member j, member j+1): rows 0 and 1 give the barycentric
 // weights of member j and member j+1, row 2 is proportional to the signed
-// distance from the triangle's plane. Stored row by row, 3 x 4.
-using Transform = std::array<float, 12>;
+// distance from the triangle's plane. Stored row by row, 3 x 3: the triangle
+// has a corner at the centre, so the map has no translation.
+using Transform = std::array<float, 9>;
 
 struct RingGeometry {
     std::vector<int8_t> numNode;  // members per ring
@@ -42,7 +43,10 @@ bool triangleTransform(Vec3 b, Vec3 c, Transform& t);
 
 // Fits every ring of `rings`, then drops the rings whose deviation exceeds
 // `ringDeviation` from ringList and from every per-ring table, keeping the
-// order of the others.
-void fitRings(const Frame& atoms, float ringDeviation, RingSearch& rings, RingGeometry& geo);
+// order of the others. Without `transforms`, tangRing is left empty (the
+// sealed line of sight does not read it; tangStart and the count of
+// degenerate triangles are filled all the same).
+void fitRings(const Frame& atoms, float ringDeviation, RingSearch& rings, RingGeometry& geo,
+              bool transforms = true);
 
 } // namespace kavet

@@ -211,6 +211,10 @@ private:
                 if (Once && (nearFirst_[candidate] == start_ + 1 || n + 1 >= static_cast<std::size_t>(maximum_) ||
                              (n + 2 == static_cast<std::size_t>(maximum_) && nearSecond_[candidate] != start_)))
                     continue;
+                if (!Once && n + 1 >= static_cast<std::size_t>(maximum_)) {
+                    ++found_->iter; // the longer path is counted, and can go no further
+                    continue;
+                }
                 push(candidate);
                 findNewCycle<Once>();
                 pop();

@@ -79,14 +79,14 @@ std::vector<int32_t> plainOcclusion(const RingStage& s, const Codes& code, float
                 *trace += line("Kcent: ", dM) + line("rayOri:", O) + line("rayDir:", D);
             for (int t = 0; t < s.geo.numNode[m] && !occluded; ++t) {
                 const Transform& T = s.geo.tangRing[s.geo.tangStart[m] + t];
-                const float S = T[8] * O.x + T[9] * O.y + T[10] * O.z + T[11];
-                const float G = T[8] * D.x + T[9] * D.y + T[10] * D.z;
+                const float S = T[6] * O.x + T[7] * O.y + T[8] * O.z;
+                const float G = T[6] * D.x + T[7] * D.y + T[8] * D.z;
                 const float a = -S / G;
                 if (!(a > 1e-7f && a < 1.0f))
                     continue;
                 const Vec3 W{O.x + a * D.x, O.y + a * D.y, O.z + a * D.z};
-                const float xg = T[0] * W.x + T[1] * W.y + T[2] * W.z + T[3];
-                const float yg = T[4] * W.x + T[5] * W.y + T[6] * W.z + T[7];
+                const float xg = T[0] * W.x + T[1] * W.y + T[2] * W.z;
+                const float yg = T[3] * W.x + T[4] * W.y + T[5] * W.z;
                 occluded = xg >= 0.0f && yg >= 0.0f && xg + yg < 1.0f;
                 if (occluded && traced) {
                     std::snprintf(buf, sizeof buf, "k %d __kk  %d occ \n", m, t);
