@@ -293,6 +293,7 @@ struct PyResult {
     Settings settings;
     Analysis analysis;
     SeriesRow row;
+    int threads = 0; // the analysis's thread count, which the cage table follows too
 
     std::optional<FrameCensus> records;
     std::vector<int32_t> bonds, ringMembers, cageWaters, cageRings, cageGuests, cageCluster, cageFaces;
@@ -346,7 +347,7 @@ struct PyResult {
             py::gil_scoped_release release;
             CensusOptions o = options();
             o.cageRecords = true;
-            records = censusOf(frame->frame, analysis, o);
+            withThreads(threads, [&] { records = censusOf(frame->frame, analysis, o); });
         }
         std::unordered_map<int32_t, int32_t> guestOf;
         for (std::size_t g = 0; g < frame->guests.firstAtom.size(); ++g)
@@ -411,6 +412,7 @@ std::shared_ptr<PyResult> analyseFrame(std::shared_ptr<const PyFrame> frame, con
         frame = std::move(copy);
     }
     r->frame = std::move(frame);
+    r->threads = threads;
     {
         py::gil_scoped_release release;
         withThreads(threads, [&] {
