@@ -161,8 +161,9 @@ TEST_F(GmxTrajectory, SkippedFramesLeadToTheSameNextFrame)
                 want = Frame{};
             EXPECT_EQ(got.time, want.time);
             ASSERT_EQ(got.atmXYZ.size(), want.atmXYZ.size());
-            if (!got.atmXYZ.empty())
+            if (!got.atmXYZ.empty()) {
                 EXPECT_EQ(std::memcmp(got.atmXYZ.data(), want.atmXYZ.data(), sizeof(Vec3) * got.atmXYZ.size()), 0);
+            }
             EXPECT_EQ(skipping->numAtom(), numAtom);
             EXPECT_EQ(skipping->skip(), k + 1 < numFrame);
         }
