@@ -593,23 +593,34 @@ double GroTrajectory::fractionRead() const
     return static_cast<double>(at) / static_cast<double>(st.st_size);
 }
 
-bool GroTrajectory::next(Frame& frame)
+template <class Read>
+bool GroTrajectory::inFrame(Read read) const
 {
-    Reader reader{source_->lines, path_};
-    Frame read;
     try {
-        if (!reader.read(read, frames_ == 0))
-            return false;
+        return read();
     } catch (const FileError& f) {
         throw FileError(std::string(f.what()) + " (" + frameContext(frames_, lastTime_) + ")", f.error());
     } catch (const Failure& f) {
         throw FormatError(std::string(f.what()) + " (" + frameContext(frames_, lastTime_) + ")");
     }
+}
+
+void GroTrajectory::takeAtomCount(int32_t numAtom)
+{
     if (frames_ == 0)
-        numAtom_ = read.numAtom;
-    else if (read.numAtom != numAtom_)
-        throw FormatError(path_ + ": frame " + std::to_string(frames_) + " has " + std::to_string(read.numAtom) +
+        numAtom_ = numAtom;
+    else if (numAtom != numAtom_)
+        throw FormatError(path_ + ": frame " + std::to_string(frames_) + " has " + std::to_string(numAtom) +
                           " atoms, the first frame " + std::to_string(numAtom_));
+}
+
+bool GroTrajectory::next(Frame& frame)
+{
+    Reader reader{source_->lines, path_};
+    Frame read;
+    if (!inFrame([&] { return reader.read(read, frames_ == 0); }))
+        return false;
+    takeAtomCount(read.numAtom);
     frame.numAtom = read.numAtom;
     frame.atmXYZ = std::move(read.atmXYZ);
     frame.box = read.box;
@@ -629,7 +640,7 @@ bool GroTrajectory::skip()
 {
     Reader reader{source_->lines, path_};
     Frame head; // title and atom count only
-    try {
+    const bool more = inFrame([&] {
         const long long base = source_->lines.lineNumber();
         std::string line;
         if (!reader.nextLine(line)) {
@@ -649,16 +660,11 @@ bool GroTrajectory::skip()
                                               std::to_string(base + 2));
         if (!reader.nextLine(line))
             reader.fail(base + 3 + count, "the file ends before the box line");
-    } catch (const FileError& f) {
-        throw FileError(std::string(f.what()) + " (" + frameContext(frames_, lastTime_) + ")", f.error());
-    } catch (const Failure& f) {
-        throw FormatError(std::string(f.what()) + " (" + frameContext(frames_, lastTime_) + ")");
-    }
-    if (frames_ == 0)
-        numAtom_ = head.numAtom;
-    else if (head.numAtom != numAtom_)
-        throw FormatError(path_ + ": frame " + std::to_string(frames_) + " has " + std::to_string(head.numAtom) +
-                          " atoms, the first frame " + std::to_string(numAtom_));
+        return true;
+    });
+    if (!more)
+        return false;
+    takeAtomCount(head.numAtom);
     lastTime_ = head.hasTime ? head.time : static_cast<double>(frames_);
     ++frames_;
     return true;

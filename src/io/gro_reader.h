@@ -36,6 +36,11 @@ public:
     double fractionRead() const override;
 
 private:
+    // Runs read(), adding the frame's number and time to a failure's message.
+    template <class Read>
+    bool inFrame(Read read) const;
+    // Checks a frame's atom count against the first frame's.
+    void takeAtomCount(int32_t numAtom);
     struct Source;
     std::string path_;
     std::unique_ptr<Source> source_;
