@@ -45,7 +45,20 @@ OcclusionContext makeOcclusionContext(const RingSearch& rings, const RingGeometr
     return ctx;
 }
 
-void prepareSealedRing(const OcclusionContext& ctx, int32_t r, SealedTriangle* tri, OcclusionContext::Slab& slab)
+namespace {
+
+// Triangle t of a fan, into its columns.
+void putTriangle(double* fan, std::size_t stride, std::size_t t, const SealedTriangle& T)
+{
+    const double v[sealedColumns] = {T.n.x, T.n.y, T.n.z, T.u.x, T.u.y, T.u.z, T.w.x, T.w.y, T.w.z};
+    for (std::size_t c = 0; c < sealedColumns; ++c)
+        fan[c * stride + t] = v[c];
+}
+
+} // namespace
+
+void prepareSealedRing(const OcclusionContext& ctx, int32_t r, double* fan, int32_t stride,
+                       OcclusionContext::Slab& slab)
 {
     const std::vector<int32_t>& ring = ctx.rings->ringList[static_cast<std::size_t>(r)];
     const std::vector<Vec3>& atmXYZ = *ctx.atmXYZ;
@@ -61,11 +74,15 @@ void prepareSealedRing(const OcclusionContext& ctx, int32_t r, SealedTriangle* t
     for (std::size_t k = 0; k < n; ++k)
         m[k] = minimumImageD(atmXYZ[ring[k]], centre, ctx.box);
     DVec3 normal;
+    const std::size_t columns = static_cast<std::size_t>(stride);
     for (std::size_t k = 0; k < n; ++k) {
-        tri[k] = sealedTriangle(m[k], m[k + 1 < n ? k + 1 : 0]);
-        if (tri[k].valid())
-            normal = normal + tri[k].n;
+        const SealedTriangle T = sealedTriangle(m[k], m[k + 1 < n ? k + 1 : 0]);
+        putTriangle(fan, columns, k, T);
+        if (T.valid())
+            normal = normal + T.n;
     }
+    for (std::size_t k = n; k < columns; ++k)
+        putTriangle(fan, columns, k, SealedTriangle{});
     // Any direction gives a slab; the fan's mean normal a thin one.
     slab = OcclusionContext::Slab{};
     const double length = std::sqrt(dot(normal, normal));
@@ -115,14 +132,14 @@ void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view)
         SealedCache& cache = view.sealedRings;
         if (cache.of != &ctx) {
             const std::size_t numRing = ctx.rings->ringList.size();
-            const std::size_t stride = static_cast<std::size_t>(std::max(ctx.maxMembers, 1));
+            const std::size_t stride = static_cast<std::size_t>(sealedStride(ctx.maxMembers));
             const std::size_t slots = std::bit_ceil(std::max<std::size_t>(
                 1, ctx.sealedCacheSlots > 0 ? ctx.sealedCacheSlots
                                             : std::min(numRing, (std::size_t(1) << 17) / stride)));
             cache.of = &ctx;
             cache.stride = static_cast<int32_t>(stride);
             cache.ring.assign(slots, -1);
-            cache.tri.assign(slots * stride, SealedTriangle{});
+            cache.fan.assign(slots * stride * sealedColumns, 0.0);
             cache.slab.assign(slots, OcclusionContext::Slab{});
         }
     }
@@ -235,25 +252,38 @@ SealedTriangle sealedTriangle(DVec3 b, DVec3 c)
     return t;
 }
 
-int segmentHitsSealed(const SealedTriangle* tri, int32_t count, DVec3 o, DVec3 d)
+int segmentHitsSealed(const double* fan, int32_t stride, int32_t count, DVec3 o, DVec3 d)
 {
-    // Every triangle of a block is tested, without branches (the crossings
-    // do not depend on each other, so their divisions overlap); the first
-    // one hit is returned.
+    // Two triangles at a time, every triangle of a block of 32 without
+    // branches (the crossings do not depend on each other, so their
+    // divisions overlap); the first one hit is returned. Each lane does the
+    // operations of the one-triangle form in its order, so the bits are the
+    // same.
+    using Pair = double __attribute__((vector_size(16)));
+    const std::size_t s = static_cast<std::size_t>(stride);
+    auto column = [&](std::size_t c, int32_t t) {
+        Pair v;
+        std::memcpy(&v, fan + c * s + static_cast<std::size_t>(t), sizeof v);
+        return v;
+    };
+    const Pair ox = {o.x, o.x}, oy = {o.y, o.y}, oz = {o.z, o.z};
+    const Pair dx = {d.x, d.x}, dy = {d.y, d.y}, dz = {d.z, d.z};
+    const Pair start = {1e-7, 1e-7}, one = {1.0, 1.0};
+    const Pair low = {-sealedTolerance, -sealedTolerance}, high = {1.0 + sealedTolerance, 1.0 + sealedTolerance};
     for (int32_t base = 0; base < count; base += 32) {
         const int32_t end = std::min(count, base + 32);
         uint32_t hit = 0;
-        for (int32_t t = base; t < end; ++t) {
-            const SealedTriangle& T = tri[t];
-            const double a = -dot(T.n, o) / dot(T.n, d);
+        for (int32_t t = base; t < end; t += 2) {
+            const Pair nx = column(0, t), ny = column(1, t), nz = column(2, t);
+            const Pair a = -(nx * ox + ny * oy + nz * oz) / (nx * dx + ny * dy + nz * dz);
             // The crossing point p = xg b + yg c + (1 - xg - yg) centre.
-            const DVec3 p = o + d * a;
-            const double xg = dot(p, T.u);
-            const double yg = dot(p, T.w);
-            const bool inside = (a > 1e-7) & (a < 1.0) & (xg >= -sealedTolerance) &
-                                (yg >= -sealedTolerance) & (xg + yg <= 1.0 + sealedTolerance);
-            hit |= static_cast<uint32_t>(inside) << (t - base);
+            const Pair px = ox + dx * a, py = oy + dy * a, pz = oz + dz * a;
+            const Pair xg = px * column(3, t) + py * column(4, t) + pz * column(5, t);
+            const Pair yg = px * column(6, t) + py * column(7, t) + pz * column(8, t);
+            const auto inside = (a > start) & (a < one) & (xg >= low) & (yg >= low) & (xg + yg <= high);
+            hit |= (static_cast<uint32_t>(inside[0] & 1) | static_cast<uint32_t>(inside[1] & 1) << 1) << (t - base);
         }
+        // A pair may run past the ring into the padding, which is never hit.
         if (hit != 0)
             return base + std::countr_zero(hit);
     }
@@ -262,10 +292,12 @@ int segmentHitsSealed(const SealedTriangle* tri, int32_t count, DVec3 o, DVec3 d
 
 int segmentHitsRingSealed(const DVec3* member, int32_t count, DVec3 o, DVec3 d)
 {
-    std::vector<SealedTriangle> tri;
+    const int32_t stride = sealedStride(count);
+    std::vector<double> fan(sealedColumns * static_cast<std::size_t>(stride), 0.0);
     for (int32_t t = 0; t < count; ++t)
-        tri.push_back(sealedTriangle(member[t], member[t + 1 < count ? t + 1 : 0]));
-    return segmentHitsSealed(tri.data(), count, o, d);
+        putTriangle(fan.data(), static_cast<std::size_t>(stride), static_cast<std::size_t>(t),
+                    sealedTriangle(member[t], member[t + 1 < count ? t + 1 : 0]));
+    return segmentHitsSealed(fan.data(), stride, count, o, d);
 }
 
 namespace {
@@ -290,9 +322,9 @@ int segmentHitsNearRing(const OcclusionContext& ctx, SeedView& seed, const SideV
         const DVec3 o = side.vD - centreD(ctx, seed, p);
         SealedCache& cache = seed.sealedRings;
         const std::size_t slot = static_cast<std::size_t>(m) & (cache.ring.size() - 1);
-        SealedTriangle* tri = cache.tri.data() + slot * static_cast<std::size_t>(cache.stride);
+        double* fan = cache.fan.data() + slot * static_cast<std::size_t>(cache.stride) * sealedColumns;
         if (cache.ring[slot] != m) {
-            prepareSealedRing(ctx, m, tri, cache.slab[slot]);
+            prepareSealedRing(ctx, m, fan, cache.stride, cache.slab[slot]);
             cache.ring[slot] = m;
         }
         // Both ends beyond the fan's slab on one side: no crossing. The
@@ -305,7 +337,7 @@ int segmentHitsNearRing(const OcclusionContext& ctx, SeedView& seed, const SideV
         const double hi = slab.hi + allowance, lo = slab.lo - allowance;
         if (((s0 > hi) & (s1 > hi)) | ((s0 < lo) & (s1 < lo)))
             return -1;
-        return segmentHitsSealed(tri, geo.tangStart[m + 1] - geo.tangStart[m], o, dD);
+        return segmentHitsSealed(fan, cache.stride, geo.tangStart[m + 1] - geo.tangStart[m], o, dD);
     }
     const Vec3 o = side.v - seed.dM[p];
     return segmentHitsRing(geo.tangRing.data() + geo.tangStart[m], geo.tangStart[m + 1] - geo.tangStart[m], o, d);

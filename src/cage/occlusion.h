@@ -17,6 +17,8 @@
 // within a relative tolerance: two faces sharing an edge then leave no gap.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -100,9 +102,18 @@ public:
 OcclusionContext makeOcclusionContext(const RingSearch& rings, const RingGeometry& geo, const RingNeighbours& nb,
                                       const Frame& frame, float cageDistance, float cageAngle, bool sealed = false);
 
+// A ring's sealed triangles, prepared, as nine columns (n, u and w, x y z
+// each) of `stride` entries: triangle t's normal is (fan[t], fan[stride + t],
+// fan[2 stride + t]), and so on. The stride is even, and the entries past
+// the ring's size are degenerate triangles (zero normal), so that the test
+// can take two triangles at a time.
+inline constexpr std::size_t sealedColumns = 9;
+inline int32_t sealedStride(int32_t members) { return (std::max(members, 1) + 1) / 2 * 2; }
+
 // The sealed triangles of ring r (members as exact offsets from the ring's
-// centre, in ring order) into tri[0 .. size), and its slab.
-void prepareSealedRing(const OcclusionContext& ctx, int32_t r, SealedTriangle* tri, OcclusionContext::Slab& slab);
+// centre, in ring order) into fan, and its slab.
+void prepareSealedRing(const OcclusionContext& ctx, int32_t r, double* fan, int32_t stride,
+                       OcclusionContext::Slab& slab);
 
 // A thread's prepared sealed rings, a table indexed by ring number modulo
 // its size, refilled on a miss. The rings a seed's lines of sight meet lie
@@ -113,7 +124,7 @@ struct SealedCache {
     const OcclusionContext* of = nullptr;
     int32_t stride = 0;
     std::vector<int32_t> ring; // per slot: the ring held, or -1
-    std::vector<SealedTriangle> tri;
+    std::vector<double> fan; // per slot, sealedColumns * stride
     std::vector<OcclusionContext::Slab> slab;
 };
 
@@ -206,8 +217,8 @@ int segmentHitsRing(const Transform* tang, int32_t count, Vec3 o, Vec3 d);
 // three edges, widened by sealedTolerance, for the open segment between
 // parameters 1e-7 and 1. Returns the first triangle hit, or -1.
 int segmentHitsRingSealed(const DVec3* member, int32_t count, DVec3 o, DVec3 d);
-// The same with the triangles prepared.
-int segmentHitsSealed(const SealedTriangle* tri, int32_t count, DVec3 o, DVec3 d);
+// The same with the triangles prepared (see prepareSealedRing).
+int segmentHitsSealed(const double* fan, int32_t stride, int32_t count, DVec3 o, DVec3 d);
 
 // Whether the near ring at position `pos` of seed.near is visible from the
 // side (cone test and line of sight). The near ring at position `parent`

@@ -128,6 +128,41 @@ bool onlyBlanks(const char* p)
     return *p == '\0';
 }
 
+// A field that is blanks, an optional minus sign, at most seven digits with
+// one decimal point among or after them, and blanks, as .gro files write
+// them: its value without strtof. The digits make a whole number m below
+// 2^24 and the point a power of ten 10^k (k at most 7), both exact in single
+// precision, so m / 10^k is the correctly rounded value of the decimal, as
+// strtof's is. Anything else is left to strtof.
+bool plainDecimal(const char* p, float& value)
+{
+    static constexpr float power[8] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f};
+    while (*p == ' ')
+        ++p;
+    const bool negative = *p == '-';
+    p += negative;
+    int32_t m = 0, digits = 0, decimals = -1;
+    for (;; ++p) {
+        if (*p >= '0' && *p <= '9') {
+            m = m * 10 + (*p - '0');
+            decimals += decimals >= 0;
+            if (++digits > 7)
+                return false;
+        } else if (*p == '.' && decimals < 0) {
+            decimals = 0;
+        } else {
+            break;
+        }
+    }
+    while (*p == ' ')
+        ++p;
+    if (digits == 0 || *p != '\0')
+        return false;
+    const float magnitude = static_cast<float>(m) / power[decimals < 0 ? 0 : decimals];
+    value = negative ? -magnitude : magnitude;
+    return true;
+}
+
 // The width of a coordinate field, as GROMACS finds it: the distance between
 // the decimal points of the x and y fields in the first atom line (8 for the
 // usual three decimals, 10 for `gmx trjconv -ndec 5`). A line where the
@@ -283,14 +318,17 @@ struct Reader {
             longer = std::string(line.substr(start, length));
             f = longer.c_str();
         }
-        char* end = nullptr;
-        float v = std::strtof(f, &end);
-        if (end == f)
-            fail(lineNumber(), std::string("no number in the ") + axis + " column");
-        if (!onlyBlanks(end))
-            fail(lineNumber(), std::string("the ") + axis + " column (columns " + std::to_string(start + 1) +
+        float v;
+        if (!plainDecimal(f, v)) {
+            char* end = nullptr;
+            v = std::strtof(f, &end);
+            if (end == f)
+                fail(lineNumber(), std::string("no number in the ") + axis + " column");
+            if (!onlyBlanks(end))
+                fail(lineNumber(), std::string("the ") + axis + " column (columns " + std::to_string(start + 1) +
                                        "-" + std::to_string(start + width) + ") holds more than one number: '" +
                                        std::string(f, length) + "'");
+        }
         if (!std::isfinite(v))
             fail(lineNumber(), std::string("the ") + axis + " coordinate is not a finite number");
         float scaled = v * 10.0f;

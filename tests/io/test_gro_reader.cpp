@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
+#include <cstring>
 #include <random>
 
 #include "core/error.h"
@@ -83,6 +85,45 @@ TEST(GroAtoms, FieldsAreCutByColumnNamesTrimmedOfBlanksAndLengthsTimesTen)
                            "[12345ABCDE] [HW123] 0 -1000 12345.6699 0.0100000007\n"
                            "[\t  1SOL] [\tOW] 0 12 3 45\n"
                            "[] [] 0 1 2 3\n");
+}
+
+// Coordinates as GROMACS writes them (%8.3f, or wider fields with more
+// decimals), and their edge cases, read to the same bits as strtof's value
+// times ten.
+TEST(GroAtoms, FixedDecimalFieldsReadAsStrtofReadsThem)
+{
+    std::mt19937 random(5);
+    for (const int decimals : {3, 5, 7}) {
+        const int width = decimals + 5;
+        std::vector<std::string> fields;
+        for (const double edge : {0.0, -0.0, 1e-7, -1e-7, 999.25, -999.25, 0.001, 0.5}) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.*f", decimals, edge);
+            fields.push_back(text);
+        }
+        const int64_t largest = static_cast<int64_t>(std::pow(10.0, decimals + 3)) - 1; // fills the field
+        std::uniform_int_distribution<int64_t> whole(-largest, largest);
+        for (int k = 0; k < 3000; ++k) {
+            char text[32];
+            const int64_t m = whole(random) >> (k % 24);
+            std::snprintf(text, sizeof text, "%.*f", decimals, static_cast<double>(m) / std::pow(10.0, decimals));
+            fields.push_back(text);
+        }
+        for (std::size_t at = 0; at < fields.size(); at += 3) {
+            std::string xyz;
+            for (std::size_t c = 0; c < 3; ++c) {
+                const std::string& f = fields[std::min(at + c, fields.size() - 1)];
+                xyz += std::string(static_cast<std::size_t>(std::max(0, width - static_cast<int>(f.size()))), ' ') + f;
+            }
+            const Frame t = parse(frame({atomLine("    1SOL  ", "   OW", xyz)}));
+            for (std::size_t c = 0; c < 3; ++c) {
+                const std::string& f = fields[std::min(at + c, fields.size() - 1)];
+                const float v = (c == 0 ? t.atmXYZ[0].x : c == 1 ? t.atmXYZ[0].y : t.atmXYZ[0].z);
+                const float expected = std::strtof(f.c_str(), nullptr) * 10.0f;
+                ASSERT_EQ(std::memcmp(&v, &expected, sizeof v), 0) << f << " read as " << v;
+            }
+        }
+    }
 }
 
 TEST(GroSelection, ResidueFieldMustContainTheWaterName)
