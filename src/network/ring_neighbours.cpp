@@ -153,6 +153,54 @@ void gatherBlock(const RingNeighbours& nb, int32_t cell, NearScratch& scratch)
         scratch.cy[i] = nb.cy[k];
         scratch.cz[i] = nb.cz[k];
     }
+    // A ring near one in this cell lies within the near distance plus half
+    // the cell's diagonal of the cell's centre (by the triangle inequality,
+    // with a margin far above rounding): the others of the block, about a
+    // third of it, are dropped here once instead of for every seed of the
+    // cell. The order of the rest is kept. Only where every offset needs at
+    // most one shift (see collectNearRings), in a rectangular cell, whose
+    // grid cells are boxes in space.
+    if (nb.shiftOnce) {
+        const CellGrid& g = nb.grid;
+        const int32_t at[3] = {cell / (g.n[1] * g.n[2]), cell / g.n[2] % g.n[1], cell % g.n[2]};
+        float centre[3], length[3], half[3], periodic[3];
+        double diagonal = 0.0;
+        for (int a = 0; a < 3; ++a) {
+            centre[a] = static_cast<float>(g.origin[a] + (at[a] + 0.5) * g.width[a]);
+            length[a] = g.periodic[a] ? static_cast<float>(g.length[a]) : 1.0f;
+            half[a] = 0.5f * length[a];
+            periodic[a] = g.periodic[a] ? 1.0f : 0.0f;
+            diagonal += g.width[a] * g.width[a];
+        }
+        const double limit = (static_cast<double>(nb.nearDistance) + 0.5 * std::sqrt(diagonal)) * (1.0 + 1e-5) + 0.05;
+        const float bound = static_cast<float>(limit * limit);
+        std::vector<float>& distance = scratch.distance;
+        distance.resize(total);
+        const float* cx = scratch.cx.data();
+        const float* cy = scratch.cy.data();
+        const float* cz = scratch.cz.data();
+        auto away = [&](float c, int a) {
+            const float u = c - centre[a];
+            return u - (length[a] * (static_cast<float>(u >= half[a]) - static_cast<float>(u <= -half[a]))) *
+                           periodic[a];
+        };
+        for (std::size_t i = 0; i < total; ++i) {
+            const float x = away(cx[i], 0), y = away(cy[i], 1), z = away(cz[i], 2);
+            distance[i] = x * x + y * y + z * z;
+        }
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < total; ++i) {
+            candidates[kept] = candidates[i];
+            scratch.cx[kept] = cx[i];
+            scratch.cy[kept] = cy[i];
+            scratch.cz[kept] = cz[i];
+            kept += static_cast<std::size_t>(distance[i] < bound);
+        }
+        candidates.resize(kept);
+        scratch.cx.resize(kept);
+        scratch.cy.resize(kept);
+        scratch.cz.resize(kept);
+    }
     scratch.blockOf = &nb;
     scratch.blockCell = cell;
 }
