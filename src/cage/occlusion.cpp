@@ -173,7 +173,7 @@ void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sig
     // a last step that is never scanned.
     const float vLength = std::sqrt(side.vv);
     const Vec3 unit = ctx.cosA > 0.0f && vLength > 0.0f ? side.v * (1.0f / vLength) : Vec3{};
-    constexpr int32_t steps = 64;
+    constexpr int32_t steps = SideView::steps;
     side.step.resize(n);
     int32_t* step = side.step.data();
     const Vec3* dM = seed.dM.data();
@@ -181,8 +181,8 @@ void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sig
     const Vec3 sv = side.v;
     for (std::size_t p = 0; p < n; ++p) {
         const bool behind = dot(dM[p], unit) + reach[p] < -0.05f;
-        const float twice = 2.0f * (norm(dM[p] - sv) - reach[p]);
-        const float clamped = std::min(twice >= 1.0f ? twice : 0.0f, float(steps - 1)); // not a number: 0
+        const float scaled = SideView::stepsPerAngstrom * (norm(dM[p] - sv) - reach[p]);
+        const float clamped = std::min(scaled >= 1.0f ? scaled : 0.0f, float(steps - 1)); // not a number: 0
         step[p] = behind ? steps : static_cast<int32_t>(clamped);
     }
     // Counting sort by step, stable.
@@ -193,9 +193,9 @@ void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sig
         side.stepEnd[s] += side.stepEnd[s - 1];
     side.item.resize(n);
     side.at.resize(n);
-    // Whole blocks of sixteen; the padding is never in reach (a negative
+    // Whole blocks of eight; the padding is never in reach (a negative
     // reach squared). The pass writes every flag it reads.
-    const std::size_t padded = (n + 15) / 16 * 16;
+    const std::size_t padded = (n + 7) / 8 * 8;
     for (std::vector<float>* column : {&side.ox, &side.oy, &side.oz, &side.reach2}) {
         column->resize(padded);
         const float pad = column == &side.reach2 ? -1.0f : 0.0f;
@@ -379,11 +379,12 @@ bool visibleFromSide(const OcclusionContext& ctx, SeedView& seed, SideView& side
         const float length = std::sqrt(dd);
         const std::size_t steps = side.stepEnd.size();
         std::size_t n = static_cast<std::size_t>(side.stepEnd[steps - 1]);
-        if (length < 0.5f * float(steps - 2))
-            n = static_cast<std::size_t>(side.stepEnd[static_cast<std::size_t>(2.0f * length) + 1]);
+        if (length < float(steps - 2) / SideView::stepsPerAngstrom)
+            n = static_cast<std::size_t>(
+                side.stepEnd[static_cast<std::size_t>(SideView::stepsPerAngstrom * length) + 1]);
         // Blockers past the limit cannot be in reach, and testing one is
-        // harmless: the scan runs over whole blocks of sixteen.
-        n = std::min((n + 15) / 16 * 16, side.ox.size());
+        // harmless: the scan runs over whole blocks of eight.
+        n = std::min((n + 7) / 8 * 8, side.ox.size());
         const std::size_t count = side.item.size();
         const float* ox = side.ox.data();
         const float* oy = side.oy.data();
@@ -392,13 +393,11 @@ bool visibleFromSide(const OcclusionContext& ctx, SeedView& seed, SideView& side
         uint8_t* inReach = side.inReach.data();
         // Whether the segment's closest approach to each blocker's centre is
         // within its reach (a loop the compiler vectorises).
-        for (std::size_t block = 0; block < n; block += 16) {
-            for (std::size_t i = block; i < block + 16; ++i) {
-                float t = -(ox[i] * d.x + oy[i] * d.y + oz[i] * d.z) * inv;
-                t = std::max(0.0f, std::min(1.0f, t));
-                const float px = ox[i] + t * d.x, py = oy[i] + t * d.y, pz = oz[i] + t * d.z;
-                inReach[i] = static_cast<uint8_t>(!((px * px + py * py + pz * pz) - reach2[i] > 0.0f));
-            }
+        for (std::size_t i = 0; i < n; ++i) {
+            float t = -(ox[i] * d.x + oy[i] * d.y + oz[i] * d.z) * inv;
+            t = std::max(0.0f, std::min(1.0f, t));
+            const float px = ox[i] + t * d.x, py = oy[i] + t * d.y, pz = oz[i] + t * d.z;
+            inReach[i] = static_cast<uint8_t>(!((px * px + py * py + pz * pz) - reach2[i] > 0.0f));
         }
         // The candidate itself is no blocker.
         inReach[side.at[pos]] = 0;

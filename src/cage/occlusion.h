@@ -166,11 +166,13 @@ struct SideView {
     double vvD = 0.0;
     // The blockers (positions in the seed's near list) whose reach comes in
     // front of the seed's plane on this side (with a cone narrower than a
-    // half space, every line of sight stays there), by steps of half an
+    // half space, every line of sight stays there), by steps of a quarter
     // angstrom of |dM - v| - reach, the closest their reach comes to the ray
     // start point: step s ends at stepEnd[s]. A segment from the ray start
-    // of length L can only meet the reach of blockers of step 2 L or closer
+    // of length L can only meet the reach of blockers of step 4 L or closer
     // (one more step is taken for rounding).
+    static constexpr int32_t steps = 128;
+    static constexpr float stepsPerAngstrom = 4.0f;
     std::vector<int32_t> item, stepEnd;
     std::vector<int32_t> at; // per near ring, its place in item
     std::vector<float> ox, oy, oz, reach2; // per blocker, v - dM and the reach squared
