@@ -111,6 +111,14 @@ void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view)
     view.c = ctx.geo->centRing[seed];
     collectNearRings(*ctx.nb, *ctx.geo, seed, view.near, view.scratch, &view.dM, &view.length);
     const std::size_t n = view.near.size();
+    view.dx.resize(n);
+    view.dy.resize(n);
+    view.dz.resize(n);
+    for (std::size_t p = 0; p < n; ++p) {
+        view.dx[p] = view.dM[p].x;
+        view.dy[p] = view.dM[p].y;
+        view.dz[p] = view.dM[p].z;
+    }
     view.reach.resize(n);
     view.reach2.resize(n);
     const float vLength = std::fabs(ctx.cageDistance);
@@ -175,41 +183,65 @@ void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sig
     const Vec3 unit = ctx.cosA > 0.0f && vLength > 0.0f ? side.v * (1.0f / vLength) : Vec3{};
     constexpr int32_t steps = SideView::steps;
     side.step.resize(n);
+    side.front.resize(n);
     int32_t* step = side.step.data();
-    const Vec3* dM = seed.dM.data();
+    side.inReach.resize(std::max(side.inReach.size(), n));
+    uint8_t* behind = side.inReach.data(); // scratch here, before the scans use it
+    const float* dx = seed.dx.data();
+    const float* dy = seed.dy.data();
+    const float* dz = seed.dz.data();
     const float* reach = seed.reach.data();
     const Vec3 sv = side.v;
+    // The operations of dot(dM, unit) and norm(dM - v), a column at a time
+    // (a loop the compiler vectorises).
     for (std::size_t p = 0; p < n; ++p) {
-        const bool behind = dot(dM[p], unit) + reach[p] < -0.05f;
-        const float scaled = SideView::stepsPerAngstrom * (norm(dM[p] - sv) - reach[p]);
+        float along = dx[p] * unit.x;
+        along += dy[p] * unit.y;
+        along += dz[p] * unit.z;
+        const float ax = dx[p] - sv.x, ay = dy[p] - sv.y, az = dz[p] - sv.z;
+        float squared = ax * ax;
+        squared += ay * ay;
+        squared += az * az;
+        const float scaled = SideView::stepsPerAngstrom * (std::sqrt(squared) - reach[p]);
         const float clamped = std::min(scaled >= 1.0f ? scaled : 0.0f, float(steps - 1)); // not a number: 0
-        step[p] = behind ? steps : static_cast<int32_t>(clamped);
+        step[p] = static_cast<int32_t>(clamped);
+        behind[p] = static_cast<uint8_t>(along + reach[p] < -0.05f);
+    }
+    // The blockers in front, in near-list order.
+    int32_t* front = side.front.data();
+    std::size_t count = 0;
+    for (std::size_t p = 0; p < n; ++p) {
+        front[count] = static_cast<int32_t>(p);
+        count += behind[p] == 0;
     }
     // Counting sort by step, stable.
     side.stepEnd.assign(steps + 1, 0);
-    for (std::size_t p = 0; p < n; ++p)
-        ++side.stepEnd[step[p]];
+    for (std::size_t i = 0; i < count; ++i)
+        ++side.stepEnd[step[front[i]]];
     for (int32_t s = 1; s <= steps; ++s)
         side.stepEnd[s] += side.stepEnd[s - 1];
-    side.item.resize(n);
-    side.at.resize(n);
+    side.item.resize(count);
+    // A blocker behind the plane has no place in item; it is never a
+    // candidate inside the cone, but should one be asked for, its place is
+    // the flag past the padding, which no scan reads.
+    const std::size_t padded = (count + 7) / 8 * 8;
+    side.at.assign(n, static_cast<int32_t>(padded));
     // Whole blocks of eight; the padding is never in reach (a negative
     // reach squared). The pass writes every flag it reads.
-    const std::size_t padded = (n + 7) / 8 * 8;
     for (std::vector<float>* column : {&side.ox, &side.oy, &side.oz, &side.reach2}) {
         column->resize(padded);
         const float pad = column == &side.reach2 ? -1.0f : 0.0f;
-        std::fill(column->begin() + static_cast<std::ptrdiff_t>(n), column->end(), pad);
+        std::fill(column->begin() + static_cast<std::ptrdiff_t>(count), column->end(), pad);
     }
-    side.inReach.resize(padded);
-    for (std::size_t p = n; p-- > 0;) {
+    side.inReach.resize(padded + 1);
+    for (std::size_t i = count; i-- > 0;) {
+        const std::size_t p = static_cast<std::size_t>(front[i]);
         const std::size_t to = static_cast<std::size_t>(--side.stepEnd[step[p]]);
-        const Vec3 o = sv - dM[p];
         side.item[to] = static_cast<int32_t>(p);
         side.at[p] = static_cast<int32_t>(to);
-        side.ox[to] = o.x;
-        side.oy[to] = o.y;
-        side.oz[to] = o.z;
+        side.ox[to] = sv.x - dx[p];
+        side.oy[to] = sv.y - dy[p];
+        side.oz[to] = sv.z - dz[p];
         side.reach2[to] = seed.reach2[p];
     }
     // stepEnd[s] now holds where step s starts; make it where it ends.

@@ -134,6 +134,7 @@ struct SeedView {
     Vec3 c;                    // seed centre
     std::vector<int32_t> near; // rings near the seed
     std::vector<Vec3> dM;      // their centres seen from the seed centre
+    std::vector<float> dx, dy, dz; // the same by columns
     std::vector<float> length; // |dM|
     // The radius, and its square, around each near ring's centre within
     // which a segment can meet its triangles.
@@ -178,7 +179,8 @@ struct SideView {
     std::vector<float> ox, oy, oz, reach2; // per blocker, v - dM and the reach squared
     std::vector<uint8_t> inReach; // scratch: whether each blocker's reach meets the segment
     std::vector<int64_t> tried; // scratch, per near ring: the test that already tried it
-    std::vector<int32_t> step;  // scratch, per near ring: its step (the last, never scanned, behind the plane)
+    std::vector<int32_t> step;  // scratch, per near ring: its step
+    std::vector<int32_t> front; // scratch: the near rings not behind the plane
     int64_t test = 0;
     int32_t lastHider = -1; // the near ring that last hid a candidate
 };
