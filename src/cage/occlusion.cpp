@@ -185,8 +185,8 @@ void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sig
     side.step.resize(n);
     side.front.resize(n);
     int32_t* step = side.step.data();
-    side.inReach.resize(std::max(side.inReach.size(), n));
-    uint8_t* behind = side.inReach.data(); // scratch here, before the scans use it
+    side.behind.resize(n);
+    uint8_t* behind = side.behind.data();
     const float* dx = seed.dx.data();
     const float* dy = seed.dy.data();
     const float* dz = seed.dz.data();
@@ -223,26 +223,28 @@ void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sig
     side.item.resize(count);
     // A blocker behind the plane has no place in item; it is never a
     // candidate inside the cone, but should one be asked for, its place is
-    // the flag past the padding, which no scan reads.
+    // past the padding, where no scan reaches.
     const std::size_t padded = (count + 7) / 8 * 8;
     side.at.assign(n, static_cast<int32_t>(padded));
     // Whole blocks of eight; the padding is never in reach (a negative
     // reach squared). The pass writes every flag it reads.
-    for (std::vector<float>* column : {&side.ox, &side.oy, &side.oz, &side.reach2}) {
+    for (std::vector<float>* column : {&side.ox, &side.oy, &side.oz, &side.gap}) {
         column->resize(padded);
-        const float pad = column == &side.reach2 ? -1.0f : 0.0f;
+        const float pad = column == &side.gap ? 1e30f : 0.0f;
         std::fill(column->begin() + static_cast<std::ptrdiff_t>(count), column->end(), pad);
     }
-    side.inReach.resize(padded + 1);
+    side.inReach.resize(padded / 64 + 1);
     for (std::size_t i = count; i-- > 0;) {
         const std::size_t p = static_cast<std::size_t>(front[i]);
         const std::size_t to = static_cast<std::size_t>(--side.stepEnd[step[p]]);
         side.item[to] = static_cast<int32_t>(p);
         side.at[p] = static_cast<int32_t>(to);
-        side.ox[to] = sv.x - dx[p];
-        side.oy[to] = sv.y - dy[p];
-        side.oz[to] = sv.z - dz[p];
-        side.reach2[to] = seed.reach2[p];
+        const float ox = sv.x - dx[p], oy = sv.y - dy[p], oz = sv.z - dz[p];
+        const float oo = ox * ox + oy * oy + oz * oz, reach2 = seed.reach2[p];
+        side.ox[to] = ox;
+        side.oy[to] = oy;
+        side.oz[to] = oz;
+        side.gap[to] = (oo - reach2) - 1e-5f * (2.0f * oo + reach2);
     }
     // stepEnd[s] now holds where step s starts; make it where it ends.
     for (int32_t s = 0; s < steps; ++s)
@@ -375,6 +377,48 @@ int segmentHitsNearRing(const OcclusionContext& ctx, SeedView& seed, const SideV
     return segmentHitsRing(geo.tangRing.data() + geo.tangStart[m], geo.tangStart[m + 1] - geo.tangStart[m], o, d);
 }
 
+// Sets bit i of `bits` (zeroed) for each of the side's first n blockers
+// (n a multiple of 4) whose reach may meet the segment from the ray start
+// spanning d. The squared distance from the blocker's centre to the point of
+// the segment at parameter t, |o + t d|^2, is o.o + t (2 o.d + t d.d); at
+// the t of the closest approach, clamped to [0, 1] (not a number: 0), it
+// is compared with the reach squared. Its rounding (under 1e-6 of
+// o.o + d.d + reach^2; a t off the exact one by rounding moves the point by
+// far less) is far below the allowance of 1e-5 of 2 o.o + 2 d.d + reach^2
+// taken here (see SideView::gap), so a blocker whose reach the segment
+// meets is always marked: the marks only spare exact tests, which decide.
+// Not a number marks a blocker. Four blockers at a time.
+void scanReach(const SideView& side, std::size_t n, Vec3 d, float dd, float inv, uint64_t* bits)
+{
+    using Quad = float __attribute__((vector_size(16)));
+    using Mask = int32_t __attribute__((vector_size(16)));
+    auto load = [](const float* p) {
+        Quad v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    };
+    const Quad dx = {d.x, d.x, d.x, d.x}, dy = {d.y, d.y, d.y, d.y}, dz = {d.z, d.z, d.z, d.z};
+    const Quad scale = {inv, inv, inv, inv}, span = {dd, dd, dd, dd}, zero = {0, 0, 0, 0}, one = {1, 1, 1, 1};
+    const float allowance = 2e-5f * dd;
+    const Quad extra = {allowance, allowance, allowance, allowance};
+    for (std::size_t i = 0; i < n; i += 4) {
+        const Quad od = load(side.ox.data() + i) * dx + load(side.oy.data() + i) * dy + load(side.oz.data() + i) * dz;
+        Quad t = -od * scale;
+        const Mask below = t < one; // min(1, t) is t where t < 1, else 1
+        t = (Quad)(((Mask)t & below) | ((Mask)one & ~below));
+        t = (Quad)((Mask)t & (zero < t)); // max(0, t) is t where 0 < t, else 0
+        const Mask out = load(side.gap.data() + i) + t * ((od + od) + t * span) - extra > zero;
+        uint64_t in = 0;
+#if defined(__SSE__)
+        in = static_cast<uint64_t>(__builtin_ia32_movmskps((Quad)~out));
+#else
+        for (int k = 0; k < 4; ++k)
+            in |= static_cast<uint64_t>(out[k] == 0) << k;
+#endif
+        bits[i / 64] |= in << (i % 64);
+    }
+}
+
 } // namespace
 
 bool visibleFromSide(const OcclusionContext& ctx, SeedView& seed, SideView& side, std::size_t pos,
@@ -418,30 +462,21 @@ bool visibleFromSide(const OcclusionContext& ctx, SeedView& seed, SideView& side
         // harmless: the scan runs over whole blocks of eight.
         n = std::min((n + 7) / 8 * 8, side.ox.size());
         const std::size_t count = side.item.size();
-        const float* ox = side.ox.data();
-        const float* oy = side.oy.data();
-        const float* oz = side.oz.data();
-        const float* reach2 = side.reach2.data();
-        uint8_t* inReach = side.inReach.data();
-        // Whether the segment's closest approach to each blocker's centre is
-        // within its reach (a loop the compiler vectorises).
-        for (std::size_t i = 0; i < n; ++i) {
-            float t = -(ox[i] * d.x + oy[i] * d.y + oz[i] * d.z) * inv;
-            t = std::max(0.0f, std::min(1.0f, t));
-            const float px = ox[i] + t * d.x, py = oy[i] + t * d.y, pz = oz[i] + t * d.z;
-            inReach[i] = static_cast<uint8_t>(!((px * px + py * py + pz * pz) - reach2[i] > 0.0f));
-        }
-        // The candidate itself is no blocker.
-        inReach[side.at[pos]] = 0;
-        // Few blockers are in reach: take eight flags at a time, and visit
-        // only the set ones.
-        for (std::size_t word = 0; word < n; word += 8) {
-            uint64_t any;
-            std::memcpy(&any, inReach + word, sizeof any);
-            if (word + 8 > count) // the padding, should the segment not be a number
-                any = word < count ? any & ((uint64_t(1) << (8 * (count - word))) - 1) : 0;
+        uint64_t* bits = side.inReach.data();
+        const std::size_t words = (n + 63) / 64;
+        std::fill(bits, bits + words, uint64_t(0));
+        scanReach(side, n, d, dd, inv, bits);
+        // The candidate itself is no blocker, nor is the padding (should the
+        // segment not be a number); the padding shares the last word.
+        if (const std::size_t at = static_cast<std::size_t>(side.at[pos]); at < n)
+            bits[at / 64] &= ~(uint64_t(1) << (at % 64));
+        if (n > count)
+            bits[count / 64] &= (uint64_t(1) << (count % 64)) - 1;
+        // Few blockers are in reach: visit only the set bits.
+        for (std::size_t word = 0; word < words; ++word) {
+            uint64_t any = bits[word];
             while (any != 0) {
-                const std::size_t i = word + static_cast<std::size_t>(std::countr_zero(any) >> 3);
+                const std::size_t i = word * 64 + static_cast<std::size_t>(std::countr_zero(any));
                 any &= any - 1;
                 const std::size_t p = static_cast<std::size_t>(side.item[i]);
                 if (side.tried[p] == test)

@@ -176,11 +176,14 @@ struct SideView {
     static constexpr float stepsPerAngstrom = 4.0f;
     std::vector<int32_t> item, stepEnd;
     std::vector<int32_t> at; // per near ring, its place in item
-    std::vector<float> ox, oy, oz, reach2; // per blocker, v - dM and the reach squared
-    std::vector<uint8_t> inReach; // scratch: whether each blocker's reach meets the segment
+    // Per blocker, o = v - dM, and o.o - reach^2 less an allowance for
+    // rounding of 1e-5 (2 o.o + reach^2).
+    std::vector<float> ox, oy, oz, gap;
+    std::vector<uint64_t> inReach; // scratch: a bit per blocker, whether its reach meets the segment
     std::vector<int64_t> tried; // scratch, per near ring: the test that already tried it
     std::vector<int32_t> step;  // scratch, per near ring: its step
     std::vector<int32_t> front; // scratch: the near rings not behind the plane
+    std::vector<uint8_t> behind; // scratch, per near ring
     int64_t test = 0;
     int32_t lastHider = -1; // the near ring that last hid a candidate
 };
