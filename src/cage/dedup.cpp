@@ -1,39 +1,90 @@
 #include "cage/dedup.h"
 
 #include <algorithm>
-#include <unordered_map>
 
 #include <tbb/enumerable_thread_specific.h>
 #include <tbb/parallel_for.h>
 
-#include "core/hash.h"
 #include "core/offsets.h"
 
 namespace kavet {
-namespace {
-
-struct SetHash {
-    std::size_t operator()(const std::vector<int32_t>& s) const { return fnvHash(s.begin(), s.end()); }
-};
-
-} // namespace
 
 void deduplicateCages(CageSearch& cages)
 {
     const std::size_t n = cages.cageList.size();
-    // Distinct ring sets, each with the lowest position that holds it.
-    std::unordered_map<std::vector<int32_t>, int32_t, SetHash> firstOf;
-    firstOf.reserve(n);
-    std::vector<std::vector<int32_t>> sets;      // distinct sorted sets
-    std::vector<int32_t> setOf(n);               // entry -> distinct set
+    // Equal ring sets have the same smallest ring: the entries are grouped
+    // by it, and each group (in parallel) finds, for each entry, the first
+    // entry with the same set. The distinct sets are then numbered in the
+    // order of their first entries.
+    std::vector<int32_t> smallest(n);
+    tbb::parallel_for(std::size_t(0), n, [&](std::size_t i) {
+        const std::vector<int32_t>& c = cages.cageList[i];
+        smallest[i] = c.empty() ? -1 : *std::min_element(c.begin(), c.end());
+    });
+    int32_t maxSmallest = -1;
+    for (int32_t m : smallest)
+        maxSmallest = std::max(maxSmallest, m);
+    std::vector<int32_t> groupStart, groupEntry;
+    buildOffsets(
+        static_cast<std::size_t>(maxSmallest) + 2,
+        [&](auto emit) {
+            for (std::size_t i = 0; i < n; ++i)
+                emit(smallest[i] + 1, static_cast<int32_t>(i)); // an empty entry forms group 0
+        },
+        groupStart, groupEntry);
+    std::vector<int32_t>().swap(smallest);
+    std::vector<int32_t> first(n);
+    struct Sorted {
+        std::vector<int32_t> a, b;
+    };
+    tbb::enumerable_thread_specific<Sorted> sorted;
+    tbb::parallel_for(std::size_t(0), groupStart.size() - 1, [&](std::size_t g) {
+        Sorted& t = sorted.local();
+        auto sortedInto = [&](int32_t i, std::vector<int32_t>& out) {
+            out = cages.cageList[static_cast<std::size_t>(i)];
+            std::sort(out.begin(), out.end());
+        };
+        // Entries in ascending order; `distinct` holds the first entry of
+        // each set met so far in this group.
+        std::vector<int32_t> distinct;
+        for (int32_t e = groupStart[g]; e < groupStart[g + 1]; ++e) {
+            const int32_t i = groupEntry[static_cast<std::size_t>(e)];
+            first[static_cast<std::size_t>(i)] = i;
+            bool sortedSelf = false;
+            for (int32_t d : distinct) {
+                if (cages.cageList[static_cast<std::size_t>(d)].size() != cages.cageList[static_cast<std::size_t>(i)].size())
+                    continue;
+                if (!sortedSelf) {
+                    sortedInto(i, t.a);
+                    sortedSelf = true;
+                }
+                sortedInto(d, t.b);
+                if (t.a == t.b) {
+                    first[static_cast<std::size_t>(i)] = d;
+                    break;
+                }
+            }
+            if (first[static_cast<std::size_t>(i)] == i)
+                distinct.push_back(i);
+        }
+    });
+    std::vector<int32_t>().swap(groupEntry);
+    std::vector<int32_t> setOf(n); // entry -> distinct set
+    std::vector<int32_t> firstEntry;
     for (std::size_t i = 0; i < n; ++i) {
-        std::vector<int32_t> s = cages.cageList[i];
-        std::sort(s.begin(), s.end());
-        auto [it, isNew] = firstOf.try_emplace(std::move(s), static_cast<int32_t>(sets.size()));
-        if (isNew)
-            sets.push_back(it->first);
-        setOf[i] = it->second;
+        if (first[i] == static_cast<int32_t>(i)) {
+            setOf[i] = static_cast<int32_t>(firstEntry.size());
+            firstEntry.push_back(static_cast<int32_t>(i));
+        } else {
+            setOf[i] = setOf[static_cast<std::size_t>(first[i])];
+        }
     }
+    std::vector<int32_t>().swap(first);
+    std::vector<std::vector<int32_t>> sets(firstEntry.size()); // distinct sorted sets
+    tbb::parallel_for(std::size_t(0), sets.size(), [&](std::size_t k) {
+        sets[k] = cages.cageList[static_cast<std::size_t>(firstEntry[k])];
+        std::sort(sets[k].begin(), sets[k].end());
+    });
 
     // Which distinct sets hold each ring.
     int32_t maxRing = -1;
