@@ -46,7 +46,13 @@ def machine():
 
 
 def timed(argv, cwd):
-    """Wall seconds, processor seconds and peak resident KiB of one run."""
+    """Wall seconds, processor seconds and peak resident KiB of one run, in a
+    folder cleared of the previous run's outputs (the single-frame files are
+    appended to, and an existing series file is kept as a backup)."""
+    for name in os.listdir(cwd):
+        if name in ("ring.pdb", "cage.pdb", "cage.dat", "series.csv", "series~types.csv") or (
+                name.startswith("#series") and name.endswith("#")):
+            os.remove(os.path.join(cwd, name))
     start = time.monotonic()
     with open(os.devnull, "w") as sink:
         proc = subprocess.Popen(argv, cwd=cwd, stdout=sink, stderr=sink)
