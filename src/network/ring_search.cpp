@@ -389,6 +389,75 @@ private:
 
 } // namespace
 
+namespace {
+
+// Appends to `list` the rings of the runs in order, each only when no ring
+// before it (in `list` or in an earlier place of the runs) has the same
+// nodes in the same order. Equal rings share their smallest node: the
+// rings are grouped by it, and each group, in parallel, keeps its first of
+// each; the kept rings are then moved over in order.
+void keepFirstOfEach(std::vector<std::vector<int32_t>>& list, std::vector<Found>& runs)
+{
+    // Every ring by number: those of `list` first, then the runs' in order.
+    std::vector<std::vector<int32_t>*> ring;
+    for (std::vector<int32_t>& r : list)
+        ring.push_back(&r);
+    const std::size_t old = ring.size();
+    for (Found& f : runs)
+        for (std::vector<int32_t>& r : f.rings)
+            ring.push_back(&r);
+    const std::size_t total = ring.size();
+    std::vector<int32_t> smallest(total);
+    tbb::parallel_for(std::size_t(0), total, [&](std::size_t k) {
+        const std::vector<int32_t>& r = *ring[k];
+        smallest[k] = r.empty() ? -1 : *std::min_element(r.begin(), r.end());
+    });
+    int32_t maxNode = -1;
+    for (int32_t m : smallest)
+        maxNode = std::max(maxNode, m);
+    std::vector<int32_t> groupStart, member;
+    buildOffsets(
+        static_cast<std::size_t>(maxNode) + 2,
+        [&](auto emit) {
+            for (std::size_t k = 0; k < total; ++k)
+                emit(smallest[k] + 1, static_cast<int32_t>(k));
+        },
+        groupStart, member);
+    std::vector<int32_t>().swap(smallest);
+    std::vector<uint8_t> keep(total, 1);
+    tbb::parallel_for(std::size_t(0), groupStart.size() - 1, [&](std::size_t g) {
+        std::vector<int32_t> kept; // the group's rings kept so far
+        for (int32_t e = groupStart[g]; e < groupStart[g + 1]; ++e) {
+            const int32_t k = member[static_cast<std::size_t>(e)];
+            bool seen = false;
+            for (int32_t j : kept)
+                if (*ring[static_cast<std::size_t>(j)] == *ring[static_cast<std::size_t>(k)]) {
+                    seen = true;
+                    break;
+                }
+            // The rings already in the list stay, repeated or not.
+            if (seen && static_cast<std::size_t>(k) >= old)
+                keep[static_cast<std::size_t>(k)] = 0;
+            else if (!seen)
+                kept.push_back(k);
+        }
+    });
+    std::vector<int32_t>().swap(member);
+    std::size_t count = old;
+    for (std::size_t k = old; k < total; ++k)
+        count += keep[k];
+    std::vector<std::vector<int32_t>> joined;
+    joined.reserve(count);
+    for (std::size_t k = 0; k < total; ++k)
+        if (keep[k])
+            joined.push_back(std::move(*ring[k]));
+    list = std::move(joined);
+    for (Found& f : runs)
+        f = Found();
+}
+
+} // namespace
+
 void findAllRings(const Network& net, int32_t minimum, int32_t maximum, RingSearch& rings, RingWalk walk)
 {
     (void)minimum; // applied only when cages are classified
@@ -431,15 +500,9 @@ void findAllRings(const Network& net, int32_t minimum, int32_t maximum, RingSear
         found.assign(1, Found());
         found[0].rings = std::move(list);
     }
-    RingSet set(rings.ringList);
-    set.reserve(total);
-    rings.ringList.reserve(total);
-    for (Found& f : found) {
+    for (const Found& f : found)
         rings.iter += f.iter;
-        for (auto& ring : f.rings)
-            set.take(std::move(ring));
-        f = Found();
-    }
+    keepFirstOfEach(rings.ringList, found);
 }
 
 } // namespace kavet
