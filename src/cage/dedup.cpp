@@ -16,23 +16,9 @@ void deduplicateCages(CageSearch& cages)
     // by it, and each group (in parallel) finds, for each entry, the first
     // entry with the same set. The distinct sets are then numbered in the
     // order of their first entries.
-    std::vector<int32_t> smallest(n);
-    tbb::parallel_for(std::size_t(0), n, [&](std::size_t i) {
-        const std::vector<int32_t>& c = cages.cageList[i];
-        smallest[i] = c.empty() ? -1 : *std::min_element(c.begin(), c.end());
-    });
-    int32_t maxSmallest = -1;
-    for (int32_t m : smallest)
-        maxSmallest = std::max(maxSmallest, m);
     std::vector<int32_t> groupStart, groupEntry;
-    buildOffsets(
-        static_cast<std::size_t>(maxSmallest) + 2,
-        [&](auto emit) {
-            for (std::size_t i = 0; i < n; ++i)
-                emit(smallest[i] + 1, static_cast<int32_t>(i)); // an empty entry forms group 0
-        },
-        groupStart, groupEntry);
-    std::vector<int32_t>().swap(smallest);
+    groupBySmallest(n, [&](std::size_t i) -> const std::vector<int32_t>& { return cages.cageList[i]; }, groupStart,
+                    groupEntry);
     std::vector<int32_t> first(n);
     struct Sorted {
         std::vector<int32_t> a, b;

@@ -4,9 +4,12 @@
 // the order in which the pairs came.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include <tbb/parallel_for.h>
 
 namespace kavet {
 
@@ -39,6 +42,30 @@ OffsetArray buildOffsets(std::size_t rows, Visit visit)
     OffsetArray a;
     buildOffsets(rows, visit, a.start, a.item);
     return a;
+}
+
+// Lists 0 .. count-1 grouped by the smallest of their numbers (an empty list
+// counts -1): row m + 1 holds, ascending, the lists whose smallest is m.
+// Equal lists land in one row. `list(i)` gives list i; the smallest are
+// found in parallel.
+template <class List>
+void groupBySmallest(std::size_t count, List list, std::vector<int32_t>& start, std::vector<int32_t>& item)
+{
+    std::vector<int32_t> smallest(count);
+    tbb::parallel_for(std::size_t(0), count, [&](std::size_t i) {
+        const std::vector<int32_t>& l = list(i);
+        smallest[i] = l.empty() ? -1 : *std::min_element(l.begin(), l.end());
+    });
+    int32_t top = -1;
+    for (int32_t m : smallest)
+        top = std::max(top, m);
+    buildOffsets(
+        static_cast<std::size_t>(top) + 2,
+        [&](auto emit) {
+            for (std::size_t i = 0; i < count; ++i)
+                emit(smallest[i] + 1, static_cast<int32_t>(i));
+        },
+        start, item);
 }
 
 } // namespace kavet

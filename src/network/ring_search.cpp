@@ -407,23 +407,8 @@ void keepFirstOfEach(std::vector<std::vector<int32_t>>& list, std::vector<Found>
         for (std::vector<int32_t>& r : f.rings)
             ring.push_back(&r);
     const std::size_t total = ring.size();
-    std::vector<int32_t> smallest(total);
-    tbb::parallel_for(std::size_t(0), total, [&](std::size_t k) {
-        const std::vector<int32_t>& r = *ring[k];
-        smallest[k] = r.empty() ? -1 : *std::min_element(r.begin(), r.end());
-    });
-    int32_t maxNode = -1;
-    for (int32_t m : smallest)
-        maxNode = std::max(maxNode, m);
     std::vector<int32_t> groupStart, member;
-    buildOffsets(
-        static_cast<std::size_t>(maxNode) + 2,
-        [&](auto emit) {
-            for (std::size_t k = 0; k < total; ++k)
-                emit(smallest[k] + 1, static_cast<int32_t>(k));
-        },
-        groupStart, member);
-    std::vector<int32_t>().swap(smallest);
+    groupBySmallest(total, [&](std::size_t k) -> const std::vector<int32_t>& { return *ring[k]; }, groupStart, member);
     std::vector<uint8_t> keep(total, 1);
     tbb::parallel_for(std::size_t(0), groupStart.size() - 1, [&](std::size_t g) {
         std::vector<int32_t> kept; // the group's rings kept so far
