@@ -216,7 +216,10 @@ def frame(waters, guests=None, nohyd=False, oxygen_type=None, hydrogen_type=None
     sites and guests: there they count in kavet.mda.oxygen_indices order, the guests' atoms after."""
     layout = _Layout(waters, guests, nohyd, oxygen_type, hydrogen_type)
     ts = waters.universe.trajectory.ts
-    time = ts.time if time is None else time
+    if time is None:
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")  # no times: the frame index, as MDAnalysis gives it
+            time = ts.time
     n = waters.universe.atoms.n_atoms
     if nohyd and len(layout.order) != n:
         return layout.frame(ts, time)
