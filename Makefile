@@ -49,10 +49,11 @@ test-release: build
 PYTHON := /usr/bin/python3
 VENV   := $(CURDIR)/.venv
 
-python: deps
+python: kavet
 	$(PYTHON) -m venv --system-site-packages $(VENV)
-	JOBS=$(JOBS) $(VENV)/bin/pip install --no-build-isolation --no-index .
-	@echo "Use it with $(VENV)/bin/python, or: . $(VENV)/bin/activate"
+	@echo "Building the extension module (a few minutes on 2 cores; -v shows the compiler)"
+	JOBS=$(JOBS) $(VENV)/bin/pip install -v --no-build-isolation --no-index .
+	@echo "The command line is $(BUILD)/release/kavet; use the package with $(VENV)/bin/python, or: . $(VENV)/bin/activate"
 
 # The Python tests against the module of the release build (pytest's exit
 # status 5 means no test was collected).
@@ -64,7 +65,7 @@ test-python: build
 # release build's module (its figures go to build/notebook; KAVET_FIGURES=docs
 # redraws those of the docs).
 test-notebook: build
-	cd $(CURDIR) && PYTHONPATH=$(BUILD)/release/python KAVET_FIGURES=$(or $(KAVET_FIGURES),$(BUILD)/notebook) \
+	cd $(CURDIR) && PYTHONPATH=$(BUILD)/release/python KAVET_FIGURES=$(abspath $(or $(KAVET_FIGURES),$(BUILD)/notebook)) \
 	  $(PYTHON) tools/run-notebook examples/hydrate-study.ipynb --timeout 120
 
 test-sanitize: deps
