@@ -76,14 +76,9 @@ def write_data(path, xyz, box, types, molecules=None):
     """A LAMMPS data file: atom_style full (molecule ids, O-H bonds of each water) when molecules are
     given, else atomic."""
     masses = {1: 15.9994, 2: 1.008, 3: 16.043}
-    bonds = []
-    if molecules is not None:
-        oxygen = {}
-        for i, (t, m) in enumerate(zip(types, molecules)):
-            if t == 1:
-                oxygen[m] = i
-            elif t == 2:
-                bonds.append((oxygen[m] + 1, i + 1))
+    atoms = list(enumerate(zip(types, molecules or [0] * len(types))))
+    oxygen = {m: i for i, (t, m) in atoms if t == 1}
+    bonds = [(oxygen[m] + 1, i + 1) for i, (t, m) in atoms if t == 2] if molecules is not None else []
     lines = ["kavet test", "", f"{len(xyz)} atoms", f"{max(types)} atom types"]
     lines += [f"{len(bonds)} bonds", "1 bond types"] if bonds else []
     lines += [""] + [f"0 {length:.9g} {lo}lo {lo}hi" for length, lo in zip(box, "xyz")]

@@ -1,13 +1,6 @@
-import pytest
-
 from kavet.plot import cage_name
 
 
-@pytest.mark.parametrize("name,unicode,mathtext", [
-    ("5^12-6^2", "5¹²6²", "$5^{12}6^{2}$"),
-    ("4^3-5^6-6^3", "4³5⁶6³", "$4^{3}5^{6}6^{3}$"),
-    ("occupied_5^12", "occupied 5¹²", "occupied $5^{12}$"),
-    ("closed", "closed", "closed"),
-])
-def test_cage_names_are_typeset(name, unicode, mathtext):
-    assert cage_name(name) == unicode and cage_name(name, "mathtext") == mathtext
+def test_cage_names_are_typeset():
+    assert [cage_name("4^3-5^6-6^3"), cage_name("occupied_5^12-6^2", "mathtext"), cage_name("closed")] == \
+        ["4³5⁶6³", "occupied $5^{12}6^{2}$", "closed"]
