@@ -42,7 +42,8 @@ def separate_cluster(tmp_path):
     scheduler_file = tmp_path / "scheduler.json"
     env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(kavet.__file__)))
     worker = ["distributed.cli.dask_worker", "--scheduler-file", str(scheduler_file), "--nthreads", "1",
-              "--no-nanny", "--no-dashboard", "--memory-limit", "0", "--host", "127.0.0.1"]
+              "--no-nanny", "--no-dashboard", "--memory-limit", "0", "--host", "127.0.0.1",
+              "--local-directory", str(tmp_path / "dask")]
     processes = [start(["distributed.cli.dask_scheduler", "--host", "127.0.0.1", "--port", "0", "--no-dashboard",
                         "--scheduler-file", str(scheduler_file)], tmp_path / "scheduler")]
     try:
