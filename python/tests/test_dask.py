@@ -76,7 +76,9 @@ def test_workers_started_apart_give_one_process_rows_and_fail_clearly(tmp_path, 
 
     # Blocks running when every worker is killed: a clear error once the timeout has passed.
     lost = client.map(time.sleep, [600, 600], pure=False)
+    deadline = time.monotonic() + 60
     while sum(len(v) for v in client.processing().values()) < 2:
+        assert time.monotonic() < deadline, "the workers took no block"
         time.sleep(0.1)
     for w in workers:
         w.kill()
