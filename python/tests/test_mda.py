@@ -48,6 +48,7 @@ LAMMPS_CASES = [
     ("aa", "full", dict(oxygen_type="1", hydrogen_type=2)),  # by bonds, guests per fragment
     ("aa", "atomic", {}),                                    # oxygens and hydrogens by mass
     ("mw", "dump", dict(nohyd=True)),
+    ("mw", "full", dict(nohyd=True)),                        # guests per residue (molecule id)
     ("mw", "atomic", dict(nohyd=True, oxygen_type=1)),
 ]
 
