@@ -37,8 +37,10 @@ def box(dimensions):
 
 def _role(names):
     """'O', 'H' or '' per atom name, after any leading digits (e.g. 1HW)."""
-    stripped = np.char.upper(np.char.lstrip(np.asarray(names, dtype=str), "0123456789"))
-    return np.where(np.char.startswith(stripped, "O"), "O", np.where(np.char.startswith(stripped, "H"), "H", ""))
+    unique, inverse = np.unique(np.asarray(names, dtype=str), return_inverse=True)
+    stripped = np.char.upper(np.char.lstrip(unique, "0123456789"))
+    role = np.where(np.char.startswith(stripped, "O"), "O", np.where(np.char.startswith(stripped, "H"), "H", ""))
+    return role[inverse].reshape(np.shape(names))
 
 
 def _types(value):
@@ -107,40 +109,54 @@ def _water_order(waters, oxygen_type=None, hydrogen_type=None):
             f"CageCensus: cannot tell the oxygen and two hydrogens of each water: the selection holds "
             f"{len(oxygens)} oxygens and {len(hydrogens)} hydrogens; select the water atoms (with oxygen_type= "
             "and hydrogen_type= for a topology of types), or for one-site water, such as mW, give nohyd=True")
-    if _has_bonds(waters.universe):
-        h_set = set(hydrogens.indices)
-        order = []
-        for o in oxygens:
-            bonded = sorted(a.index for a in o.bonded_atoms if a.index in h_set)
-            if len(bonded) != 2:
-                break
-            order.append([o.index] + bonded)
-        else:
-            return np.asarray(order, dtype=np.int64).reshape(-1, 3)
-    o_res, h_res = oxygens.resindices, hydrogens.resindices
+    universe = waters.universe
+    if _has_bonds(universe):
+        # The oxygen each hydrogen is bonded to.
+        position = np.full(universe.atoms.n_atoms, -1)
+        position[oxygens.indices] = np.arange(len(oxygens))
+        is_h = np.zeros(universe.atoms.n_atoms, dtype=bool)
+        is_h[hydrogens.indices] = True
+        bonds = universe.bonds.indices
+        bonds = np.concatenate([bonds, bonds[:, ::-1]])
+        bonds = bonds[(position[bonds[:, 0]] >= 0) & is_h[bonds[:, 1]]]
+        owner = np.full(universe.atoms.n_atoms, -1)
+        owner[bonds[:, 1]] = position[bonds[:, 0]]
+        rows = _pair_up(oxygens, hydrogens, owner[hydrogens.indices])
+        if rows is not None:
+            return rows
+    o_res = oxygens.resindices
     if len(np.unique(o_res)) == len(oxygens):
-        by_res = {r: [] for r in o_res}
-        for h, r in zip(hydrogens.indices, h_res):
-            by_res.setdefault(r, []).append(h)
-        if all(len(by_res[r]) == 2 for r in o_res) and len(by_res) == len(o_res):
-            return np.asarray([[o] + sorted(by_res[r]) for o, r in zip(oxygens.indices, o_res)], dtype=np.int64)
-    # Nearest oxygen of each hydrogen, in the current frame.
+        # The oxygen of each hydrogen's residue.
+        position = np.full(universe.residues.n_residues, -1)
+        position[o_res] = np.arange(len(oxygens))
+        rows = _pair_up(oxygens, hydrogens, position[hydrogens.resindices])
+        if rows is not None:
+            return rows
+    # The nearest oxygen of each hydrogen, in the current frame.
     pairs, dist = capped_distance(hydrogens.positions, oxygens.positions, 1.3, box=waters.dimensions)
-    nearest = np.full(len(hydrogens), -1)
-    best = np.full(len(hydrogens), np.inf)
-    for (h, o), d in zip(pairs, dist):
-        if d < best[h]:
-            best[h], nearest[h] = d, o
-    per_o = np.bincount(nearest[nearest >= 0], minlength=len(oxygens))
-    if np.any(nearest < 0) or np.any(per_o != 2):
-        bad = oxygens[np.flatnonzero(per_o != 2)[0]] if np.any(per_o != 2) else hydrogens[np.flatnonzero(nearest < 0)[0]]
+    owner = np.full(len(hydrogens), -1)
+    if len(pairs):
+        by = np.lexsort((dist, pairs[:, 0]))
+        first = by[np.concatenate([[True], pairs[by[1:], 0] != pairs[by[:-1], 0]])]
+        owner[pairs[first, 0]] = pairs[first, 1]
+    rows = _pair_up(oxygens, hydrogens, owner)
+    if rows is None:
+        per_o = np.bincount(owner[owner >= 0], minlength=len(oxygens))
+        bad = oxygens[np.flatnonzero(per_o != 2)[0]] if np.any(per_o != 2) else hydrogens[np.flatnonzero(owner < 0)[0]]
         raise ValueError(
             f"CageCensus: cannot tell the oxygen and two hydrogens of each water (atom index {bad.index}): "
             "the topology has no O-H bonds, no residue per water, and not two hydrogens within 1.3 angstrom of "
             "every oxygen; give a topology with bonds, or for one-site water, such as mW, nohyd=True")
-    by_o = np.argsort(nearest, kind="stable")
-    h_idx = hydrogens.indices[by_o].reshape(-1, 2)
-    return np.concatenate([oxygens.indices[:, None], np.sort(h_idx, axis=1)], axis=1).astype(np.int64)
+    return rows
+
+
+def _pair_up(oxygens, hydrogens, owner):
+    """(oxygen, hydrogen, hydrogen) rows from the oxygen (position in `oxygens`, -1 for none) of each
+    hydrogen, or None unless every oxygen owns exactly two hydrogens."""
+    if np.any(owner < 0) or np.any(np.bincount(owner, minlength=len(oxygens)) != 2):
+        return None
+    h = hydrogens.indices[np.lexsort((hydrogens.indices, owner))].reshape(-1, 2)
+    return np.concatenate([oxygens.indices[:, None], h], axis=1).astype(np.int64)
 
 
 def _one_site_oxygens(waters, oxygen_type=None):
@@ -167,9 +183,9 @@ def _guest_atoms(guests, waters):
     if guests is None or len(guests) == 0:
         return None
     if _has_bonds(guests.universe):
-        rows = [f.intersection(guests).indices for f in guests.fragments]
+        group = guests.fragindices
     elif (not np.isin(guests.resindices, waters.resindices).any()) and (len(guests.residues) > 1 or len(guests) == 1):
-        rows = [guests.intersection(r.atoms).indices for r in guests.residues]
+        group = guests.resindices
     else:
         if len(guests) > 1:
             warnings.warn(
@@ -177,11 +193,13 @@ def _guest_atoms(guests, waters):
                 f"the {len(guests)} selected guest atoms counts as one guest (right for one-site guests; for "
                 "molecules give a topology with bonds or molecule ids, or select one atom per guest)",
                 UserWarning, stacklevel=3)
-        rows = [[i] for i in guests.indices]
-    if len({len(r) for r in rows}) != 1:
+        group = np.arange(len(guests))
+    by = np.lexsort((guests.indices, group))
+    sizes = np.unique(group, return_counts=True)[1]
+    if np.any(sizes != sizes[0]):
         raise ValueError("CageCensus: every guest molecule must hold as many selected atoms "
                          "(select one atom per guest, e.g. the carbon)")
-    return np.sort(np.asarray(rows, dtype=np.int64), axis=1)
+    return guests.indices[by].reshape(-1, sizes[0]).astype(np.int64)
 
 
 class _Layout:
