@@ -8,7 +8,7 @@ import os
 
 import numpy as np
 
-from . import _kavet, _series_arguments, _table
+from . import _kavet, _series_options, _table
 
 
 # Module-level functions, so that the workers receive them by name.
@@ -16,17 +16,17 @@ def _frame_count(path):
     return _kavet.frame_count(path)
 
 
-def _block(args, first, count):
-    try:
-        from distributed import get_worker
+def _block(structure, trajectory, options, first, count):
+    if "nt" not in options:
+        try:
+            from distributed import get_worker
 
-        threads = get_worker().nthreads
-    except (ImportError, ValueError):
-        threads = 1
-    if "-nt" not in args:
-        args = args + ["-nt", str(threads)]
+            options = dict(options, nt=get_worker().nthreads)
+        except (ImportError, ValueError):
+            options = dict(options, nt=1)
+    o, threads = _series_options(structure, trajectory, options)
     # Cages are followed (born, died) by the caller, over every block in order.
-    return _kavet.series_rows(args, first, count, False)
+    return _kavet.series_rows(o, first, count, False, threads)
 
 
 def block_bounds(frames, workers):
@@ -70,7 +70,8 @@ def series(structure, trajectory, client, blocks=None, **options):
     kavet.dask.block_bounds). The scheduler hands them to workers as they become free. Without nt=, each
     block uses as many threads as its worker has.
     """
-    args = _series_arguments(structure, trajectory, options)
+    structure, trajectory = os.fspath(structure), os.fspath(trajectory)
+    o, threads = _series_options(structure, trajectory, options)  # refused here, before any worker runs
     frames = client.submit(_frame_count, os.fspath(trajectory), pure=False).result()
     if blocks is None:
         bounds = block_bounds(frames, sum(client.nthreads().values()))
@@ -78,11 +79,12 @@ def series(structure, trajectory, client, blocks=None, **options):
         edges = np.linspace(0, frames, min(blocks, max(frames, 1)) + 1).astype(int)
         bounds = [(int(a), int(b - a)) for a, b in zip(edges[:-1], edges[1:]) if b > a]
     if not bounds:
-        return _table(_kavet.series_rows(args, 0, 0))
+        return _table(_kavet.series_rows(o, 0, 0, True, threads))
     # One map: the scheduler sees every block at once and queues them, so that a block waits for a
     # free worker rather than for the worker it was first given.
-    futures = client.map(_block, [args] * len(bounds), [b[0] for b in bounds], [b[1] for b in bounds],
-                         pure=False)
+    n = len(bounds)
+    futures = client.map(_block, [structure] * n, [trajectory] * n, [options] * n, [b[0] for b in bounds],
+                         [b[1] for b in bounds], pure=False)
     joined = _join(client.gather(futures))
     _kavet.CageTracker().follow(joined)
     return _table(joined)

@@ -14,7 +14,7 @@ from MDAnalysis.analysis.base import AnalysisBase
 from MDAnalysis.exceptions import NoDataError
 from MDAnalysis.lib.mdamath import triclinic_vectors
 
-from . import CRITERIA, _arguments, _kavet
+from . import _criteria, _kavet
 
 
 def _role(names):
@@ -109,7 +109,7 @@ class CageCensus(AnalysisBase):
 
     def __init__(self, waters, guests=None, cages=False, threads=0, verbose=False, **criteria):
         super().__init__(waters.universe.trajectory, verbose=verbose)
-        self._options = _arguments(criteria, CRITERIA)
+        self._criteria = _criteria(**criteria)
         guest_rows = _guest_atoms(guests)
         # The frame handed to kavet holds each water as O, H, H (or its oxygen alone, for one-site
         # water), then the guests' atoms.
@@ -138,7 +138,7 @@ class CageCensus(AnalysisBase):
             raise ValueError(f"CageCensus: frame {ts.frame} has no periodic box")
         box = triclinic_vectors(ts.dimensions)
         frame = _kavet.Frame(ts.positions[self._order], box, self._oxygens, None, self._guests, ts.time)
-        result = _kavet.analyse(frame, self._options, self._threads)
+        result = _kavet.analyse(frame, self._criteria, self._threads)
         row = result.census
         row["frame"] = ts.frame
         row["time_ps"] = ts.time

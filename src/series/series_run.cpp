@@ -152,6 +152,20 @@ SeriesRun::SeriesRun(SeriesOptions options, WarningSink warn)
     };
     const SeriesOptions& o = options_;
     const OptionStyle style = o.style;
+    // What the command line's scan refuses, for every other front end.
+    if (o.hasGuest && o.guestName.empty())
+        throw InputError("option " + optionText(style, "guest") + " takes a residue name, not an empty one");
+    if ((!o.waterGroup.empty() || !o.guestGroup.empty() || !o.savedGroup.empty()) && o.indexFile.empty())
+        throw InputError("the index group options (" + optionText(style, "wat-group") + ", " +
+                         optionText(style, "guest-group") + ", " + optionText(style, "traj-group") +
+                         ") need the index file: give it with " + optionText(style, "n"));
+    if (o.frames.begin && o.frames.end && *o.frames.begin > *o.frames.end)
+        throw InputError("the first time (" + optionText(style, "b", {number(*o.frames.begin)}) +
+                         ") is after the last (" + optionText(style, "e", {number(*o.frames.end)}) + ")");
+    if (o.frames.step && !(*o.frames.step > 0.0))
+        throw InputError("the time step " + optionText(style, "dt") + " must be positive");
+    if (o.tolerance < 0)
+        throw InputError("the tolerance " + optionText(style, "tol") + " must be 0 or more");
     structure_ = readConfiguration(o.structure, o.water, o.oxygen);
     std::vector<IndexGroup> groups = o.indexFile.empty() ? std::vector<IndexGroup>{} : readIndexGroups(o.indexFile);
     if (!o.savedGroup.empty()) {
@@ -234,11 +248,13 @@ bool SeriesRun::skip(int64_t frames)
     return true;
 }
 
-bool SeriesRun::read(SeriesFrame& f)
+bool SeriesRun::read(SeriesFrame& f, int64_t before)
 {
     TrajectoryReader& reader = *reader_;
     const SeriesOptions& o = options_;
     for (;;) {
+        if (before >= 0 && next_ >= before)
+            return false;
         f.number = next_;
         bool lent = false;
         // The names go back to the run (or are dropped, when the frame

@@ -144,8 +144,10 @@ public:
     SeriesFrame frameBuffer() const;
     // Reads frames into `f` up to the next one the selection picks, and
     // checks it (its atom count against the structure's, checkFrame). Returns
-    // false at the end of the trajectory. Called in frame order.
-    bool read(SeriesFrame& f);
+    // false at the end of the trajectory, or, with `before` at 0 or more,
+    // when the next frame's number is `before` or beyond. Called in frame
+    // order.
+    bool read(SeriesFrame& f, int64_t before = -1);
     // Passes over the next `frames` frames unread (a block of a run that
     // starts later); returns false when the trajectory ends first.
     bool skip(int64_t frames);
