@@ -1,5 +1,7 @@
 #include "app/empty_results.h"
 
+#include "cage/analysis.h"
+
 #include <cmath>
 #include <cstdio>
 
@@ -70,7 +72,8 @@ std::string growthWarning(int64_t waters, int64_t bondEnds, int32_t ringMax)
     const double degree = static_cast<double>(bondEnds) / static_cast<double>(waters);
     const double seconds = static_cast<double>(waters) / 368.0 * 3.0 * std::pow(8.0, static_cast<double>(ringMax) - 10.0);
     char text[512];
-    if (degree > 6.0)
+    // Above kMaxMeanDegree the analysis refuses the frame (denseNetworkFault).
+    if (degree > 6.0 && degree <= kMaxMeanDegree)
         std::snprintf(text, sizeof text,
                       "the hydrogen-bond network has a mean degree of %.1f, far above water's 4: "
                       "the ring search may take very long (check -hb)",

@@ -21,7 +21,8 @@ std::string emptySelectionWarning(const Frame& frame, const Settings& s, const s
 // nanometres looks like.
 std::string noBondWarning(const Settings& s, int64_t waters);
 
-// A network far denser than water's, or a largest ring size that makes the
+// A network far denser than water's (but not so dense that the analysis
+// refuses it, see kMaxMeanDegree), or a largest ring size that makes the
 // ring and cage search grow past a minute; "" when neither. `bondEnds` counts
 // both ends of every bond after pruning (negative: not known yet, only the
 // ring size is judged). A whole run on 368 waters takes about 3 s at 10

@@ -230,9 +230,16 @@ int runSeries(const Settings& s)
         for (std::size_t g = 0; g < guests.firstAtom.size(); ++g)
             for (int32_t a = guests.firstAtom[g]; a < guests.firstAtom[g] + guests.atomCount[g]; ++a)
                 if (structure.isOW[static_cast<std::size_t>(a)])
-                    throw InputError("-guest " + ss.guestName + " selects the waters (residue " + s.waterName +
-                                     "), not guests; name the guest molecules' residue, such as -guest CH4");
+                    throw InputError(
+                        ss.guestGroup.empty()
+                            ? "-guest " + ss.guestName + " selects the waters (residue " + s.waterName +
+                                  "), not guests; name the guest molecules' residue, such as -guest CH4"
+                            : "-guest-group " + ss.guestGroup + " holds waters (atom " + std::to_string(a + 1) +
+                                  ", a water oxygen), not guests only; give a group of the guest molecules, such "
+                                  "as -guest-group CH4");
         options.guests = &guests;
+        if (guests.firstAtom.empty() && !ss.guestGroup.empty())
+            printWarnings({"the index group " + ss.guestGroup + " (-guest-group) holds no atom: the run counts no guests"});
         if (guests.firstAtom.empty() && ss.guestGroup.empty()) {
             std::string present;
             for (const std::string& name : residueNames(structure))
