@@ -37,9 +37,9 @@ std::string denseNetworkFault(int64_t waters, int64_t bondEnds)
         return "";
     char text[320];
     std::snprintf(text, sizeof text,
-                  "the hydrogen-bond network has a mean degree of %.1f, far above water's 4 (rings are searched "
-                  "for at most %.0f): check the hydrogen-bond criteria (-hb DISTANCE ANGLE, the distance in "
-                  "angstrom, such as -hb 3.5 30)",
+                  "the hydrogen-bond network has a mean degree of %.1f, far above water's 4, and no ring search "
+                  "is run on one above %.0f: check the hydrogen-bond criteria (-hb DISTANCE ANGLE, the distance "
+                  "in angstrom, such as -hb 3.5 30)",
                   degree, kMaxMeanDegree);
     return text;
 }

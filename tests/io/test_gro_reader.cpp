@@ -165,12 +165,12 @@ TEST(GroFrame, VelocitiesLongLinesCrlfAndLooseCountLinesReadLikePlainLines)
 }
 
 // Fewer than nine numbers: the first three, as GROMACS reads such a line.
-TEST(GroFrame, BoxIsTheFirstThreeNumbersOfItsLineWhateverTheirSign)
+TEST(GroFrame, BoxIsTheFirstThreeNumbersOfItsLineAndZeroIsNotPeriodic)
 {
     const std::vector<std::string> atoms = {atomLine("    1SOL  ", "   OW")};
     const std::string triclinic = "   3.00000   4.00000   5.00000   0.00000   0.00000   1.00000   0.00000   1.00000";
     EXPECT_EQ(describe(parse(frame(atoms, triclinic))).substr(0, 27), "1 atoms, W=1, box 30 40 50\n");
-    EXPECT_EQ(describe(parse(frame(atoms, "0\t-2.5  3 trailing words"))).substr(0, 27), "1 atoms, W=1, box 0 -25 30\n");
+    EXPECT_EQ(describe(parse(frame(atoms, "0\t2.5  3 trailing words"))).substr(0, 26), "1 atoms, W=1, box 0 25 30\n");
 }
 
 // Nine numbers are the cell in GROMACS's order v1(x) v2(y) v3(z) v1(y) v1(z)
