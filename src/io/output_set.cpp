@@ -104,7 +104,7 @@ bool identityOf(const std::string& path, dev_t& dev, ino_t& ino, std::string& na
 
 bool sameTarget(const OutputTarget& a, const OutputTarget& b)
 {
-    return !a.device && !b.device && a.dev == b.dev && a.ino == b.ino && a.name == b.name;
+    return a.known && b.known && !a.device && !b.device && a.dev == b.dev && a.ino == b.ino && a.name == b.name;
 }
 
 std::string folderOf(const std::string& file)
@@ -159,13 +159,13 @@ OutputTarget checkOutput(const std::string& path, const std::vector<std::string>
     }
     if (t.exists && !S_ISREG(st.st_mode))
         notWritable(path);
-    if (!identityOf(t.file, t.dev, t.ino, t.name))
-        failCall("cannot write " + path);
+    t.known = identityOf(t.file, t.dev, t.ino, t.name);
     for (const std::string& input : inputs) {
         if (input.empty())
             continue;
         OutputTarget in;
-        if (input == path || (identityOf(input, in.dev, in.ino, in.name) && sameTarget(in, t)))
+        in.known = identityOf(input, in.dev, in.ino, in.name);
+        if (input == path || sameTarget(in, t))
             throw FileError("the output file " + path + " is the input file " + input);
     }
     for (const OutputTarget& other : earlier)
@@ -475,6 +475,11 @@ SeriesOutputs::SeriesOutputs(const std::vector<OutputSpec>& outputs, const std::
                     failCall("cannot open " + out.path + " for writing");
                 entries_.push_back(e);
                 continue;
+            }
+            if (!e.target.known) {
+                struct stat folder {};
+                (void)stat(folderOf(file).c_str(), &folder); // for its errno
+                failCall("cannot write " + out.path);
             }
             e.regular = true;
             if (e.kind == OutputKind::Table && access(folderOf(file).c_str(), W_OK | X_OK) != 0) {

@@ -99,7 +99,9 @@ struct OutputTarget {
     std::string file; // what is written: `path`, or the file a link leads to
     bool exists = false;
     bool device = false; // a character device such as /dev/null
-    // The file, or for a file still to be created its folder and name.
+    // The file, or for a file still to be created its folder and name; not
+    // known when its folder cannot be found (opening it then fails).
+    bool known = false;
     dev_t dev = 0;
     ino_t ino = 0;
     std::string name;
@@ -108,7 +110,8 @@ struct OutputTarget {
 // Checks that `path` can take an output: a regular file or missing, or a
 // character device; not a link to no file; none of `inputs` (by name or as a
 // file, through links) and no output of `earlier` (devices excepted). Throws
-// FileError naming the file otherwise. Changes nothing.
+// FileError naming the file otherwise. Changes nothing. A file whose folder
+// cannot be found passes, unknown: each policy says why it cannot open it.
 OutputTarget checkOutput(const std::string& path, const std::vector<std::string>& inputs,
                          const std::vector<OutputTarget>& earlier);
 
