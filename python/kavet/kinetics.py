@@ -171,9 +171,7 @@ def induction_time(time, values, threshold, hold=0.0):
     above = values >= threshold
     # below[k]: the first frame at or after k that is below the threshold (len when none).
     n = len(time)
-    below = np.full(n + 1, n)
-    for k in range(n - 1, -1, -1):
-        below[k] = k if not above[k] else below[k + 1]
+    below = np.minimum.accumulate(np.where(above, n, np.arange(n))[::-1])[::-1]
     end = time[-1]
     for k in np.flatnonzero(above):
         if time[k] + hold > end + 1e-9:
