@@ -140,3 +140,57 @@ def test_fronts_and_command_line(tmp_path, capsys):
     assert all((tmp_path / p).stat().st_size > 10000 for p in ("survival.png", "mfpt.png", "fronts.png"))
     assert kinetics.main(["rate", str(profile), "--threshold", "1"]) == 1
     assert "no column largest_cluster" in capsys.readouterr().err
+
+
+def test_growth_front_of_a_moving_hydrate_slab(tmp_path, kavet_binary):
+    """sI frames whose waters outside [26 - v t, 46 + v t] A (along z of a 72 A cell) are moved and turned at
+    random: kavet's -oprofile and the fronts give the hydrate's growth speed v on both sides."""
+    import subprocess
+
+    from conftest import ROOT
+
+    structure = tmp_path / "si.gro"
+    subprocess.run(["/usr/bin/python3", str(ROOT / "tools" / "lattice.py"), "--cells", "1", "1", "6", "-o",
+                    str(structure)], check=True, capture_output=True)
+    lines = structure.read_text().splitlines()
+    atoms = lines[2:-1]
+    xyz = np.array([[float(a[20 + 8 * k:28 + 8 * k]) for k in range(3)] for a in atoms]) * 10
+    water = xyz.reshape(-1, 3, 3)  # OW, HW1, HW2 of each water
+    speed = 0.02  # A/ps: 2 nm/ns
+    rng = np.random.default_rng(4)
+    frames = []
+    for k in range(21):
+        t = 50.0 * k
+        lo, hi = 26 - speed * t, 46 + speed * t
+        w = water.copy()
+        melt = (w[:, 0, 2] < lo) | (w[:, 0, 2] > hi)
+        q = rng.normal(size=(melt.sum(), 4))
+        q /= np.linalg.norm(q, axis=1)[:, None]
+        a, b, c, d = q.T
+        rot = np.array([[a*a+b*b-c*c-d*d, 2*(b*c-a*d), 2*(b*d+a*c)], [2*(b*c+a*d), a*a-b*b+c*c-d*d, 2*(c*d-a*b)],
+                        [2*(b*d-a*c), 2*(c*d+a*b), a*a-b*b-c*c+d*d]]).transpose(2, 0, 1)
+        centre = w[melt, :1, :]
+        w[melt] = np.einsum("nij,nkj->nki", rot, w[melt] - centre) + centre
+        cell = np.array([12.0, 12.0, 72.0])
+        for n in np.flatnonzero(melt):  # moved by up to 1.5 A where no oxygen comes within 2.3 A of another
+            for _ in range(20):
+                step = rng.uniform(-1.5, 1.5, 3)
+                d = w[:, 0] - (w[n, 0] + step)
+                d -= cell * np.round(d / cell)
+                r = np.linalg.norm(d, axis=1)
+                r[n] = np.inf
+                if r.min() > 2.3:
+                    w[n] += step
+                    break
+        body = [a[:20] + "".join(f"{v / 10:8.3f}" for v in p) for a, p in zip(atoms, w.reshape(-1, 3))]
+        frames.append("\n".join([f"moving slab t= {t:.1f}", lines[1], *body, lines[-1]]))
+    (tmp_path / "traj.gro").write_text("\n".join(frames) + "\n")
+    subprocess.run([kavet_binary, "-f", str(structure), "-t", "traj.gro", "-ot", "s.csv", "-oprofile", "p.csv",
+                    "-profile", "z", "2", "-nt", "2"], cwd=tmp_path, check=True, capture_output=True)
+    profile = kinetics.read_profile(tmp_path / "p.csv")
+    assert len(profile) == 21 * 36 and profile.groupby("frame")["cages"].sum().iloc[-1] > 0
+    assert (pd.read_csv(tmp_path / "s.csv")["volume"].round(1) == 12 * 12 * 72).all()
+    found = kinetics.fronts(profile)
+    assert [f.side for f in found] == ["low", "high"]
+    for f in found:
+        assert abs(f.velocity / 2.0 - 1) < 0.10, f.velocity

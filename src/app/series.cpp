@@ -30,6 +30,7 @@
 #include "io/trajectory.h"
 #include "io/water_hydrogens.h"
 #include "io/index_groups.h"
+#include "io/profile_writer.h"
 #include "io/view_writer.h"
 #include "order/chill.h"
 #include "order/mcg.h"
@@ -120,7 +121,8 @@ std::string noFrameText(const Settings& s, int64_t framesRead, const std::string
 void checkTrackingOutputs(const Settings& s)
 {
     const SeriesSettings& ss = s.series;
-    std::vector<std::string> outputs = {ss.seriesFile, typeFileFor(ss.seriesFile), ss.cageFile, ss.viewFile};
+    std::vector<std::string> outputs = {ss.seriesFile, typeFileFor(ss.seriesFile), ss.cageFile, ss.viewFile,
+                                        ss.profileFile};
     if (ss.seriesFile.size() >= 4 && ss.seriesFile.compare(ss.seriesFile.size() - 4, 4, ".xvg") == 0)
         outputs.push_back(f4FileFor(ss.seriesFile));
     const std::vector<std::string> inputs = {s.confFile, ss.trajFile};
@@ -255,6 +257,8 @@ int runSeries(const Settings& s)
         wanted.push_back({ss.guestFile, OutputKind::Series});
     if (!ss.viewFile.empty())
         wanted.push_back({ss.viewFile, OutputKind::Series});
+    if (!ss.profileFile.empty())
+        wanted.push_back({ss.profileFile, OutputKind::Series});
     SignalGuard interruption([](const std::string& signal) {
         return failureText("interrupted by " + signal +
                            "; every series file is cut back to the last frame written whole to all of them: %F");
@@ -295,6 +299,10 @@ int runSeries(const Settings& s)
     std::unique_ptr<ViewWriter> view;
     if (!ss.viewFile.empty())
         view = std::make_unique<ViewWriter>(ss.viewFile, &outputs);
+    std::unique_ptr<ProfileWriter> profile;
+    if (!ss.profileFile.empty())
+        profile = std::make_unique<ProfileWriter>(ss.profileFile, ProfileAxis{ss.profileAxis, ss.profileWidth},
+                                                  &outputs);
     outputs.endFrame(-1);
 
     std::vector<double> sum(columns.size(), 0.0), last(columns.size(), 0.0);
@@ -467,6 +475,8 @@ int runSeries(const Settings& s)
             guestTable->frame(slot->number, slot->time, guestAtoms, ids.guestCage);
         if (view)
             view->frame(slot->number, slot->time, slot->frame, slot->result.cages, slot->result.chill, ids.ids);
+        if (profile)
+            profile->frame(slot->number, row[1], slot->frame, slot->result.cages, slot->result.chill);
         outputs.endFrame(slot->number);
         for (std::size_t c = 0; c < columns.size(); ++c)
             sum[c] += values[c];

@@ -20,6 +20,15 @@ const ChillLabel chillColumnLabels[kChillLabels] = {ChillLabel::Cubic,     Chill
                                                     ChillLabel::InterfacialIce, ChillLabel::Clathrate,
                                                     ChillLabel::InterfacialClathrate, ChillLabel::Liquid};
 
+// The volume of the cell (A^3), the determinant of its lower-triangular
+// matrix; not a number when an axis is not periodic.
+double cellVolume(const Box& box)
+{
+    if (!(box.x > 0.0f && box.y > 0.0f && box.z > 0.0f))
+        return std::numeric_limits<double>::quiet_NaN();
+    return static_cast<double>(box.x) * static_cast<double>(box.y) * static_cast<double>(box.z);
+}
+
 } // namespace
 
 std::vector<SeriesColumn> seriesColumns(const Criteria& criteria, bool withGuests)
@@ -54,6 +63,7 @@ std::vector<SeriesColumn> seriesColumns(const Criteria& criteria, bool withGuest
     c.push_back({"largest_ice"});
     c.push_back({"largest_clathrate"});
     c.push_back({"f4", SeriesColumn::Real});
+    c.push_back({"volume", SeriesColumn::Real});
     return c;
 }
 
@@ -109,6 +119,7 @@ SeriesRow seriesRow(const Criteria& criteria, int64_t frameNumber, double time, 
     v.push_back(static_cast<double>(census.chill.largestIce));
     v.push_back(static_cast<double>(census.chill.largestClathrate));
     v.push_back(census.f4);
+    v.push_back(cellVolume(frame.box));
     return f;
 }
 
