@@ -26,7 +26,7 @@ from dataclasses import dataclass, field
 import numpy as np
 import pandas as pd
 
-__all__ = ["read_series", "read_runs", "read_profile", "induction_times", "survival_rate", "mfpt", "mfpt_curve",
+__all__ = ["read_series", "read_runs", "read_profile", "profile", "induction_times", "survival_rate", "mfpt", "mfpt_curve",
            "wsr_tau", "fronts", "plot_survival", "plot_mfpt", "plot_fronts", "main"]
 
 # Unit conversions: the series hold A^3 and ps.
@@ -139,6 +139,17 @@ def read_profile(path):
     if missing:
         raise KineticsError(f"{path} has no column {', '.join(missing)}; is it a kavet profile (-oprofile)?")
     return table
+
+
+def profile(result, axis="z", width=2.0, frame=0):
+    """The slab profile of one analysed frame (a kavet.Result), as the command line's -oprofile writes it for
+    that frame: one row per slab along `axis` (x, y or z) of `width` A, with the waters by CHILL+ class and
+    the closed cages' centres. Profiles of frames in order, concatenated, go to fronts()."""
+    import io
+
+    if axis not in ("x", "y", "z"):
+        raise KineticsError(f"the profile's axis is x, y or z, not {axis!r}")
+    return pd.read_csv(io.StringIO(result.profile_text("xyz".index(axis), float(width), int(frame))))
 
 
 def _column(table, column, name):

@@ -190,6 +190,11 @@ def test_growth_front_of_a_moving_hydrate_slab(tmp_path, kavet_binary):
     profile = kinetics.read_profile(tmp_path / "p.csv")
     assert len(profile) == 21 * 36 and profile.groupby("frame")["cages"].sum().iloc[-1] > 0
     assert (pd.read_csv(tmp_path / "s.csv")["volume"].round(1) == 12 * 12 * 72).all()
+    # The Python counterpart gives the command line's lines of a frame.
+    (tmp_path / "last.gro").write_text(frames[-1] + "\n")
+    import kavet
+    last = kinetics.profile(kavet.analyse(kavet.read_gro(tmp_path / "last.gro")), "z", 2, frame=20)
+    pd.testing.assert_frame_equal(last, profile[profile["frame"] == 20].reset_index(drop=True))
     found = kinetics.fronts(profile)
     assert [f.side for f in found] == ["low", "high"]
     for f in found:
