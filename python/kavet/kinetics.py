@@ -101,7 +101,8 @@ def _is_side_file(name):
 
 def read_runs(sources):
     """Runs as {name: DataFrame} from series files, folders of them (every *.csv and *.xvg in the folder,
-    except the ~types and ~f4 files beside series and #backups#), DataFrames, or a dict of DataFrames."""
+    except the ~types and ~f4 files beside series, #backups# and slab profiles), DataFrames, or a dict of
+    DataFrames."""
     if isinstance(sources, dict):
         return dict(sources)
     if isinstance(sources, (str, os.PathLike, pd.DataFrame)):
@@ -118,7 +119,11 @@ def read_runs(sources):
             if not files:
                 raise KineticsError(f"{s} holds no series file (*.csv, *.xvg)")
             for f in files:
-                runs[f] = read_series(f)
+                table = read_series(f)
+                if "slab" not in table:  # a profile (-oprofile) beside the series is no run
+                    runs[f] = table
+            if not any(f in runs for f in files):
+                raise KineticsError(f"{s} holds no series file, only profiles")
         else:
             runs[s] = read_series(s)
     if not runs:

@@ -113,6 +113,7 @@ def test_fronts_and_command_line(tmp_path, capsys):
     profile = tmp_path / "profile" / "slabs.csv"
     profile.parent.mkdir()
     moving_slab(np.random.default_rng(3), 0.01).to_csv(profile, index=False)
+    moving_slab(np.random.default_rng(3), 0.01).to_csv(tmp_path / "slabs.csv", index=False)
     assert kinetics.main(["front", str(profile), "--json", "--plot", str(tmp_path)]) == 0
     out = json.loads(capsys.readouterr().out)
     assert out["unit"] == "nm/ns" and len(out["fronts"]) == 2
