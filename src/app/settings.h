@@ -26,6 +26,10 @@ struct SeriesSettings {
     std::string viewFile;                     // -oview: the extended-XYZ frame file, when not empty
     std::string guestGroup;                   // -guest-group: the guests are this index group's molecules
     std::string savedGroup;                   // -traj-group: the trajectory holds only this group's atoms
+    std::string profileFile;                  // -oprofile: the slab profile, when not empty
+    int32_t profileAxis = 2;                  // -profile: axis 0 x, 1 y, 2 z
+    double profileWidth = 2.0;                // -profile: slab width (A)
+    bool hasProfile = false;                  // -profile given
 };
 
 struct Settings {
