@@ -108,7 +108,12 @@ TEST(StructureOrder, F3TetrahedralAndAveragedBondOrderAgreeWithTwinsAndTheLitera
     for (std::size_t k = 0; k < frames.size(); ++k) {
         const Oxygens& o = frames[k];
         const std::size_t n = o.pos.size();
-        const auto nb = bruteNeighbours(o, 3.5), near = bruteNeighbours(o, kTetrahedralReach);
+        const auto near = bruteNeighbours(o, kTetrahedralReach);
+        std::vector<std::vector<Near>> nb(n);
+        for (std::size_t i = 0; i < n; ++i)
+            for (const Near& v : near[i])
+                if (dot(v.d, v.d) <= 3.5 * 3.5)
+                    nb[i].push_back(v);
         std::vector<double> f3(n, NAN), q(n, NAN);
         std::vector<std::vector<std::complex<double>>> qlm(n);
         for (std::size_t i = 0; i < n; ++i) {
@@ -128,17 +133,19 @@ TEST(StructureOrder, F3TetrahedralAndAveragedBondOrderAgreeWithTwinsAndTheLitera
                         t += std::pow(angleCos(near[i][j].d, near[i][l].d) + 1.0 / 3, 2);
                 q[i] = 1 - 3.0 / 8 * t;
             }
-            for (int32_t l : degrees)
-                for (int m = -l; m <= l; ++m) {
-                    std::complex<double> sum = 0;
-                    for (const auto& [j, d] : v) {
-                        const double theta = std::acos(d.z / norm(d)), phi = std::atan2(d.y, d.x);
-                        const std::complex<double> y = std::sph_legendre(l, std::abs(m), theta) *
-                                                       std::polar(1.0, std::abs(m) * phi);
-                        sum += m >= 0 ? y : (m % 2 ? -std::conj(y) : std::conj(y));
+            for (int32_t l : degrees) {
+                std::vector<std::complex<double>> sum(2 * l + 1); // m = -l .. l
+                for (const auto& [j, d] : v)
+                    for (int m = 0; m <= l; ++m) {
+                        const std::complex<double> y = std::sph_legendre(l, m, std::acos(d.z / norm(d))) *
+                                                       std::polar(1.0, m * std::atan2(d.y, d.x));
+                        sum[l + m] += y;
+                        if (m > 0) // Y_l,-m = (-1)^m Y_lm*
+                            sum[l - m] += m % 2 ? -std::conj(y) : std::conj(y);
                     }
-                    qlm[i].push_back(v.empty() ? 0.0 : sum / double(v.size()));
-                }
+                for (auto& x : sum)
+                    qlm[i].push_back(v.empty() ? 0.0 : x / double(v.size()));
+            }
         }
         const F3 fastF3 = f3Of(o.pos, o.box);
         const Tetrahedral fastQ = tetrahedralOf(o.pos, o.box);
