@@ -309,6 +309,7 @@ struct PyResult {
         if (frame->hasGuests)
             o.guests = &frame->guests;
         o.cageMembers = CensusOptions::Members::Closed; // for a CageTracker
+        o.qbarDegrees = qbarDegreesWith(settings.series.qbarDegrees);
         return o;
     }
 
@@ -449,7 +450,7 @@ py::dict seriesRows(const std::vector<std::string>& options, int64_t first, int6
     const SeriesSettings& ss = s.series;
     requireReadable(s.confFile);
     requireReadable(ss.trajFile);
-    const std::vector<SeriesColumn> columns = seriesColumns(s.criteria, ss.hasGuest);
+    const std::vector<SeriesColumn> columns = seriesColumns(s.criteria, ss.hasGuest, qbarDegreesWith(ss.qbarDegrees));
     std::vector<double> values;
     std::vector<std::string> warnings;
     std::vector<int64_t> cageOffsets{0}, waterOffsets{0};
@@ -464,6 +465,7 @@ py::dict seriesRows(const std::vector<std::string>& options, int64_t first, int6
             GuestMolecules guests;
             CensusOptions census;
             census.cageMembers = CensusOptions::Members::Closed;
+            census.qbarDegrees = qbarDegreesWith(ss.qbarDegrees);
             CageTracker tracker; // born and died, as series mode counts them
             if (ss.hasGuest) {
                 guests = selectGuests(frame, ss.guestName);
@@ -699,10 +701,32 @@ PYBIND11_MODULE(_kavet, m)
                                    const PyResult& r = self.cast<const PyResult&>();
                                    return view(r.row.f4, {static_cast<py::ssize_t>(r.row.f4.size())}, self);
                                })
+        // Per-water structure (docs/structure.md), nan without enough neighbours.
+        .def_property_readonly("f3",
+                               [](py::object self) {
+                                   const PyResult& r = self.cast<const PyResult&>();
+                                   return view(r.row.f3, {static_cast<py::ssize_t>(r.row.f3.size())}, self);
+                               })
+        .def_property_readonly("q_tet",
+                               [](py::object self) {
+                                   const PyResult& r = self.cast<const PyResult&>();
+                                   return view(r.row.qTet, {static_cast<py::ssize_t>(r.row.qTet.size())}, self);
+                               })
+        .def_property_readonly("qbar",
+                               [](py::object self) {
+                                   // Degree l to the array of q̄_l per water.
+                                   const PyResult& r = self.cast<const PyResult&>();
+                                   py::dict d;
+                                   for (std::size_t k = 0; k < r.row.qbar.size(); ++k)
+                                       d[py::int_(r.row.qbarDegrees[k])] =
+                                           view(r.row.qbar[k], {static_cast<py::ssize_t>(r.row.qbar[k].size())}, self);
+                                   return d;
+                               })
         .def_property_readonly("census", [](const PyResult& r) {
             // The series row of this frame: column name to value.
             py::dict d;
-            const std::vector<SeriesColumn> columns = seriesColumns(r.settings.criteria, r.settings.series.hasGuest);
+            const std::vector<SeriesColumn> columns = seriesColumns(
+                r.settings.criteria, r.settings.series.hasGuest, qbarDegreesWith(r.settings.series.qbarDegrees));
             for (std::size_t c = 0; c < columns.size(); ++c) {
                 const double v = r.row.values[c];
                 if (columns[c].kind == SeriesColumn::Count)

@@ -214,13 +214,15 @@ int runSeries(const Settings& s)
         printWarnings({empty});
     std::unique_ptr<TrajectoryReader> traj = openTrajectory(ss.trajFile, structure.numAtom);
 
-    const std::vector<SeriesColumn> columns = seriesColumns(s.criteria, ss.hasGuest);
+    const std::vector<int32_t> qbarDegrees = qbarDegreesWith(ss.qbarDegrees);
+    const std::vector<SeriesColumn> columns = seriesColumns(s.criteria, ss.hasGuest, qbarDegrees);
     std::vector<std::string> names;
     for (const auto& c : columns)
         names.push_back(c.name);
     // Guests are picked once, by the structure's residue names.
     GuestMolecules guests;
     CensusOptions options;
+    options.qbarDegrees = qbarDegrees;
     if (ss.hasGuest) {
         // The waters are the hosts: a guest name that selects them would
         // count every water as a guest of the cages it builds.
@@ -466,7 +468,8 @@ int runSeries(const Settings& s)
         if (guestTable)
             guestTable->frame(slot->number, slot->time, guestAtoms, ids.guestCage);
         if (view)
-            view->frame(slot->number, slot->time, slot->frame, slot->result.cages, slot->result.chill, ids.ids);
+            view->frame(slot->number, slot->time, slot->frame, slot->result.cages, slot->result.chill, ids.ids,
+                        viewReals(slot->result));
         outputs.endFrame(slot->number);
         for (std::size_t c = 0; c < columns.size(); ++c)
             sum[c] += values[c];

@@ -26,6 +26,7 @@ struct SeriesSettings {
     std::string viewFile;                     // -oview: the extended-XYZ frame file, when not empty
     std::string guestGroup;                   // -guest-group: the guests are this index group's molecules
     std::string savedGroup;                   // -traj-group: the trajectory holds only this group's atoms
+    std::vector<int32_t> qbarDegrees;         // -qbar: degrees of q̄_l besides 3, 4, 6 and 12
 };
 
 struct Settings {

@@ -64,7 +64,14 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
     oxygens.reserve(frame.water.size());
     for (const Water& w : frame.water)
         oxygens.push_back(frame.atmXYZ[w.oxygen]);
-    f.chill = chillPlus(oxygens, frame.box);
+    // One list of the O-O pairs within 3.5 angstrom for CHILL+, F3, q and q̄_l.
+    static_assert(kF3Cutoff == kChillCutoff && kSteinhardtCutoff == kChillCutoff);
+    const std::vector<NeighbourPair> oo = neighbourPairs(oxygens, frame.box, kChillCutoff);
+    const int32_t numOxygen = static_cast<int32_t>(oxygens.size());
+    f.chill = chillPlus(numOxygen, oo);
+    f.f3 = f3Of(numOxygen, oo);
+    f.qTet = tetrahedralOf(oxygens, frame.box, oo, kChillCutoff);
+    f.qbar = averagedBondOrder(numOxygen, oo, options.qbarDegrees);
     if (options.guests) {
         std::vector<Vec3> centres;
         centres.reserve(position.size());

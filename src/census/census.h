@@ -17,6 +17,9 @@
 #include "cage/analysis.h"
 #include "cage/occupancy.h"
 #include "order/chill.h"
+#include "order/f3.h"
+#include "order/steinhardt.h"
+#include "order/tetrahedral.h"
 
 namespace kavet {
 
@@ -55,6 +58,11 @@ struct FrameCensus {
     double f4 = 0.0;                          // not a number without a pair of waters within f4Cutoff
     int64_t f4Pairs = 0;
     std::vector<double> f4PerWater;           // F4 of each water (F4::perWater), table order
+    // Per-water structure (docs/structure.md), table order, over the same
+    // O-O pairs within 3.5 angstrom as CHILL+.
+    F3 f3;
+    Tetrahedral qTet;
+    Steinhardt qbar;                          // for CensusOptions::qbarDegrees
     std::vector<CageRecord> cages;            // closed and defective cages, when asked for
 };
 
@@ -66,6 +74,8 @@ struct CensusOptions {
     // every cage or of the closed ones only.
     enum class Members { None, Closed, All };
     Members cageMembers = Members::None;
+    // The degrees l of the averaged bond-orientational order q̄_l.
+    std::vector<int32_t> qbarDegrees{kDefaultQbarDegrees.begin(), kDefaultQbarDegrees.end()};
 };
 
 FrameCensus censusOf(const Frame& frame, const Analysis& analysis, const CensusOptions& options = {});

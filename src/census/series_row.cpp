@@ -1,5 +1,6 @@
 #include "census/series_row.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -23,6 +24,21 @@ const ChillLabel chillColumnLabels[kChillLabels] = {ChillLabel::Cubic,     Chill
 } // namespace
 
 std::vector<SeriesColumn> seriesColumns(const Criteria& criteria, bool withGuests)
+{
+    return seriesColumns(criteria, withGuests, qbarDegreesWith({}));
+}
+
+std::vector<int32_t> qbarDegreesWith(const std::vector<int32_t>& extra)
+{
+    std::vector<int32_t> d(kDefaultQbarDegrees.begin(), kDefaultQbarDegrees.end());
+    for (int32_t l : extra)
+        if (std::find(d.begin(), d.end(), l) == d.end())
+            d.push_back(l);
+    return d;
+}
+
+std::vector<SeriesColumn> seriesColumns(const Criteria& criteria, bool withGuests,
+                                        const std::vector<int32_t>& qbarDegrees)
 {
     std::vector<SeriesColumn> c = {{"frame"}, {"time_ps", SeriesColumn::Time}, {"waters"}, {"hbonds"}};
     for (int32_t n = 3; n <= criteria.ringMax; ++n)
@@ -54,6 +70,11 @@ std::vector<SeriesColumn> seriesColumns(const Criteria& criteria, bool withGuest
     c.push_back({"largest_ice"});
     c.push_back({"largest_clathrate"});
     c.push_back({"f4", SeriesColumn::Real});
+    // Per-water structure, frame means.
+    c.push_back({"f3", SeriesColumn::Real});
+    c.push_back({"q_tet", SeriesColumn::Real});
+    for (int32_t l : qbarDegrees)
+        c.push_back({"qbar_" + std::to_string(l), SeriesColumn::Real});
     return c;
 }
 
@@ -109,6 +130,14 @@ SeriesRow seriesRow(const Criteria& criteria, int64_t frameNumber, double time, 
     v.push_back(static_cast<double>(census.chill.largestIce));
     v.push_back(static_cast<double>(census.chill.largestClathrate));
     v.push_back(census.f4);
+    // Per-water structure: frame means in the row, per water beside it.
+    v.push_back(census.f3.value);
+    v.push_back(census.qTet.value);
+    v.insert(v.end(), census.qbar.value.begin(), census.qbar.value.end());
+    f.f3 = std::move(census.f3.perWater);
+    f.qTet = std::move(census.qTet.perWater);
+    f.qbarDegrees = std::move(census.qbar.degrees);
+    f.qbar = std::move(census.qbar.perWater);
     return f;
 }
 

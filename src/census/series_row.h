@@ -28,8 +28,16 @@ extern const char* const commonCageTypes[6];
 // The columns: frame, time, waters, bonds, rings of 3 .. criteria.ringMax
 // members, closed and defective cages, closed cages by type, cups, born and
 // died, the guest columns (with MCG-1 and MCG-3) when `withGuests`, clusters,
-// the CHILL+ label counts and largest ice and clathrate clusters, and F4.
+// the CHILL+ label counts and largest ice and clathrate clusters, F4, and
+// the frame means of F3, q (q_tet) and q̄_l for each l of `qbarDegrees`
+// (qbar_3, ...; the defaults unless given).
 std::vector<SeriesColumn> seriesColumns(const Criteria& criteria, bool withGuests);
+std::vector<SeriesColumn> seriesColumns(const Criteria& criteria, bool withGuests,
+                                        const std::vector<int32_t>& qbarDegrees);
+
+// The q̄_l degrees of a series: the defaults (3, 4, 6, 12), then those of
+// `extra` not among them, in the order given.
+std::vector<int32_t> qbarDegreesWith(const std::vector<int32_t>& extra);
 
 // One frame of the series: a value per column, the cage types of its closed
 // and of its defective cages, and its cages when options.cageRecords.
@@ -39,6 +47,12 @@ struct SeriesRow {
     std::vector<CageRecord> cages;
     std::vector<ChillLabel> chill; // CHILL+ label of each water of the frame's water table
     std::vector<double> f4;        // F4 of each water of the table, not a number where no pair counts
+    // F3, q and q̄_l of each water of the table (docs/structure.md), not a
+    // number for a water without enough neighbours; qbar[k] is for
+    // l = qbarDegrees[k].
+    std::vector<double> f3, qTet;
+    std::vector<int32_t> qbarDegrees;
+    std::vector<std::vector<double>> qbar;
 };
 
 // The row of a frame analysed with `criteria`; it has the guest columns when
