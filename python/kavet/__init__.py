@@ -128,6 +128,10 @@ Result.cages = property(_cages, doc=_cages.__doc__)
 Result.occupancy = property(lambda self: _np.diff(self.cage_guest_offsets),
                             doc="Guests inside each cage (0 for a cage that is not closed).")
 Result.f4 = property(lambda self: self.census["f4"], doc="The four-body order parameter F4.")
+Result.f3 = property(lambda self: self.census["f3"], doc="The three-body order parameter F3, the mean over waters.")
+Result.q_tet = property(lambda self: self.census["q_tet"], doc="The tetrahedral order q, the mean over waters.")
+Result.qbar = property(lambda self: {l: self.census[f"qbar_{l}"] for l in self.qbar_per_water},
+                       doc="The averaged bond-orientational order q-bar_l by l, the means over waters.")
 Result.n_clusters = property(lambda self: self.census["clusters"],
                              doc="Clusters of closed cages sharing a face.")
 Result.largest_cluster = property(lambda self: self.census["largest_cluster"],

@@ -702,17 +702,17 @@ PYBIND11_MODULE(_kavet, m)
                                    return view(r.row.f4, {static_cast<py::ssize_t>(r.row.f4.size())}, self);
                                })
         // Per-water structure (docs/structure.md), nan without enough neighbours.
-        .def_property_readonly("f3",
+        .def_property_readonly("f3_per_water",
                                [](py::object self) {
                                    const PyResult& r = self.cast<const PyResult&>();
                                    return view(r.row.f3, {static_cast<py::ssize_t>(r.row.f3.size())}, self);
                                })
-        .def_property_readonly("q_tet",
+        .def_property_readonly("q_tet_per_water",
                                [](py::object self) {
                                    const PyResult& r = self.cast<const PyResult&>();
                                    return view(r.row.qTet, {static_cast<py::ssize_t>(r.row.qTet.size())}, self);
                                })
-        .def_property_readonly("qbar",
+        .def_property_readonly("qbar_per_water",
                                [](py::object self) {
                                    // Degree l to the array of q̄_l per water.
                                    const PyResult& r = self.cast<const PyResult&>();
