@@ -20,6 +20,15 @@ namespace kavet {
 // The O...O distance below which a pair counts, in angstrom.
 inline constexpr float f4Cutoff = 3.5f;
 
+// A water's two hydrogens count as equally far from the other oxygen when
+// their squared distances differ by at most this fraction of their sum.
+// Positions stored on a decimal grid (.gro, .xtc: 0.01 angstrom) make exact
+// ties common, and the single-precision rounding of the same grid point,
+// which differs with the wrapping and the format read, then decided which
+// hydrogen counted (by about 1e-5 of the squared distance, far below this
+// tolerance). Within it the first hydrogen in the input counts.
+inline constexpr double f4TieTolerance = 1e-5;
+
 struct F4 {
     double value = 0.0; // not a number when no pair counts
     int64_t pairs = 0;  // the pairs averaged
@@ -31,8 +40,8 @@ struct F4 {
 // F4 over the pairs of `oxygenPairs`, a neighbour list over
 // waterOxygens(frame) built with the cut-off f4Cutoff (as Analysis::pairs is
 // with the default bond distance). A water's hydrogens are those of the
-// frame's water table; of two equally far from the other oxygen, the one
-// first in the input. A pair with a water that lacks them, or whose torsion
+// frame's water table; of two equally far from the other oxygen (squared
+// distances within f4TieTolerance of their sum), the one first in the input. A pair with a water that lacks them, or whose torsion
 // is undefined (the three bonds of the torsion not spanning a plane on either
 // side), does not count.
 F4 f4Of(const Frame& frame, const NeighbourList& oxygenPairs);
