@@ -80,6 +80,8 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
         const Mcg m = mcgOf(centres, oxygens, frame.box);
         f.mcg1 = m.mcg1;
         f.mcg3 = m.mcg3;
+        f.mcg1Waters = m.mcg1Waters;
+        f.mcg3Waters = m.mcg3Waters;
     }
 
     const CageClusters clusters = clustersOf(cageList, closed);

@@ -54,6 +54,7 @@ struct FrameCensus {
     int64_t multiplyOccupied = 0;             // closed cages holding two guests or more
     int64_t clusters = 0, largestCluster = 0; // clusters of closed cages sharing a face; cages in the largest
     int64_t mcg1 = 0, mcg3 = 0;               // MCG-1 and MCG-3 of the guests (order/mcg.h), with guests
+    int64_t mcg1Waters = 0, mcg3Waters = 0;   // the waters of those clusters (Mcg::mcg1Waters)
     Chill chill;                              // CHILL+ label of each water (order/chill.h), table order
     double f4 = 0.0;                          // not a number without a pair of waters within f4Cutoff
     int64_t f4Pairs = 0;

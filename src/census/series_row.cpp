@@ -75,6 +75,10 @@ std::vector<SeriesColumn> seriesColumns(const Criteria& criteria, bool withGuest
     c.push_back({"q_tet", SeriesColumn::Real});
     for (int32_t l : qbarDegrees)
         c.push_back({"qbar_" + std::to_string(l), SeriesColumn::Real});
+    if (withGuests) { // the water component of MCG-1 and MCG-3
+        c.push_back({"mcg1_waters"});
+        c.push_back({"mcg3_waters"});
+    }
     return c;
 }
 
@@ -134,6 +138,10 @@ SeriesRow seriesRow(const Criteria& criteria, int64_t frameNumber, double time, 
     v.push_back(census.f3.value);
     v.push_back(census.qTet.value);
     v.insert(v.end(), census.qbar.value.begin(), census.qbar.value.end());
+    if (options.guests) {
+        v.push_back(static_cast<double>(census.mcg1Waters));
+        v.push_back(static_cast<double>(census.mcg3Waters));
+    }
     f.f3 = std::move(census.f3.perWater);
     f.qTet = std::move(census.qTet.perWater);
     f.qbarDegrees = std::move(census.qbar.degrees);

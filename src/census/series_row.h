@@ -30,7 +30,8 @@ extern const char* const commonCageTypes[6];
 // died, the guest columns (with MCG-1 and MCG-3) when `withGuests`, clusters,
 // the CHILL+ label counts and largest ice and clathrate clusters, F4, and
 // the frame means of F3, q (q_tet) and q̄_l for each l of `qbarDegrees`
-// (qbar_3, ...; the defaults unless given).
+// (qbar_3, ...; the defaults unless given), and with guests the waters of
+// the MCG-1 and MCG-3 clusters (mcg1_waters, mcg3_waters).
 std::vector<SeriesColumn> seriesColumns(const Criteria& criteria, bool withGuests);
 std::vector<SeriesColumn> seriesColumns(const Criteria& criteria, bool withGuests,
                                         const std::vector<int32_t>& qbarDegrees);
