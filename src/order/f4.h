@@ -1,9 +1,10 @@
 // The four-body order parameter F4 as published: the mean of cos 3 phi over
 // every pair of water oxygens closer than 0.35 nm, phi being the torsion
 // H-O...O-H that takes, for each water of the pair, its hydrogen farthest
-// from the other oxygen (Baez and Clancy, J. Chem. Phys. 101, 9837 (1994);
-// Rodger, Forester and Smith, Fluid Phase Equilib. 116, 326 (1996); Moon,
-// Taylor and Rodger, J. Am. Chem. Soc. 125, 4706 (2003)). Near 0.7 in a
+// from the other oxygen (Baez and Clancy, Ann. N. Y. Acad. Sci. 715, 177
+// (1994); reference values from Rodger, Forester and Smith, Fluid Phase
+// Equilib. 116, 326 (1996) and Moon, Taylor and Rodger, J. Am. Chem. Soc.
+// 125, 4706 (2003)). Near 0.7 in a
 // hydrate, -0.04 in liquid water and -0.4 in ice at their usual
 // temperatures; about 0.9 and -0.5 on ideal hydrate and ice Ih lattices.
 // Computed in double precision from the single-precision positions.
