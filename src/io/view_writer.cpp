@@ -35,11 +35,11 @@ void appendReals(std::string& t, const std::vector<ViewReal>& reals, std::ptrdif
 
 } // namespace
 
-std::vector<ViewReal> viewReals(const SeriesRow& row)
+std::vector<ViewReal> viewReals(const FrameCensus& census)
 {
-    std::vector<ViewReal> r = {{"f4", &row.f4}, {"f3", &row.f3}, {"q_tet", &row.qTet}};
-    for (std::size_t k = 0; k < row.qbarDegrees.size() && k < row.qbar.size(); ++k)
-        r.push_back({"qbar_" + std::to_string(row.qbarDegrees[k]), &row.qbar[k]});
+    std::vector<ViewReal> r = {{"f4", &census.f4PerWater}, {"f3", &census.f3.perWater}, {"q_tet", &census.qTet.perWater}};
+    for (std::size_t k = 0; k < census.qbar.degrees.size() && k < census.qbar.perWater.size(); ++k)
+        r.push_back({"qbar_" + std::to_string(census.qbar.degrees[k]), &census.qbar.perWater[k]});
     return r;
 }
 

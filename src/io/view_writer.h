@@ -23,7 +23,6 @@
 #include <string>
 
 #include "census/census.h"
-#include "census/series_row.h"
 #include "core/frame.h"
 #include "io/series_writer.h"
 
@@ -35,9 +34,9 @@ struct ViewReal {
     const std::vector<double>* perWater = nullptr;
 };
 
-// The per-water real columns of a series row: f4, f3, q_tet, then qbar_L for
-// each of its degrees (pointing into `row`).
-std::vector<ViewReal> viewReals(const SeriesRow& row);
+// The per-water real columns of a frame's census: f4, f3, q_tet, then qbar_L
+// for each of its degrees (pointing into `census`).
+std::vector<ViewReal> viewReals(const FrameCensus& census);
 
 class ViewWriter {
 public:
