@@ -50,7 +50,8 @@ CASES = {
     "guests": ("guest0", "guest", ["-guest", "CH4", "-tol", "2"], {"guest": "CH4", "tol": 2}),
     "groups": ("guest0", "guest", ["-n", "{idx}", "-wat-group", "Water", "-guest-group", "Guests"],
                {"n": "{idx}", "wat_group": "Water", "guest_group": "Guests"}),
-    "one-site": ("structure", "melting", ["-nohyd", "-e", "30", "-qbar", "8,2"], {"nohyd": True, "e": 30, "qbar": (8, 2)}),
+    "one-site": ("structure", "melting", ["-nohyd", "-e", "30", "-qbar", "8,2"],
+                 {"nohyd": True, "e": 30, "qbar": (8, 2)}),
     "triclinic": ("tric0", "tric", ["-guest", "CH4", "-hb", "3.5", "40", "-ring", "4", "8", "100"],
                   {"guest": "CH4", "hb": (3.5, 40), "ring": (4, 8, 100)}),
 }
