@@ -28,7 +28,7 @@ _SERIES_FIELDS = {
     "wat_group": ("water_group", str), "traj_group": ("saved_group", str),
     "b": ("begin", float), "e": ("end", float), "dt": ("step", float), "tol": ("tolerance", int),
 }
-SERIES_OPTIONS = sorted(set(CRITERIA) | set(_SERIES_FIELDS) | {"guest", "guest_group", "nt"})
+SERIES_OPTIONS = sorted(set(CRITERIA) | set(_SERIES_FIELDS) | {"guest", "guest_group", "nt", "qbar"})
 
 
 def _number(name, value, kind):
@@ -102,6 +102,13 @@ def _series_options(structure, trajectory, options):
         o.has_guest, o.guest_name = True, value
         if name == "guest_group":
             o.guest_group = value
+    if options.get("qbar") is not None:  # degrees of q-bar_l besides 3, 4, 6 and 12
+        degrees = options["qbar"]
+        degrees = [degrees] if isinstance(degrees, int) and not isinstance(degrees, bool) else list(degrees)
+        degrees = [_number("qbar", l, int) for l in degrees]
+        if not all(0 <= l <= 64 for l in degrees):
+            raise ValueError(f"qbar= takes degrees l from 0 to 64, not {options['qbar']!r}")
+        o.qbar_degrees = degrees
     threads = _number("nt", options.get("nt", 0), int)
     return o, threads
 
@@ -189,6 +196,10 @@ Result.cages = property(_cages, doc=_cages.__doc__)
 Result.occupancy = property(lambda self: _np.diff(self.cage_guest_offsets),
                             doc="Guests inside each cage (0 for a cage that is not closed).")
 Result.f4 = property(lambda self: self.census["f4"], doc="The four-body order parameter F4.")
+Result.f3 = property(lambda self: self.census["f3"], doc="The three-body order parameter F3, the mean over waters.")
+Result.q_tet = property(lambda self: self.census["q_tet"], doc="The tetrahedral order q, the mean over waters.")
+Result.qbar = property(lambda self: {l: self.census[f"qbar_{l}"] for l in self.qbar_per_water},
+                       doc="The averaged bond-orientational order q-bar_l by l, the means over waters.")
 Result.n_clusters = property(lambda self: self.census["clusters"],
                              doc="Clusters of closed cages sharing a face.")
 Result.largest_cluster = property(lambda self: self.census["largest_cluster"],

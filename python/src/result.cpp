@@ -114,6 +114,31 @@ void bindResult(py::module_& m)
                                    const PyResult& r = self.cast<const PyResult&>();
                                    return view(r.row.f4PerWater, {static_cast<py::ssize_t>(r.row.f4PerWater.size())}, self);
                                })
+        // Per-water structure (docs/structure.md), nan without enough neighbours.
+        .def_property_readonly("f3_per_water",
+                               [](py::object self) {
+                                   const PyResult& r = self.cast<const PyResult&>();
+                                   const std::vector<double>& v = r.row.f3.perWater;
+                                   return view(v, {static_cast<py::ssize_t>(v.size())}, self);
+                               })
+        .def_property_readonly("q_tet_per_water",
+                               [](py::object self) {
+                                   const PyResult& r = self.cast<const PyResult&>();
+                                   const std::vector<double>& v = r.row.qTet.perWater;
+                                   return view(v, {static_cast<py::ssize_t>(v.size())}, self);
+                               })
+        .def_property_readonly("qbar_per_water",
+                               [](py::object self) {
+                                   // Degree l to the array of q̄_l per water.
+                                   const PyResult& r = self.cast<const PyResult&>();
+                                   py::dict d;
+                                   for (std::size_t k = 0; k < r.row.qbar.perWater.size(); ++k) {
+                                       const std::vector<double>& v = r.row.qbar.perWater[k];
+                                       d[py::int_(r.row.qbar.degrees[k])] =
+                                           view(v, {static_cast<py::ssize_t>(v.size())}, self);
+                                   }
+                                   return d;
+                               })
         .def_property_readonly("census", [](const PyResult& r) {
             // The series row of this frame: column name to value.
             py::dict d;

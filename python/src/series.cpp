@@ -176,6 +176,7 @@ void bindSeries(py::module_& m)
             "step", [](const SeriesOptions& o) { return o.frames.step; },
             [](SeriesOptions& o, std::optional<double> v) { o.frames.step = v; })
         .def_readwrite("tolerance", &SeriesOptions::tolerance)
+        .def_readwrite("qbar_degrees", &SeriesOptions::qbarDegrees)
         .def_readwrite("criteria", &SeriesOptions::criteria);
     m.def("series_rows", &seriesRows, py::arg("options"), py::arg("first") = 0, py::arg("count") = -1,
           py::arg("follow") = true, py::arg("threads") = 0);

@@ -23,9 +23,10 @@ def write_dcd(path, frames):
 
 def assert_rows_equal(table, expected):
     assert list(table.columns) == list(expected.columns)
-    counts = [c for c in expected.columns if c != "f4"]
+    reals = [c for c in expected.columns if c in ("f4", "f3", "q_tet") or c.startswith("qbar_")]
+    counts = [c for c in expected.columns if c not in reals]
     assert (table[counts].to_numpy() == expected[counts].to_numpy()).all()
-    assert np.allclose(table["f4"], expected["f4"], atol=1e-4, rtol=0, equal_nan=True)
+    assert np.allclose(table[reals], expected[reals], atol=1e-4, rtol=0, equal_nan=True)
 
 
 @pytest.mark.parametrize("fmt", ["dcd", "dump"])

@@ -50,7 +50,8 @@ CASES = {
     "guests": ("guest0", "guest", ["-guest", "CH4", "-tol", "2"], {"guest": "CH4", "tol": 2}),
     "groups": ("guest0", "guest", ["-n", "{idx}", "-wat-group", "Water", "-guest-group", "Guests"],
                {"n": "{idx}", "wat_group": "Water", "guest_group": "Guests"}),
-    "one-site": ("structure", "melting", ["-nohyd", "-e", "30"], {"nohyd": True, "e": 30}),
+    "one-site": ("structure", "melting", ["-nohyd", "-e", "30", "-qbar", "8,2"],
+                 {"nohyd": True, "e": 30, "qbar": (8, 2)}),
     "triclinic": ("tric0", "tric", ["-guest", "CH4", "-hb", "3.5", "40", "-ring", "4", "8", "100"],
                   {"guest": "CH4", "hb": (3.5, 40), "ring": (4, 8, 100)}),
 }
@@ -65,9 +66,10 @@ def test_series_equals_the_command_lines_csv(tmp_path, kavet_binary, inputs, cas
     keywords = {k: v.format(**inputs) if isinstance(v, str) else v for k, v in keywords.items()}
     cli = cli_table(kavet_binary, tmp_path, inputs[structure], inputs[trajectory], *args)
     table = kavet.series(inputs[structure], inputs[trajectory], **keywords)
-    # The CSV rounds F4 to 6 decimals and times to the decimals the trajectory carries.
+    # The CSV rounds real numbers to 6 decimals and times to the decimals the trajectory carries.
     pd.testing.assert_frame_equal(table, cli, check_dtype=False, check_exact=False, rtol=0, atol=1e-6)
-    kinds = {c: ("float64" if c in ("time_ps", "f4", "volume") else "int64") for c in cli.columns}
+    reals = ("time_ps", "f4", "volume", "f3", "q_tet")
+    kinds = {c: ("float64" if c in reals or c.startswith("qbar_") else "int64") for c in cli.columns}
     assert {c: str(t) for c, t in table.dtypes.items()} == kinds
 
 

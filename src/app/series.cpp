@@ -125,6 +125,7 @@ SeriesOptions seriesOptionsOf(const Settings& s)
     if (ss.hasStep)
         o.frames.step = ss.step;
     o.tolerance = ss.tolerance;
+    o.qbarDegrees = ss.qbarDegrees;
     o.criteria = s.criteria;
     o.cageRecords = !ss.cageFile.empty();
     o.everyCage = !ss.lifeFile.empty() || !ss.guestFile.empty() || !ss.viewFile.empty();
@@ -279,7 +280,7 @@ int runSeries(const Settings& s)
         if (guestTable)
             guestTable->frame(in.number, in.time, guestAtoms, ids.guestCage);
         if (view)
-            view->frame(in.number, in.time, in.frame, row.cages, row.chill.label, ids.ids);
+            view->frame(in.number, in.time, in.frame, row.cages, row.chill.label, ids.ids, viewReals(row));
         if (profile)
             profile->frame(in.number, text[1], in.frame, row.cages, row.chill.label);
         outputs.endFrame(in.number);

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "core/error.h"
+#include "order/steinhardt.h"
 
 namespace kavet {
 namespace {
@@ -115,6 +116,28 @@ void setProfile(Settings& s, Values v)
     s.series.hasProfile = true;
 }
 
+// -qbar: degrees l of q̄_l, as L[,L...], each 0 .. kMaxQbarDegree.
+void setQbarDegrees(Settings& s, Values v)
+{
+    const std::string bad = "option -qbar takes degrees l from 0 to " + std::to_string(kMaxQbarDegree) +
+                            ", separated by commas (such as 8 or 2,8), not \"" + v[0] + "\"";
+    std::vector<int32_t> degrees;
+    std::size_t at = 0;
+    while (true) {
+        const std::size_t comma = std::min(v[0].find(',', at), v[0].size());
+        const std::string word = v[0].substr(at, comma - at);
+        char* end = nullptr;
+        const long l = std::strtol(word.c_str(), &end, 10);
+        if (word.empty() || end != word.c_str() + word.size() || l < 0 || l > kMaxQbarDegree)
+            throw InputError(bad);
+        degrees.push_back(static_cast<int32_t>(l));
+        if (comma == v[0].size())
+            break;
+        at = comma + 1;
+    }
+    s.series.qbarDegrees.insert(s.series.qbarDegrees.end(), degrees.begin(), degrees.end());
+}
+
 // The classic options are scanned first, then those of series mode and
 // threads, so that of two faulty options the classic one is reported.
 constexpr OptionSpec table[] = {
@@ -211,6 +234,8 @@ constexpr OptionSpec table[] = {
      "", OptionPass::Added, true, [](Settings& s, Values v) { s.series.profileFile = v[0]; }},
     {"-profile", 2, "AXIS WIDTH", "the axis (x, y or z) and slab width (A) of -oprofile", "z 2", OptionPass::Added,
      true, setProfile},
+    {"-qbar", 1, "L[,L...]", "series columns qbar_L of the averaged q-bar_l for these l, besides 3, 4, 6 and 12", "",
+     OptionPass::Added, true, setQbarDegrees},
     {"-nt", 1, "THREADS", "threads", "every core", OptionPass::Added, false, setThreads},
 };
 
@@ -404,6 +429,14 @@ std::string seriesSettingsText(const Settings& s)
     t += "     frames: from " + (s.series.hasBegin ? g(s.series.begin) + " ps" : std::string("the first")) + " to " +
          (s.series.hasEnd ? g(s.series.end) + " ps" : std::string("the last")) +
          (s.series.hasStep ? ", every " + g(s.series.step) + " ps" : std::string()) + "\n";
+    if (!s.series.qbarDegrees.empty()) {
+        t += "     qbar  Degrees:";
+        for (int32_t l : s.series.qbarDegrees) {
+            t += ' ';
+            t += std::to_string(l);
+        }
+        t += "\n";
+    }
     if (s.criteria.distanceOnly)
         t += "     f4: not computed without hydrogens (-nohyd), written as nan\n";
     t += "     threads: " + std::to_string(threadCount(s)) + "\n";

@@ -30,6 +30,7 @@ struct SeriesSettings {
     int32_t profileAxis = 2;                  // -profile: axis 0 x, 1 y, 2 z
     double profileWidth = 2.0;                // -profile: slab width (A)
     bool hasProfile = false;                  // -profile given
+    std::vector<int32_t> qbarDegrees;         // -qbar: degrees of q̄_l besides 3, 4, 6 and 12
 };
 
 struct Settings {

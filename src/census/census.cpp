@@ -66,7 +66,14 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
     oxygens.reserve(frame.water.size());
     for (const Water& w : frame.water)
         oxygens.push_back(frame.atmXYZ[w.oxygen]);
-    f.chill = chillPlus(oxygens, frame.box);
+    // One list of the O-O pairs within 3.5 angstrom for CHILL+, F3, q and q̄_l.
+    static_assert(kF3Cutoff == kChillCutoff && kSteinhardtCutoff == kChillCutoff);
+    const std::vector<NeighbourPair> oo = neighbourPairs(oxygens, frame.box, kChillCutoff);
+    const int32_t numOxygen = static_cast<int32_t>(oxygens.size());
+    f.chill = chillPlus(numOxygen, oo);
+    f.f3 = f3Of(numOxygen, oo);
+    f.qTet = tetrahedralOf(oxygens, frame.box, oo, kChillCutoff);
+    f.qbar = averagedBondOrder(numOxygen, oo, options.qbarDegrees);
     if (options.guests) {
         std::vector<Vec3> centres;
         centres.reserve(position.size());
@@ -75,6 +82,8 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
         const Mcg m = mcgOf(centres, oxygens, frame.box);
         f.mcg1 = m.mcg1;
         f.mcg3 = m.mcg3;
+        f.mcg1Waters = m.mcg1Waters;
+        f.mcg3Waters = m.mcg3Waters;
     }
 
     const CageClusters clusters = clustersOf(cageList, closed);

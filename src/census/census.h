@@ -17,6 +17,9 @@
 #include "cage/analysis.h"
 #include "cage/occupancy.h"
 #include "order/chill.h"
+#include "order/f3.h"
+#include "order/steinhardt.h"
+#include "order/tetrahedral.h"
 
 namespace kavet {
 
@@ -56,11 +59,17 @@ struct FrameCensus {
     int64_t multiplyOccupied = 0;             // closed cages holding two guests or more
     int64_t clusters = 0, largestCluster = 0; // clusters of closed cages sharing a face; cages in the largest
     int64_t mcg1 = 0, mcg3 = 0;               // MCG-1 and MCG-3 of the guests (order/mcg.h), with guests
+    int64_t mcg1Waters = 0, mcg3Waters = 0;   // the waters of those clusters (Mcg::mcg1Waters)
     Chill chill;                              // CHILL+ label of each water (order/chill.h), table order
     double f4 = 0.0;                          // not a number without a pair of waters within f4Cutoff
     int64_t f4Pairs = 0;
     std::vector<double> f4PerWater;           // F4 of each water (F4::perWater), table order
     double volume = 0.0;                      // of the cell, A^3; not a number when an axis is not periodic
+    // Per-water structure (docs/structure.md), table order, over the same
+    // O-O pairs within 3.5 angstrom as CHILL+.
+    F3 f3;
+    Tetrahedral qTet;
+    Steinhardt qbar;                          // for CensusOptions::qbarDegrees
     std::vector<CageRecord> cages;            // closed and defective cages, when asked for
 };
 
@@ -72,6 +81,8 @@ struct CensusOptions {
     // every cage or of the closed ones only.
     enum class Members { None, Closed, All };
     Members cageMembers = Members::None;
+    // The degrees l of the averaged bond-orientational order q̄_l.
+    std::vector<int32_t> qbarDegrees{kDefaultQbarDegrees.begin(), kDefaultQbarDegrees.end()};
 };
 
 FrameCensus censusOf(const Frame& frame, const Analysis& analysis, const CensusOptions& options = {});

@@ -1,5 +1,6 @@
 #include "census/series_row.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -46,6 +47,20 @@ int64_t otherThanCommon(const std::map<std::string, int64_t>& counts, int64_t to
 
 SeriesColumns seriesColumns(const Criteria& criteria, bool withGuests)
 {
+    return seriesColumns(criteria, withGuests, qbarDegreesWith({}));
+}
+
+std::vector<int32_t> qbarDegreesWith(const std::vector<int32_t>& extra)
+{
+    std::vector<int32_t> d(kDefaultQbarDegrees.begin(), kDefaultQbarDegrees.end());
+    for (int32_t l : extra)
+        if (std::find(d.begin(), d.end(), l) == d.end())
+            d.push_back(l);
+    return d;
+}
+
+SeriesColumns seriesColumns(const Criteria& criteria, bool withGuests, const std::vector<int32_t>& qbarDegrees)
+{
     using C = const FrameCensus&;
     SeriesColumns c = {
         {"frame", SeriesColumn::Count, [](C f) { return count(f.frame); }},
@@ -89,6 +104,19 @@ SeriesColumns seriesColumns(const Criteria& criteria, bool withGuests)
     c.push_back({"largest_clathrate", SeriesColumn::Count, [](C f) { return count(f.chill.largestClathrate); }});
     c.push_back({"f4", SeriesColumn::Real, [](C f) { return f.f4; }});
     c.push_back({"volume", SeriesColumn::Real, [](C f) { return f.volume; }});
+    // Per-water structure (order/f3.h, tetrahedral.h, steinhardt.h): frame means.
+    c.push_back({"f3", SeriesColumn::Real, [](C f) { return f.f3.value; }});
+    c.push_back({"q_tet", SeriesColumn::Real, [](C f) { return f.qTet.value; }});
+    for (int32_t l : qbarDegrees)
+        c.push_back({"qbar_" + std::to_string(l), SeriesColumn::Real, [l](C f) {
+                         const auto& d = f.qbar.degrees;
+                         const std::size_t k = static_cast<std::size_t>(std::find(d.begin(), d.end(), l) - d.begin());
+                         return k < f.qbar.value.size() ? f.qbar.value[k] : std::numeric_limits<double>::quiet_NaN();
+                     }});
+    if (withGuests) { // the water component of MCG-1 and MCG-3
+        c.push_back({"mcg1_waters", SeriesColumn::Count, [](C f) { return count(f.mcg1Waters); }});
+        c.push_back({"mcg3_waters", SeriesColumn::Count, [](C f) { return count(f.mcg3Waters); }});
+    }
     return c;
 }
 

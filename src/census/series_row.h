@@ -37,9 +37,17 @@ extern const char* const commonCageTypes[6];
 // The columns: frame, time, waters, bonds, rings of 3 .. criteria.ringMax
 // members, closed and defective cages, closed cages by type, cups, born and
 // died, the guest columns (with MCG-1 and MCG-3) when `withGuests`, clusters,
-// the CHILL+ label counts and largest ice and clathrate clusters, F4, and
-// the volume of the frame's cell (A^3).
+// the CHILL+ label counts and largest ice and clathrate clusters, F4, the
+// volume of the frame's cell (A^3), the frame means of F3, q (q_tet) and q̄_l
+// for each l of `qbarDegrees` (qbar_3, ...; the defaults unless given, and the
+// census should be taken with the same CensusOptions::qbarDegrees), and with
+// guests the waters of the MCG-1 and MCG-3 clusters (mcg1_waters, mcg3_waters).
 SeriesColumns seriesColumns(const Criteria& criteria, bool withGuests);
+SeriesColumns seriesColumns(const Criteria& criteria, bool withGuests, const std::vector<int32_t>& qbarDegrees);
+
+// The q̄_l degrees of a series: the defaults (3, 4, 6, 12), then those of
+// `extra` not among them, in the order given.
+std::vector<int32_t> qbarDegreesWith(const std::vector<int32_t>& extra);
 
 // The columns' names, in order.
 std::vector<std::string> columnNames(const SeriesColumns& columns);

@@ -1,6 +1,8 @@
 #include "io/view_writer.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstddef>
 #include <cstdio>
 
 namespace kavet {
@@ -17,10 +19,33 @@ std::string token(const std::string& s)
     return t;
 }
 
+// The real columns of one particle (water w, or a cage when w < 0), each
+// after a blank.
+void appendReals(std::string& t, const std::vector<ViewReal>& reals, std::ptrdiff_t w)
+{
+    char v[64];
+    for (const ViewReal& r : reals) {
+        const bool has = w >= 0 && r.perWater && static_cast<std::size_t>(w) < r.perWater->size() &&
+                         !std::isnan((*r.perWater)[w]);
+        if (has)
+            std::snprintf(v, sizeof v, " %.6f", (*r.perWater)[w]);
+        t += has ? v : " nan";
+    }
+}
+
 } // namespace
 
+std::vector<ViewReal> viewReals(const FrameCensus& census)
+{
+    std::vector<ViewReal> r = {{"f4", &census.f4PerWater}, {"f3", &census.f3.perWater}, {"q_tet", &census.qTet.perWater}};
+    for (std::size_t k = 0; k < census.qbar.degrees.size() && k < census.qbar.perWater.size(); ++k)
+        r.push_back({"qbar_" + std::to_string(census.qbar.degrees[k]), &census.qbar.perWater[k]});
+    return r;
+}
+
 std::string viewFrameText(int64_t number, double time, const Frame& frame, const std::vector<CageRecord>& cages,
-                 const std::vector<ChillLabel>& labels, const std::vector<int32_t>& ids)
+                 const std::vector<ChillLabel>& labels, const std::vector<int32_t>& ids,
+                 const std::vector<ViewReal>& reals)
 {
     const std::size_t numWater = frame.water.size();
     // Per water: closed cages and the smallest cluster among them.
@@ -52,16 +77,24 @@ std::string viewFrameText(int64_t number, double time, const Frame& frame, const
                   static_cast<double>(b.x), 0.0, 0.0, static_cast<double>(b.yx), static_cast<double>(b.y), 0.0,
                   static_cast<double>(b.zx), static_cast<double>(b.zy), static_cast<double>(b.z));
     t += line;
-    t += "Properties=species:S:1:pos:R:3:kind:S:1:chill:I:1:cages:I:1:cluster:I:1:id:I:1 ";
+    t += "Properties=species:S:1:pos:R:3:kind:S:1:chill:I:1:cages:I:1:cluster:I:1:id:I:1";
+    for (const ViewReal& r : reals) {
+        t += ':';
+        t += token(r.name);
+        t += ":R:1";
+    }
+    t += " ";
     std::snprintf(line, sizeof line, "pbc=\"%c %c %c\" frame=%lld time=%.10g\n", b.x > 0.0f ? 'T' : 'F',
                   b.y > 0.0f ? 'T' : 'F', b.z > 0.0f ? 'T' : 'F', static_cast<long long>(number), time);
     t += line;
     for (std::size_t w = 0; w < numWater; ++w) {
         const Vec3 p = frame.atmXYZ[frame.water[w].oxygen];
         const int label = w < labels.size() ? static_cast<int>(labels[w]) : 0;
-        std::snprintf(line, sizeof line, "O %.4f %.4f %.4f OW %d %d %d 0\n", static_cast<double>(p.x),
+        std::snprintf(line, sizeof line, "O %.4f %.4f %.4f OW %d %d %d 0", static_cast<double>(p.x),
                       static_cast<double>(p.y), static_cast<double>(p.z), label, inCages[w], cluster[w]);
         t += line;
+        appendReals(t, reals, static_cast<std::ptrdiff_t>(w));
+        t += "\n";
     }
     for (std::size_t c = 0; c < cages.size(); ++c) {
         const CageRecord& r = cages[c];
@@ -70,8 +103,10 @@ std::string viewFrameText(int64_t number, double time, const Frame& frame, const
         std::snprintf(line, sizeof line, "X %.4f %.4f %.4f ", r.centre.x, r.centre.y, r.centre.z);
         t += line;
         t += token(r.type);
-        std::snprintf(line, sizeof line, " -1 0 %d %d\n", r.cluster, c < ids.size() ? ids[c] : 0);
+        std::snprintf(line, sizeof line, " -1 0 %d %d", r.cluster, c < ids.size() ? ids[c] : 0);
         t += line;
+        appendReals(t, reals, -1);
+        t += "\n";
     }
     return t;
 }
@@ -79,9 +114,10 @@ std::string viewFrameText(int64_t number, double time, const Frame& frame, const
 ViewWriter::ViewWriter(const std::string& path, const SeriesOutputs* outputs) : file_(path, outputs) {}
 
 void ViewWriter::frame(int64_t number, double time, const Frame& frame, const std::vector<CageRecord>& cages,
-                 const std::vector<ChillLabel>& labels, const std::vector<int32_t>& ids)
+                 const std::vector<ChillLabel>& labels, const std::vector<int32_t>& ids,
+                 const std::vector<ViewReal>& reals)
 {
-    file_.write(viewFrameText(number, time, frame, cages, labels, ids));
+    file_.write(viewFrameText(number, time, frame, cages, labels, ids, reals));
 }
 
 } // namespace kavet

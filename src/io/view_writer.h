@@ -12,7 +12,9 @@
 //   cages    the closed cages a water belongs to (0 for a cage);
 //   cluster  the cage cluster of a cage, and for a water the smallest cluster
 //            number of its closed cages; 0 when none;
-//   id       a cage's run-wide id (CageTracker), 0 for a water.
+//   id       a cage's run-wide id (CageTracker), 0 for a water;
+//   then the per-water real columns given (viewReals: f4, f3, q_tet and
+//   qbar_L), nan for a cage and for a water without a value.
 // The comment line holds the cell (Lattice, its rows the cell vectors a, b
 // and c), pbc, and the frame number and time.
 #pragma once
@@ -26,6 +28,16 @@
 
 namespace kavet {
 
+// A real column of the view file: a name and a value per water of the table.
+struct ViewReal {
+    std::string name;
+    const std::vector<double>* perWater = nullptr;
+};
+
+// The per-water real columns of a frame's census: f4, f3, q_tet, then qbar_L
+// for each of its degrees (pointing into `census`).
+std::vector<ViewReal> viewReals(const FrameCensus& census);
+
 class ViewWriter {
 public:
     // With `outputs`, the file is the set's (see FreshFile).
@@ -34,7 +46,8 @@ public:
     // and the CHILL+ label of each water of its water table.
     // `ids[k]` is the run-wide id of cages[k].
     void frame(int64_t number, double time, const Frame& frame, const std::vector<CageRecord>& cages,
-                 const std::vector<ChillLabel>& labels, const std::vector<int32_t>& ids);
+                 const std::vector<ChillLabel>& labels, const std::vector<int32_t>& ids,
+                 const std::vector<ViewReal>& reals = {});
     const FreshFile& file() const { return file_; }
 
 private:
@@ -43,6 +56,7 @@ private:
 
 // The text of one frame, as ViewWriter writes it.
 std::string viewFrameText(int64_t number, double time, const Frame& frame, const std::vector<CageRecord>& cages,
-                 const std::vector<ChillLabel>& labels, const std::vector<int32_t>& ids);
+                 const std::vector<ChillLabel>& labels, const std::vector<int32_t>& ids,
+                 const std::vector<ViewReal>& reals = {});
 
 } // namespace kavet

@@ -23,7 +23,8 @@ F4 f4Of(const Frame& frame, const NeighbourList& list)
             waterOf[water.oxygen] = static_cast<int32_t>(w);
     }
     // The hydrogen of water w farthest from the point p, both relative to its
-    // oxygen; of two equally far, the one first in the input.
+    // oxygen; of two equally far within f4TieTolerance, the one first in the
+    // input.
     auto outerHydrogen = [&](int32_t w, DVec3 p) {
         const Water& water = frame.water[w];
         const Vec3 o = xyz[water.oxygen];
@@ -31,7 +32,8 @@ F4 f4Of(const Frame& frame, const NeighbourList& list)
         const DVec3 first = minimumImageD(xyz[water.hydrogen[inOrder ? 0 : 1]], o, box);
         const DVec3 second = minimumImageD(xyz[water.hydrogen[inOrder ? 1 : 0]], o, box);
         const DVec3 d1 = first - p, d2 = second - p;
-        return dot(d2, d2) > dot(d1, d1) ? second : first;
+        const double r1 = dot(d1, d1), r2 = dot(d2, d2);
+        return r2 - r1 > f4TieTolerance * (r1 + r2) ? second : first;
     };
 
     double sum = 0.0;

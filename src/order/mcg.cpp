@@ -1,5 +1,6 @@
 #include "order/mcg.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace kavet {
@@ -21,9 +22,12 @@ Mcg mcgOf(const std::vector<Vec3>& guests, const std::vector<Vec3>& oxygens, con
     for (std::size_t g = 0; g < n; ++g)
         start[g + 1] += start[g];
     std::vector<DVec3> near(reach.size());
+    std::vector<int32_t> nearWater(reach.size());
     std::vector<int32_t> fill(start.begin(), start.end() - 1);
-    for (const NeighbourPair& p : reach)
+    for (const NeighbourPair& p : reach) {
+        nearWater[fill[p.i]] = p.j;
         near[fill[p.i]++] = p.d;
+    }
     const double w2 = rule.waterDistance * rule.waterDistance;
     const double cosCone = std::cos(rule.coneAngle * 3.14159265358979323846 / 180.0);
     // Positions come in single precision; a water on the edge of a cone (as
@@ -39,8 +43,11 @@ Mcg mcgOf(const std::vector<Vec3>& guests, const std::vector<Vec3>& oxygens, con
     };
 
     std::vector<NeighbourPair> linked;
+    std::vector<int32_t> sharedStart{0}, sharedWaters; // the waters of each link
+    std::vector<int32_t> shares;
     for (const NeighbourPair& p : close) {
         int32_t shared = 0;
+        shares.clear();
         for (int32_t k = start[p.i]; k < start[p.i + 1]; ++k) {
             // The water seen from guest j, at the image consistent with the pair.
             const DVec3 fromI = near[k];
@@ -48,22 +55,56 @@ Mcg mcgOf(const std::vector<Vec3>& guests, const std::vector<Vec3>& oxygens, con
             if (!(dot(fromJ, fromJ) <= w2))
                 continue;
             // Inside the cone at i (towards j) and the cone at j (towards i).
-            if (inCone(fromI, p.d) && inCone(fromJ, -p.d))
+            if (inCone(fromI, p.d) && inCone(fromJ, -p.d)) {
                 ++shared;
+                shares.push_back(nearWater[k]);
+            }
         }
         if (shared >= rule.minWaters) {
             linked.push_back(p);
+            sharedWaters.insert(sharedWaters.end(), shares.begin(), shares.end());
+            sharedStart.push_back(static_cast<int32_t>(sharedWaters.size()));
             ++out.links[p.i];
             ++out.links[p.j];
         }
     }
-    std::vector<uint8_t> member(n);
-    for (std::size_t g = 0; g < n; ++g)
-        member[g] = out.links[g] >= 1;
-    out.mcg1 = largestCluster(member, linked);
-    for (std::size_t g = 0; g < n; ++g)
-        member[g] = out.links[g] >= 3;
-    out.mcg3 = largestCluster(member, linked);
+    // The largest cluster of guests with at least `least` links, and the
+    // distinct waters of the links between its guests.
+    auto cluster = [&](int32_t least, int32_t& guestsOut, int32_t& watersOut) {
+        std::vector<int32_t> parent(n);
+        for (std::size_t g = 0; g < n; ++g)
+            parent[g] = static_cast<int32_t>(g);
+        auto root = [&](int32_t c) {
+            while (parent[c] != c)
+                c = parent[c] = parent[parent[c]];
+            return c;
+        };
+        auto member = [&](int32_t g) { return out.links[g] >= least; };
+        for (const NeighbourPair& p : linked)
+            if (member(p.i) && member(p.j)) {
+                const int32_t a = root(p.i), b = root(p.j);
+                if (a != b)
+                    parent[std::max(a, b)] = std::min(a, b);
+            }
+        std::vector<int32_t> size(n, 0);
+        int32_t best = -1;
+        for (std::size_t g = 0; g < n; ++g)
+            if (member(static_cast<int32_t>(g))) {
+                const int32_t r = root(static_cast<int32_t>(g));
+                if (++size[r] > (best < 0 ? 0 : size[best]) || (size[r] == size[best] && r < best))
+                    best = r;
+            }
+        guestsOut = best < 0 ? 0 : size[best];
+        std::vector<int32_t> waters;
+        for (std::size_t k = 0; k < linked.size() && best >= 0; ++k)
+            if (member(linked[k].i) && member(linked[k].j) && root(linked[k].i) == best)
+                waters.insert(waters.end(), sharedWaters.begin() + sharedStart[k],
+                              sharedWaters.begin() + sharedStart[k + 1]);
+        std::sort(waters.begin(), waters.end());
+        watersOut = static_cast<int32_t>(std::unique(waters.begin(), waters.end()) - waters.begin());
+    };
+    cluster(1, out.mcg1, out.mcg1Waters);
+    cluster(3, out.mcg3, out.mcg3Waters);
     return out;
 }
 

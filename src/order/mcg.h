@@ -6,7 +6,12 @@
 // axis: the angle at each guest between the other guest and the water is at
 // most 45 degrees (up to the single precision of the positions). MCG-n is
 // the size of the largest cluster of guests that have at least n links each,
-// joined by their links.
+// joined by their links: guests only. The paper's cluster has two
+// components, the guests and the waters they share; the waters of the
+// largest cluster are the distinct water oxygens that count towards a link
+// between two of its guests (mcg1Waters, mcg3Waters), and the paper's
+// nucleus size is the sum of the two. Of two largest clusters, the one with
+// the guest first in the input.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +31,8 @@ struct McgRule {
 struct Mcg {
     int32_t mcg1 = 0;           // largest cluster of guests with at least 1 link
     int32_t mcg3 = 0;           // the same with at least 3 links
+    int32_t mcg1Waters = 0;     // waters shared by the links within the MCG-1 cluster
+    int32_t mcg3Waters = 0;     // the same for the MCG-3 cluster
     std::vector<int32_t> links; // per guest
 };
 

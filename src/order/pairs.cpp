@@ -102,4 +102,30 @@ int32_t largestCluster(const std::vector<uint8_t>& member, const std::vector<Nei
     return largest;
 }
 
+NeighbourVectors neighbourVectors(int32_t numPoints, const std::vector<NeighbourPair>& pairs)
+{
+    const std::size_t n = static_cast<std::size_t>(std::max(numPoints, 0));
+    NeighbourVectors v;
+    v.start.assign(n + 1, 0);
+    auto inside = [&](const NeighbourPair& p) { return p.i >= 0 && p.j >= 0 && p.i < numPoints && p.j < numPoints; };
+    for (const NeighbourPair& p : pairs)
+        if (inside(p)) {
+            ++v.start[p.i + 1];
+            ++v.start[p.j + 1];
+        }
+    for (std::size_t k = 0; k < n; ++k)
+        v.start[k + 1] += v.start[k];
+    v.other.resize(static_cast<std::size_t>(v.start[n]));
+    v.d.resize(v.other.size());
+    std::vector<int32_t> next(v.start.begin(), v.start.end() - 1);
+    for (const NeighbourPair& p : pairs)
+        if (inside(p)) {
+            v.other[next[p.i]] = p.j;
+            v.d[next[p.i]++] = p.d;
+            v.other[next[p.j]] = p.i;
+            v.d[next[p.j]++] = -p.d;
+        }
+    return v;
+}
+
 } // namespace kavet

@@ -40,4 +40,15 @@ double narrowestWidth(const Box& box);
 // join (both ends members), by union-find; 0 when there is no member.
 int32_t largestCluster(const std::vector<uint8_t>& member, const std::vector<NeighbourPair>& pairs);
 
+// The pairs as each point's list of neighbours: point k's are entries
+// start[k] .. start[k+1] of `other` (the neighbour) and `d` (the vector from
+// point k to it), in the order of `pairs`. Pairs with an end outside
+// 0 .. numPoints-1 are left out.
+struct NeighbourVectors {
+    std::vector<int32_t> start, other;
+    std::vector<DVec3> d;
+    int32_t count(int32_t k) const { return start[k + 1] - start[k]; }
+};
+NeighbourVectors neighbourVectors(int32_t numPoints, const std::vector<NeighbourPair>& pairs);
+
 } // namespace kavet

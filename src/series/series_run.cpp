@@ -183,7 +183,8 @@ SeriesRun::SeriesRun(SeriesOptions options, WarningSink warn)
     if (std::string empty = emptySelectionWarning(structure_, o.water, o.oxygen, o.structure, style); !empty.empty())
         say(std::move(empty));
     reader_ = openTrajectory(o.trajectory, structure_.numAtom);
-    columns_ = seriesColumns(o.criteria, o.hasGuest);
+    census_.qbarDegrees = qbarDegreesWith(o.qbarDegrees);
+    columns_ = seriesColumns(o.criteria, o.hasGuest, census_.qbarDegrees);
     // Guests are picked once, by the structure's residue names or a group.
     if (o.hasGuest) {
         guests_ = o.guestGroup.empty() ? selectGuests(structure_, o.guestName)

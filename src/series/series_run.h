@@ -66,6 +66,7 @@ struct SeriesOptions {
     Criteria criteria = seriesCriteria();   // -hb, -ring, -cage, -nohyd
     bool cageRecords = false;               // rows carry full cage records (the per-cage table)
     bool everyCage = false;                 // follow defective cages too (an output shows cage ids)
+    std::vector<int32_t> qbarDegrees;       // -qbar: degrees of q̄_l besides 3, 4, 6 and 12
     OptionStyle style = OptionStyle::CommandLine;
 };
 

@@ -17,7 +17,7 @@ TEST(SeriesCensus, GuestColumnsCageTableAndAWarningForAnUnknownName)
     test::writeFile(dir + "/conf.gro", test::latticeGro({"--structure", "sI", "--cells", "2", "2", "2", "--displace",
                                                          "0", "--guests", "0.5", "--seed", "6"}));
     test::RunResult r =
-        test::runKavetBinary({"-t", "conf.gro", "-ot", "s.csv", "-guest", "CH4", "-ocages", "c.csv"}, dir);
+        test::runKavetBinary({"-t", "conf.gro", "-ot", "s.csv", "-guest", "CH4", "-ocages", "c.csv", "-qbar", "8,4"}, dir);
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.err, "");
     std::istringstream series(test::readFile(dir + "/s.csv"));
@@ -31,7 +31,8 @@ TEST(SeriesCensus, GuestColumnsCageTableAndAWarningForAnUnknownName)
               "occupied_5^12,occupied_5^12-6^2,occupied_5^12-6^3,occupied_5^12-6^4,occupied_4^3-5^6-6^3,"
               "occupied_5^12-6^8,occupied_other,multiply_occupied,mcg1,mcg3,clusters,largest_cluster,chill_cubic,"
               "chill_hexagonal,chill_interfacial_ice,chill_clathrate,chill_interfacial_clathrate,chill_liquid,"
-              "largest_ice,largest_clathrate,f4,volume");
+              "largest_ice,largest_clathrate,f4,volume,f3,q_tet,qbar_3,qbar_4,qbar_6,qbar_12,qbar_8,mcg1_waters,"
+              "mcg3_waters");
     std::map<std::string, double> value;
     std::istringstream names(head), values(row);
     for (std::string name, v; std::getline(names, name, ',') && std::getline(values, v, ',');)
@@ -45,6 +46,9 @@ TEST(SeriesCensus, GuestColumnsCageTableAndAWarningForAnUnknownName)
     EXPECT_EQ(value["clusters"], 1);
     EXPECT_EQ(value["largest_cluster"], 64);
     EXPECT_NEAR(value["f4"], 0.9, 0.05);
+    EXPECT_NEAR(value["q_tet"], 1.0, 0.05);
+    EXPECT_GT(value["qbar_8"], 0.0);
+    EXPECT_NE(r.out.find("     qbar  Degrees: 8 4\n"), std::string::npos);
     const std::string cages = test::readFile(dir + "/c.csv");
     EXPECT_EQ(std::count(cages.begin(), cages.end(), '\n'), 65);
 
@@ -54,6 +58,9 @@ TEST(SeriesCensus, GuestColumnsCageTableAndAWarningForAnUnknownName)
     r = test::runKavetBinary({"-t", "conf.gro", "-guest", ""}, dir);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("option -guest takes a residue name, not an empty one"), std::string::npos);
+    r = test::runKavetBinary({"-t", "conf.gro", "-qbar", "6,65"}, dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("option -qbar takes degrees l from 0 to 64"), std::string::npos);
 }
 
 } // namespace

@@ -42,6 +42,14 @@ TEST(F4, TheTorsionTakesEachWatersHydrogenFarthestFromTheOtherOxygen)
     EXPECT_EQ(f.perWater[0], f.value);
     EXPECT_EQ(f.perWater[1], f.value);
     EXPECT_TRUE(std::isnan(f4Of(frame, NeighbourList{}).value));
+
+    // Water 1's hydrogens equally far from oxygen 0 (the same x and radius),
+    // at torsions of 60 degrees (cos 3 phi = -1) and 100 (0.5): the one first
+    // in the input counts, whichever single-precision rounding makes farther.
+    const Vec3 h60 = at(o1, -0.32, s * std::cos(60 * deg), s * std::sin(60 * deg));
+    const Vec3 h100 = at(o1, -0.32, s * std::cos(100 * deg), s * std::sin(100 * deg));
+    EXPECT_NEAR(f4Of(test::atomsFromWaters({w0, {o1, h60, h100}}, Box{10, 10, 10})).value, -1.0, 1e-5);
+    EXPECT_NEAR(f4Of(test::atomsFromWaters({w0, {o1, h100, h60}}, Box{10, 10, 10})).value, 0.5, 1e-5);
 }
 
 TEST(F4, IdealLattices)

@@ -180,6 +180,9 @@ TEST(Mcg, EveryGuestOfAFullStructureIAndFewInLiquidWater)
     // the edges of the cones).
     EXPECT_EQ(std::count(m.links.begin(), m.links.end(), 12), 16);
     EXPECT_EQ(std::count(m.links.begin(), m.links.end(), 14), 48);
+    // Every water lies on a face two occupied cages share.
+    EXPECT_EQ(m.mcg1Waters, 368);
+    EXPECT_EQ(m.mcg3Waters, 368);
     // 8 guests placed at random in liquid water.
     if (!std::filesystem::exists("/usr/share/gromacs/top/spc216.gro"))
         return;
@@ -192,6 +195,8 @@ TEST(Mcg, EveryGuestOfAFullStructureIAndFewInLiquidWater)
     m = mcgOf(guests, f.water, f.box);
     EXPECT_LE(m.mcg1, 3);
     EXPECT_EQ(m.mcg3, 0);
+    EXPECT_EQ(m.mcg3Waters, 0);
+    EXPECT_EQ(m.mcg1Waters > 0, m.mcg1 > 0);
 }
 
 } // namespace

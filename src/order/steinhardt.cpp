@@ -1,0 +1,172 @@
+#include "order/steinhardt.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <string>
+
+namespace kavet {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// Real spherical harmonics of the asked degrees at a unit vector, normalised
+// so that their squares over m sum to (2l + 1) / 4 pi. With z = cos theta and
+// x + iy = sin theta e^{i phi}, Y_l0 = P̄_l^0(z) and, for m > 0, the pair
+// sqrt 2 P̄_l^m(z) cos m phi, sqrt 2 P̄_l^m(z) sin m phi, where P̄ are the
+// associated Legendre functions normalised on the sphere. P̄_l^m / sin^m theta
+// is a polynomial in z (the standard recurrences over l at fixed m), and
+// sin^m theta e^{i m phi} is (x + iy)^m: no trigonometric call. Signs that
+// depend only on l and m are left out; they cancel in every sum over m of a
+// product of two harmonics of the same (l, m).
+class Harmonics {
+public:
+    explicit Harmonics(const std::vector<int32_t>& degrees)
+    {
+        for (int32_t l : degrees)
+            if (l < 0 || l > kMaxQbarDegree)
+                throw std::invalid_argument("bond-orientational degree " + std::to_string(l) + " is outside 0.." +
+                                            std::to_string(kMaxQbarDegree));
+        lmax_ = 0;
+        for (int32_t l : degrees)
+            lmax_ = std::max(lmax_, l);
+        const std::size_t side = static_cast<std::size_t>(lmax_ + 1);
+        offset_.assign(side, -1);
+        for (int32_t l : degrees)
+            if (offset_[l] < 0) {
+                offset_[l] = size_;
+                size_ += 2 * l + 1;
+            }
+        a_.assign(side * side, 0.0);
+        b_.assign(side * side, 0.0);
+        for (int32_t m = 0; m <= lmax_; ++m)
+            for (int32_t l = m + 2; l <= lmax_; ++l) {
+                const double ll = l, mm = m;
+                a_[l * side + m] = std::sqrt((4.0 * ll * ll - 1.0) / (ll * ll - mm * mm));
+                b_[l * side + m] = std::sqrt(((ll - 1.0) * (ll - 1.0) - mm * mm) / (4.0 * (ll - 1.0) * (ll - 1.0) - 1.0));
+            }
+    }
+    int32_t size() const { return size_; }
+    // Where the 2l + 1 harmonics of degree l start (m = -l first), or -1.
+    int32_t offset(int32_t l) const { return offset_[l]; }
+
+    // The harmonics at the unit vector u into out[0 .. size()).
+    void evaluate(DVec3 u, double* out) const
+    {
+        const std::size_t side = static_cast<std::size_t>(lmax_ + 1);
+        const double z = u.z;
+        double diag = std::sqrt(0.25 / kPi); // P̄_m^m / sin^m theta
+        double c = 1.0, s = 0.0;            // (x + iy)^m
+        for (int32_t m = 0; m <= lmax_; ++m) {
+            if (m > 0) {
+                diag *= std::sqrt((2.0 * m + 1.0) / (2.0 * m));
+                const double cn = c * u.x - s * u.y;
+                s = c * u.y + s * u.x;
+                c = cn;
+            }
+            const double re = m > 0 ? std::sqrt(2.0) * c : 1.0, im = std::sqrt(2.0) * s;
+            double before = 0.0, p = diag;
+            for (int32_t l = m; l <= lmax_; ++l) {
+                if (l == m + 1) {
+                    before = p;
+                    p = std::sqrt(2.0 * m + 3.0) * z * p;
+                } else if (l > m + 1) {
+                    const double next = a_[l * side + m] * (z * p - b_[l * side + m] * before);
+                    before = p;
+                    p = next;
+                }
+                const int32_t o = offset_[l];
+                if (o < 0)
+                    continue;
+                out[o + l + m] = p * re;
+                if (m > 0)
+                    out[o + l - m] = p * im;
+            }
+        }
+    }
+
+private:
+    int32_t lmax_ = 0, size_ = 0;
+    std::vector<int32_t> offset_;
+    std::vector<double> a_, b_;
+};
+
+} // namespace
+
+Steinhardt averagedBondOrder(int32_t numWater, const std::vector<NeighbourPair>& pairs,
+                             const std::vector<int32_t>& degrees)
+{
+    const Harmonics y(degrees);
+    const std::size_t n = static_cast<std::size_t>(std::max(numWater, 0));
+    const std::size_t width = static_cast<std::size_t>(y.size());
+    // Sums of the harmonics over each water's bonds. Y_lm(-u) = (-1)^l Y_lm(u):
+    // the bond seen from j adds the same harmonics with that sign.
+    std::vector<double> q(n * width, 0.0), h(width);
+    std::vector<double> sign(width, 1.0);
+    for (int32_t l : degrees)
+        for (int32_t m = 0; m <= 2 * l; ++m)
+            sign[y.offset(l) + m] = l % 2 ? -1.0 : 1.0;
+    std::vector<int32_t> count(n, 0);
+    std::vector<NeighbourPair> bonds;
+    bonds.reserve(pairs.size());
+    for (const NeighbourPair& p : pairs) {
+        const double r = norm(p.d);
+        if (!(r > 0.0) || p.i < 0 || p.j < 0 || p.i >= numWater || p.j >= numWater)
+            continue;
+        bonds.push_back(p);
+        y.evaluate(p.d * (1.0 / r), h.data());
+        double* qi = &q[p.i * width];
+        double* qj = &q[p.j * width];
+        for (std::size_t k = 0; k < width; ++k) {
+            qi[k] += h[k];
+            qj[k] += sign[k] * h[k];
+        }
+        ++count[p.i];
+        ++count[p.j];
+    }
+    for (std::size_t i = 0; i < n; ++i)
+        if (count[i] > 0)
+            for (std::size_t k = 0; k < width; ++k)
+                q[i * width + k] /= count[i];
+    // q̄_lm: each water's own q_lm and its neighbours'.
+    std::vector<double> bar(q);
+    for (const NeighbourPair& p : bonds)
+        for (std::size_t k = 0; k < width; ++k) {
+            bar[p.i * width + k] += q[p.j * width + k];
+            bar[p.j * width + k] += q[p.i * width + k];
+        }
+    Steinhardt s;
+    s.degrees = degrees;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    s.perWater.assign(degrees.size(), std::vector<double>(n, nan));
+    s.value.assign(degrees.size(), nan);
+    std::vector<double> sum(degrees.size(), 0.0);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (count[i] == 0)
+            continue;
+        ++s.waters;
+        const double inv = 1.0 / (count[i] + 1.0);
+        for (std::size_t d = 0; d < degrees.size(); ++d) {
+            const int32_t l = degrees[d];
+            const double* b = &bar[i * width + y.offset(l)];
+            double t = 0.0;
+            for (int32_t m = 0; m <= 2 * l; ++m)
+                t += b[m] * b[m];
+            s.perWater[d][i] = std::sqrt(4.0 * kPi / (2.0 * l + 1.0) * t) * inv;
+            sum[d] += s.perWater[d][i];
+        }
+    }
+    if (s.waters > 0)
+        for (std::size_t d = 0; d < degrees.size(); ++d)
+            s.value[d] = sum[d] / static_cast<double>(s.waters);
+    return s;
+}
+
+Steinhardt averagedBondOrder(const std::vector<Vec3>& oxygens, const Box& box, const std::vector<int32_t>& degrees)
+{
+    return averagedBondOrder(static_cast<int32_t>(oxygens.size()), neighbourPairs(oxygens, box, kSteinhardtCutoff),
+                             degrees);
+}
+
+} // namespace kavet
