@@ -22,6 +22,7 @@
 #include "app/signal_guard.h"
 #include "core/error.h"
 #include "io/cage_table.h"
+#include "io/cluster_table.h"
 #include "io/frame_checks.h"
 #include "io/gro_reader.h"
 #include "io/lifetime_writer.h"
@@ -120,7 +121,8 @@ std::string noFrameText(const Settings& s, int64_t framesRead, const std::string
 void checkTrackingOutputs(const Settings& s)
 {
     const SeriesSettings& ss = s.series;
-    std::vector<std::string> outputs = {ss.seriesFile, typeFileFor(ss.seriesFile), ss.cageFile, ss.viewFile};
+    std::vector<std::string> outputs = {ss.seriesFile, typeFileFor(ss.seriesFile), ss.cageFile, ss.viewFile,
+                                        ss.clusterFile};
     if (ss.seriesFile.size() >= 4 && ss.seriesFile.compare(ss.seriesFile.size() - 4, 4, ".xvg") == 0)
         outputs.push_back(f4FileFor(ss.seriesFile));
     const std::vector<std::string> inputs = {s.confFile, ss.trajFile};
@@ -253,6 +255,8 @@ int runSeries(const Settings& s)
         wanted.push_back({ss.cageFile, OutputKind::Series});
     if (!ss.guestFile.empty())
         wanted.push_back({ss.guestFile, OutputKind::Series});
+    if (!ss.clusterFile.empty())
+        wanted.push_back({ss.clusterFile, OutputKind::Series});
     if (!ss.viewFile.empty())
         wanted.push_back({ss.viewFile, OutputKind::Series});
     SignalGuard interruption([](const std::string& signal) {
@@ -295,6 +299,9 @@ int runSeries(const Settings& s)
     std::unique_ptr<ViewWriter> view;
     if (!ss.viewFile.empty())
         view = std::make_unique<ViewWriter>(ss.viewFile, &outputs);
+    std::unique_ptr<ClusterTableWriter> clusterTable;
+    if (!ss.clusterFile.empty())
+        clusterTable = std::make_unique<ClusterTableWriter>(ss.clusterFile, &outputs);
     outputs.endFrame(-1);
 
     std::vector<double> sum(columns.size(), 0.0), last(columns.size(), 0.0);
@@ -306,7 +313,7 @@ int runSeries(const Settings& s)
     // The order parameters see one image of each pair: said once per run
     // when a frame's cell is too narrow for that.
     const double orderReach = 2.0 * (ss.hasGuest ? McgRule{}.guestDistance : kChillCutoff);
-    bool warnedNarrow = false;
+    bool warnedNarrow = false, warnedWrapping = false;
     int64_t analysed = 0, warnedFrames = 0;
     std::size_t warningsPrinted = 0, warningsHeld = 0;
     Progress progress;
@@ -447,6 +454,10 @@ int runSeries(const Settings& s)
                           ss.hasGuest ? "CHILL+ and MCG count" : "CHILL+ counts", orderReach);
             printWarnings({text});
         }
+        if (!warnedWrapping && slot->result.wrappingRings > 0) {
+            warnedWrapping = true;
+            printWarnings({wrappingRingWarning(slot->number, slot->result.wrappingRings, slot->frame.box)});
+        }
         const std::vector<double>& values = slot->result.values;
         std::vector<std::string> row;
         for (std::size_t c = 0; c < columns.size(); ++c)
@@ -465,6 +476,9 @@ int runSeries(const Settings& s)
             cageTable->frame(slot->number, slot->result.cages, ids.ids);
         if (guestTable)
             guestTable->frame(slot->number, slot->time, guestAtoms, ids.guestCage);
+        if (clusterTable)
+            clusterTable->frame(slot->number, row[1], slot->result.clusters,
+                                clusterIds(slot->result.cages, ids.ids, slot->result.clusters.size()));
         if (view)
             view->frame(slot->number, slot->time, slot->frame, slot->result.cages, slot->result.chill, ids.ids);
         outputs.endFrame(slot->number);

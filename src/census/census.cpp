@@ -152,17 +152,31 @@ int64_t wrappingRings(const Frame& frame, const Analysis& a)
 
 } // namespace
 
-std::string wrappingRingWarning(int64_t frameNumber, const FrameCensus& census, const Box& box)
+std::vector<int32_t> clusterIds(const std::vector<CageRecord>& cages, const std::vector<int32_t>& ids,
+                                std::size_t clusters)
 {
-    if (census.wrappingRings == 0)
+    std::vector<int32_t> id(clusters, 0);
+    for (std::size_t k = 0; k < cages.size() && k < ids.size(); ++k) {
+        const int32_t c = cages[k].cluster;
+        if (!cages[k].closed || c <= 0 || static_cast<std::size_t>(c) > clusters)
+            continue;
+        int32_t& m = id[static_cast<std::size_t>(c) - 1];
+        m = m == 0 ? ids[k] : std::min(m, ids[k]);
+    }
+    return id;
+}
+
+std::string wrappingRingWarning(int64_t frameNumber, int64_t rings, const Box& box)
+{
+    if (rings == 0)
         return "";
     char text[400];
     std::snprintf(text, sizeof text,
                   "frame %lld: %lld %s the periodic cell (%.2f A across at its narrowest), closing only around "
                   "it: a finite-size artefact of a cell narrower than a ring, counted as rings and cage faces; "
                   "later frames are not reported",
-                  static_cast<long long>(frameNumber), static_cast<long long>(census.wrappingRings),
-                  census.wrappingRings == 1 ? "ring wraps" : "rings wrap", narrowestWidth(box));
+                  static_cast<long long>(frameNumber), static_cast<long long>(rings),
+                  rings == 1 ? "ring wraps" : "rings wrap", narrowestWidth(box));
     return text;
 }
 

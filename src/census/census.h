@@ -96,10 +96,17 @@ struct CensusOptions {
 };
 
 // The warning for a frame with rings that wrap the periodic cell, or ""
-// when `census` has none: a ring that closes only around the cell is an
+// without such rings (`rings` of them in frame `frameNumber`): a ring that closes only around the cell is an
 // artefact of a cell narrower than the ring (7 bonds of 3.5 A reach 24.5 A),
 // and the cages it bounds are not those of a larger system.
-std::string wrappingRingWarning(int64_t frameNumber, const FrameCensus& census, const Box& box);
+std::string wrappingRingWarning(int64_t frameNumber, int64_t rings, const Box& box);
+
+// The id of every cluster of a frame (index k: cluster k + 1 of `clusters`
+// clusters): the smallest run-wide id among its cages, so that a cluster
+// keeps its id as long as its oldest cage does. `ids[k]` is the id of
+// cages[k] (CageTracker); cages not closed are skipped.
+std::vector<int32_t> clusterIds(const std::vector<CageRecord>& cages, const std::vector<int32_t>& ids,
+                                std::size_t clusters);
 
 FrameCensus censusOf(const Frame& frame, const Analysis& analysis, const CensusOptions& options = {});
 

@@ -54,6 +54,12 @@ std::vector<SeriesColumn> seriesColumns(const Criteria& criteria, bool withGuest
     c.push_back({"largest_ice"});
     c.push_back({"largest_clathrate"});
     c.push_back({"f4", SeriesColumn::Real});
+    c.push_back({"largest_cluster_waters"});
+    if (withGuests)
+        c.push_back({"largest_cluster_guests"});
+    c.push_back({"largest_cluster_spans"});
+    c.push_back({"hydrate_waters"});
+    c.push_back({"largest_hydrate_waters"});
     return c;
 }
 
@@ -109,6 +115,16 @@ SeriesRow seriesRow(const Criteria& criteria, int64_t frameNumber, double time, 
     v.push_back(static_cast<double>(census.chill.largestIce));
     v.push_back(static_cast<double>(census.chill.largestClathrate));
     v.push_back(census.f4);
+    v.push_back(static_cast<double>(census.largestClusterWaters));
+    if (options.guests)
+        v.push_back(static_cast<double>(census.largestClusterGuests));
+    v.push_back(static_cast<double>(census.largestClusterSpans));
+    v.push_back(static_cast<double>(census.hydrateWaters));
+    v.push_back(static_cast<double>(census.largestHydrateWaters));
+    f.clusters = std::move(census.clusterTable);
+    f.closedCagesOfWater = std::move(census.closedCagesOfWater);
+    f.inCup = std::move(census.inCup);
+    f.wrappingRings = census.wrappingRings;
     return f;
 }
 

@@ -28,7 +28,9 @@ extern const char* const commonCageTypes[6];
 // The columns: frame, time, waters, bonds, rings of 3 .. criteria.ringMax
 // members, closed and defective cages, closed cages by type, cups, born and
 // died, the guest columns (with MCG-1 and MCG-3) when `withGuests`, clusters,
-// the CHILL+ label counts and largest ice and clathrate clusters, and F4.
+// the CHILL+ label counts and largest ice and clathrate clusters, F4, then the
+// largest cluster's waters, guests (with guests) and spans, and the
+// hydrate-like waters and the largest bonded set of them.
 std::vector<SeriesColumn> seriesColumns(const Criteria& criteria, bool withGuests);
 
 // One frame of the series: a value per column, the cage types of its closed
@@ -39,6 +41,10 @@ struct SeriesRow {
     std::vector<CageRecord> cages;
     std::vector<ChillLabel> chill; // CHILL+ label of each water of the frame's water table
     std::vector<double> f4;        // F4 of each water of the table, not a number where no pair counts
+    std::vector<ClusterRecord> clusters;      // the clusters of closed cages (FrameCensus::clusterTable)
+    std::vector<uint8_t> closedCagesOfWater;  // per water of the table, the closed cages it is in
+    std::vector<uint8_t> inCup;               // per water of the table, 1 in a cup
+    int64_t wrappingRings = 0;                // rings closing only around the periodic cell
 };
 
 // The row of a frame analysed with `criteria`; it has the guest columns when
