@@ -35,11 +35,12 @@ TEST(SeriesRow, LibraryWithTheSeriesPresetEqualsTheRowTheCommandLineWrites)
     options.cageMembers = CensusOptions::Members::Closed;
     const Criteria criteria = seriesCriteria();
     SeriesRow library = analyseRow(frame, criteria, 0, 0.0, options);
-    const std::vector<SeriesColumn> columns = seriesColumns(criteria, true);
+    const SeriesColumns columns = seriesColumns(criteria, true);
     // born and died come from following the cages, frame after frame.
     CageTracker tracker;
     const FrameIds ids = tracker.add(0, 0.0, library.cages);
-    setTracked(columns, library.values, ids.born, ids.died);
+    library.born = ids.born;
+    library.died = ids.died;
     std::string names, values;
     for (std::size_t c = 0; c < columns.size(); ++c) {
         if (c > 0) {
@@ -47,11 +48,11 @@ TEST(SeriesRow, LibraryWithTheSeriesPresetEqualsTheRowTheCommandLineWrites)
             values += ',';
         }
         names += columns[c].name;
-        values += formatValue(columns[c], library.values[c]);
+        values += formatValue(columns[c], columns[c].value(library));
     }
     EXPECT_EQ(names, head);
     EXPECT_EQ(values, row);
-    EXPECT_GT(library.closed.at("5^12"), 0);
+    EXPECT_GT(library.closedTypes.at("5^12"), 0);
 }
 
 // Times as the trajectory carries them: a float's value without its binary
@@ -59,7 +60,7 @@ TEST(SeriesRow, LibraryWithTheSeriesPresetEqualsTheRowTheCommandLineWrites)
 // with an exponent.
 TEST(SeriesRow, TimesPrintTheShortestDecimalTheTrajectoryCarries)
 {
-    const SeriesColumn time{"time_ps", SeriesColumn::Time};
+    const SeriesColumn::Kind time = SeriesColumn::Time;
     const std::vector<std::pair<double, std::string>> cases = {
         {0.6f, "0.6"}, {3 * 0.6f, "1.8"}, {1234567.5f, "1234567.5"}, {1e7f, "10000000"}, {20.0, "20"},
         {0.1, "0.1"},  {2.5e-4f, "0.00025"}, {1234.5678, "1234.5678"},
@@ -105,7 +106,7 @@ TEST(SeriesRow, CagesOnlyWhereThereAreCagesAndOneClusterPerCrystal)
     for (bool oneSite : {false, true}) {
         Criteria criteria = seriesCriteria();
         criteria.distanceOnly = oneSite;
-        const std::vector<SeriesColumn> columns = seriesColumns(criteria, true);
+        const SeriesColumns columns = seriesColumns(criteria, true);
         for (Case& c : cases) {
             Frame frame = c.frame;
             if (oneSite)
@@ -115,24 +116,24 @@ TEST(SeriesRow, CagesOnlyWhereThereAreCagesAndOneClusterPerCrystal)
             options.guests = &guests;
             const SeriesRow row = analyseRow(frame, criteria, 0, 0.0, options);
             std::map<std::string, double> v;
-            for (std::size_t k = 0; k < columns.size(); ++k)
-                v[columns[k].name] = row.values[k];
+            for (const SeriesColumn& col : columns)
+                v[col.name] = col.value(row);
             const std::string where = std::to_string(frame.numWater) + (oneSite ? " one-site" : "");
             if (c.closed == 0) {
                 EXPECT_EQ(v["closed"] + v["defective"] + v["hydrate_waters"], 0) << where;
                 continue;
             }
             if (c.closed < 0) { // the slab: its closed cages in one cluster spanning two directions
-                ASSERT_GE(row.clusters.size(), 1u) << where;
+                ASSERT_GE(row.clusterTable.size(), 1u) << where;
                 EXPECT_EQ(v["largest_cluster_spans"], 2) << where;
                 continue;
             }
             EXPECT_EQ(v["closed"], c.closed) << where;
             EXPECT_EQ(v["defective"] + v["free_cups"], 0) << where;
-            ASSERT_EQ(row.clusters.size(), 1u) << where;
-            const ClusterRecord& k = row.clusters[0];
+            ASSERT_EQ(row.clusterTable.size(), 1u) << where;
+            const ClusterRecord& k = row.clusterTable[0];
             EXPECT_EQ(k.cages, c.closed) << where;
-            EXPECT_EQ(k.types, row.closed) << where;
+            EXPECT_EQ(k.types, row.closedTypes) << where;
             EXPECT_EQ(k.occupied, c.closed) << where;
             EXPECT_EQ(k.guests, c.closed) << where;
             EXPECT_EQ(k.waters, frame.numWater) << where;
