@@ -17,7 +17,7 @@ TEST(SeriesCensus, GuestColumnsCageTableAndAWarningForAnUnknownName)
     test::writeFile(dir + "/conf.gro", test::latticeGro({"--structure", "sI", "--cells", "2", "2", "2", "--displace",
                                                          "0", "--guests", "0.5", "--seed", "6"}));
     test::RunResult r =
-        test::runKavetBinary({"-t", "conf.gro", "-ot", "s.csv", "-guest", "CH4", "-ocages", "c.csv"}, dir);
+        test::runKavetBinary({"-t", "conf.gro", "-ot", "s.csv", "-guest", "CH4", "-ocages", "c.csv", "-oclusters", "k.csv"}, dir);
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.err, "");
     std::istringstream series(test::readFile(dir + "/s.csv"));
@@ -48,6 +48,14 @@ TEST(SeriesCensus, GuestColumnsCageTableAndAWarningForAnUnknownName)
     EXPECT_NEAR(value["f4"], 0.9, 0.05);
     const std::string cages = test::readFile(dir + "/c.csv");
     EXPECT_EQ(std::count(cages.begin(), cages.end(), '\n'), 65);
+    // The crystal is one cluster: id 1 (its oldest cage), every cage, half
+    // of them filled, every water, spanning the cell three ways.
+    const std::vector<std::string> clusters = test::linesOf(test::readFile(dir + "/k.csv"));
+    ASSERT_EQ(clusters.size(), 2u);
+    EXPECT_EQ(clusters[0], "frame,time_ps,cluster,cages,5^12,5^12-6^2,5^12-6^3,5^12-6^4,4^3-5^6-6^3,5^12-6^8,other,"
+                           "occupied,guests,waters,x,y,z,rg,spans");
+    EXPECT_EQ(clusters[1].substr(0, 35), "0,0,1,64,16,48,0,0,0,0,0,32,32,368,");
+    EXPECT_EQ(clusters[1].substr(clusters[1].size() - 2), ",3");
 
     r = test::runKavetBinary({"-t", "conf.gro", "-ot", "t.csv", "-guest", "THF"}, dir);
     EXPECT_EQ(r.status, 0);
