@@ -15,7 +15,7 @@ std::string clusterTableHeader()
     return h + ",other,occupied,guests,waters,x,y,z,rg,spans";
 }
 
-ClusterTableWriter::ClusterTableWriter(const std::string& path, const OutputSet* outputs) : file_(path, outputs)
+ClusterTableWriter::ClusterTableWriter(const std::string& path, const SeriesOutputs* outputs) : file_(path, outputs)
 {
     file_.write(clusterTableHeader() + "\n");
 }

@@ -26,8 +26,8 @@ namespace kavet {
 
 class ClusterTableWriter {
 public:
-    // With `outputs`, the file is the set's (see FreshFile).
-    explicit ClusterTableWriter(const std::string& path, const OutputSet* outputs = nullptr);
+    // With `outputs`, the file is one of the run's series outputs (see FreshFile).
+    explicit ClusterTableWriter(const std::string& path, const SeriesOutputs* outputs = nullptr);
     // `ids[k]` is the id of clusters[k]; `time` as the series writes it.
     void frame(int64_t frame, const std::string& time, const std::vector<ClusterRecord>& clusters,
                const std::vector<int32_t>& ids);
