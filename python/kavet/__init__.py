@@ -195,6 +195,15 @@ Result.rings = property(lambda self: _split(self.ring_offsets, self.ring_members
 Result.cages = property(_cages, doc=_cages.__doc__)
 Result.occupancy = property(lambda self: _np.diff(self.cage_guest_offsets),
                             doc="Guests inside each cage (0 for a cage that is not closed).")
+def _cluster_table(self):
+    """One row per cluster of closed cages: the columns of the -oclusters table after frame and time_ps
+    (cluster is the smallest cage number in the frame)."""
+    import pandas as pd
+
+    return pd.DataFrame(self.cluster_columns)
+
+
+Result.cluster_table = property(_cluster_table, doc=_cluster_table.__doc__)
 Result.f4 = property(lambda self: self.census["f4"], doc="The four-body order parameter F4.")
 Result.f3 = property(lambda self: self.census["f3"], doc="The three-body order parameter F3, the mean over waters.")
 Result.q_tet = property(lambda self: self.census["q_tet"], doc="The tetrahedral order q, the mean over waters.")

@@ -139,6 +139,65 @@ void bindResult(py::module_& m)
                                    }
                                    return d;
                                })
+        .def_property_readonly("closed_cages_per_water",
+                               [](py::object self) {
+                                   const PyResult& r = self.cast<const PyResult&>();
+                                   const auto& v = r.row.closedCagesOfWater;
+                                   return view(v, {static_cast<py::ssize_t>(v.size())}, self);
+                               })
+        .def_property_readonly("in_cup",
+                               [](py::object self) {
+                                   const PyResult& r = self.cast<const PyResult&>();
+                                   return view(r.row.inCup, {static_cast<py::ssize_t>(r.row.inCup.size())}, self);
+                               })
+        .def_property_readonly("cluster_columns",
+                               [](const PyResult& r) {
+                                   // The per-cluster table (-oclusters) of this frame, column name to
+                                   // list; the cluster id is its smallest cage number in the frame.
+                                   std::vector<int32_t> numbers;
+                                   for (const CageRecord& c : r.row.cages)
+                                       numbers.push_back(c.id);
+                                   const std::vector<int32_t> ids =
+                                       clusterIds(r.row.cages, numbers, r.row.clusterTable.size());
+                                   py::dict d;
+                                   py::list cluster, cages, occupied, guests, waters, x, y, z, rg, spans, other;
+                                   std::vector<py::list> types(std::size(commonCageTypes));
+                                   for (std::size_t k = 0; k < r.row.clusterTable.size(); ++k) {
+                                       const ClusterRecord& c = r.row.clusterTable[k];
+                                       cluster.append(ids[k]);
+                                       cages.append(c.cages);
+                                       int64_t common = 0;
+                                       for (std::size_t t = 0; t < types.size(); ++t) {
+                                           const auto it = c.types.find(commonCageTypes[t]);
+                                           const int64_t n = it == c.types.end() ? 0 : it->second;
+                                           common += n;
+                                           types[t].append(n);
+                                       }
+                                       other.append(c.cages - common);
+                                       occupied.append(c.occupied);
+                                       guests.append(c.guests);
+                                       waters.append(c.waters);
+                                       x.append(c.centre.x);
+                                       y.append(c.centre.y);
+                                       z.append(c.centre.z);
+                                       rg.append(c.rg);
+                                       spans.append(c.spans);
+                                   }
+                                   d["cluster"] = cluster;
+                                   d["cages"] = cages;
+                                   for (std::size_t t = 0; t < types.size(); ++t)
+                                       d[py::str(commonCageTypes[t])] = types[t];
+                                   d["other"] = other;
+                                   d["occupied"] = occupied;
+                                   d["guests"] = guests;
+                                   d["waters"] = waters;
+                                   d["x"] = x;
+                                   d["y"] = y;
+                                   d["z"] = z;
+                                   d["rg"] = rg;
+                                   d["spans"] = spans;
+                                   return d;
+                               })
         .def_property_readonly("census", [](const PyResult& r) {
             // The series row of this frame: column name to value.
             py::dict d;

@@ -97,3 +97,15 @@ def test_errors_carry_kavets_message(tmp_path):
     bad.write_text("title\n   2\n")
     with pytest.raises(ValueError, match="bad.gro"):
         kavet.read_gro(bad)
+
+
+def test_cluster_table_equals_the_command_lines(kavet_binary, tmp_path):
+    """A hydrate slab in liquid: the Result's cluster table is the -oclusters row (ids apart), spanning 2."""
+    slab = ROOT / "tests" / "data" / "sI-interface.gro"
+    cli_table(kavet_binary, tmp_path, slab, slab, "-guest", "CH4", "-oclusters", "k.csv")
+    cli = pd.read_csv(tmp_path / "k.csv").drop(columns=["frame", "time_ps", "cluster"])
+    result = kavet.analyse(kavet.read_gro(slab, guest="CH4"), threads=1)
+    got = result.cluster_table.drop(columns=["cluster"])
+    pd.testing.assert_frame_equal(got, cli, check_dtype=False, atol=5e-4)
+    assert list(got["spans"]) == [2]
+    assert (result.closed_cages_per_water > 0).sum() == result.census["hydrate_waters"]

@@ -21,6 +21,7 @@
 #include "app/signal_guard.h"
 #include "core/error.h"
 #include "io/cage_table.h"
+#include "io/cluster_table.h"
 #include "io/frame_checks.h"
 #include "io/gro_reader.h"
 #include "io/lifetime_writer.h"
@@ -154,6 +155,8 @@ int runSeries(const Settings& s)
         wanted.push_back({ss.guestFile, OutputKind::Series});
     if (!ss.viewFile.empty())
         wanted.push_back({ss.viewFile, OutputKind::Series});
+    if (!ss.clusterFile.empty())
+        wanted.push_back({ss.clusterFile, OutputKind::Series});
     if (!ss.lifeFile.empty())
         wanted.push_back({ss.lifeFile, OutputKind::Table});
     if (!ss.profileFile.empty())
@@ -191,6 +194,9 @@ int runSeries(const Settings& s)
     if (!ss.profileFile.empty())
         profile = std::make_unique<ProfileWriter>(ss.profileFile, ProfileAxis{ss.profileAxis, ss.profileWidth},
                                                   &outputs);
+    std::unique_ptr<ClusterTableWriter> clusterTable;
+    if (!ss.clusterFile.empty())
+        clusterTable = std::make_unique<ClusterTableWriter>(ss.clusterFile, &outputs);
     outputs.endFrame(-1);
 
     int64_t warnedFrames = 0;
@@ -279,6 +285,9 @@ int runSeries(const Settings& s)
             cageTable->frame(in.number, row.cages, ids.ids);
         if (guestTable)
             guestTable->frame(in.number, in.time, guestAtoms, ids.guestCage);
+        if (clusterTable)
+            clusterTable->frame(in.number, text[1], row.clusterTable,
+                                clusterIds(row.cages, ids.ids, row.clusterTable.size()));
         if (view)
             view->frame(in.number, in.time, in.frame, row.cages, row.chill.label, ids.ids, viewReals(row));
         if (profile)

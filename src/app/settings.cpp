@@ -204,6 +204,8 @@ constexpr OptionSpec table[] = {
      }},
     {"-ocages", 1, "CAGES", "the per-cage table: CSV, or JSON lines (.jsonl)", "", OptionPass::Added, true,
      [](Settings& s, Values v) { s.series.cageFile = v[0]; }},
+    {"-oclusters", 1, "CLUSTERS", "the per-cluster table of closed cages sharing faces (CSV)", "",
+     OptionPass::Added, true, [](Settings& s, Values v) { s.series.clusterFile = v[0]; }},
     {"-olife", 1, "LIFE", "the cage lifetime table (CSV), written at the end", "", OptionPass::Added, true,
      [](Settings& s, Values v) { s.series.lifeFile = v[0]; }},
     {"-oguests", 1, "GUESTS", "with -guest: the cage of every guest in every frame (CSV)", "", OptionPass::Added,
@@ -289,6 +291,8 @@ Settings scanOptions(const std::vector<std::string>& args)
     checkExtension("-ot", series.seriesFile, {".csv", ".xvg"}, "CSV (.csv) or GROMACS .xvg");
     if (!series.cageFile.empty())
         checkExtension("-ocages", series.cageFile, {".csv", ".jsonl"}, "CSV (.csv) or JSON lines (.jsonl)");
+    if (!series.clusterFile.empty())
+        checkExtension("-oclusters", series.clusterFile, {".csv"}, "CSV (.csv)");
     if (!series.lifeFile.empty())
         checkExtension("-olife", series.lifeFile, {".csv"}, "CSV (.csv)");
     if (!series.guestFile.empty())
@@ -411,6 +415,8 @@ std::string seriesSettingsText(const Settings& s)
     t += "     series File: " + s.series.seriesFile + "\n";
     if (!s.series.cageFile.empty())
         t += "     cages File: " + s.series.cageFile + "\n";
+    if (!s.series.clusterFile.empty())
+        t += "     clusters File: " + s.series.clusterFile + "\n";
     if (!s.series.lifeFile.empty())
         t += "     life  File: " + s.series.lifeFile + "\n";
     if (!s.series.guestFile.empty())

@@ -20,6 +20,7 @@ struct SeriesSettings {
     bool hasGuest = false;
     std::string guestName;                    // -guest: residue name of the guests
     std::string cageFile;                     // -ocages: the per-cage table, when not empty
+    std::string clusterFile;                  // -oclusters: the per-cluster table, when not empty
     std::string lifeFile;                     // -olife: the cage lifetime table, when not empty
     std::string guestFile;                    // -oguests: the guest residence table, when not empty
     int32_t tolerance = 0;                    // -tol: frames a cage may be missing and keep its id

@@ -4,13 +4,183 @@
 
 #include <algorithm>
 
+#include "cage/cavity.h"
 #include "cage/clusters.h"
+#include <cstdio>
+#include <numeric>
 #include "cage/cups.h"
 #include "cage/polyhedron.h"
 #include "order/f4.h"
 #include "order/mcg.h"
+#include "order/pairs.h"
 
 namespace kavet {
+
+namespace {
+
+// The atoms of a cage's faces, each once, ascending.
+std::vector<int32_t> cageAtoms(const std::vector<int32_t>& cage, const RingSearch& rings)
+{
+    std::vector<int32_t> atoms;
+    for (int32_t r : cage)
+        atoms.insert(atoms.end(), rings.ringList[r].begin(), rings.ringList[r].end());
+    std::sort(atoms.begin(), atoms.end());
+    atoms.erase(std::unique(atoms.begin(), atoms.end()), atoms.end());
+    return atoms;
+}
+
+void clusterCensus(FrameCensus& f, const Frame& frame, const Analysis& a, const CageClusters& clusters,
+                   const std::vector<uint8_t>& closed, const std::vector<std::string>& label, const Occupancy& occ)
+{
+    const std::vector<std::vector<int32_t>>& cageList = a.cages.cageList;
+    const std::size_t numCage = cageList.size();
+    std::vector<DVec3> centre(numCage);
+    for (std::size_t c = 0; c < numCage; ++c)
+        if (closed[c])
+            centre[c] = cageCentre(cageList[c], a.geo, frame.box);
+    const std::vector<ClusterShape> shapes = clusterShapes(cageList, clusters, centre, frame.box);
+    f.clusterTable.assign(shapes.size(), {});
+    std::vector<std::vector<int32_t>> waters(shapes.size()), guests(shapes.size());
+    for (std::size_t c = 0; c < numCage; ++c) {
+        const int32_t id = clusters.clusterOf[c];
+        if (id == 0)
+            continue;
+        ClusterRecord& k = f.clusterTable[id - 1];
+        ++k.cages;
+        ++k.types[label[c]];
+        const std::vector<int32_t> atoms = cageAtoms(cageList[c], a.rings);
+        waters[id - 1].insert(waters[id - 1].end(), atoms.begin(), atoms.end());
+        if (c < occ.guestsOf.size() && !occ.guestsOf[c].empty()) {
+            ++k.occupied;
+            guests[id - 1].insert(guests[id - 1].end(), occ.guestsOf[c].begin(), occ.guestsOf[c].end());
+        }
+    }
+    auto distinct = [](std::vector<int32_t>& v) {
+        std::sort(v.begin(), v.end());
+        return static_cast<int64_t>(std::unique(v.begin(), v.end()) - v.begin());
+    };
+    int64_t largest = -1;
+    for (std::size_t k = 0; k < shapes.size(); ++k) {
+        ClusterRecord& r = f.clusterTable[k];
+        r.waters = distinct(waters[k]);
+        r.guests = distinct(guests[k]);
+        r.centre = shapes[k].centre;
+        r.rg = shapes[k].rg;
+        r.spans = shapes[k].spans;
+        if (r.cages > largest) {
+            largest = r.cages;
+            f.largestClusterWaters = r.waters;
+            f.largestClusterGuests = r.guests;
+            f.largestClusterSpans = r.spans;
+        }
+    }
+}
+
+int32_t rootOf(std::vector<int32_t>& parent, int32_t x)
+{
+    while (parent[x] != x)
+        x = parent[x] = parent[parent[x]];
+    return x;
+}
+
+void hydrateWaters(FrameCensus& f, const Frame& frame, const Analysis& a, const std::vector<uint8_t>& closed,
+                   const std::vector<Cup>& cups)
+{
+    const std::size_t numAtom = static_cast<std::size_t>(frame.numAtom);
+    std::vector<uint8_t> cagesOf(numAtom, 0), cup(numAtom, 0);
+    for (std::size_t c = 0; c < closed.size(); ++c)
+        if (closed[c])
+            for (int32_t atom : cageAtoms(a.cages.cageList[c], a.rings))
+                cagesOf[atom] = static_cast<uint8_t>(std::min<int>(cagesOf[atom] + 1, 255));
+    for (const Cup& k : cups) {
+        for (int32_t atom : a.rings.ringList[k.base])
+            cup[atom] = 1;
+        for (int32_t side : k.sides)
+            if (side >= 0)
+                for (int32_t atom : a.rings.ringList[side])
+                    cup[atom] = 1;
+    }
+    // Hydrate-like waters joined through the bonds of the full network.
+    std::vector<int32_t> parent(numAtom);
+    std::iota(parent.begin(), parent.end(), 0);
+    const bool bonds = a.net.adjStart.size() == numAtom + 1;
+    f.closedCagesOfWater.reserve(frame.water.size());
+    f.inCup.reserve(frame.water.size());
+    for (const Water& w : frame.water) {
+        const int32_t o = w.oxygen;
+        f.closedCagesOfWater.push_back(cagesOf[o]);
+        f.inCup.push_back(cup[o]);
+        if (cagesOf[o] == 0)
+            continue;
+        ++f.hydrateWaters;
+        if (bonds)
+            for (int32_t k = a.net.adjStart[o]; k < a.net.adjStart[o + 1]; ++k) {
+                const int32_t b = a.net.adjNode[k];
+                if (cagesOf[b] > 0) {
+                    const int32_t x = rootOf(parent, o), y = rootOf(parent, b);
+                    if (x != y)
+                        parent[std::max(x, y)] = std::min(x, y);
+                }
+            }
+    }
+    std::vector<int32_t> size(numAtom, 0);
+    for (const Water& w : frame.water)
+        if (cagesOf[w.oxygen] > 0)
+            f.largestHydrateWaters = std::max<int64_t>(f.largestHydrateWaters, ++size[rootOf(parent, w.oxygen)]);
+}
+
+// Rings whose members, stepped through at the minimum image, close only
+// after a whole cell vector. Only a cell narrower than the longest ring the
+// bonds can make lets one form.
+int64_t wrappingRings(const Frame& frame, const Analysis& a)
+{
+    std::size_t longest = 0;
+    for (const auto& ring : a.rings.ringList)
+        longest = std::max(longest, ring.size());
+    if (narrowestWidth(frame.box) >= static_cast<double>(longest) * static_cast<double>(a.pairsCutoff) &&
+        a.pairsCutoff > 0.0f)
+        return 0;
+    int64_t n = 0;
+    for (const auto& ring : a.rings.ringList) {
+        DVec3 sum;
+        for (std::size_t k = 0; k < ring.size(); ++k)
+            sum = sum + minimumImageD(frame.atmXYZ[ring[k + 1 < ring.size() ? k + 1 : 0]], frame.atmXYZ[ring[k]],
+                                      frame.box);
+        const LatticeSteps w = latticeSteps(sum, frame.box);
+        n += w.a != 0.0 || w.b != 0.0 || w.c != 0.0 ? 1 : 0;
+    }
+    return n;
+}
+
+} // namespace
+
+std::vector<int32_t> clusterIds(const std::vector<CageRecord>& cages, const std::vector<int32_t>& ids,
+                                std::size_t clusters)
+{
+    std::vector<int32_t> id(clusters, 0);
+    for (std::size_t k = 0; k < cages.size() && k < ids.size(); ++k) {
+        const int32_t c = cages[k].cluster;
+        if (!cages[k].closed || c <= 0 || static_cast<std::size_t>(c) > clusters)
+            continue;
+        int32_t& m = id[static_cast<std::size_t>(c) - 1];
+        m = m == 0 ? ids[k] : std::min(m, ids[k]);
+    }
+    return id;
+}
+
+std::string wrappingRingWarning(int64_t frameNumber, int64_t rings, const Box& box)
+{
+    if (rings == 0)
+        return "";
+    char text[400];
+    std::snprintf(text, sizeof text,
+                  "frame %lld: %lld %s the periodic cell (%.2f A across at its narrowest), closing only around "
+                  "it: a finite-size artefact of a cell narrower than a ring, counted as rings and cage faces; "
+                  "later frames are not reported",
+                  static_cast<long long>(frameNumber), static_cast<long long>(rings),
+                  rings == 1 ? "ring wraps" : "rings wrap", narrowestWidth(box));
+    return text;
+}
 
 FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions& options)
 {
@@ -27,10 +197,24 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
     const std::size_t numCage = cageList.size();
     std::vector<uint8_t> closed(numCage, 0), counted(numCage, 0); // closed; closed or defective
     std::vector<std::string> label(numCage);
+    std::vector<int32_t> oxygenAtoms; // the water oxygens, once a cage needs them
     for (std::size_t c = 0; c < numCage; ++c) {
         const CageShape shape = censusShape(cageList[c], a.rings, a.geo, frame);
         if (shape == CageShape::Open)
             continue;
+        // Room inside (cage/cavity.h): a defective surface, and a closed one
+        // with a 3-ring face, must hold a guest-sized empty sphere.
+        bool threeRing = false;
+        for (int32_t r : cageList[c])
+            threeRing = threeRing || a.rings.ringList[r].size() == 3;
+        if (shape == CageShape::Defective || threeRing) {
+            if (oxygenAtoms.empty())
+                oxygenAtoms = waterOxygens(frame);
+            if (!(freeRadius(cageList[c], a.rings, a.geo, frame, oxygenAtoms) >= cageFreeRadiusMin)) {
+                ++f.roomless;
+                continue;
+            }
+        }
         closed[c] = shape == CageShape::Closed ? 1 : 0;
         counted[c] = 1;
         label[c] = cageLabel(cageList[c], a.rings);
@@ -38,7 +222,8 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
         ++(closed[c] ? f.closedTypes : f.defectiveTypes)[label[c]];
     }
 
-    const CupCounts cups = countCups(findCups(a.rings), cageList, closed);
+    const std::vector<Cup> cupList = findCups(a.rings);
+    const CupCounts cups = countCups(cupList, cageList, closed);
     f.cupsPentagon = cups.pentagonBase;
     f.cupsHexagon = cups.hexagonBase;
     f.freeCups = cups.free;
@@ -89,6 +274,9 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
     const CageClusters clusters = clustersOf(cageList, closed);
     f.clusters = static_cast<int64_t>(clusters.size.size());
     f.largestCluster = clusters.largest;
+    clusterCensus(f, frame, a, clusters, closed, label, occ);
+    hydrateWaters(f, frame, a, closed, cupList);
+    f.wrappingRings = wrappingRings(frame, a);
 
     F4 f4 = a.pairsCutoff == f4Cutoff ? f4Of(frame, a.pairs) : f4Of(frame);
     f.f4 = f4.value;

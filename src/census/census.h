@@ -5,8 +5,12 @@
 // A cage is closed when it is a polyhedron (censusShape: every face edge in
 // two faces, one cycle of faces at every vertex, one surface, V - E + F = 2),
 // defective when only its vertices fail and it encloses room for a guest;
-// other cage entries are not counted. Its type lists every face size
-// (cageLabel), 3-rings included. Cups (findCups) count the incomplete cages.
+// other cage entries are not counted. Room for a guest (cage/cavity.h): a
+// defective cage, and a closed one with a 3-ring face, count only with a free
+// radius of cageFreeRadiusMin or more, which drops the 3^4 tetrahedra of four
+// touching one-site waters and the fused surfaces of displaced ice. Its type
+// lists every face size (cageLabel), 3-rings included. Cups (findCups) count
+// the incomplete cages.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +42,18 @@ struct CageRecord {
     int32_t cluster = 0;         // cluster number from 1; 0 for a cage that is not closed
 };
 
+// One cluster of closed cages that share faces (cage/clusters.h).
+struct ClusterRecord {
+    int64_t cages = 0;
+    std::map<std::string, int64_t> types; // its cages by type
+    int64_t occupied = 0;                 // its cages holding a guest
+    int64_t guests = 0;                   // distinct guests in its cages
+    int64_t waters = 0;                   // distinct waters of its cages
+    DVec3 centre;                         // angstrom (ClusterShape)
+    double rg = 0.0;                      // angstrom
+    int32_t spans = 0;                    // 0 to 3
+};
+
 struct FrameCensus {
     int64_t frame = 0;                        // the frame's number in the trajectory, from 0
     double time = 0.0;                        // ps
@@ -58,6 +74,17 @@ struct FrameCensus {
     std::map<std::string, int64_t> occupied;  // the same per type
     int64_t multiplyOccupied = 0;             // closed cages holding two guests or more
     int64_t clusters = 0, largestCluster = 0; // clusters of closed cages sharing a face; cages in the largest
+    std::vector<ClusterRecord> clusterTable;  // cluster k + 1 at index k
+    // The largest cluster (the first of the most cages): its waters, guests
+    // and spans; 0 without a cluster.
+    int64_t largestClusterWaters = 0, largestClusterGuests = 0, largestClusterSpans = 0;
+    // Hydrate-like waters: per water of the table, the closed cages it is a
+    // vertex of and whether it is a member of a cup; the waters in at least
+    // one closed cage, and the largest set of them joined by hydrogen bonds.
+    std::vector<uint8_t> closedCagesOfWater, inCup;
+    int64_t hydrateWaters = 0, largestHydrateWaters = 0;
+    int64_t roomless = 0;                     // closed or defective surfaces dropped for want of room
+    int64_t wrappingRings = 0;                // rings that close only around the periodic cell
     int64_t mcg1 = 0, mcg3 = 0;               // MCG-1 and MCG-3 of the guests (order/mcg.h), with guests
     int64_t mcg1Waters = 0, mcg3Waters = 0;   // the waters of those clusters (Mcg::mcg1Waters)
     Chill chill;                              // CHILL+ label of each water (order/chill.h), table order
@@ -84,6 +111,19 @@ struct CensusOptions {
     // The degrees l of the averaged bond-orientational order q̄_l.
     std::vector<int32_t> qbarDegrees{kDefaultQbarDegrees.begin(), kDefaultQbarDegrees.end()};
 };
+
+// The warning for a frame with rings that wrap the periodic cell, or ""
+// without such rings (`rings` of them in frame `frameNumber`): a ring that closes only around the cell is an
+// artefact of a cell narrower than the ring (7 bonds of 3.5 A reach 24.5 A),
+// and the cages it bounds are not those of a larger system.
+std::string wrappingRingWarning(int64_t frameNumber, int64_t rings, const Box& box);
+
+// The id of every cluster of a frame (index k: cluster k + 1 of `clusters`
+// clusters): the smallest run-wide id among its cages, so that a cluster
+// keeps its id as long as its oldest cage does. `ids[k]` is the id of
+// cages[k] (CageTracker); cages not closed are skipped.
+std::vector<int32_t> clusterIds(const std::vector<CageRecord>& cages, const std::vector<int32_t>& ids,
+                                std::size_t clusters);
 
 FrameCensus censusOf(const Frame& frame, const Analysis& analysis, const CensusOptions& options = {});
 

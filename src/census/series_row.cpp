@@ -117,6 +117,14 @@ SeriesColumns seriesColumns(const Criteria& criteria, bool withGuests, const std
         c.push_back({"mcg1_waters", SeriesColumn::Count, [](C f) { return count(f.mcg1Waters); }});
         c.push_back({"mcg3_waters", SeriesColumn::Count, [](C f) { return count(f.mcg3Waters); }});
     }
+    // The largest cluster's make-up and the hydrate-like waters (appended).
+    c.push_back({"largest_cluster_waters", SeriesColumn::Count, [](C f) { return count(f.largestClusterWaters); }});
+    if (withGuests)
+        c.push_back(
+            {"largest_cluster_guests", SeriesColumn::Count, [](C f) { return count(f.largestClusterGuests); }});
+    c.push_back({"largest_cluster_spans", SeriesColumn::Count, [](C f) { return count(f.largestClusterSpans); }});
+    c.push_back({"hydrate_waters", SeriesColumn::Count, [](C f) { return count(f.hydrateWaters); }});
+    c.push_back({"largest_hydrate_waters", SeriesColumn::Count, [](C f) { return count(f.largestHydrateWaters); }});
     return c;
 }
 

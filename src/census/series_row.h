@@ -41,7 +41,9 @@ extern const char* const commonCageTypes[6];
 // volume of the frame's cell (A^3), the frame means of F3, q (q_tet) and q̄_l
 // for each l of `qbarDegrees` (qbar_3, ...; the defaults unless given, and the
 // census should be taken with the same CensusOptions::qbarDegrees), and with
-// guests the waters of the MCG-1 and MCG-3 clusters (mcg1_waters, mcg3_waters).
+// guests the waters of the MCG-1 and MCG-3 clusters (mcg1_waters, mcg3_waters), then the
+// largest cluster's waters, guests (with guests) and spans, and the
+// hydrate-like waters and the largest bonded set of them.
 SeriesColumns seriesColumns(const Criteria& criteria, bool withGuests);
 SeriesColumns seriesColumns(const Criteria& criteria, bool withGuests, const std::vector<int32_t>& qbarDegrees);
 

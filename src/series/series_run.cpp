@@ -345,6 +345,11 @@ FollowedFrame SeriesRun::follow(const SeriesFrame& f, SeriesRow& row)
                       options_.hasGuest ? "CHILL+ and MCG count" : "CHILL+ counts", reach);
         out.warnings.push_back(text);
     }
+    // Rings that close only around the cell: a finite-size artefact, said once.
+    if (!warnedWrapping_ && row.wrappingRings > 0) {
+        warnedWrapping_ = true;
+        out.warnings.push_back(wrappingRingWarning(f.number, row.wrappingRings, f.frame.box));
+    }
     if (!warnedNoBond_ && row.hbonds == 0 && row.waters > 0) {
         warnedNoBond_ = true;
         out.warnings.push_back("frame " + std::to_string(f.number) + " (t = " +

@@ -185,7 +185,7 @@ private:
     double firstTime_ = 0.0, lastTime_ = 0.0;
     int64_t analysed_ = 0;
     std::vector<double> sum_, last_;
-    bool warnedNarrow_ = false, warnedNoBond_ = false;
+    bool warnedNarrow_ = false, warnedNoBond_ = false, warnedWrapping_ = false;
 };
 
 // Warnings for a run whose results are empty for a reason the user can

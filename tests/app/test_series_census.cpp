@@ -17,7 +17,8 @@ TEST(SeriesCensus, GuestColumnsCageTableAndAWarningForAnUnknownName)
     test::writeFile(dir + "/conf.gro", test::latticeGro({"--structure", "sI", "--cells", "2", "2", "2", "--displace",
                                                          "0", "--guests", "0.5", "--seed", "6"}));
     test::RunResult r =
-        test::runKavetBinary({"-t", "conf.gro", "-ot", "s.csv", "-guest", "CH4", "-ocages", "c.csv", "-qbar", "8,4"}, dir);
+        test::runKavetBinary({"-t", "conf.gro", "-ot", "s.csv", "-guest", "CH4", "-ocages", "c.csv", "-qbar", "8,4",
+                              "-oclusters", "k.csv"}, dir);
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.err, "");
     std::istringstream series(test::readFile(dir + "/s.csv"));
@@ -32,7 +33,8 @@ TEST(SeriesCensus, GuestColumnsCageTableAndAWarningForAnUnknownName)
               "occupied_5^12-6^8,occupied_other,multiply_occupied,mcg1,mcg3,clusters,largest_cluster,chill_cubic,"
               "chill_hexagonal,chill_interfacial_ice,chill_clathrate,chill_interfacial_clathrate,chill_liquid,"
               "largest_ice,largest_clathrate,f4,volume,f3,q_tet,qbar_3,qbar_4,qbar_6,qbar_12,qbar_8,mcg1_waters,"
-              "mcg3_waters");
+              "mcg3_waters,largest_cluster_waters,largest_cluster_guests,largest_cluster_spans,hydrate_waters,"
+              "largest_hydrate_waters");
     std::map<std::string, double> value;
     std::istringstream names(head), values(row);
     for (std::string name, v; std::getline(names, name, ',') && std::getline(values, v, ',');)
@@ -51,6 +53,14 @@ TEST(SeriesCensus, GuestColumnsCageTableAndAWarningForAnUnknownName)
     EXPECT_NE(r.out.find("     qbar  Degrees: 8 4\n"), std::string::npos);
     const std::string cages = test::readFile(dir + "/c.csv");
     EXPECT_EQ(std::count(cages.begin(), cages.end(), '\n'), 65);
+    // The crystal is one cluster: id 1 (its oldest cage), every cage, half
+    // of them filled, every water, spanning the cell three ways.
+    const std::vector<std::string> clusters = test::linesOf(test::readFile(dir + "/k.csv"));
+    ASSERT_EQ(clusters.size(), 2u);
+    EXPECT_EQ(clusters[0], "frame,time_ps,cluster,cages,5^12,5^12-6^2,5^12-6^3,5^12-6^4,4^3-5^6-6^3,5^12-6^8,other,"
+                           "occupied,guests,waters,x,y,z,rg,spans");
+    EXPECT_EQ(clusters[1].substr(0, 35), "0,0,1,64,16,48,0,0,0,0,0,32,32,368,");
+    EXPECT_EQ(clusters[1].substr(clusters[1].size() - 2), ",3");
 
     r = test::runKavetBinary({"-t", "conf.gro", "-ot", "t.csv", "-guest", "THF"}, dir);
     EXPECT_EQ(r.status, 0);

@@ -69,35 +69,85 @@ TEST(SeriesRow, TimesPrintTheShortestDecimalTheTrajectoryCarries)
         EXPECT_EQ(formatValue(time, value), text) << value;
 }
 
-TEST(SeriesRow, NoClosedCageInLiquidOrIceAndEveryCageOfACrystal)
+// Every case with all-atom and with one-site water (-nohyd): liquid water and
+// ice displaced by up to 0.3 A hold no closed and no defective cage (the 3^4
+// tetrahedra of touching one-site waters and the fused surfaces of displaced
+// ice have no room for a guest); a crystal holds all its cages in one cluster
+// that spans the three cell directions, with every guest and water; a hydrate
+// slab in liquid spans two.
+TEST(SeriesRow, CagesOnlyWhereThereAreCagesAndOneClusterPerCrystal)
 {
-    std::vector<std::pair<Frame, int64_t>> cases; // each frame with the closed cages of its crystal
+    struct Case {
+        Frame frame;
+        int64_t closed; // closed cages of its crystal, -1 for the slab
+    };
+    std::vector<Case> cases;
     auto lattice = [&](const char* structure, std::vector<std::string> args, int64_t closed) {
         args.insert(args.begin(), {"--structure", structure, "--cells"});
-        cases.emplace_back(parseConfiguration(test::latticeGro(args), "c.gro", "SOL", "OW"), closed);
+        if (closed > 0)
+            args.insert(args.end(), {"--guests", "1"});
+        cases.push_back({parseConfiguration(test::latticeGro(args), "c.gro", "SOL", "OW"), closed});
     };
-    for (const char* displace : {"0.2", "0.3"})
+    for (const char* displace : {"0.2", "0.3"}) {
         lattice("ice", {"8", "5", "5", "--displace", displace, "--seed", "2"}, 0);
+        lattice("iceIc", {"4", "4", "4", "--displace", displace, "--seed", "3"}, 0);
+    }
     for (const char* liquid : {"spc216.gro", "tip4p.gro"})
         if (const std::string path = std::string("/usr/share/gromacs/top/") + liquid; std::filesystem::exists(path))
-            cases.emplace_back(readConfiguration(path, "SOL", "OW"), 0);
+            cases.push_back({readConfiguration(path, "SOL", "OW"), 0});
     lattice("sI", {"2", "2", "2", "--displace", "0"}, 64);
     lattice("sI", {"2", "2", "2", "--shear", "xy", "xz", "yz", "--displace", "0.1"}, 64);
     lattice("sII", {"1", "1", "1", "--displace", "0.1"}, 24);
+    lattice("sII", {"2", "2", "2", "--shear", "xy"}, 192);
     lattice("sH", {"2", "1", "2", "--displace", "0.1"}, 48);
+    lattice("sH", {"2", "2", "2", "--shear", "xy"}, 96);
+    cases.push_back({readConfiguration(test::sourcePath("tests/data/sI-interface.gro"), "SOL", "OW"), -1});
 
-    const Criteria criteria = seriesCriteria();
-    const SeriesColumns columns = seriesColumns(criteria, false);
-    EXPECT_TRUE(std::none_of(columns.begin(), columns.end(), [](const SeriesColumn& c) { return c.name == "open"; }));
-    for (const auto& [frame, closed] : cases) {
-        const SeriesRow row = analyseRow(frame, criteria, 0, 0.0);
-        std::map<std::string, double> v;
-        for (const SeriesColumn& c : columns)
-            v[c.name] = c.value(row);
-        EXPECT_EQ(v["closed"], closed) << frame.numWater;
-        EXPECT_EQ(v["clusters"], closed > 0 ? 1 : 0) << frame.numWater;
-        if (closed > 0) { // defective and free cups in crystals: none
-            EXPECT_EQ(v["defective"] + v["free_cups"], 0) << frame.numWater;
+    for (bool oneSite : {false, true}) {
+        Criteria criteria = seriesCriteria();
+        criteria.distanceOnly = oneSite;
+        const SeriesColumns columns = seriesColumns(criteria, true);
+        for (Case& c : cases) {
+            Frame frame = c.frame;
+            if (oneSite)
+                dropHydrogens(frame);
+            const GuestMolecules guests = selectGuests(frame, "CH4");
+            CensusOptions options;
+            options.guests = &guests;
+            const SeriesRow row = analyseRow(frame, criteria, 0, 0.0, options);
+            std::map<std::string, double> v;
+            for (const SeriesColumn& col : columns)
+                v[col.name] = col.value(row);
+            const std::string where = std::to_string(frame.numWater) + (oneSite ? " one-site" : "");
+            if (c.closed == 0) {
+                EXPECT_EQ(v["closed"] + v["defective"] + v["hydrate_waters"], 0) << where;
+                continue;
+            }
+            if (c.closed < 0) { // the slab: its closed cages in one cluster spanning two directions
+                ASSERT_GE(row.clusterTable.size(), 1u) << where;
+                EXPECT_EQ(v["largest_cluster_spans"], 2) << where;
+                continue;
+            }
+            EXPECT_EQ(v["closed"], c.closed) << where;
+            EXPECT_EQ(v["defective"] + v["free_cups"], 0) << where;
+            ASSERT_EQ(row.clusterTable.size(), 1u) << where;
+            const ClusterRecord& k = row.clusterTable[0];
+            EXPECT_EQ(k.cages, c.closed) << where;
+            EXPECT_EQ(k.types, row.closedTypes) << where;
+            EXPECT_EQ(k.occupied, c.closed) << where;
+            EXPECT_EQ(k.guests, c.closed) << where;
+            EXPECT_EQ(k.waters, frame.numWater) << where;
+            EXPECT_EQ(k.spans, 3) << where;
+            EXPECT_GT(k.rg, 0.0) << where;
+            EXPECT_EQ(v["largest_cluster_waters"], frame.numWater) << where;
+            EXPECT_EQ(v["largest_cluster_guests"], c.closed) << where;
+            EXPECT_EQ(v["largest_cluster_spans"], 3) << where;
+            EXPECT_EQ(v["hydrate_waters"], frame.numWater) << where;
+            EXPECT_EQ(v["largest_hydrate_waters"], frame.numWater) << where;
+            // A crystal's water is a vertex of four cages at most (of 4 in sI's
+            // and sII's 5^12 corners, of 3 in others), every one of at least one.
+            for (uint8_t n : row.closedCagesOfWater)
+                EXPECT_TRUE(n >= 1 && n <= 4) << where;
         }
     }
 }
