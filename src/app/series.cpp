@@ -27,6 +27,7 @@
 #include "io/lifetime_writer.h"
 #include "io/output_set.h"
 #include "io/series_writer.h"
+#include "io/structure.h"
 #include "io/trajectory.h"
 #include "io/water_hydrogens.h"
 #include "io/index_groups.h"
@@ -197,7 +198,7 @@ int runSeries(const Settings& s)
 {
     const SeriesSettings& ss = s.series;
     printText(seriesSettingsText(s));
-    Frame structure = readConfiguration(s.confFile, s.waterName, s.oxygenName);
+    Frame structure = readStructure(s.confFile, s.waterName, s.oxygenName, s.types, s.series.timestep);
     std::vector<IndexGroup> groups = s.indexFile.empty() ? std::vector<IndexGroup>{} : readIndexGroups(s.indexFile);
     if (!ss.savedGroup.empty()) {
         const IndexGroup saved = findIndexGroup(groups, ss.savedGroup, s.indexFile);
@@ -212,7 +213,7 @@ int runSeries(const Settings& s)
         placeHydrogens(structure, s.confFile);
     if (const std::string empty = emptySelectionWarning(structure, s, s.confFile); !empty.empty())
         printWarnings({empty});
-    std::unique_ptr<TrajectoryReader> traj = openTrajectory(ss.trajFile, structure.numAtom);
+    std::unique_ptr<TrajectoryReader> traj = openTrajectory(ss.trajFile, structure.numAtom, ss.timestep);
 
     const std::vector<SeriesColumn> columns = seriesColumns(s.criteria, ss.hasGuest);
     std::vector<std::string> names;
