@@ -64,7 +64,7 @@ LammpsStructure parse(lammps::Lines& in)
             atoms = lammps::wholeNumber(in, w[0], "atom count");
             if (atoms < 0 || atoms > INT32_MAX)
                 in.fail("the atom count " + std::to_string(atoms) + " is out of range (0 to 2147483647)");
-        } else if (w.size() == 4 && w[2].size() == 2 && w[3].size() == 2 && w[2][0] >= 'x' && w[2][0] <= 'z' &&
+        } else if (w.size() == 4 && w[2].size() == 3 && w[3].size() == 3 && w[2][0] >= 'x' && w[2][0] <= 'z' &&
                    w[2].substr(1) == "lo" && w[3][0] == w[2][0] && w[3].substr(1) == "hi") {
             const std::size_t k = static_cast<std::size_t>(w[2][0] - 'x');
             lo[k] = lammps::realNumber(in, w[0], "box bound");
