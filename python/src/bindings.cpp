@@ -35,6 +35,7 @@
 #include "core/frame.h"
 #include "io/frame_checks.h"
 #include "io/gro_reader.h"
+#include "io/structure.h"
 #include "io/trajectory.h"
 #include "io/water_hydrogens.h"
 
@@ -425,10 +426,11 @@ std::shared_ptr<PyResult> analyseFrame(std::shared_ptr<const PyFrame> frame, con
 }
 
 // The structure of a series run, prepared as the command line prepares it:
-// waters selected by name, their hydrogens found (or none, with -nohyd).
+// waters selected by name (or, in a LAMMPS file, by type), their hydrogens
+// found (or none, with -nohyd).
 Frame seriesStructure(const Settings& s)
 {
-    Frame structure = readConfiguration(s.confFile, s.waterName, s.oxygenName);
+    Frame structure = readStructure(s.confFile, s.waterName, s.oxygenName, s.types, s.series.timestep);
     if (s.criteria.distanceOnly)
         dropHydrogens(structure);
     else
@@ -460,7 +462,7 @@ py::dict seriesRows(const std::vector<std::string>& options, int64_t first, int6
         withThreads(threadCount(s), [&] {
             Frame frame = seriesStructure(s);
             const int32_t atoms = frame.numAtom;
-            std::unique_ptr<TrajectoryReader> traj = openTrajectory(ss.trajFile, atoms);
+            std::unique_ptr<TrajectoryReader> traj = openTrajectory(ss.trajFile, atoms, ss.timestep);
             GuestMolecules guests;
             CensusOptions census;
             census.cageMembers = CensusOptions::Members::Closed;

@@ -117,7 +117,8 @@ std::vector<int32_t> typeList(Values v, const char* option)
 // The classic options are scanned first, then those of series mode and
 // threads, so that of two faulty options the classic one is reported.
 constexpr OptionSpec table[] = {
-    {"-f", 1, "FILE.gro", "input configuration file", "conf.gro", OptionPass::Classic, false,
+    {"-f", 1, "FILE.gro", "input configuration file (.gro; or a LAMMPS dump or data file, with -wat-type)",
+     "conf.gro", OptionPass::Classic, false,
      [](Settings& s, Values v) { s.confFile = v[0]; }},
     {"-or", 1, "RING.pdb", "output ring file", "conf~ring.pdb", OptionPass::Classic, false,
      [](Settings& s, Values v) { s.ringFile = v[0]; }},
@@ -153,7 +154,8 @@ constexpr OptionSpec table[] = {
      [](Settings& s, Values) { s.criteria.sealed = true; }},
     {"-nohyd", 0, "", "one-site water: bonds from the O-O distance of -hb alone, no hydrogens read (F4 absent)", "",
      OptionPass::Added, false, [](Settings& s, Values) { s.criteria.distanceOnly = true; }},
-    {"-t", 1, "TRAJ", "trajectory (.gro, .xtc, .trr): series mode", "", OptionPass::Added, false,
+    {"-t", 1, "TRAJ", "trajectory (.gro, .xtc, .trr, or a LAMMPS dump .lammpstrj or .dump): series mode", "",
+     OptionPass::Added, false,
      [](Settings& s, Values v) { s.series.trajFile = v[0]; }},
     // The options refused outside series mode, in the order they are checked.
     {"-ot", 1, "SERIES", "the series: CSV, or .xvg", "conf~series.csv", OptionPass::Added, true,
