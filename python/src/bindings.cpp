@@ -117,7 +117,26 @@ Box boxOf(const py::array_t<double, py::array::c_style | py::array::forcecast>& 
         box.z = static_cast<float>(b.at(2, 2));
         return box;
     }
-    throw py::value_error("box: give three lengths or a 3x3 cell matrix, in angstrom");
+    if (b.ndim() == 1 && b.shape(0) == 6) {
+        // MDAnalysis's dimensions: lengths a, b, c and angles alpha, beta,
+        // gamma in degrees; a along x, b in the xy plane.
+        const double pi = 3.14159265358979323846;
+        const auto cosine = [&](double degrees) { return degrees == 90.0 ? 0.0 : std::cos(degrees * pi / 180.0); };
+        const double ca = cosine(b.at(3)), cb = cosine(b.at(4)), cg = cosine(b.at(5));
+        const double sg = b.at(5) == 90.0 ? 1.0 : std::sin(b.at(5) * pi / 180.0);
+        const double cy = (ca - cb * cg) / sg, cz2 = 1.0 - cb * cb - cy * cy;
+        if (!(b.at(0) > 0 && b.at(1) > 0 && b.at(2) > 0) || !(sg > 0) || !(cz2 > 0))
+            throw py::value_error("box: the six numbers a, b, c, alpha, beta, gamma give no cell");
+        box.x = static_cast<float>(b.at(0));
+        box.yx = static_cast<float>(b.at(1) * cg);
+        box.y = static_cast<float>(b.at(1) * sg);
+        box.zx = static_cast<float>(b.at(2) * cb);
+        box.zy = static_cast<float>(b.at(2) * cy);
+        box.z = static_cast<float>(b.at(2) * std::sqrt(cz2));
+        return box;
+    }
+    throw py::value_error("box: give three lengths, six numbers a, b, c, alpha, beta, gamma (MDAnalysis's "
+                          "dimensions) or a 3x3 cell matrix, in angstrom and degrees");
 }
 
 // A frame from arrays. Its water table follows `oxygens`. Without hydrogens,
