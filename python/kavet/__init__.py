@@ -23,9 +23,11 @@ __all__ = ["Frame", "Result", "ChillLabel", "read_gro", "analyse", "series"]
 # The criteria, named and counted as the command line's -hb, -ring, -cage and -nohyd (a flag: 0 values).
 CRITERIA = {"hb": 2, "ring": 3, "cage": 2, "nohyd": 0}
 # Options whose values are numbers (the command line reads anything else as 0).
-_NUMERIC = {"hb", "ring", "cage", "nt", "b", "e", "dt"}
-# Series mode's further options.
-SERIES_OPTIONS = dict(CRITERIA, guest=1, nt=1, b=1, e=1, dt=1, wat=1, oxy=1)
+_NUMERIC = {"hb", "ring", "cage", "nt", "b", "e", "dt", "timestep"}
+# Series mode's further options; None: one number or a sequence of them (LAMMPS atom types).
+SERIES_OPTIONS = dict(CRITERIA, guest=1, nt=1, b=1, e=1, dt=1, wat=1, oxy=1, wat_type=None, guest_type=None, timestep=1)
+# Atom types: whole numbers from 1, at most this many.
+_TYPES = {"wat_type": 2, "guest_type": 64}
 
 
 def _arguments(options, allowed):
@@ -38,6 +40,15 @@ def _arguments(options, allowed):
         if count == 0:  # a flag, given when true
             if value:
                 args.append("-" + name)
+            continue
+        if count is None:
+            values = list(value) if isinstance(value, (list, tuple, _np.ndarray)) else [value]
+            if not 1 <= len(values) <= _TYPES[name] or not all(
+                    isinstance(v, (int, _np.integer)) and not isinstance(v, bool) and v >= 1 for v in values):
+                raise ValueError(f"option {name}= takes 1 to {_TYPES[name]} LAMMPS atom types (whole numbers "
+                                 f"from 1), not {value!r}")
+            args.append("-" + name.replace("_", "-"))
+            args.extend(str(int(v)) for v in values)
             continue
         values = [value] if count == 1 else list(value)
         if len(values) != count:
@@ -96,7 +107,8 @@ def series(structure, trajectory, **options):
     """Series mode in this process: a pandas DataFrame with the columns and values of the -ot CSV file.
 
     options as on the command line: guest="CH4", nt=2, b=, e=, dt= (ps), hb=, ring=, cage=, wat=, oxy=,
-    nohyd=True (one-site water).
+    nohyd=True (one-site water); for LAMMPS dumps and data files, wat_type=OTYPE or (OTYPE, HTYPE),
+    guest_type=TYPE or a sequence of types, timestep= (fs per step, default 1).
     """
     return _table(_kavet.series_rows(_series_arguments(structure, trajectory, options)))
 

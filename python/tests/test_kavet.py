@@ -91,3 +91,16 @@ def test_errors_carry_kavets_message(tmp_path):
     bad.write_text("title\n   2\n")
     with pytest.raises(ValueError, match="bad.gro"):
         kavet.read_gro(bad)
+
+
+def test_lammps_files_by_type_give_the_rows_of_their_converted_frames():
+    data = ROOT / "tests" / "data" / "lammps"
+    rows = kavet.series(data / "mw-sI.data", data / "mw-sI.lammpstrj", wat_type=1, nohyd=True, guest_type=[2],
+                        timestep=10)
+    golden = pd.read_csv(data / "mw-sI.rows.csv")
+    pd.testing.assert_frame_equal(rows.drop(columns="f4"), golden.drop(columns="f4"), check_dtype=False)
+    assert list(rows["time_ps"]) == [0, 2, 4] and set(rows["guests"]) == {64}
+    with pytest.raises(ValueError, match="wat_type= takes 1 to 2 LAMMPS atom types"):
+        kavet.series(data / "mw-sI.data", data / "mw-sI.lammpstrj", wat_type=(1, 2, 3))
+    with pytest.raises(ValueError, match="give -wat-type OTYPE HTYPE"):
+        kavet.series(data / "tip4p-sI.data", data / "tip4p-sI.lammpstrj")
