@@ -35,8 +35,11 @@ bool isSectionHeader(std::string_view line)
 std::string joined(const std::vector<std::string_view>& w, std::size_t from = 0)
 {
     std::string s;
-    for (std::size_t k = from; k < w.size(); ++k)
-        s += (s.empty() ? "" : " ") + std::string(w[k]);
+    for (std::size_t k = from; k < w.size(); ++k) {
+        if (!s.empty())
+            s += ' ';
+        s.append(w[k]);
+    }
     return s;
 }
 
@@ -167,6 +170,7 @@ LammpsStructure parse(lammps::Lines& in)
             if (w.size() == columns + 3)
                 for (std::size_t k = 0; k < 3; ++k)
                     lammps::wholeNumber(in, w[columns + k], "image flag");
+            lammps::checkPosition(in, r);
             positions.push_back(r);
             ++read;
         }

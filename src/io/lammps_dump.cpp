@@ -212,6 +212,17 @@ Box lammpsCell(const Lines& lines, long long line, const std::array<double, 3>& 
     return box;
 }
 
+void checkPosition(const Lines& lines, const std::array<double, 3>& r)
+{
+    for (int k = 0; k < 3; ++k)
+        if (!(std::fabs(r[static_cast<std::size_t>(k)]) <= farthestPosition)) {
+            char text[160];
+            std::snprintf(text, sizeof text, "the atom's %c position %g A from the box's corner is beyond any frame",
+                          "xyz"[k], r[static_cast<std::size_t>(k)]);
+            lines.fail(text);
+        }
+}
+
 std::size_t boundedRoom(const Lines& lines, int64_t count, uint64_t bytesEach)
 {
     const uint64_t most = lines.bytesLeft() / std::max<uint64_t>(bytesEach, 1) + 1;
@@ -467,6 +478,7 @@ bool readDumpFrame(Lines& in, double timestepFs, LammpsStructure* out)
             const double r[3] = {v[0] - lo[0], v[1] - lo[1], v[2] - lo[2]};
             if (!style->unwrapped) {
                 positions.push_back({r[0], r[1], r[2]});
+                checkPosition(in, positions.back());
                 continue;
             }
             frac[2] = r[2] / l[2];
@@ -479,6 +491,7 @@ bool readDumpFrame(Lines& in, double timestepFs, LammpsStructure* out)
                     frac[k] -= std::floor(frac[k]);
         positions.push_back({frac[0] * l[0] + frac[1] * tilt[0] + frac[2] * tilt[1], frac[1] * l[1] + frac[2] * tilt[2],
                              frac[2] * l[2]});
+        checkPosition(in, positions.back());
     }
     orderById(in, s, positions);
     return true;

@@ -57,6 +57,13 @@ std::vector<std::string_view> words(std::string_view line, bool comments = false
 int64_t wholeNumber(const Lines& lines, std::string_view word, const char* what);
 double realNumber(const Lines& lines, std::string_view word, const char* what);
 
+// Positions beyond this many angstrom from the low corner are refused as
+// read: no frame holds them, and single precision loses them.
+inline constexpr double farthestPosition = 1e9;
+
+// Fails on `lines` unless every component of `r` is within farthestPosition.
+void checkPosition(const Lines& lines, const std::array<double, 3>& r);
+
 // The cell of LAMMPS's box: lengths hi - lo, tilt factors xy, xz, yz, and
 // whether each axis is periodic (an axis that is not gets length 0). Fails
 // for a box that is not sound, as every format's cell is judged (readCell).

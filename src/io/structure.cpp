@@ -54,8 +54,11 @@ Frame typedFrame(LammpsStructure structure, const TypeSelection& types, const st
     f.atmName.assign(n, std::string());
     for (std::size_t i = 0; i < n; ++i) {
         const int64_t m = moleculeOf(i);
-        f.resName[i] = std::to_string(m > 0 ? m : a.id[i]) + "T" + std::to_string(a.type[i]);
-        f.atmName[i] = "T" + std::to_string(a.type[i]);
+        std::string type = "T";
+        type += std::to_string(a.type[i]);
+        f.resName[i] = std::to_string(m > 0 ? m : a.id[i]);
+        f.resName[i] += type;
+        f.atmName[i] = std::move(type);
     }
     // The hydrogens of each molecule.
     std::unordered_map<int64_t, std::vector<int32_t>> hydrogensOf;

@@ -175,6 +175,8 @@ TEST(LammpsReaders, MalformedFilesAreRefusedWithFileLineAndReason)
          "b.lammpstrj line 10: the atom type 0 is not a type (1 or more)"},
         {head + "ITEM: ATOMS id type x y z\n1 1 1 nan 1\n", false,
          "b.lammpstrj line 10: the position 'nan' is not a finite number"},
+        {head + "ITEM: ATOMS id type xs ys zs\n1 1 0.5 1e300 0.5\n", false,
+         "b.lammpstrj line 10: the atom's y position 1e+301 A from the box's corner is beyond any frame"},
         {head + "ITEM: ATOMS id x y z\n", false,
          "b.lammpstrj line 9: ITEM: ATOMS needs the columns id and type (dump custom ... id type x y z)"},
         {head + "ITEM: ATOMS id type vx vy vz\n", false,
