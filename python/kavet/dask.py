@@ -20,7 +20,7 @@ import warnings
 
 import numpy as np
 
-from . import _kavet, _series_arguments, _table
+from . import _kavet, _series_options, _table
 
 _KAVET_TRAJECTORIES = (".gro", ".xtc", ".trr")
 # MDAnalysis formats chosen by suffix where MDAnalysis does not guess them.
@@ -78,11 +78,12 @@ def _frame_count(path):
     return _kavet.frame_count(path)
 
 
-def _block(args, first, count):
-    if "-nt" not in args:
-        args = args + ["-nt", str(_worker_threads())]
+def _block(structure, trajectory, options, first, count):
+    if "nt" not in options:
+        options = dict(options, nt=_worker_threads())
+    o, threads = _series_options(structure, trajectory, options)
     # Cages are followed (born, died) by the caller, over every block in order.
-    return _kavet.series_rows(args, first, count, False)
+    return _kavet.series_rows(o, first, count, False, threads)
 
 
 def _universe(spec):
@@ -257,7 +258,7 @@ def series(structure, trajectory, client, blocks=None, timeout=120, verbose=Fals
     by_kavet = (structure.lower().endswith(".gro") and trajectory.lower().endswith(_KAVET_TRAJECTORIES)
                 and universe is None and waters is None and guests is None)
     if by_kavet:
-        args = _series_arguments(structure, trajectory, options)
+        o, threads = _series_options(structure, trajectory, dict(options))  # refused here, before any worker runs
     else:
         spec = _mda_spec(structure, trajectory, dict(options), universe, waters, guests)
     _check_workers(client, timeout)
@@ -270,12 +271,13 @@ def series(structure, trajectory, client, blocks=None, timeout=120, verbose=Fals
         edges = np.linspace(0, frames, min(blocks, max(frames, 1)) + 1).astype(int)
         bounds = [(int(a), int(b - a)) for a, b in zip(edges[:-1], edges[1:]) if b > a]
     if not bounds:
-        return _table(_kavet.series_rows(args, 0, 0)) if by_kavet else _join_mda([], spec["census"].get("tol", 0))
+        return _table(_kavet.series_rows(o, 0, 0, True, threads)) if by_kavet else _join_mda([], spec["census"].get("tol", 0))
     # One map: the scheduler sees every block at once and queues them, so that a block waits for a
     # free worker rather than for the worker it was first given.
     firsts, counts = [b[0] for b in bounds], [b[1] for b in bounds]
     if by_kavet:
-        futures = client.map(_block, [args] * len(bounds), firsts, counts, pure=False)
+        n = len(bounds)
+        futures = client.map(_block, [structure] * n, [trajectory] * n, [options] * n, firsts, counts, pure=False)
     else:
         futures = client.map(_mda_block, [spec] * len(bounds), firsts, counts, pure=False)
     what = [f"frames {a}..{a + n - 1}" for a, n in bounds]
@@ -283,5 +285,5 @@ def series(structure, trajectory, client, blocks=None, timeout=120, verbose=Fals
     if not by_kavet:
         return _join_mda(parts, spec["census"].get("tol", 0))
     joined = _join(parts)
-    _kavet.CageTracker().follow(joined)
+    _kavet.CageTracker(int(options.get("tol", 0))).follow(joined)
     return _table(joined)

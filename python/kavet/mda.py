@@ -20,7 +20,7 @@ from MDAnalysis.exceptions import NoDataError
 from MDAnalysis.lib.distances import capped_distance
 from MDAnalysis.lib.mdamath import triclinic_vectors
 
-from . import CRITERIA, _arguments, _kavet
+from . import _criteria, _kavet
 
 _NO_NAMES = ("the topology has no atom names (a LAMMPS dump or data file names atoms by type): "
              "say which type is which, e.g. CageCensus(u.select_atoms(\"type 1 2\"), oxygen_type=1, "
@@ -275,7 +275,7 @@ class CageCensus(AnalysisBase):
     def __init__(self, waters, guests=None, cages=False, per_water=False, threads=0, verbose=False,
                  oxygen_type=None, hydrogen_type=None, timestep=None, tol=0, **criteria):
         super().__init__(waters.universe.trajectory, verbose=verbose)
-        self._options = _arguments(criteria, CRITERIA)
+        self._criteria = _criteria(**criteria)
         self._layout = _Layout(waters, guests, criteria.get("nohyd"), oxygen_type, hydrogen_type)
         self._want_cages = cages
         self._per_water = per_water
@@ -315,7 +315,7 @@ class CageCensus(AnalysisBase):
     def _single_frame(self):
         ts = self._ts
         time = self._time(ts)
-        result = _kavet.analyse(self._layout.frame(ts, time), self._options, self._threads)
+        result = _kavet.analyse(self._layout.frame(ts, time), self._criteria, self._threads)
         row = result.census
         row["frame"] = ts.frame
         row["time_ps"] = time

@@ -102,5 +102,5 @@ def test_lammps_files_by_type_give_the_rows_of_their_converted_frames():
     assert list(rows["time_ps"]) == [0, 2, 4] and set(rows["guests"]) == {64}
     with pytest.raises(ValueError, match="wat_type= takes 1 to 2 LAMMPS atom types"):
         kavet.series(data / "mw-sI.data", data / "mw-sI.lammpstrj", wat_type=(1, 2, 3))
-    with pytest.raises(ValueError, match="give -wat-type OTYPE HTYPE"):
+    with pytest.raises(ValueError, match=r"give wat_type=\(OTYPE, HTYPE\)"):
         kavet.series(data / "tip4p-sI.data", data / "tip4p-sI.lammpstrj")
