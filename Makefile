@@ -80,7 +80,7 @@ clean:
 # own working corpus under build/fuzz/corpus from the seeds in fuzz/corpus;
 # crashing inputs are written to build/fuzz/artifacts.
 FUZZ         := $(BUILD)/fuzz
-FUZZERS      := gro_reader whole_run xtc_reader
+FUZZERS      := gro_reader whole_run xtc_reader lammps_reader
 FUZZ_SECONDS ?= 1800
 FUZZ_FLAGS   := -max_len=4096 -timeout=30 -print_final_stats=1 -artifact_prefix=$(FUZZ)/artifacts/
 

@@ -27,8 +27,18 @@ _SERIES_FIELDS = {
     "wat": ("water", str), "oxy": ("oxygen", str), "n": ("index_file", "path"),
     "wat_group": ("water_group", str), "traj_group": ("saved_group", str),
     "b": ("begin", float), "e": ("end", float), "dt": ("step", float), "tol": ("tolerance", int),
+    "timestep": ("timestep", float),
 }
-SERIES_OPTIONS = sorted(set(CRITERIA) | set(_SERIES_FIELDS) | {"guest", "guest_group", "nt", "qbar"})
+SERIES_OPTIONS = sorted(set(CRITERIA) | set(_SERIES_FIELDS) | {"guest", "guest_group", "guest_type", "wat_type", "nt", "qbar"})
+
+
+def _types(name, value, most):
+    """LAMMPS atom types: one whole number from 1, or a sequence of 1 to `most` of them."""
+    values = list(value) if isinstance(value, (tuple, list, _np.ndarray)) else [value]
+    if not 1 <= len(values) <= most or not all(
+            isinstance(v, (int, _np.integer)) and not isinstance(v, bool) and v >= 1 for v in values):
+        raise ValueError(f"{name}= takes 1 to {most} LAMMPS atom types (whole numbers from 1), not {value!r}")
+    return [int(v) for v in values]
 
 
 def _number(name, value, kind):
@@ -91,7 +101,16 @@ def _series_options(structure, trajectory, options):
         else:
             value = _number(name, value, kind)
         setattr(o, field, value)
+    if options.get("wat_type") is not None:
+        types = _types("wat_type", options["wat_type"], 2)
+        o.oxygen_type, o.hydrogen_type = types[0], types[1] if len(types) > 1 else 0
     guest, group = options.get("guest"), options.get("guest_group")
+    if options.get("guest_type") is not None:
+        if guest is not None or group is not None:
+            raise ValueError("give the guests one way: by atom type (guest_type=), by residue name (guest=) or by "
+                             "index group (guest_group=)")
+        o.guest_types = _types("guest_type", options["guest_type"], 64)
+        o.has_guest, o.guest_name = True, "GST"
     if guest is not None and group is not None:
         raise ValueError("give the guests either by residue name (guest=) or by index group (guest_group=)")
     for name, value in (("guest", guest), ("guest_group", group)):
@@ -162,7 +181,8 @@ def series(structure, trajectory, **options):
     nt=2 (threads; 0 every core), b=, e=, dt= (ps), tol= (frames a cage may be missing and keep its id),
     wat=, oxy= (water residue and oxygen names), n= (index file) with wat_group=, traj_group=, and the
     criteria hb=(distance, angle), ring=(min, max, deviation), cage=(distance, angle), nohyd=True
-    (one-site water). What the command line refuses raises ValueError (a run that analyses no frame
+    (one-site water). LAMMPS dumps and data files: wat_type=OTYPE or (OTYPE, HTYPE), guest_type=TYPE or a
+    sequence of types, timestep= (fs per step, default 1). What the command line refuses raises ValueError (a run that analyses no frame
     too); what it warns of comes as RuntimeWarning.
     """
     o, threads = _series_options(structure, trajectory, options)

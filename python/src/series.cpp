@@ -177,7 +177,17 @@ void bindSeries(py::module_& m)
             [](SeriesOptions& o, std::optional<double> v) { o.frames.step = v; })
         .def_readwrite("tolerance", &SeriesOptions::tolerance)
         .def_readwrite("qbar_degrees", &SeriesOptions::qbarDegrees)
-        .def_readwrite("criteria", &SeriesOptions::criteria);
+        .def_readwrite("criteria", &SeriesOptions::criteria)
+        .def_property(
+            "oxygen_type", [](const SeriesOptions& o) { return o.types.oxygenType; },
+            [](SeriesOptions& o, int32_t t) { o.types.oxygenType = t; })
+        .def_property(
+            "hydrogen_type", [](const SeriesOptions& o) { return o.types.hydrogenType; },
+            [](SeriesOptions& o, int32_t t) { o.types.hydrogenType = t; })
+        .def_property(
+            "guest_types", [](const SeriesOptions& o) { return o.types.guestTypes; },
+            [](SeriesOptions& o, std::vector<int32_t> t) { o.types.guestTypes = std::move(t); })
+        .def_readwrite("timestep", &SeriesOptions::timestep);
     m.def("series_rows", &seriesRows, py::arg("options"), py::arg("first") = 0, py::arg("count") = -1,
           py::arg("follow") = true, py::arg("threads") = 0);
     m.def("frame_count", &frameCount, py::arg("path"));

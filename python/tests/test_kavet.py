@@ -109,3 +109,16 @@ def test_cluster_table_equals_the_command_lines(kavet_binary, tmp_path):
     pd.testing.assert_frame_equal(got, cli, check_dtype=False, atol=5e-4)
     assert list(got["spans"]) == [2]
     assert (result.closed_cages_per_water > 0).sum() == result.census["hydrate_waters"]
+
+
+def test_lammps_files_by_type_give_the_rows_of_their_converted_frames():
+    data = ROOT / "tests" / "data" / "lammps"
+    rows = kavet.series(data / "mw-sI.data", data / "mw-sI.lammpstrj", wat_type=1, nohyd=True, guest_type=[2],
+                        timestep=10)
+    golden = pd.read_csv(data / "mw-sI.rows.csv")
+    pd.testing.assert_frame_equal(rows.drop(columns="f4"), golden.drop(columns="f4"), check_dtype=False, atol=1e-6)
+    assert list(rows["time_ps"]) == [0, 2, 4] and set(rows["guests"]) == {64}
+    with pytest.raises(ValueError, match="wat_type= takes 1 to 2 LAMMPS atom types"):
+        kavet.series(data / "mw-sI.data", data / "mw-sI.lammpstrj", wat_type=(1, 2, 3))
+    with pytest.raises(ValueError, match=r"give wat_type=\(OTYPE, HTYPE\)"):
+        kavet.series(data / "tip4p-sI.data", data / "tip4p-sI.lammpstrj")

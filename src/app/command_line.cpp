@@ -31,7 +31,7 @@ std::vector<bool> valuePositions(const std::vector<std::string>& args)
     std::vector<bool> value(args.size(), false);
     for (std::size_t i = 0; i < args.size(); ++i)
         if (const OptionSpec* o = findOption(args[i]))
-            for (std::size_t k = 1; k <= static_cast<std::size_t>(o->arity) && i + k < args.size(); ++k)
+            for (std::size_t k = 1; k <= valueCount(*o, args, i) && i + k < args.size(); ++k)
                 value[i + k] = true;
     return value;
 }
@@ -256,7 +256,7 @@ std::string helpText()
             if (o.pass != pass)
                 continue;
             std::string usage = o.name;
-            if (o.arity > 0)
+            if (o.arity != 0)
                 usage += std::string(" ") + o.values;
             std::string what = o.help;
             if (o.seriesOnly)

@@ -28,6 +28,7 @@
 #include "io/index_groups.h"
 #include "io/output_set.h"
 #include "io/pdb_writer.h"
+#include "io/structure.h"
 #include "io/water_hydrogens.h"
 #include "series/series_run.h"
 
@@ -263,7 +264,7 @@ void checkStandardOutput()
 
 int runFrame(const Settings& s)
 {
-    Frame frame = readConfiguration(s.confFile, s.waterName, s.oxygenName);
+    Frame frame = readStructure(s.confFile, s.waterName, s.oxygenName, s.types, s.series.timestep);
     if (!s.waterGroup.empty())
         selectWaterGroup(frame, findIndexGroup(readIndexGroups(s.indexFile), s.waterGroup, s.indexFile),
                          s.oxygenName);

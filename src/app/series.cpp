@@ -27,6 +27,7 @@
 #include "io/lifetime_writer.h"
 #include "io/output_set.h"
 #include "io/series_writer.h"
+#include "io/structure.h"
 #include "io/trajectory.h"
 #include "io/water_hydrogens.h"
 #include "io/index_groups.h"
@@ -118,6 +119,8 @@ SeriesOptions seriesOptionsOf(const Settings& s)
     o.savedGroup = ss.savedGroup;
     o.hasGuest = ss.hasGuest;
     o.guestName = ss.guestName;
+    o.types = s.types;
+    o.timestep = ss.timestep;
     o.guestGroup = ss.guestGroup;
     if (ss.hasBegin)
         o.frames.begin = ss.begin;

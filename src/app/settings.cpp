@@ -138,10 +138,24 @@ void setQbarDegrees(Settings& s, Values v)
     s.series.qbarDegrees.insert(s.series.qbarDegrees.end(), degrees.begin(), degrees.end());
 }
 
+// LAMMPS atom types: whole numbers from 1, the list ended by an empty value.
+std::vector<int32_t> typeList(Values v, const char* option)
+{
+    std::vector<int32_t> types;
+    for (; !v->empty(); ++v) {
+        const int32_t t = toInt(*v, option);
+        if (t < 1)
+            throw InputError(std::string("option ") + option + " takes LAMMPS atom types (1 or more), not " + *v);
+        types.push_back(t);
+    }
+    return types;
+}
+
 // The classic options are scanned first, then those of series mode and
 // threads, so that of two faulty options the classic one is reported.
 constexpr OptionSpec table[] = {
-    {"-f", 1, "FILE.gro", "input configuration file", "conf.gro", OptionPass::Classic, false,
+    {"-f", 1, "FILE.gro", "input configuration file (.gro; or a LAMMPS dump or data file, with -wat-type)",
+     "conf.gro", OptionPass::Classic, false,
      [](Settings& s, Values v) { s.confFile = v[0]; }},
     {"-or", 1, "RING.pdb", "output ring file", "conf~ring.pdb", OptionPass::Classic, false,
      [](Settings& s, Values v) { s.ringFile = v[0]; }},
@@ -177,7 +191,8 @@ constexpr OptionSpec table[] = {
      [](Settings& s, Values) { s.criteria.sealed = true; }},
     {"-nohyd", 0, "", "one-site water: bonds from the O-O distance of -hb alone, no hydrogens read (F4 absent)", "",
      OptionPass::Added, false, [](Settings& s, Values) { s.criteria.distanceOnly = true; }},
-    {"-t", 1, "TRAJ", "trajectory (.gro, .xtc, .trr): series mode", "", OptionPass::Added, false,
+    {"-t", 1, "TRAJ", "trajectory (.gro, .xtc, .trr, or a LAMMPS dump .lammpstrj or .dump): series mode", "",
+     OptionPass::Added, false,
      [](Settings& s, Values v) { s.series.trajFile = v[0]; }},
     // The options refused outside series mode, in the order they are checked.
     {"-ot", 1, "SERIES", "the series: CSV, or .xvg", "conf~series.csv", OptionPass::Added, true,
@@ -238,6 +253,29 @@ constexpr OptionSpec table[] = {
      true, setProfile},
     {"-qbar", 1, "L[,L...]", "series columns qbar_L of the averaged q-bar_l for these l, besides 3, 4, 6 and 12", "",
      OptionPass::Added, true, setQbarDegrees},
+    {"-wat-type", -2, "OTYPE [HTYPE]",
+     "LAMMPS files: the waters by atom type, their oxygens and hydrogens (the oxygens alone with -nohyd)", "",
+     OptionPass::Added, false,
+     [](Settings& s, Values v) {
+         const std::vector<int32_t> t = typeList(v, "-wat-type");
+         s.types.oxygenType = t[0];
+         s.types.hydrogenType = t.size() > 1 ? t[1] : 0;
+     }},
+    {"-guest-type", -64, "TYPE...",
+     "LAMMPS files: the guests by atom type, one per molecule (per atom where there are no molecule ids)", "",
+     OptionPass::Added, true,
+     [](Settings& s, Values v) {
+         s.types.guestTypes = typeList(v, "-guest-type");
+         s.series.hasGuest = true;
+         s.series.guestName = typedGuestName;
+     }},
+    {"-timestep", 1, "FS", "LAMMPS dumps: the time step (fs); a frame's time is its step times this", "1",
+     OptionPass::Added, true,
+     [](Settings& s, Values v) {
+         s.series.timestep = toTime(v[0], "-timestep");
+         if (!(s.series.timestep > 0.0))
+             throw InputError("option -timestep takes a positive time step in fs, not " + v[0]);
+     }},
     {"-nt", 1, "THREADS", "threads", "every core", OptionPass::Added, false, setThreads},
 };
 
@@ -256,6 +294,17 @@ const OptionSpec* findOption(const std::string& name)
     return nullptr;
 }
 
+std::size_t valueCount(const OptionSpec& o, const std::vector<std::string>& args, std::size_t at)
+{
+    if (o.arity >= 0)
+        return static_cast<std::size_t>(o.arity);
+    std::size_t k = 0;
+    while (k < static_cast<std::size_t>(-o.arity) && at + 1 + k < args.size() && !args[at + 1 + k].empty() &&
+           args[at + 1 + k].find_first_not_of("0123456789") == std::string::npos)
+        ++k;
+    return k;
+}
+
 Settings scanOptions(const std::vector<std::string>& args)
 {
     Settings s;
@@ -267,7 +316,18 @@ Settings scanOptions(const std::vector<std::string>& args)
                 continue;
             // An option whose values run past the end of the command line is
             // refused.
-            const std::size_t count = static_cast<std::size_t>(o->arity);
+            const std::size_t count = valueCount(*o, args, i);
+            if (o->arity < 0 && count == 0)
+                throw InputError(std::string("option ") + o->name + " takes " +
+                                 (o->arity == -2 ? "one or two" : "one or more") + " LAMMPS atom types (" + o->values +
+                                 ")" + (i + 1 < n ? ", not \"" + args[i + 1] + "\"" : std::string(", but none follows")));
+            if (o->arity < 0) {
+                std::vector<std::string> values(args.begin() + static_cast<std::ptrdiff_t>(i + 1),
+                                                args.begin() + static_cast<std::ptrdiff_t>(i + 1 + count));
+                values.emplace_back();
+                o->set(s, values.data());
+                continue;
+            }
             if (i + count >= n) {
                 const std::size_t given = n - 1 - i;
                 throw InputError(std::string("option ") + o->name + " takes " + std::to_string(count) +
@@ -314,6 +374,14 @@ Settings scanOptions(const std::vector<std::string>& args)
     if (series.hasGuest && !series.guestGroup.empty() &&
         std::find(args.begin(), args.end(), "-guest") != args.end())
         throw InputError("give the guests either by residue name (-guest) or by index group (-guest-group)");
+    if (s.types.oxygenType > 0 && s.types.hydrogenType == 0 && !s.criteria.distanceOnly)
+        throw InputError("-wat-type " + std::to_string(s.types.oxygenType) +
+                         " gives the oxygens' type alone, which is one-site water: add -nohyd, or give the "
+                         "hydrogens' type as the second value (-wat-type OTYPE HTYPE)");
+    if (!s.types.guestTypes.empty() &&
+        (std::find(args.begin(), args.end(), "-guest") != args.end() || !series.guestGroup.empty()))
+        throw InputError("give the guests one way: by atom type (-guest-type), by residue name (-guest) or by index "
+                         "group (-guest-group)");
     // Series mode analyses with the series preset of the criteria.
     if (!series.trajFile.empty())
         s.criteria = s.criteria.series();
@@ -390,6 +458,9 @@ std::string settingsText(const Settings& s)
         t += "     index File: " + s.indexFile + "\n";
     if (!s.waterGroup.empty())
         t += "     water Group: " + s.waterGroup + "\n";
+    if (s.types.oxygenType > 0)
+        t += "     water Types: oxygen " + std::to_string(s.types.oxygenType) +
+             (s.types.hydrogenType > 0 ? ", hydrogen " + std::to_string(s.types.hydrogenType) : std::string()) + "\n";
     return t;
 }
 
@@ -430,8 +501,18 @@ std::string seriesSettingsText(const Settings& s)
     if (!s.series.profileFile.empty())
         t += "     profile File: " + s.series.profileFile + " (" + std::string(1, "xyz"[s.series.profileAxis]) +
              ", slabs of " + g(s.series.profileWidth) + " A)\n";
-    if (s.series.hasGuest)
+    if (!s.types.guestTypes.empty()) {
+        t += "     guest Types:";
+        for (int32_t type : s.types.guestTypes) {
+            t += ' ';
+            t += std::to_string(type);
+        }
+        t += "\n";
+    } else if (s.series.hasGuest) {
         t += (s.series.guestGroup.empty() ? "     guest Name: " : "     guest Group: ") + s.series.guestName + "\n";
+    }
+    if (isLammpsDumpName(s.series.trajFile))
+        t += "     time  Step: " + g(s.series.timestep) + " fs per LAMMPS step\n";
     t += "     frames: from " + (s.series.hasBegin ? g(s.series.begin) + " ps" : std::string("the first")) + " to " +
          (s.series.hasEnd ? g(s.series.end) + " ps" : std::string("the last")) +
          (s.series.hasStep ? ", every " + g(s.series.step) + " ps" : std::string()) + "\n";

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cage/analysis.h"
+#include "io/structure.h"
 
 namespace kavet {
 
@@ -32,6 +33,7 @@ struct SeriesSettings {
     double profileWidth = 2.0;                // -profile: slab width (A)
     bool hasProfile = false;                  // -profile given
     std::vector<int32_t> qbarDegrees;         // -qbar: degrees of q̄_l besides 3, 4, 6 and 12
+    double timestep = defaultLammpsTimestep;  // -timestep: fs per step of a LAMMPS dump
 };
 
 struct Settings {
@@ -43,6 +45,7 @@ struct Settings {
     std::string oxygenName = "OW";
     std::string indexFile;  // -n: GROMACS index file
     std::string waterGroup; // -wat-group: the waters are this index group's atoms named oxygenName
+    TypeSelection types;    // -wat-type, -guest-type: waters and guests of a LAMMPS file by atom type
     Criteria criteria;
     SeriesSettings series;
     int32_t threads = 0; // -nt: 0 for every core
@@ -57,7 +60,8 @@ inline constexpr int32_t largestThreadCount = 4096;
 // A ring's member count is stored in a signed byte.
 inline constexpr int32_t largestRingMax = 127;
 
-// One option of the command line: its name, how many values follow it, what
+// One option of the command line: its name, how many values follow it (a
+// negative arity -N: from one to N whole numbers, as many as follow), what
 // they are, what it does, its default as text ("" when it has none), and how
 // it sets the settings from its values (throwing InputError for a value it
 // cannot take). Options are scanned in two passes over the command line, the
@@ -78,6 +82,10 @@ struct OptionSpec {
 std::span<const OptionSpec> optionTable();
 // The option named `name`, or none.
 const OptionSpec* findOption(const std::string& name);
+
+// The number of values of option `o` at args[at]: its arity, or for a
+// negative arity the whole numbers that follow it (at most -arity).
+std::size_t valueCount(const OptionSpec& o, const std::vector<std::string>& args, std::size_t at);
 
 // Scans the arguments after the program name. Every argument is compared with
 // every option name, values included, so a value that equals an option name

@@ -5,10 +5,11 @@
 
 #include "core/error.h"
 #include "io/gro_reader.h"
+#include "io/lammps_dump.h"
 
 namespace kavet {
 
-std::unique_ptr<TrajectoryReader> openTrajectory(const std::string& path, int32_t expectedAtoms)
+std::unique_ptr<TrajectoryReader> openTrajectory(const std::string& path, int32_t expectedAtoms, double timestepFs)
 {
     auto endsWith = [&](const char* ext) {
         const std::string e(ext);
@@ -18,7 +19,10 @@ std::unique_ptr<TrajectoryReader> openTrajectory(const std::string& path, int32_
         return std::make_unique<GroTrajectory>(path);
     if (endsWith(".xtc") || endsWith(".trr"))
         return openGmxTrajectory(path, expectedAtoms);
-    throw InputError("cannot read the trajectory " + path + ": kavet reads .gro, .xtc and .trr files");
+    if (isLammpsDumpName(path))
+        return std::make_unique<LammpsDumpTrajectory>(path, timestepFs);
+    throw InputError("cannot read the trajectory " + path +
+                     ": kavet reads .gro, .xtc and .trr files and LAMMPS dumps (.lammpstrj, .dump)");
 }
 
 // Three lengths along the axes, positive, or zero for an axis that is not

@@ -42,11 +42,17 @@ public:
 // its header, before anything is allocated for it.
 std::unique_ptr<TrajectoryReader> openGmxTrajectory(const std::string& path, int32_t expectedAtoms = -1);
 
-// Opens `path` by its extension: .gro, .xtc or .trr; throws InputError for
-// any other. `expectedAtoms` as for
-// openGmxTrajectory (the .gro reader bounds its tables by the file's size and
-// leaves the comparison to the caller).
-std::unique_ptr<TrajectoryReader> openTrajectory(const std::string& path, int32_t expectedAtoms = -1);
+// The time step that turns a LAMMPS step into a time when none is given: 1 fs,
+// the default of LAMMPS's units real and metal alike.
+inline constexpr double defaultLammpsTimestep = 1.0;
+
+// Opens `path` by its extension: .gro, .xtc, .trr, or a LAMMPS dump
+// (.lammpstrj, .dump; see lammps_dump.h), whose frame times are the step
+// times `timestepFs` (fs); throws InputError for any other. `expectedAtoms`
+// as for openGmxTrajectory (the .gro and dump readers bound their tables by
+// the file's size and leave the comparison to the caller).
+std::unique_ptr<TrajectoryReader> openTrajectory(const std::string& path, int32_t expectedAtoms = -1,
+                                                 double timestepFs = defaultLammpsTimestep);
 
 // Reads a periodic cell from the numbers of a .gro box line, in nm and in
 // GROMACS's order: v1(x) v2(y) v3(z), then with `nine` v1(y) v1(z) v2(x) v2(z)

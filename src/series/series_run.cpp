@@ -167,7 +167,27 @@ SeriesRun::SeriesRun(SeriesOptions options, WarningSink warn)
         throw InputError("the time step " + optionText(style, "dt") + " must be positive");
     if (o.tolerance < 0)
         throw InputError("the tolerance " + optionText(style, "tol") + " must be 0 or more");
-    structure_ = readConfiguration(o.structure, o.water, o.oxygen);
+    if (o.types.oxygenType > 0 && o.types.hydrogenType == 0 && !o.criteria.distanceOnly)
+        throw InputError(optionText(style, "wat-type", {std::to_string(o.types.oxygenType)}) +
+                         " gives the oxygens' type alone, which is one-site water: add " + optionText(style, "nohyd") +
+                         ", or give the hydrogens' type as the second value");
+    try {
+        structure_ = readStructure(o.structure, o.water, o.oxygen, o.types, o.timestep);
+    } catch (const InputError& e) {
+        // The reader names the command line's options; Python has keywords.
+        if (style != OptionStyle::Python)
+            throw;
+        std::string what = e.what();
+        for (const auto& [option, keyword] :
+             {std::pair<std::string, std::string>{"-wat-type OTYPE HTYPE", "wat_type=(OTYPE, HTYPE)"},
+              {"-wat-type OTYPE -nohyd", "wat_type=OTYPE with nohyd=True"},
+              {"-guest-type TYPE...", "guest_type=[TYPE, ...]"},
+              {"-wat-type and -guest-type", "wat_type= and guest_type="},
+              {"-wat, -oxy and -guest", "wat=, oxy= and guest="}})
+            if (const std::size_t at = what.find(option); at != std::string::npos)
+                what.replace(at, option.size(), keyword);
+        throw InputError(what);
+    }
     std::vector<IndexGroup> groups = o.indexFile.empty() ? std::vector<IndexGroup>{} : readIndexGroups(o.indexFile);
     if (!o.savedGroup.empty()) {
         const IndexGroup saved = findIndexGroup(groups, o.savedGroup, o.indexFile);
@@ -182,7 +202,7 @@ SeriesRun::SeriesRun(SeriesOptions options, WarningSink warn)
         placeHydrogens(structure_, o.structure);
     if (std::string empty = emptySelectionWarning(structure_, o.water, o.oxygen, o.structure, style); !empty.empty())
         say(std::move(empty));
-    reader_ = openTrajectory(o.trajectory, structure_.numAtom);
+    reader_ = openTrajectory(o.trajectory, structure_.numAtom, o.timestep);
     census_.qbarDegrees = qbarDegreesWith(o.qbarDegrees);
     columns_ = seriesColumns(o.criteria, o.hasGuest, census_.qbarDegrees);
     // Guests are picked once, by the structure's residue names or a group.

@@ -29,6 +29,7 @@
 #include "census/cage_tracker.h"
 #include "census/series_row.h"
 #include "core/frame.h"
+#include "io/structure.h"
 #include "io/trajectory.h"
 
 namespace kavet {
@@ -67,6 +68,8 @@ struct SeriesOptions {
     bool cageRecords = false;               // rows carry full cage records (the per-cage table)
     bool everyCage = false;                 // follow defective cages too (an output shows cage ids)
     std::vector<int32_t> qbarDegrees;       // -qbar: degrees of q̄_l besides 3, 4, 6 and 12
+    TypeSelection types;                    // -wat-type, -guest-type: a LAMMPS file's waters and guests by type
+    double timestep = defaultLammpsTimestep; // -timestep: fs per step of a LAMMPS dump
     OptionStyle style = OptionStyle::CommandLine;
 };
 

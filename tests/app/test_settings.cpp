@@ -112,6 +112,34 @@ TEST(OptionTable, DefaultsHoldAndNamesAreUnique)
     EXPECT_EQ(findOption("-x"), nullptr);
 }
 
+// The type options take as many whole numbers as follow, up to their most.
+TEST(OptionScan, TypeOptionsTakeTheWholeNumbersThatFollow)
+{
+    const Settings s = scanOptions({"-wat-type", "3", "4", "5", "-t", "x.lammpstrj", "-guest-type", "2", "6", "-nt", "1"});
+    EXPECT_EQ(s.types.oxygenType, 3);
+    EXPECT_EQ(s.types.hydrogenType, 4);
+    EXPECT_EQ(s.types.guestTypes, (std::vector<int32_t>{2, 6}));
+    EXPECT_EQ(s.series.guestName, typedGuestName);
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"-wat-type", "1", "-nohyd"}, "accepted"},
+        {{"-wat-type", "1"},
+         "-wat-type 1 gives the oxygens' type alone, which is one-site water: add -nohyd, or give the hydrogens' type "
+         "as the second value (-wat-type OTYPE HTYPE)"},
+        {{"-wat-type", "-nohyd"}, "option -wat-type takes one or two LAMMPS atom types (OTYPE [HTYPE]), not \"-nohyd\""},
+        {{"-wat-type", "0", "2"}, "option -wat-type takes LAMMPS atom types (1 or more), not 0"},
+        {{"-t", "x.dump", "-guest-type"}, "option -guest-type takes one or more LAMMPS atom types (TYPE...), but none follows"},
+        {{"-t", "x.dump", "-guest-type", "2", "-guest", "CH4"},
+         "give the guests one way: by atom type (-guest-type), by residue name (-guest) or by index group (-guest-group)"},
+        {{"-guest-type", "2"}, "option -guest-type belongs to series mode: give the trajectory with -t"},
+        {{"-t", "x.dump", "-timestep", "0"}, "option -timestep takes a positive time step in fs, not 0"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(scanFailure(c.args), c.message == "accepted" ? c.message : "\n!!! ERROR !!! " + c.message + "\n\n");
+}
+
 TEST(OptionScan, LargestRingSizeAbove127IsRefused)
 {
     EXPECT_EQ(scanFailure({"-ring", "4", "128", "1"}),
