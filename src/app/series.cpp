@@ -27,6 +27,7 @@
 #include "io/lifetime_writer.h"
 #include "io/output_set.h"
 #include "io/series_writer.h"
+#include "io/thermal_frames.h"
 #include "io/trajectory.h"
 #include "io/water_hydrogens.h"
 #include "io/index_groups.h"
@@ -213,6 +214,8 @@ int runSeries(const Settings& s)
     if (const std::string empty = emptySelectionWarning(structure, s, s.confFile); !empty.empty())
         printWarnings({empty});
     std::unique_ptr<TrajectoryReader> traj = openTrajectory(ss.trajFile, structure.numAtom);
+    if (ss.thermal)
+        traj = averageFrames(std::move(traj), ss.thermalHalf, ss.trajFile);
 
     const std::vector<SeriesColumn> columns = seriesColumns(s.criteria, ss.hasGuest);
     std::vector<std::string> names;
@@ -268,7 +271,7 @@ int runSeries(const Settings& s)
             printWarnings({f.path + " ended inside a line, as a run killed while writing leaves it: " +
                            outputs.backup(f.path) + " is not a complete series"});
     }
-    SeriesWriter series(ss.seriesFile, names, &outputs);
+    SeriesWriter series(ss.seriesFile, names, &outputs, thermalNote(ss));
     // Files named after the series go beside a regular file only, not
     // beside /dev/null.
     std::unique_ptr<TypeWriter> types;
