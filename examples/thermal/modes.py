@@ -3,7 +3,7 @@
 the figures of docs/thermal-frames.md for each, as a Markdown table row.
 
     python3 modes.py KAVET TRAJ.gro --kind crystal|liquid|heating [--tol K]
-                     [--mode NAME "OPTIONS" ...] [--melt T_PS] [--out DIR]
+                     [--mode="NAME=OPTIONS" ...] [--out DIR]
 
 Modes (default: the four of the page): default (no option), angle40
 (-hb 3.5 40), nohyd (-nohyd), thermal (-thermal). Each run writes
@@ -93,11 +93,12 @@ def main():
     ap.add_argument("traj")
     ap.add_argument("--kind", choices=["crystal", "liquid", "heating"], required=True)
     ap.add_argument("--tol", type=int, default=0)
-    ap.add_argument("--mode", nargs=2, action="append", metavar=("NAME", "OPTIONS"))
+    ap.add_argument("--mode", action="append", metavar="NAME=OPTIONS",
+                    help='a mode of your own, e.g. --mode="wide=-thermal -thermal-half 4"')
     ap.add_argument("--out", default=".")
     a = ap.parse_args()
     os.makedirs(a.out, exist_ok=True)
-    modes = a.mode or MODES
+    modes = [tuple(m.split("=", 1)) for m in a.mode] if a.mode else MODES
     chill = None
     for name, options in modes:
         rows, lives, text = run(a.kavet, a.traj, name, options, a.tol, a.out)

@@ -35,6 +35,7 @@
 #include "core/frame.h"
 #include "io/frame_checks.h"
 #include "io/gro_reader.h"
+#include "io/thermal_frames.h"
 #include "io/trajectory.h"
 #include "io/water_hydrogens.h"
 
@@ -461,6 +462,8 @@ py::dict seriesRows(const std::vector<std::string>& options, int64_t first, int6
             Frame frame = seriesStructure(s);
             const int32_t atoms = frame.numAtom;
             std::unique_ptr<TrajectoryReader> traj = openTrajectory(ss.trajFile, atoms);
+            if (ss.thermal) // the frames before `first` that its window needs are read
+                traj = averageFrames(std::move(traj), ss.thermalHalf, ss.trajFile);
             GuestMolecules guests;
             CensusOptions census;
             census.cageMembers = CensusOptions::Members::Closed;

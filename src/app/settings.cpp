@@ -205,7 +205,7 @@ constexpr OptionSpec table[] = {
      "thermal frames: each frame analysed as its atoms' mean positions over the frames around it "
      "(docs/thermal-frames.md)",
      "", OptionPass::Added, true, [](Settings& s, Values) { s.series.thermal = true; }},
-    {"-thermal-half", 1, "FRAMES", "with -thermal: frames on each side of a frame in its average", "2",
+    {"-thermal-half", 1, "FRAMES", "with -thermal: frames on each side of a frame in its average (2 unless given)", "",
      OptionPass::Added, true, setThermalHalf},
     {"-nt", 1, "THREADS", "threads", "every core", OptionPass::Added, false, setThreads},
 };
