@@ -1,5 +1,6 @@
 #include "io/thermal_frames.h"
 
+#include <algorithm>
 #include <cmath>
 #include <deque>
 #include <utility>
@@ -7,6 +8,8 @@
 
 #include "core/dvec3.h"
 #include "core/error.h"
+#include "core/neighbours.h"
+#include "io/frame_checks.h"
 
 namespace kavet {
 
@@ -164,6 +167,7 @@ private:
                 out.atmXYZ[hh] = {static_cast<float>(r.x), static_cast<float>(r.y), static_cast<float>(r.z)};
             }
         }
+        keepApart(out, c.frame);
         out.box = box;
         out.hasTime = c.frame.hasTime;
         out.time = c.frame.time;
@@ -174,6 +178,50 @@ private:
             spare_.push_back(std::move(window_.front()));
             window_.pop_front();
             ++first_;
+        }
+    }
+
+    // Molecules that move on through the window (a liquid diffusing, a
+    // melt) have no structure to average to, and two of them may average to
+    // nearly one place. Every water whose mean oxygen comes closer than
+    // suspiciousOxygenDistance to another one's is put back, whole, where
+    // frame c has it, until no such pair is left but those of frame c itself:
+    // an averaged frame then shows no closer contact than its frame does.
+    void keepApart(Frame& out, const Frame& centre)
+    {
+        const std::size_t waters = out.water.size();
+        if (waters < 2)
+            return;
+        std::vector<int32_t> oxygens, waterOf(static_cast<std::size_t>(out.numAtom), -1);
+        for (std::size_t w = 0; w < waters; ++w) {
+            const int32_t o = out.water[w].oxygen;
+            if (o < 0 || o >= out.numAtom)
+                return;
+            oxygens.push_back(o);
+            waterOf[static_cast<std::size_t>(o)] = static_cast<int32_t>(w);
+        }
+        if (!std::is_sorted(oxygens.begin(), oxygens.end()))
+            return;
+        std::vector<uint8_t> restored(waters, 0);
+        for (;;) {
+            const NeighbourList near =
+                buildNeighbourList(out.atmXYZ, oxygens, centre.box, suspiciousOxygenDistance);
+            bool changed = false;
+            for (std::size_t k = 0; k < oxygens.size(); ++k)
+                for (int32_t e = near.start[k]; e < near.start[k + 1]; ++e)
+                    for (int32_t atom : {oxygens[k], near.second[static_cast<std::size_t>(e)]}) {
+                        const std::size_t w = static_cast<std::size_t>(waterOf[static_cast<std::size_t>(atom)]);
+                        if (restored[w])
+                            continue;
+                        restored[w] = 1;
+                        changed = true;
+                        const Water& water = out.water[w];
+                        for (int32_t i : {water.oxygen, water.hydrogen[0], water.hydrogen[1]})
+                            if (i >= 0 && i < out.numAtom)
+                                out.atmXYZ[static_cast<std::size_t>(i)] = centre.atmXYZ[static_cast<std::size_t>(i)];
+                    }
+            if (!changed)
+                return;
         }
     }
 

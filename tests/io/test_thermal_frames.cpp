@@ -215,5 +215,28 @@ TEST(ThermalFrames, WindowMeanMatchesBruteForceOnAChangingTriclinicCellAndSkipCh
     }
 }
 
+// Two waters that swap places within the window would average to one spot:
+// both are left where the centre frame has them; a third, still water is
+// averaged as ever.
+TEST(ThermalFrames, WatersThatMeetInTheMeanStayWhereTheirFrameHasThem)
+{
+    const float xa[3] = {8.0f, 8.8f, 12.0f}, xb[3] = {12.0f, 11.2f, 8.0f}, xc[3] = {3.0f, 3.3f, 3.0f};
+    std::vector<Frame> frames(3);
+    for (int f = 0; f < 3; ++f) {
+        frames[f].numAtom = 9;
+        frames[f].box = {20.0f, 20.0f, 20.0f};
+        for (float x : {xa[f], xb[f], xc[f]})
+            for (Vec3 d : {Vec3{0, 0, 0}, Vec3{0, 0.96f, 0}, Vec3{0, 0, 0.96f}})
+                frames[f].atmXYZ.push_back(Vec3{x, 10.0f, 10.0f} + d);
+    }
+    auto reader = averageFrames(std::make_unique<MemoryTrajectory>(&frames), 1, "memory");
+    Frame out;
+    out.water = {{0, {1, 2}}, {3, {4, 5}}, {6, {7, 8}}};
+    ASSERT_TRUE(reader->next(out) && reader->next(out));
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(out.atmXYZ[i].x, frames[1].atmXYZ[i].x) << i;
+    EXPECT_NEAR(out.atmXYZ[6].x, 3.1, 1e-5);
+}
+
 } // namespace
 } // namespace kavet
