@@ -5,7 +5,7 @@ JOBS    ?= 2
 GEN     := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 EXAMPLE := $(CURDIR)/examples/si-2x2x2.gro
 
-.PHONY: all deps configure kavet build run series python test test-release test-python test-sanitize fuzz-build fuzz-smoke fuzz-long bench bench-phases pictures clean
+.PHONY: all deps configure kavet build run series python test test-release test-python test-notebook test-sanitize fuzz-build fuzz-smoke fuzz-long bench bench-phases pictures clean
 
 all: build
 
@@ -38,7 +38,7 @@ series: kavet
 	tools/plot-series $(BUILD)/example/melting.csv -o $(BUILD)/example/melting.png \
 	  --title "structure I, 2x2x2 cells, disordered step by step"
 
-test: test-release test-python test-sanitize fuzz-smoke
+test: test-release test-python test-notebook test-sanitize fuzz-smoke
 
 test-release: build
 	cd $(BUILD)/release && ctest --output-on-failure -j $(JOBS)
@@ -49,16 +49,24 @@ test-release: build
 PYTHON := /usr/bin/python3
 VENV   := $(CURDIR)/.venv
 
-python: deps
+python: kavet
 	$(PYTHON) -m venv --system-site-packages $(VENV)
-	JOBS=$(JOBS) $(VENV)/bin/pip install --no-build-isolation --no-index .
-	@echo "Use it with $(VENV)/bin/python, or: . $(VENV)/bin/activate"
+	@echo "Building the extension module (a few minutes on 2 cores; -v shows the compiler)"
+	JOBS=$(JOBS) $(VENV)/bin/pip install -v --no-build-isolation --no-index .
+	@echo "The command line is $(BUILD)/release/kavet; use the package with $(VENV)/bin/python, or: . $(VENV)/bin/activate"
 
 # The Python tests against the module of the release build (pytest's exit
 # status 5 means no test was collected).
 test-python: build
 	cd $(CURDIR) && PYTHONPATH=$(BUILD)/release/python KAVET_BINARY=$(BUILD)/release/kavet \
 	  $(PYTHON) -m pytest -q -p no:cacheprovider python/tests; rc=$$?; [ $$rc -eq 0 ] || [ $$rc -eq 5 ]
+
+# The example notebook, run from top to bottom in its folder against the
+# release build's module (its figures go to build/notebook; KAVET_FIGURES=docs
+# redraws those of the docs).
+test-notebook: build
+	cd $(CURDIR) && PYTHONPATH=$(BUILD)/release/python KAVET_FIGURES=$(abspath $(or $(KAVET_FIGURES),$(BUILD)/notebook)) \
+	  $(PYTHON) tools/run-notebook examples/hydrate-study.ipynb --timeout 120
 
 test-sanitize: deps
 	@cmake -S . -B $(BUILD)/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVET_SANITIZE=ON $(GEN) >/dev/null

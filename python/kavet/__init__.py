@@ -20,41 +20,97 @@ from . import _kavet
 
 __all__ = ["Frame", "Result", "ChillLabel", "read_gro", "analyse", "series"]
 
-# The criteria, named and counted as the command line's -hb, -ring, -cage and -nohyd (a flag: 0 values).
-CRITERIA = {"hb": 2, "ring": 3, "cage": 2, "nohyd": 0}
-# Options whose values are numbers (the command line reads anything else as 0).
-_NUMERIC = {"hb", "ring", "cage", "nt", "b", "e", "dt"}
-# Series mode's further options.
-SERIES_OPTIONS = dict(CRITERIA, guest=1, nt=1, b=1, e=1, dt=1, wat=1, oxy=1)
+# The criteria keywords: how many values each takes and of which type (nohyd: a flag).
+CRITERIA = {"hb": (float, float), "ring": (int, int, float), "cage": (float, float), "nohyd": ()}
+# Series keywords beside the criteria: keyword -> (field of SeriesOptions, type).
+_SERIES_FIELDS = {
+    "wat": ("water", str), "oxy": ("oxygen", str), "n": ("index_file", "path"),
+    "wat_group": ("water_group", str), "traj_group": ("saved_group", str),
+    "b": ("begin", float), "e": ("end", float), "dt": ("step", float), "tol": ("tolerance", int),
+}
+SERIES_OPTIONS = sorted(set(CRITERIA) | set(_SERIES_FIELDS) | {"guest", "guest_group", "nt", "thermal", "thermal_half"})
 
 
-def _arguments(options, allowed):
-    """Command-line arguments for keyword options, e.g. hb=(3.5, 30) -> -hb 3.5 30."""
-    args = []
+def _number(name, value, kind):
+    if isinstance(value, (str, bytes, bool)) or value is None:
+        raise ValueError(f"{name}= takes numbers, not {value!r}")
+    try:
+        number = kind(value)
+    except (TypeError, ValueError, OverflowError):
+        raise ValueError(f"{name}= takes numbers, not {value!r}") from None
+    if kind is int and number != value:
+        raise ValueError(f"{name}= takes a whole number, not {value!r}")
+    if not _np.isfinite(number):
+        raise ValueError(f"{name}= takes a finite number, not {value!r}")
+    return number
+
+
+def _criteria(**options):
+    """A Criteria (the series preset: the sealed line of sight) from the keywords hb=, ring=, cage=, nohyd=."""
+    c = _kavet.Criteria()
     for name, value in options.items():
-        if name not in allowed:
-            raise TypeError(f"unknown option {name}=; kavet takes {', '.join(sorted(allowed))}")
-        count = allowed[name]
-        if count == 0:  # a flag, given when true
-            if value:
-                args.append("-" + name)
+        if name not in CRITERIA:
+            raise TypeError(f"unknown keyword {name}=; the criteria are {', '.join(sorted(CRITERIA))}")
+        kinds = CRITERIA[name]
+        if not kinds:
+            c.nohyd = bool(value)
             continue
-        values = [value] if count == 1 else list(value)
-        if len(values) != count:
-            raise ValueError(f"option {name}= takes {count} values, not {len(values)}")
-        if name in _NUMERIC:
-            for v in values:
-                try:
-                    float(v)
-                except (TypeError, ValueError):
-                    raise ValueError(f"option {name}= takes numbers, not {v!r}") from None
-        args.append("-" + name)
-        args.extend(str(v) for v in values)
-    return args
+        values = list(value) if isinstance(value, (tuple, list, _np.ndarray)) else None
+        if values is None or len(values) != len(kinds):
+            raise ValueError(f"{name}= takes {len(kinds)} numbers, such as {name}=("
+                             + ", ".join("3" if k is int else "3.5" for k in kinds) + f"), not {value!r}")
+        numbers = [_number(name, v, k) for v, k in zip(values, kinds)]
+        if name == "hb":
+            c.hb_distance, c.hb_angle = numbers
+        elif name == "ring":
+            if not 3 <= numbers[0] <= numbers[1] <= 127:
+                raise ValueError(f"ring=: the ring sizes must satisfy 3 <= min <= max <= 127, not {value!r}")
+            c.ring_min, c.ring_max, c.ring_deviation = numbers
+        else:
+            c.cage_distance, c.cage_angle = numbers
+    return c
 
 
-def _series_arguments(structure, trajectory, options):
-    return ["-f", _os.fspath(structure), "-t", _os.fspath(trajectory)] + _arguments(options, SERIES_OPTIONS)
+def _series_options(structure, trajectory, options):
+    """SeriesOptions and the thread count from kavet.series's keywords."""
+    o = _kavet.SeriesOptions()
+    o.structure, o.trajectory = _os.fspath(structure), _os.fspath(trajectory)
+    unknown = set(options) - set(SERIES_OPTIONS)
+    if unknown:
+        raise TypeError(f"unknown keyword {sorted(unknown)[0]}=; kavet.series takes {', '.join(SERIES_OPTIONS)}")
+    o.criteria = _criteria(**{k: v for k, v in options.items() if k in CRITERIA})
+    for name, (field, kind) in _SERIES_FIELDS.items():
+        if options.get(name) is None:
+            continue
+        value = options[name]
+        if kind is str:
+            if not isinstance(value, str):
+                raise ValueError(f"{name}= takes a name, not {value!r}")
+        elif kind == "path":
+            value = _os.fspath(value)
+        else:
+            value = _number(name, value, kind)
+        setattr(o, field, value)
+    guest, group = options.get("guest"), options.get("guest_group")
+    if guest is not None and group is not None:
+        raise ValueError("give the guests either by residue name (guest=) or by index group (guest_group=)")
+    for name, value in (("guest", guest), ("guest_group", group)):
+        if value is None:
+            continue
+        if not isinstance(value, str):
+            raise ValueError(f"{name}= takes a name, not {value!r}")
+        o.has_guest, o.guest_name = True, value
+        if name == "guest_group":
+            o.guest_group = value
+    thermal, half = options.get("thermal"), options.get("thermal_half")
+    if half is not None and not thermal:
+        raise ValueError("thermal_half= sets the frames averaged by thermal=True: give thermal=True too")
+    if thermal:
+        o.thermal_half = 2 if half is None else _number("thermal_half", half, int)
+        if not 1 <= o.thermal_half <= 1000:
+            raise ValueError(f"thermal_half= takes a number of frames from 1 to 1000, not {half!r}")
+    threads = _number("nt", options.get("nt", 0), int)
+    return o, threads
 
 
 # The CHILL+ label codes of Result.chill (and of the chill column of the command line's -oview file).
@@ -77,28 +133,41 @@ def analyse(frame, threads=0, **criteria):
     which a frame of one-site water needs (F4 is then not a number). threads: 0 for every core.
     The interpreter lock is released while the frame is analysed.
     """
-    return _kavet.analyse(frame, _arguments(criteria, CRITERIA), threads)
+    return _kavet.analyse(frame, _criteria(**criteria), threads)
+
+
+_DTYPES = {"count": "int64", "time": "float64", "real": "float64"}
 
 
 def _table(out):
+    """A DataFrame of series rows, its columns and dtypes from the library's column table; the run's
+    warnings (the first ten, then their count) as RuntimeWarning."""
     import pandas as pd
 
     table = pd.DataFrame(out["values"], columns=out["columns"])
-    for name, kind in zip(out["columns"], out["kinds"]):
-        if kind == "count":
-            table[name] = table[name].astype("int64")
-    for w in out["warnings"][:10]:
+    table = table.astype({name: _DTYPES[kind] for name, kind in zip(out["columns"], out["kinds"])})
+    warnings = out["warnings"]
+    for w in warnings[:10]:
         _warnings.warn(w, RuntimeWarning, stacklevel=3)
+    if len(warnings) > 10:
+        _warnings.warn(f"... and {len(warnings) - 10} more such warnings", RuntimeWarning, stacklevel=3)
     return table
 
 
 def series(structure, trajectory, **options):
-    """Series mode in this process: a pandas DataFrame with the columns and values of the -ot CSV file.
+    """Series mode in this process: a pandas DataFrame with the columns of the -ot CSV file, one row per
+    frame analysed (counts as integers; times and F4 at full precision, where the CSV rounds F4 to 6 places).
 
-    options as on the command line: guest="CH4", nt=2, b=, e=, dt= (ps), hb=, ring=, cage=, wat=, oxy=,
-    nohyd=True (one-site water).
+    Keywords, named as the command line's options: guest="CH4" (residue name) or guest_group= (index group),
+    nt=2 (threads; 0 every core), b=, e=, dt= (ps), tol= (frames a cage may be missing and keep its id),
+    wat=, oxy= (water residue and oxygen names), n= (index file) with wat_group=, traj_group=, and the
+    criteria hb=(distance, angle), ring=(min, max, deviation), cage=(distance, angle), nohyd=True
+    (one-site water), thermal=True (thermal frames: each frame as its atoms' mean positions over the
+    frames around it, as -thermal) with thermal_half= (frames on each side, default 2). What the command line refuses raises ValueError (a run that analyses no frame
+    too); what it warns of comes as RuntimeWarning.
     """
-    return _table(_kavet.series_rows(_series_arguments(structure, trajectory, options)))
+    o, threads = _series_options(structure, trajectory, options)
+    return _table(_kavet.series_rows(o, threads=threads))
 
 
 def _split(offsets, members):

@@ -6,154 +6,347 @@
     census = CageCensus(u.select_atoms("resname SOL"), guests=u.select_atoms("resname CH4")).run()
     census.results.series        # the series mode's table, one row per frame
 
-One-site water (mW, a LAMMPS dump of oxygens alone): CageCensus(u.atoms, nohyd=True).
+Topologies without atom names (a LAMMPS dump or data file): select by type and say which type is
+which, CageCensus(u.select_atoms("type 1 2"), oxygen_type=1, hydrogen_type=2, guests=u.select_atoms("type 3")).
+One-site water (mW): CageCensus(u.select_atoms("type 1"), nohyd=True).
+A kavet.Frame of the current frame: kavet.mda.frame(waters, guests=...).
 """
+import warnings
+
 import numpy as np
 import pandas as pd
 from MDAnalysis.analysis.base import AnalysisBase
 from MDAnalysis.exceptions import NoDataError
+from MDAnalysis.lib.distances import capped_distance
 from MDAnalysis.lib.mdamath import triclinic_vectors
 
-from . import CRITERIA, _arguments, _kavet
+from . import _criteria, _kavet
+
+_NO_NAMES = ("the topology has no atom names (a LAMMPS dump or data file names atoms by type): "
+             "say which type is which, e.g. CageCensus(u.select_atoms(\"type 1 2\"), oxygen_type=1, "
+             "hydrogen_type=2), or for one-site water (mW) CageCensus(u.select_atoms(\"type 1\"), nohyd=True)")
+
+
+def box(dimensions):
+    """The 3x3 cell matrix (rows a, b, c, in angstrom) of MDAnalysis's six numbers a, b, c, alpha, beta,
+    gamma, as kavet.Frame takes it."""
+    if dimensions is None:
+        raise ValueError("the frame has no periodic box (dimensions are None)")
+    return triclinic_vectors(np.asarray(dimensions, dtype=np.float32))
 
 
 def _role(names):
     """'O', 'H' or '' per atom name, after any leading digits (e.g. 1HW)."""
-    stripped = np.char.upper(np.char.lstrip(np.asarray(names, dtype=str), "0123456789"))
-    return np.where(np.char.startswith(stripped, "O"), "O", np.where(np.char.startswith(stripped, "H"), "H", ""))
+    unique, inverse = np.unique(np.asarray(names, dtype=str), return_inverse=True)
+    stripped = np.char.upper(np.char.lstrip(unique, "0123456789"))
+    role = np.where(np.char.startswith(stripped, "O"), "O", np.where(np.char.startswith(stripped, "H"), "H", ""))
+    return role[inverse].reshape(np.shape(names))
 
 
-def _water_order(waters):
-    """Atom indices as oxygen, hydrogen, hydrogen per water molecule (residue), in residue order.
+def _types(value):
+    """A type or several as a list of strings (MDAnalysis keeps types as strings)."""
+    if value is None:
+        return []
+    return [str(v) for v in (value if isinstance(value, (list, tuple, set, np.ndarray)) else [value])]
 
-    Hydrogens come from the topology's bonds where it has them, otherwise from the atom names
-    (O..., H...), otherwise from the order of a three-atom residue (oxygen first).
-    """
-    residues = waters.residues
-    if len(residues) == 0:
-        raise ValueError("CageCensus: the water selection holds no atoms")
-    order = []
+
+def _roles(atoms, oxygen_type=None, hydrogen_type=None):
+    """'O', 'H' or '' per atom: from oxygen_type=/hydrogen_type= where given, else from the atom names,
+    else from the masses (15-17: oxygen, 0.9-1.1: hydrogen). Raises ValueError naming the keywords when
+    the topology has none of these."""
+    if oxygen_type is not None or hydrogen_type is not None:
+        try:
+            types = np.asarray(atoms.types, dtype=str)
+        except NoDataError:
+            raise ValueError("CageCensus: oxygen_type= and hydrogen_type= need atom types in the topology") from None
+        return np.where(np.isin(types, _types(oxygen_type)), "O",
+                        np.where(np.isin(types, _types(hydrogen_type)), "H", ""))
     try:
-        for res in residues:
-            atoms = res.atoms.intersection(waters)
-            oxygens = [a for a in atoms if _role([a.name])[0] == "O" or getattr(a, "element", "") == "O"]
-            if len(oxygens) != 1:
-                raise LookupError
-            bonded = [a for a in oxygens[0].bonded_atoms if a in atoms]
-            if len(bonded) != 2:
-                raise LookupError
-            order.append([oxygens[0].index, bonded[0].index, bonded[1].index])
-        return np.asarray(order, dtype=np.int64)
-    except (NoDataError, LookupError):
+        role = _role(atoms.names)
+        if np.any(role == "O"):
+            return role
+    except NoDataError:
         pass
-    # By name, for every residue at once.
-    role = _role(waters.names)
-    rank = np.select([role == "O", role == "H"], [0, 1], 2)
-    by = np.lexsort((waters.indices, rank, waters.resindices))
-    counts = np.bincount(np.searchsorted(residues.resindices, waters.resindices),
-                         minlength=len(residues))
-    o_count = np.bincount(np.searchsorted(residues.resindices, waters.resindices[role == "O"]),
-                          minlength=len(residues))
-    h_count = np.bincount(np.searchsorted(residues.resindices, waters.resindices[role == "H"]),
-                          minlength=len(residues))
-    starts = np.concatenate([[0], np.cumsum(counts)[:-1]])
-    if np.all(o_count == 1) and np.all(h_count == 2):
-        idx = waters.indices[by]
-        return np.stack([idx[starts], idx[starts + 1], idx[starts + 2]], axis=1)
-    if np.all(counts == 3):
-        idx = waters.indices[np.lexsort((waters.indices, waters.resindices))]
-        return idx.reshape(-1, 3)
-    bad = residues[(o_count != 1) | (h_count != 2)][0]
-    raise ValueError(
-        f"CageCensus: cannot tell the oxygen and two hydrogens of water residue {bad.resname} {bad.resid}: "
-        "the topology has no O-H bonds for it, its atom names are not one O... and two H..., and it does not "
-        "hold exactly three atoms (oxygen first); select the water atoms or give a topology with bonds "
-        "(for one-site water, such as mW, give nohyd=True)")
+    try:
+        masses = atoms.masses
+        role = np.where((masses > 15) & (masses < 17), "O", np.where((masses > 0.9) & (masses < 1.1), "H", ""))
+        if np.any(role == "O"):
+            return role
+    except NoDataError:
+        pass
+    raise ValueError("CageCensus: cannot tell the water oxygens: " + _NO_NAMES)
 
 
-def _one_site_oxygens(waters):
-    """The water sites of a one-site analysis: the atoms named O... of the selection, or all of them when
-    none is so named (LAMMPS atom types, say), in index order."""
+def _has_bonds(universe):
+    try:
+        return len(universe.bonds) > 0
+    except (NoDataError, AttributeError):
+        return False
+
+
+def _water_order(waters, oxygen_type=None, hydrogen_type=None):
+    """Atom indices as oxygen, hydrogen, hydrogen per water molecule, in oxygen order.
+
+    Which atom is which comes from _roles. Each oxygen's hydrogens are the hydrogens bonded to it where
+    the topology has bonds, else those of its residue where every residue holds one oxygen, else the two
+    nearest it (within 1.3 angstrom, periodic) in the current frame. A three-atom residue without names
+    or masses is taken as oxygen first."""
     if len(waters) == 0:
         raise ValueError("CageCensus: the water selection holds no atoms")
     try:
-        oxygens = waters[_role(waters.names) == "O"]
-    except NoDataError:
-        oxygens = waters[:0]
+        role = _roles(waters, oxygen_type, hydrogen_type)
+    except ValueError:
+        # Three-atom residues, oxygen first (a topology without names, types given or not).
+        counts = np.bincount(waters.resindices)
+        if oxygen_type is None and len(waters.residues) > 1 and np.all(counts[counts > 0] == 3):
+            return waters.indices[np.lexsort((waters.indices, waters.resindices))].reshape(-1, 3)
+        raise
+    oxygens, hydrogens = waters[role == "O"], waters[role == "H"]
+    if len(oxygens) == 0:
+        raise ValueError(f"CageCensus: no atom of the water selection has the oxygen type {oxygen_type}")
+    if len(hydrogens) != 2 * len(oxygens):
+        raise ValueError(
+            f"CageCensus: cannot tell the oxygen and two hydrogens of each water: the selection holds "
+            f"{len(oxygens)} oxygens and {len(hydrogens)} hydrogens; select the water atoms (with oxygen_type= "
+            "and hydrogen_type= for a topology of types), or for one-site water, such as mW, give nohyd=True")
+    universe = waters.universe
+    if _has_bonds(universe):
+        # The oxygen each hydrogen is bonded to.
+        position = np.full(universe.atoms.n_atoms, -1)
+        position[oxygens.indices] = np.arange(len(oxygens))
+        is_h = np.zeros(universe.atoms.n_atoms, dtype=bool)
+        is_h[hydrogens.indices] = True
+        bonds = universe.bonds.indices
+        bonds = np.concatenate([bonds, bonds[:, ::-1]])
+        bonds = bonds[(position[bonds[:, 0]] >= 0) & is_h[bonds[:, 1]]]
+        owner = np.full(universe.atoms.n_atoms, -1)
+        owner[bonds[:, 1]] = position[bonds[:, 0]]
+        rows = _pair_up(oxygens, hydrogens, owner[hydrogens.indices])
+        if rows is not None:
+            return rows
+    o_res = oxygens.resindices
+    if len(np.unique(o_res)) == len(oxygens):
+        # The oxygen of each hydrogen's residue.
+        position = np.full(universe.residues.n_residues, -1)
+        position[o_res] = np.arange(len(oxygens))
+        rows = _pair_up(oxygens, hydrogens, position[hydrogens.resindices])
+        if rows is not None:
+            return rows
+    # The nearest oxygen of each hydrogen, in the current frame.
+    pairs, dist = capped_distance(hydrogens.positions, oxygens.positions, 1.3, box=waters.dimensions)
+    owner = np.full(len(hydrogens), -1)
+    if len(pairs):
+        by = np.lexsort((dist, pairs[:, 0]))
+        first = by[np.concatenate([[True], pairs[by[1:], 0] != pairs[by[:-1], 0]])]
+        owner[pairs[first, 0]] = pairs[first, 1]
+    rows = _pair_up(oxygens, hydrogens, owner)
+    if rows is None:
+        per_o = np.bincount(owner[owner >= 0], minlength=len(oxygens))
+        bad = oxygens[np.flatnonzero(per_o != 2)[0]] if np.any(per_o != 2) else hydrogens[np.flatnonzero(owner < 0)[0]]
+        raise ValueError(
+            f"CageCensus: cannot tell the oxygen and two hydrogens of each water (atom index {bad.index}): "
+            "the topology has no O-H bonds, no residue per water, and not two hydrogens within 1.3 angstrom of "
+            "every oxygen; give a topology with bonds, or for one-site water, such as mW, nohyd=True")
+    return rows
+
+
+def _pair_up(oxygens, hydrogens, owner):
+    """(oxygen, hydrogen, hydrogen) rows from the oxygen (position in `oxygens`, -1 for none) of each
+    hydrogen, or None unless every oxygen owns exactly two hydrogens."""
+    if np.any(owner < 0) or np.any(np.bincount(owner, minlength=len(oxygens)) != 2):
+        return None
+    h = hydrogens.indices[np.lexsort((hydrogens.indices, owner))].reshape(-1, 2)
+    return np.concatenate([oxygens.indices[:, None], h], axis=1).astype(np.int64)
+
+
+def _one_site_oxygens(waters, oxygen_type=None):
+    """The water sites of a one-site analysis: the atoms of type oxygen_type, or named O..., or all of them
+    when none is so named (LAMMPS atom types, say), in index order."""
+    if len(waters) == 0:
+        raise ValueError("CageCensus: the water selection holds no atoms")
+    if oxygen_type is not None:
+        oxygens = waters[_roles(waters, oxygen_type) == "O"]
+        if len(oxygens) == 0:
+            raise ValueError(f"CageCensus: no atom of the water selection has type {oxygen_type}")
+    else:
+        try:
+            oxygens = waters[_role(waters.names) == "O"]
+        except NoDataError:
+            oxygens = waters[:0]
     return np.sort((oxygens if len(oxygens) else waters).indices).astype(np.int64)
 
 
-def _guest_atoms(guests):
-    """A (guests, atoms) index array, one row per guest residue; every guest needs as many atoms."""
+def _guest_atoms(guests, waters):
+    """A (guests, atoms) index array: one row per fragment where the Universe has bonds, per residue where
+    residues separate the guests (no guest residue holds waters, and there are several, or one guest atom),
+    otherwise one atom per guest, with a warning that says so. Every guest needs as many selected atoms."""
     if guests is None or len(guests) == 0:
         return None
-    rows = [guests.intersection(r.atoms).indices for r in guests.residues]
-    if len({len(r) for r in rows}) != 1:
-        raise ValueError("CageCensus: every guest residue must hold as many selected atoms "
+    if _has_bonds(guests.universe):
+        group = guests.fragindices
+    elif (not np.isin(guests.resindices, waters.resindices).any()) and (len(guests.residues) > 1 or len(guests) == 1):
+        group = guests.resindices
+    else:
+        if len(guests) > 1:
+            warnings.warn(
+                f"CageCensus: the Universe has no bonds and its residues do not separate the guests, so each of "
+                f"the {len(guests)} selected guest atoms counts as one guest (right for one-site guests; for "
+                "molecules give a topology with bonds or molecule ids, or select one atom per guest)",
+                UserWarning, stacklevel=3)
+        group = np.arange(len(guests))
+    by = np.lexsort((guests.indices, group))
+    sizes = np.unique(group, return_counts=True)[1]
+    if np.any(sizes != sizes[0]):
+        raise ValueError("CageCensus: every guest molecule must hold as many selected atoms "
                          "(select one atom per guest, e.g. the carbon)")
-    return np.sort(np.asarray(rows, dtype=np.int64), axis=1)
+    return guests.indices[by].reshape(-1, sizes[0]).astype(np.int64)
+
+
+class _Layout:
+    """The atoms handed to kavet, in order: each water as O, H, H (or its site alone, one-site), then the
+    guests' atoms; with the frame's oxygens and guests in that order."""
+
+    def __init__(self, waters, guests, nohyd, oxygen_type, hydrogen_type):
+        if nohyd:
+            self.order = _one_site_oxygens(waters, oxygen_type)
+            self.oxygens = np.arange(len(self.order), dtype=np.int64)
+        else:
+            self.order = _water_order(waters, oxygen_type, hydrogen_type).ravel()
+            self.oxygens = np.arange(0, len(self.order), 3, dtype=np.int64)
+        self.guest_rows = _guest_atoms(guests, waters)
+        self.guests = None
+        if self.guest_rows is not None:
+            start = len(self.order)
+            self.order = np.concatenate([self.order, self.guest_rows.ravel()])
+            self.guests = start + np.arange(self.guest_rows.size, dtype=np.int64).reshape(self.guest_rows.shape)
+
+    def frame(self, ts, time):
+        if ts.dimensions is None:
+            raise ValueError(f"CageCensus: frame {ts.frame} has no periodic box")
+        return _kavet.Frame(ts.positions[self.order], box(ts.dimensions), self.oxygens, None, self.guests, time)
+
+
+def frame(waters, guests=None, nohyd=False, oxygen_type=None, hydrogen_type=None, time=None):
+    """A kavet.Frame of the Universe's current frame: its positions, its box (from the six numbers of
+    u.dimensions) and its time, with the waters and guests of these AtomGroups chosen as CageCensus chooses
+    them. Atom indices in the frame and its results (frame.oxygens, bonds, rings, cage waters) are
+    Universe atom indices, except with nohyd=True in a Universe that holds other atoms besides the water
+    sites and guests: there they count in kavet.mda.oxygen_indices order, the guests' atoms after."""
+    layout = _Layout(waters, guests, nohyd, oxygen_type, hydrogen_type)
+    ts = waters.universe.trajectory.ts
+    if time is None:
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")  # no times: the frame index, as MDAnalysis gives it
+            time = ts.time
+    n = waters.universe.atoms.n_atoms
+    if nohyd and len(layout.order) != n:
+        return layout.frame(ts, time)
+    order = layout.order
+    oxygens = order[layout.oxygens]
+    hydrogens = None if nohyd else np.stack([order[layout.oxygens + 1], order[layout.oxygens + 2]], axis=1)
+    return _kavet.Frame(ts.positions, box(ts.dimensions), oxygens, hydrogens, layout.guest_rows, time)
+
+
+def oxygen_indices(waters, nohyd=False, oxygen_type=None, hydrogen_type=None):
+    """The Universe atom indices of the water oxygens (sites), in the order of kavet's per-water arrays."""
+    layout = _Layout(waters, None, nohyd, oxygen_type, hydrogen_type)
+    return layout.order[layout.oxygens]
 
 
 class CageCensus(AnalysisBase):
     """kavet's census of every frame: series mode's table as results.series.
 
     waters: an AtomGroup of the water molecules (oxygens and hydrogens); with nohyd=True, of the water
-        oxygens or sites (one-site water such as mW: the atoms named O..., or every atom of the group when
-        none is so named), analysed by the network of O-O distances alone, F4 not a number.
-    guests: an AtomGroup of guest molecules, one residue each (optional).
+        oxygens or sites (one-site water such as mW: the atoms of oxygen_type=, or named O..., or every atom
+        of the group), analysed by the network of O-O distances alone, F4 not a number.
+    oxygen_type, hydrogen_type: the atom types of the water oxygens and hydrogens, for topologies without
+        names (LAMMPS); without them, names O.../H... and then masses tell them.
+    guests: an AtomGroup of the guests: one per fragment (bonds), per residue, or per atom (with a warning).
     cages: when true, results.cages holds one row per cage and frame.
-    threads: threads per frame (0: every core).
+    per_water: when true, results.chill (int8 CHILL+ codes) and results.f4 (float64) are frames x waters
+        arrays, their columns the waters of results.oxygens (Universe atom indices).
+    timestep: femtoseconds per MD step; time_ps is then the dump's step x timestep (LAMMPS dumps).
+    tol: analysed frames a cage may be missing and keep its id (born, died), as -tol.
+    threads: threads per frame (0: every core). verbose: a progress bar.
     criteria: hb=(distance, angle), ring=(min, max, deviation), cage=(distance, angle), nohyd=True, as
     on the command line. Without nohyd=True a water selection without hydrogens is a ValueError.
     """
 
-    def __init__(self, waters, guests=None, cages=False, threads=0, verbose=False, **criteria):
+    def __init__(self, waters, guests=None, cages=False, per_water=False, threads=0, verbose=False,
+                 oxygen_type=None, hydrogen_type=None, timestep=None, tol=0, **criteria):
         super().__init__(waters.universe.trajectory, verbose=verbose)
-        self._options = _arguments(criteria, CRITERIA)
-        guest_rows = _guest_atoms(guests)
-        # The frame handed to kavet holds each water as O, H, H (or its oxygen alone, for one-site
-        # water), then the guests' atoms.
-        if criteria.get("nohyd"):
-            self._order = _one_site_oxygens(waters)
-            self._oxygens = np.arange(len(self._order), dtype=np.int64)
-        else:
-            self._order = _water_order(waters).ravel()
-            self._oxygens = np.arange(0, len(self._order), 3, dtype=np.int64)
-        self._guests = None
-        if guest_rows is not None:
-            start = len(self._order)
-            self._order = np.concatenate([self._order, guest_rows.ravel()])
-            self._guests = start + np.arange(guest_rows.size, dtype=np.int64).reshape(guest_rows.shape)
+        self._criteria = _criteria(**criteria)
+        self._layout = _Layout(waters, guests, criteria.get("nohyd"), oxygen_type, hydrogen_type)
         self._want_cages = cages
+        self._per_water = per_water
         self._threads = threads
+        self._timestep = timestep
+        self._tol = tol
+        self._closed = False  # whether each frame's closed cages are kept (kavet.dask)
 
     def _prepare(self):
-        self._tracker = _kavet.CageTracker()
+        self._tracker = _kavet.CageTracker(self._tol)
         self._rows = []
         self._cage_tables = []
+        self._chill, self._f4 = [], []
+        self._closed_cages = []
+        self._time_checked = False
+
+    def _time(self, ts):
+        if self._timestep is not None:
+            if "step" not in ts.data:
+                raise ValueError("CageCensus: timestep= needs the MD step of each frame, which only LAMMPS dumps "
+                                 "give; use dt= of mda.Universe instead")
+            return ts.data["step"] * self._timestep / 1000.0
+        if self._time_checked:
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore")
+                return ts.time
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            time = ts.time
+        self._time_checked = True
+        if any("no dt information" in str(w.message) for w in caught):
+            warnings.warn("CageCensus: the trajectory holds no times, so time_ps is the frame index; give "
+                          "timestep= (fs per MD step) for a LAMMPS dump, or dt= (ps between frames) to "
+                          "mda.Universe", UserWarning, stacklevel=4)
+        return time
 
     def _single_frame(self):
         ts = self._ts
-        if ts.dimensions is None:
-            raise ValueError(f"CageCensus: frame {ts.frame} has no periodic box")
-        box = triclinic_vectors(ts.dimensions)
-        frame = _kavet.Frame(ts.positions[self._order], box, self._oxygens, None, self._guests, ts.time)
-        result = _kavet.analyse(frame, self._options, self._threads)
+        time = self._time(ts)
+        result = _kavet.analyse(self._layout.frame(ts, time), self._criteria, self._threads)
         row = result.census
         row["frame"] = ts.frame
-        row["time_ps"] = ts.time
-        row["born"], row["died"] = self._tracker.add(result, ts.frame, ts.time)
+        row["time_ps"] = time
+        if self._closed:
+            closed = result.cage_closed.astype(bool)
+            waters = np.split(result.cage_waters, result.cage_water_offsets[1:-1]) if len(closed) else []
+            self._closed_cages.append([np.sort(self._layout.order[w]) for w, c in zip(waters, closed) if c])
+        else:
+            row["born"], row["died"] = self._tracker.add(result, ts.frame, time)
         self._rows.append(row)
+        if self._per_water:
+            self._chill.append(np.array(result.chill))
+            self._f4.append(np.array(result.f4_per_water))
         if self._want_cages:
             table = result.cages
-            # Atom indices of the universe, not of the frame handed to kavet.
-            table["waters"] = [self._order[w] for w in table["waters"]]
+            # Universe atom indices, not those of the frame handed to kavet.
+            order, rows = self._layout.order, self._layout.guest_rows
+            table["waters"] = [order[w] for w in table["waters"]]
+            table["guests"] = [rows[g].ravel() if rows is not None else g for g in table["guests"]]
             table.insert(0, "frame", ts.frame)
+            table.insert(1, "time_ps", time)
             self._cage_tables.append(table)
 
     def _conclude(self):
         columns = list(self._rows[0]) if self._rows else []
         self.results.series = pd.DataFrame(self._rows, columns=columns)
+        self.results.oxygens = self._layout.order[self._layout.oxygens]
+        if self._per_water:
+            n = len(self._layout.oxygens)
+            self.results.chill = np.array(self._chill, dtype=np.int8).reshape(-1, n)
+            self.results.f4 = np.array(self._f4, dtype=np.float64).reshape(-1, n)
         if self._want_cages:
             self.results.cages = (pd.concat(self._cage_tables, ignore_index=True) if self._cage_tables
                                   else pd.DataFrame())

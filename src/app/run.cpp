@@ -17,7 +17,6 @@
 #include <tbb/task_arena.h>
 
 #include "app/command_line.h"
-#include "app/empty_results.h"
 #include "app/report.h"
 #include "app/series.h"
 #include "app/settings.h"
@@ -30,6 +29,7 @@
 #include "io/output_set.h"
 #include "io/pdb_writer.h"
 #include "io/water_hydrogens.h"
+#include "series/series_run.h"
 
 namespace kavet {
 namespace {
@@ -170,7 +170,7 @@ public:
             printHeading(">>>> Node degree: ");
             printCount(">>>> Edge Size: ", static_cast<long long>(a.net.edgeList.size()));
             if (a.net.edgeList.empty() && frame_.numWater > 0)
-                printWarnings({noBondWarning(s_, frame_.numWater)});
+                printWarnings({noBondWarning(s_.criteria, frame_.numWater)});
             break;
         case Phase::Pruning:
             printCount(">>>> Edge Size (degree>1): ", static_cast<long long>(a.net.edgeList.size()));
@@ -272,7 +272,7 @@ int runFrame(const Settings& s)
     else
         placeHydrogens(frame, s.confFile);
     printWarnings(checkFrame(frame, s.confFile));
-    if (const std::string empty = emptySelectionWarning(frame, s, s.confFile); !empty.empty())
+    if (const std::string empty = emptySelectionWarning(frame, s.waterName, s.oxygenName, s.confFile); !empty.empty())
         printWarnings({empty});
     // The names have served the selection and the checks: the analysis and
     // the files read positions only, and a large frame's names take a sixth

@@ -36,6 +36,11 @@ struct CageRecord {
 };
 
 struct FrameCensus {
+    int64_t frame = 0;                        // the frame's number in the trajectory, from 0
+    double time = 0.0;                        // ps
+    // Closed cages new in this frame and closed cages of the previous frame
+    // gone from it; set by the ordered step that follows cages (CageTracker).
+    int64_t born = 0, died = 0;
     int64_t waters = 0;
     int64_t hbonds = 0;                       // bonds of the full network
     std::vector<int64_t> rings;               // rings[n]: rings of n members left after the flatness limit

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <map>
 
 namespace kavet {
 
@@ -22,100 +23,105 @@ const ChillLabel chillColumnLabels[kChillLabels] = {ChillLabel::Cubic,     Chill
 
 } // namespace
 
-std::vector<SeriesColumn> seriesColumns(const Criteria& criteria, bool withGuests)
+namespace {
+
+double count(int64_t n) { return static_cast<double>(n); }
+
+// The count of type t in `counts`.
+int64_t countOf(const std::map<std::string, int64_t>& counts, const std::string& t)
 {
-    std::vector<SeriesColumn> c = {{"frame"}, {"time_ps", SeriesColumn::Time}, {"waters"}, {"hbonds"}};
-    for (int32_t n = 3; n <= criteria.ringMax; ++n)
-        c.push_back({"rings_" + std::to_string(n)});
-    c.push_back({"closed"});
-    c.push_back({"defective"});
+    const auto it = counts.find(t);
+    return it == counts.end() ? 0 : it->second;
+}
+
+// What `counts` holds beside the common types.
+int64_t otherThanCommon(const std::map<std::string, int64_t>& counts, int64_t total)
+{
     for (const char* t : commonCageTypes)
-        c.push_back({t});
-    c.push_back({"other_closed"});
-    c.push_back({"cups_5^6"});
-    c.push_back({"cups_6^1-5^6"});
-    c.push_back({"free_cups"});
-    c.push_back({"born"});
-    c.push_back({"died"});
+        total -= countOf(counts, t);
+    return total;
+}
+
+} // namespace
+
+SeriesColumns seriesColumns(const Criteria& criteria, bool withGuests)
+{
+    using C = const FrameCensus&;
+    SeriesColumns c = {
+        {"frame", SeriesColumn::Count, [](C f) { return count(f.frame); }},
+        {"time_ps", SeriesColumn::Time, [](C f) { return f.time; }},
+        {"waters", SeriesColumn::Count, [](C f) { return count(f.waters); }},
+        {"hbonds", SeriesColumn::Count, [](C f) { return count(f.hbonds); }},
+    };
+    for (int32_t n = 3; n <= criteria.ringMax; ++n)
+        c.push_back({"rings_" + std::to_string(n), SeriesColumn::Count, [n](C f) {
+                         return count(static_cast<std::size_t>(n) < f.rings.size() ? f.rings[n] : 0);
+                     }});
+    c.push_back({"closed", SeriesColumn::Count, [](C f) { return count(f.closed); }});
+    c.push_back({"defective", SeriesColumn::Count, [](C f) { return count(f.defective); }});
+    for (const char* t : commonCageTypes)
+        c.push_back({t, SeriesColumn::Count, [t = std::string(t)](C f) { return count(countOf(f.closedTypes, t)); }});
+    c.push_back({"other_closed", SeriesColumn::Count,
+                 [](C f) { return count(otherThanCommon(f.closedTypes, f.closed)); }});
+    c.push_back({"cups_5^6", SeriesColumn::Count, [](C f) { return count(f.cupsPentagon); }});
+    c.push_back({"cups_6^1-5^6", SeriesColumn::Count, [](C f) { return count(f.cupsHexagon); }});
+    c.push_back({"free_cups", SeriesColumn::Count, [](C f) { return count(f.freeCups); }});
+    c.push_back({"born", SeriesColumn::Count, [](C f) { return count(f.born); }});
+    c.push_back({"died", SeriesColumn::Count, [](C f) { return count(f.died); }});
     if (withGuests) {
-        c.push_back({"guests"});
-        c.push_back({"guests_caged"});
+        c.push_back({"guests", SeriesColumn::Count, [](C f) { return count(f.guests); }});
+        c.push_back({"guests_caged", SeriesColumn::Count, [](C f) { return count(f.guestsCaged); }});
         for (const char* t : commonCageTypes)
-            c.push_back({std::string("occupied_") + t});
-        c.push_back({"occupied_other"});
-        c.push_back({"multiply_occupied"});
-        c.push_back({"mcg1"});
-        c.push_back({"mcg3"});
+            c.push_back({std::string("occupied_") + t, SeriesColumn::Count,
+                         [t = std::string(t)](C f) { return count(countOf(f.occupied, t)); }});
+        c.push_back({"occupied_other", SeriesColumn::Count,
+                     [](C f) { return count(otherThanCommon(f.occupied, f.occupiedCages)); }});
+        c.push_back({"multiply_occupied", SeriesColumn::Count, [](C f) { return count(f.multiplyOccupied); }});
+        c.push_back({"mcg1", SeriesColumn::Count, [](C f) { return count(f.mcg1); }});
+        c.push_back({"mcg3", SeriesColumn::Count, [](C f) { return count(f.mcg3); }});
     }
-    c.push_back({"clusters"});
-    c.push_back({"largest_cluster"});
-    for (const char* name : chillColumns)
-        c.push_back({name});
-    c.push_back({"largest_ice"});
-    c.push_back({"largest_clathrate"});
-    c.push_back({"f4", SeriesColumn::Real});
+    c.push_back({"clusters", SeriesColumn::Count, [](C f) { return count(f.clusters); }});
+    c.push_back({"largest_cluster", SeriesColumn::Count, [](C f) { return count(f.largestCluster); }});
+    for (int k = 0; k < kChillLabels; ++k)
+        c.push_back({chillColumns[k], SeriesColumn::Count,
+                     [l = chillColumnLabels[k]](C f) { return count(f.chill.of(l)); }});
+    c.push_back({"largest_ice", SeriesColumn::Count, [](C f) { return count(f.chill.largestIce); }});
+    c.push_back({"largest_clathrate", SeriesColumn::Count, [](C f) { return count(f.chill.largestClathrate); }});
+    c.push_back({"f4", SeriesColumn::Real, [](C f) { return f.f4; }});
     return c;
 }
 
-SeriesRow seriesRow(const Criteria& criteria, int64_t frameNumber, double time, const Frame& frame,
-                    const Analysis& a, const CensusOptions& options)
+std::vector<std::string> columnNames(const SeriesColumns& columns)
+{
+    std::vector<std::string> names;
+    names.reserve(columns.size());
+    for (const SeriesColumn& c : columns)
+        names.push_back(c.name);
+    return names;
+}
+
+std::vector<double> rowValues(const SeriesColumns& columns, const FrameCensus& census)
+{
+    std::vector<double> values;
+    values.reserve(columns.size());
+    for (const SeriesColumn& c : columns)
+        values.push_back(c.value(census));
+    return values;
+}
+
+SeriesRow seriesRow(int64_t frameNumber, double time, const Frame& frame, const Analysis& a,
+                    const CensusOptions& options)
 {
     FrameCensus census = censusOf(frame, a, options);
-    SeriesRow f;
-    f.closed = std::move(census.closedTypes);
-    f.defective = std::move(census.defectiveTypes);
-    f.cages = std::move(census.cages);
-    f.chill = std::move(census.chill.label);
-    f.f4 = std::move(census.f4PerWater);
-    std::vector<double>& v = f.values;
-    v = {static_cast<double>(frameNumber), time, static_cast<double>(census.waters),
-         static_cast<double>(census.hbonds)};
-    for (int32_t n = 3; n <= criteria.ringMax; ++n)
-        v.push_back(static_cast<double>(static_cast<std::size_t>(n) < census.rings.size() ? census.rings[n] : 0));
-    v.push_back(static_cast<double>(census.closed));
-    v.push_back(static_cast<double>(census.defective));
-    // The count of type t in `counts`, added to `common`.
-    auto countOf = [](const std::map<std::string, int64_t>& counts, const char* t, int64_t& common) {
-        const auto it = counts.find(t);
-        const int64_t n = it == counts.end() ? 0 : it->second;
-        common += n;
-        return static_cast<double>(n);
-    };
-    int64_t common = 0;
-    for (const char* t : commonCageTypes)
-        v.push_back(countOf(f.closed, t, common));
-    v.push_back(static_cast<double>(census.closed - common));
-    v.push_back(static_cast<double>(census.cupsPentagon));
-    v.push_back(static_cast<double>(census.cupsHexagon));
-    v.push_back(static_cast<double>(census.freeCups));
-    // born, died: set by the ordered step that follows cages (CageTracker).
-    v.push_back(0.0);
-    v.push_back(0.0);
-    if (options.guests) {
-        v.push_back(static_cast<double>(census.guests));
-        v.push_back(static_cast<double>(census.guestsCaged));
-        int64_t occupied = 0;
-        for (const char* t : commonCageTypes)
-            v.push_back(countOf(census.occupied, t, occupied));
-        v.push_back(static_cast<double>(census.occupiedCages - occupied));
-        v.push_back(static_cast<double>(census.multiplyOccupied));
-        v.push_back(static_cast<double>(census.mcg1));
-        v.push_back(static_cast<double>(census.mcg3));
-    }
-    v.push_back(static_cast<double>(census.clusters));
-    v.push_back(static_cast<double>(census.largestCluster));
-    for (ChillLabel l : chillColumnLabels)
-        v.push_back(static_cast<double>(census.chill.of(l)));
-    v.push_back(static_cast<double>(census.chill.largestIce));
-    v.push_back(static_cast<double>(census.chill.largestClathrate));
-    v.push_back(census.f4);
-    return f;
+    census.frame = frameNumber;
+    census.time = time;
+    return census;
 }
 
 SeriesRow analyseRow(const Frame& frame, const Criteria& criteria, int64_t frameNumber, double time,
                      const CensusOptions& options)
 {
-    return seriesRow(criteria, frameNumber, time, frame, analyse(frame, criteria), options);
+    return seriesRow(frameNumber, time, frame, analyse(frame, criteria), options);
 }
 
 namespace {
@@ -146,20 +152,15 @@ std::string timeText(double value)
 
 } // namespace
 
-void setTracked(const std::vector<SeriesColumn>& columns, std::vector<double>& values, int64_t born, int64_t died)
-{
-    for (std::size_t c = 0; c < columns.size() && c < values.size(); ++c) {
-        if (columns[c].name == "born")
-            values[c] = static_cast<double>(born);
-        else if (columns[c].name == "died")
-            values[c] = static_cast<double>(died);
-    }
-}
-
 std::string formatValue(const SeriesColumn& column, double value)
 {
+    return formatValue(column.kind, value);
+}
+
+std::string formatValue(SeriesColumn::Kind kind, double value)
+{
     char buf[64];
-    switch (column.kind) {
+    switch (kind) {
     case SeriesColumn::Count:
         std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(value));
         break;

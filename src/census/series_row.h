@@ -1,11 +1,15 @@
-// The row the census time series writes for one frame: its columns (names and
-// kinds) and their values, from the analysis of the frame. Every front end
-// (the command line's series mode, a script) builds its rows here, so a frame
-// analysed with the same criteria gives the same row whoever asks.
+// The row the census time series writes for one frame. One column table
+// gives each column its name, its kind and how its value is taken from the
+// frame's census, so that a header and its values come from the same list
+// and every front end (the command line's series mode, Python) has the same
+// columns in the same order.
+//
+// A new column is one entry of seriesColumns (series_row.cpp) reading a
+// field of FrameCensus (census.h), which censusOf fills.
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,12 +19,17 @@
 
 namespace kavet {
 
-// One column of the series.
+// One column of the series: its name, its kind (how it is written: counts
+// as integers, times as the trajectory carries them, reals with %.6f) and
+// its value in a frame's census.
 struct SeriesColumn {
     enum Kind { Count, Time, Real };
     std::string name;
     Kind kind = Count;
+    std::function<double(const FrameCensus&)> value;
 };
+
+using SeriesColumns = std::vector<SeriesColumn>;
 
 // The closed-cage types with columns of their own, in column order.
 extern const char* const commonCageTypes[6];
@@ -29,32 +38,28 @@ extern const char* const commonCageTypes[6];
 // members, closed and defective cages, closed cages by type, cups, born and
 // died, the guest columns (with MCG-1 and MCG-3) when `withGuests`, clusters,
 // the CHILL+ label counts and largest ice and clathrate clusters, and F4.
-std::vector<SeriesColumn> seriesColumns(const Criteria& criteria, bool withGuests);
+SeriesColumns seriesColumns(const Criteria& criteria, bool withGuests);
 
-// One frame of the series: a value per column, the cage types of its closed
-// and of its defective cages, and its cages when options.cageRecords.
-struct SeriesRow {
-    std::vector<double> values;
-    std::map<std::string, int64_t> closed, defective;
-    std::vector<CageRecord> cages;
-    std::vector<ChillLabel> chill; // CHILL+ label of each water of the frame's water table
-    std::vector<double> f4;        // F4 of each water of the table, not a number where no pair counts
-};
+// The columns' names, in order.
+std::vector<std::string> columnNames(const SeriesColumns& columns);
 
-// The row of a frame analysed with `criteria`; it has the guest columns when
-// options.guests is given (even when it selects no molecule). born and died
-// are left 0: they compare the frame with the previous one, which a frame
-// alone does not know; a front end that follows cages (CageTracker) sets
-// them from FrameIds with setTracked.
-SeriesRow seriesRow(const Criteria& criteria, int64_t frameNumber, double time, const Frame& frame,
-                    const Analysis& analysis, const CensusOptions& options = {});
+// A frame's value in every column, in order.
+std::vector<double> rowValues(const SeriesColumns& columns, const FrameCensus& census);
+
+// One frame of the series: its census, numbered and timed. born and died
+// compare the frame with the previous one, which a frame alone does not
+// know: they stay 0 until an ordered step that follows cages (CageTracker,
+// as SeriesRun does) sets them.
+using SeriesRow = FrameCensus;
+
+// The row of a frame analysed with `criteria`; it has the guest counts when
+// options.guests is given (even when it selects no molecule).
+SeriesRow seriesRow(int64_t frameNumber, double time, const Frame& frame, const Analysis& analysis,
+                    const CensusOptions& options = {});
 
 // The frame analysed with `criteria` and turned into its row, in one call.
 SeriesRow analyseRow(const Frame& frame, const Criteria& criteria, int64_t frameNumber, double time,
                      const CensusOptions& options = {});
-
-// Sets the born and died columns of `values` (laid out as `columns`).
-void setTracked(const std::vector<SeriesColumn>& columns, std::vector<double>& values, int64_t born, int64_t died);
 
 // A value as the series file writes it: counts as integers, real numbers with
 // %.6f, times as the trajectory carries them, without an exponent: for a
@@ -62,5 +67,6 @@ void setTracked(const std::vector<SeriesColumn>& columns, std::vector<double>& v
 // for 0.6000000238f, 1.8 for 3 * 0.6f, 1234567.5), otherwise the shortest
 // that reads back as the same double.
 std::string formatValue(const SeriesColumn& column, double value);
+std::string formatValue(SeriesColumn::Kind kind, double value);
 
 } // namespace kavet

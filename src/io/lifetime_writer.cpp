@@ -57,7 +57,7 @@ bool sameFile(const std::string& a, const std::string& b)
 
 std::string timeText(double time)
 {
-    return formatValue({"time_ps", SeriesColumn::Time}, time);
+    return formatValue(SeriesColumn::Time, time);
 }
 
 std::string lifetimeTable(const CageTracker& tracker)

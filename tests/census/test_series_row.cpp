@@ -35,11 +35,12 @@ TEST(SeriesRow, LibraryWithTheSeriesPresetEqualsTheRowTheCommandLineWrites)
     options.cageMembers = CensusOptions::Members::Closed;
     const Criteria criteria = seriesCriteria();
     SeriesRow library = analyseRow(frame, criteria, 0, 0.0, options);
-    const std::vector<SeriesColumn> columns = seriesColumns(criteria, true);
+    const SeriesColumns columns = seriesColumns(criteria, true);
     // born and died come from following the cages, frame after frame.
     CageTracker tracker;
     const FrameIds ids = tracker.add(0, 0.0, library.cages);
-    setTracked(columns, library.values, ids.born, ids.died);
+    library.born = ids.born;
+    library.died = ids.died;
     std::string names, values;
     for (std::size_t c = 0; c < columns.size(); ++c) {
         if (c > 0) {
@@ -47,11 +48,11 @@ TEST(SeriesRow, LibraryWithTheSeriesPresetEqualsTheRowTheCommandLineWrites)
             values += ',';
         }
         names += columns[c].name;
-        values += formatValue(columns[c], library.values[c]);
+        values += formatValue(columns[c], columns[c].value(library));
     }
     EXPECT_EQ(names, head);
     EXPECT_EQ(values, row);
-    EXPECT_GT(library.closed.at("5^12"), 0);
+    EXPECT_GT(library.closedTypes.at("5^12"), 0);
 }
 
 // Times as the trajectory carries them: a float's value without its binary
@@ -59,7 +60,7 @@ TEST(SeriesRow, LibraryWithTheSeriesPresetEqualsTheRowTheCommandLineWrites)
 // with an exponent.
 TEST(SeriesRow, TimesPrintTheShortestDecimalTheTrajectoryCarries)
 {
-    const SeriesColumn time{"time_ps", SeriesColumn::Time};
+    const SeriesColumn::Kind time = SeriesColumn::Time;
     const std::vector<std::pair<double, std::string>> cases = {
         {0.6f, "0.6"}, {3 * 0.6f, "1.8"}, {1234567.5f, "1234567.5"}, {1e7f, "10000000"}, {20.0, "20"},
         {0.1, "0.1"},  {2.5e-4f, "0.00025"}, {1234.5678, "1234.5678"},
@@ -86,13 +87,13 @@ TEST(SeriesRow, NoClosedCageInLiquidOrIceAndEveryCageOfACrystal)
     lattice("sH", {"2", "1", "2", "--displace", "0.1"}, 48);
 
     const Criteria criteria = seriesCriteria();
-    const std::vector<SeriesColumn> columns = seriesColumns(criteria, false);
+    const SeriesColumns columns = seriesColumns(criteria, false);
     EXPECT_TRUE(std::none_of(columns.begin(), columns.end(), [](const SeriesColumn& c) { return c.name == "open"; }));
     for (const auto& [frame, closed] : cases) {
         const SeriesRow row = analyseRow(frame, criteria, 0, 0.0);
         std::map<std::string, double> v;
-        for (std::size_t k = 0; k < columns.size(); ++k)
-            v[columns[k].name] = row.values[k];
+        for (const SeriesColumn& c : columns)
+            v[c.name] = c.value(row);
         EXPECT_EQ(v["closed"], closed) << frame.numWater;
         EXPECT_EQ(v["clusters"], closed > 0 ? 1 : 0) << frame.numWater;
         if (closed > 0) { // defective and free cups in crystals: none

@@ -1,0 +1,149 @@
+// kavet.Result: one analysed frame, its tables as numpy arrays; the
+// criteria of the analysis.
+#include "common.h"
+
+#include "io/water_hydrogens.h"
+
+namespace kavet::python {
+namespace {
+
+std::shared_ptr<PyResult> analyseFrame(std::shared_ptr<const PyFrame> frame, const Criteria& criteria, int threads)
+{
+    auto r = std::make_shared<PyResult>();
+    r->criteria = criteria;
+    if (frame->oneSite && !criteria.distanceOnly)
+        throw py::value_error("the frame's waters have no hydrogens (one-site water): analyse it with nohyd=True, "
+                              "the network of O-O distances alone");
+    if (criteria.distanceOnly && !frame->oneSite) {
+        // The hydrogens unused, as the command line's -nohyd reads none (F4 not a number).
+        auto copy = std::make_shared<PyFrame>(*frame);
+        dropHydrogens(copy->frame);
+        copy->oneSite = true;
+        frame = std::move(copy);
+    }
+    r->frame = std::move(frame);
+    r->threads = threads;
+    {
+        py::gil_scoped_release release;
+        withThreads(threads, [&] {
+            const Frame& f = r->frame->frame;
+            r->analysis = analyse(f, r->criteria);
+            r->row = seriesRow(0, f.hasTime ? f.time : 0.0, f, r->analysis, r->options());
+        });
+    }
+    return r;
+}
+
+} // namespace
+
+void bindResult(py::module_& m)
+{
+    py::class_<PyResult, std::shared_ptr<PyResult>>(m, "Result")
+        .def_property_readonly("frame", [](const PyResult& r) { return std::const_pointer_cast<PyFrame>(r.frame); })
+        .def_property_readonly("bonds",
+                               [](py::object self) {
+                                   PyResult& r = self.cast<PyResult&>();
+                                   r.buildBonds();
+                                   return view(r.bonds, {rows(r.bonds.size(), 2), 2}, self);
+                               })
+        .def_property_readonly("ring_offsets",
+                               [](py::object self) {
+                                   PyResult& r = self.cast<PyResult&>();
+                                   r.buildRings();
+                                   return view(r.ringOffsets, {rows(r.ringOffsets.size(), 1)}, self);
+                               })
+        .def_property_readonly("ring_members",
+                               [](py::object self) {
+                                   PyResult& r = self.cast<PyResult&>();
+                                   r.buildRings();
+                                   return view(r.ringMembers, {rows(r.ringMembers.size(), 1)}, self);
+                               })
+        .def_property_readonly("cage_types",
+                               [](py::object self) {
+                                   PyResult& r = self.cast<PyResult&>();
+                                   r.buildCages();
+                                   return r.cageTypes;
+                               })
+#define KAVET_CAGE_ARRAY(name, member, width)                                                                   \
+    .def_property_readonly(name, [](py::object self) {                                                          \
+        PyResult& r = self.cast<PyResult&>();                                                                   \
+        r.buildCages();                                                                                         \
+        if (width == 1)                                                                                         \
+            return view(r.member, {rows(r.member.size(), 1)}, self);                                            \
+        return view(r.member, {rows(r.member.size(), width), width}, self);                                     \
+    })
+        KAVET_CAGE_ARRAY("cage_closed", cageClosed, 1)
+        KAVET_CAGE_ARRAY("cage_centres", cageCentres, 3)
+        KAVET_CAGE_ARRAY("cage_faces", cageFaces, 1)
+        KAVET_CAGE_ARRAY("cage_cluster", cageCluster, 1)
+        KAVET_CAGE_ARRAY("cage_water_offsets", cageWaterOffsets, 1)
+        KAVET_CAGE_ARRAY("cage_waters", cageWaters, 1)
+        KAVET_CAGE_ARRAY("cage_ring_offsets", cageRingOffsets, 1)
+        KAVET_CAGE_ARRAY("cage_rings", cageRings, 1)
+        KAVET_CAGE_ARRAY("cage_guest_offsets", cageGuestOffsets, 1)
+        KAVET_CAGE_ARRAY("cage_guests", cageGuests, 1)
+#undef KAVET_CAGE_ARRAY
+        .def_property_readonly("chill",
+                               [](py::object self) {
+                                   // ChillLabel is one byte; its values are the codes.
+                                   static_assert(sizeof(ChillLabel) == 1);
+                                   const PyResult& r = self.cast<const PyResult&>();
+                                   py::array a(py::dtype("int8"), {static_cast<py::ssize_t>(r.row.chill.label.size())}, {},
+                                               r.row.chill.label.data(), self);
+                                   py::detail::array_proxy(a.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+                                   return a;
+                               })
+        .def_property_readonly("f4_per_water",
+                               [](py::object self) {
+                                   const PyResult& r = self.cast<const PyResult&>();
+                                   return view(r.row.f4PerWater, {static_cast<py::ssize_t>(r.row.f4PerWater.size())}, self);
+                               })
+        .def_property_readonly("census", [](const PyResult& r) {
+            // The series row of this frame: column name to value.
+            py::dict d;
+            for (const SeriesColumn& c : seriesColumns(r.criteria, r.frame->hasGuests)) {
+                const double v = c.value(r.row);
+                if (c.kind == SeriesColumn::Count)
+                    d[py::str(c.name)] = static_cast<int64_t>(v);
+                else
+                    d[py::str(c.name)] = v;
+            }
+            return d;
+        });
+
+    // The CHILL+ labels by code (order/chill.h, and the chill column of -oview).
+    {
+        std::vector<std::string> names(kChillLabels);
+        names[static_cast<int>(ChillLabel::Liquid)] = "liquid";
+        names[static_cast<int>(ChillLabel::Cubic)] = "cubic";
+        names[static_cast<int>(ChillLabel::Hexagonal)] = "hexagonal";
+        names[static_cast<int>(ChillLabel::InterfacialIce)] = "interfacial_ice";
+        names[static_cast<int>(ChillLabel::Clathrate)] = "clathrate";
+        names[static_cast<int>(ChillLabel::InterfacialClathrate)] = "interfacial_clathrate";
+        m.attr("CHILL_LABELS") = names;
+    }
+    m.def("analyse", &analyseFrame, py::arg("frame"), py::arg("criteria"), py::arg("threads") = 0);
+
+    // The criteria, with the series preset (the sealed line of sight) as
+    // their defaults; lengths in angstrom, angles in degrees.
+    py::class_<Criteria>(m, "Criteria")
+        .def(py::init([] { return seriesCriteria(); }))
+        .def_readwrite("hb_distance", &Criteria::hbDistance)
+        .def_readwrite("hb_angle", &Criteria::hbAngle)
+        .def_readwrite("ring_min", &Criteria::ringMin)
+        .def_readwrite("ring_max", &Criteria::ringMax)
+        .def_readwrite("ring_deviation", &Criteria::ringDeviation)
+        .def_readwrite("cage_distance", &Criteria::cageDistance)
+        .def_readwrite("cage_angle", &Criteria::cageAngle)
+        .def_readwrite("nohyd", &Criteria::distanceOnly)
+        .def("__repr__", [](const Criteria& c) {
+            char t[256];
+            std::snprintf(t, sizeof t, "Criteria(hb=(%g, %g), ring=(%d, %d, %g), cage=(%g, %g), nohyd=%s)",
+                          static_cast<double>(c.hbDistance), static_cast<double>(c.hbAngle), c.ringMin, c.ringMax,
+                          static_cast<double>(c.ringDeviation), static_cast<double>(c.cageDistance),
+                          static_cast<double>(c.cageAngle), c.distanceOnly ? "True" : "False");
+            return std::string(t);
+        });
+}
+
+} // namespace kavet::python

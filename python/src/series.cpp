@@ -1,0 +1,186 @@
+// Series runs from Python: the library's SeriesRun over a trajectory, its
+// rows as one array, and the cage tracker for runs split into blocks.
+#include "common.h"
+
+#include <mutex>
+
+#include "census/cage_tracker.h"
+#include "io/trajectory.h"
+#include "series/series_run.h"
+
+namespace kavet::python {
+namespace {
+
+// Rows of a series run for the frames numbered first .. first + count - 1 of
+// the trajectory (count < 0: to the end), each value as the column table
+// gives it. The frames before `first` are passed over unread. Cages are
+// followed from the first frame of the block (born, died); without
+// `follow` the closed cages of every row come back too (their waters' atom
+// numbers, ascending), for a CageTracker to follow the blocks of a run in
+// order (CageTracker.follow). A whole run (first 0, count < 0) that
+// analyses no frame is an error, as on the command line.
+py::dict seriesRows(SeriesOptions options, int64_t first, int64_t count, bool follow, int threads)
+{
+    options.style = OptionStyle::Python;
+    requireReadable(options.structure);
+    requireReadable(options.trajectory);
+    SeriesColumns columns;
+    std::vector<double> values;
+    std::vector<std::string> warnings;
+    std::mutex held; // warnings come from the analysis's threads too
+    std::vector<int64_t> cageOffsets{0}, waterOffsets{0};
+    std::vector<int32_t> cageWaters;
+    {
+        py::gil_scoped_release release;
+        withThreads(threads, [&] {
+            SeriesRun run(options, [&](const std::string& w) {
+                std::lock_guard<std::mutex> lock(held);
+                warnings.push_back(w);
+            });
+            columns = run.columns();
+            if (const std::string w = run.ringSizeWarning(); !w.empty())
+                warnings.push_back(w);
+            SeriesFrame f = run.frameBuffer();
+            if (!run.skip(first))
+                return;
+            const int64_t before = count < 0 ? -1 : first + count;
+            while (run.read(f, before)) {
+                SeriesRow row = run.analyse(f);
+                FollowedFrame followed = run.follow(f, row);
+                std::lock_guard<std::mutex> lock(held);
+                warnings.insert(warnings.end(), f.warnings.begin(), f.warnings.end());
+                warnings.insert(warnings.end(), followed.warnings.begin(), followed.warnings.end());
+                if (!follow) {
+                    for (const CageRecord& c : row.cages) {
+                        if (!c.closed)
+                            continue;
+                        cageWaters.insert(cageWaters.end(), c.waters.begin(), c.waters.end());
+                        waterOffsets.push_back(static_cast<int64_t>(cageWaters.size()));
+                    }
+                    cageOffsets.push_back(static_cast<int64_t>(waterOffsets.size() - 1));
+                }
+                for (const SeriesColumn& c : columns)
+                    values.push_back(c.value(row));
+            }
+            if (first == 0 && count < 0)
+                run.requireFrames();
+        });
+    }
+    py::list names, kinds;
+    for (const SeriesColumn& c : columns) {
+        names.append(c.name);
+        kinds.append(c.kind == SeriesColumn::Count ? "count" : c.kind == SeriesColumn::Time ? "time" : "real");
+    }
+    py::dict out;
+    out["columns"] = names;
+    out["kinds"] = kinds;
+    const std::vector<py::ssize_t> shape{columns.empty() ? 0 : rows(values.size(), columns.size()),
+                                         static_cast<py::ssize_t>(columns.size())};
+    out["values"] = owned(std::move(values), shape);
+    out["warnings"] = warnings;
+    if (!follow) {
+        out["cage_offsets"] = owned(std::move(cageOffsets));
+        out["cage_water_offsets"] = owned(std::move(waterOffsets));
+        out["cage_waters"] = owned(std::move(cageWaters));
+    }
+    return out;
+}
+
+// Born and died of the rows of one block of seriesRows(..., follow=false),
+// set in its values (the blocks given in frame order).
+void followBlock(CageTracker& tracker, py::dict block)
+{
+    std::vector<std::string> names = block["columns"].cast<std::vector<std::string>>();
+    const auto column = [&](const char* name) {
+        return static_cast<py::ssize_t>(std::find(names.begin(), names.end(), name) - names.begin());
+    };
+    const py::ssize_t frameAt = column("frame"), timeAt = column("time_ps"), bornAt = column("born"),
+                      diedAt = column("died");
+    if (diedAt >= static_cast<py::ssize_t>(names.size()))
+        throw py::value_error("follow: not a block of series rows");
+    py::array_t<double> values = block["values"].cast<py::array_t<double>>();
+    const auto cages = block["cage_offsets"].cast<py::array_t<int64_t>>();
+    const auto offsets = block["cage_water_offsets"].cast<py::array_t<int64_t>>();
+    const auto waters = block["cage_waters"].cast<py::array_t<int32_t>>();
+    if (values.ndim() != 2 || cages.size() != values.shape(0) + 1)
+        throw py::value_error("follow: the block's cages do not match its rows");
+    auto v = values.mutable_unchecked<2>();
+    const int64_t* c = cages.data();
+    const int64_t* o = offsets.data();
+    const int32_t* w = waters.data();
+    std::vector<CageRecord> records;
+    for (py::ssize_t r = 0; r < values.shape(0); ++r) {
+        records.clear();
+        for (int64_t k = c[r]; k < c[r + 1]; ++k) {
+            CageRecord& cage = records.emplace_back();
+            cage.closed = true;
+            cage.waters.assign(w + o[k], w + o[k + 1]);
+        }
+        const FrameIds ids = tracker.add(static_cast<int64_t>(v(r, frameAt)), v(r, timeAt), records);
+        v(r, bornAt) = static_cast<double>(ids.born);
+        v(r, diedAt) = static_cast<double>(ids.died);
+    }
+}
+
+// Frames in the trajectory, counted without reading their positions.
+int64_t frameCount(const std::string& path)
+{
+    requireReadable(path);
+    py::gil_scoped_release release;
+    std::unique_ptr<TrajectoryReader> traj = openTrajectory(path);
+    int64_t n = 0;
+    while (traj->skip())
+        ++n;
+    return n;
+}
+
+} // namespace
+
+void bindSeries(py::module_& m)
+{
+    // Born and died of the closed cages, frame after frame, as series mode
+    // counts them (the MDAnalysis analysis feeds it its results in order).
+    py::class_<CageTracker>(m, "CageTracker")
+        .def(py::init<int32_t>(), py::arg("tolerance") = 0)
+        .def(
+            "add",
+            [](CageTracker& t, const PyResult& r, int64_t frame, double time) {
+                const FrameIds ids = t.add(frame, time, r.row.cages);
+                return py::make_tuple(ids.born, ids.died);
+            },
+            py::arg("result"), py::arg("frame"), py::arg("time"))
+        .def("follow", &followBlock, py::arg("block"),
+             "Sets born and died of a block of series rows (series_rows with follow=False), the blocks of a run "
+             "given in frame order.");
+
+    // A series run's options, as the library takes them (series/series_run.h).
+    py::class_<SeriesOptions>(m, "SeriesOptions")
+        .def(py::init<>())
+        .def_readwrite("structure", &SeriesOptions::structure)
+        .def_readwrite("trajectory", &SeriesOptions::trajectory)
+        .def_readwrite("water", &SeriesOptions::water)
+        .def_readwrite("oxygen", &SeriesOptions::oxygen)
+        .def_readwrite("index_file", &SeriesOptions::indexFile)
+        .def_readwrite("water_group", &SeriesOptions::waterGroup)
+        .def_readwrite("saved_group", &SeriesOptions::savedGroup)
+        .def_readwrite("has_guest", &SeriesOptions::hasGuest)
+        .def_readwrite("guest_name", &SeriesOptions::guestName)
+        .def_readwrite("guest_group", &SeriesOptions::guestGroup)
+        .def_property(
+            "begin", [](const SeriesOptions& o) { return o.frames.begin; },
+            [](SeriesOptions& o, std::optional<double> v) { o.frames.begin = v; })
+        .def_property(
+            "end", [](const SeriesOptions& o) { return o.frames.end; },
+            [](SeriesOptions& o, std::optional<double> v) { o.frames.end = v; })
+        .def_property(
+            "step", [](const SeriesOptions& o) { return o.frames.step; },
+            [](SeriesOptions& o, std::optional<double> v) { o.frames.step = v; })
+        .def_readwrite("tolerance", &SeriesOptions::tolerance)
+        .def_readwrite("thermal_half", &SeriesOptions::thermalHalf)
+        .def_readwrite("criteria", &SeriesOptions::criteria);
+    m.def("series_rows", &seriesRows, py::arg("options"), py::arg("first") = 0, py::arg("count") = -1,
+          py::arg("follow") = true, py::arg("threads") = 0);
+    m.def("frame_count", &frameCount, py::arg("path"));
+}
+
+} // namespace kavet::python

@@ -1,0 +1,89 @@
+"""kavet.series runs the library's series run: the command line's CSV on every kind of input, and its
+refusals and warnings as ValueError and RuntimeWarning."""
+import shutil
+import subprocess
+import sys
+import warnings
+
+import pandas as pd
+import pytest
+
+import kavet
+from conftest import MELTING, ROOT, STRUCTURE, cli_table
+
+
+def lattice(path, *args):
+    subprocess.run([sys.executable, str(ROOT / "tools" / "lattice.py"), "--structure", "sI", "--cells", "2", "2",
+                    "2", "--frames", "3", "--seed", "3", *args, "-o", str(path)], check=True)
+    lines = path.read_text().splitlines(keepends=True)
+    first = path.with_name(path.stem + "0.gro")
+    first.write_text("".join(lines[:int(lines[1]) + 3]))
+    return first
+
+
+def group(name, first, last):
+    numbers = [str(a) for a in range(first, last + 1)]
+    return f"[ {name} ]\n" + "\n".join(" ".join(numbers[k:k + 15]) for k in range(0, len(numbers), 15)) + "\n"
+
+
+@pytest.fixture(scope="module")
+def inputs(tmp_path_factory):
+    d = tmp_path_factory.mktemp("inputs")
+    files = {"structure": STRUCTURE, "melting": MELTING}
+    files["guest0"] = lattice(d / "guest.gro", "--guests", "1", "--disorder", "0.3")
+    files["guest"] = d / "guest.gro"
+    files["tric0"] = lattice(d / "tric.gro", "--guests", "0.5", "--disorder", "0.2", "--shear", "xy")
+    files["tric"] = d / "tric.gro"
+    (d / "idx.ndx").write_text(group("Water", 1, 1104) + group("Guests", 1105, 1168))
+    files["idx"] = d / "idx.ndx"
+    if shutil.which("gmx"):
+        subprocess.run(["gmx", "trjconv", "-f", str(MELTING), "-s", str(STRUCTURE), "-o", str(d / "melting.xtc")],
+                       input=b"0\n", check=True, capture_output=True)
+        files["xtc"] = d / "melting.xtc"
+    return files
+
+
+# (structure, trajectory, command-line options, keywords)
+CASES = {
+    "melting": ("structure", "melting", ["-nt", "2"], {"nt": 2}),
+    "xtc": ("structure", "xtc", ["-b", "20", "-dt", "20"], {"b": 20, "dt": 20}),
+    "guests": ("guest0", "guest", ["-guest", "CH4", "-tol", "2"], {"guest": "CH4", "tol": 2}),
+    "groups": ("guest0", "guest", ["-n", "{idx}", "-wat-group", "Water", "-guest-group", "Guests"],
+               {"n": "{idx}", "wat_group": "Water", "guest_group": "Guests"}),
+    "one-site": ("structure", "melting", ["-nohyd", "-e", "30"], {"nohyd": True, "e": 30}),
+    "triclinic": ("tric0", "tric", ["-guest", "CH4", "-hb", "3.5", "40", "-ring", "4", "8", "100"],
+                  {"guest": "CH4", "hb": (3.5, 40), "ring": (4, 8, 100)}),
+}
+
+
+@pytest.mark.parametrize("case", CASES)
+def test_series_equals_the_command_lines_csv(tmp_path, kavet_binary, inputs, case):
+    structure, trajectory, args, keywords = CASES[case]
+    if trajectory not in inputs:
+        pytest.skip("no gmx to write the .xtc")
+    args = [a.format(**inputs) for a in args]
+    keywords = {k: v.format(**inputs) if isinstance(v, str) else v for k, v in keywords.items()}
+    cli = cli_table(kavet_binary, tmp_path, inputs[structure], inputs[trajectory], *args)
+    table = kavet.series(inputs[structure], inputs[trajectory], **keywords)
+    # The CSV rounds F4 to 6 decimals and times to the decimals the trajectory carries.
+    pd.testing.assert_frame_equal(table, cli, check_dtype=False, check_exact=False, rtol=0, atol=1e-6)
+    kinds = {c: ("float64" if c in ("time_ps", "f4") else "int64") for c in cli.columns}
+    assert {c: str(t) for c, t in table.dtypes.items()} == kinds
+
+
+def test_refusals_and_warnings_name_the_keywords():
+    refused = [({"guest": "SOL"}, ValueError, "guest='SOL' selects the waters"),
+               ({"b": 5000}, ValueError, "no frame analysed: b=5000 selects none"),
+               ({"hb": "35"}, ValueError, "hb= takes 2 numbers"),
+               ({"wat_group": "Water"}, ValueError, "need the index file: give it with n="),
+               ({"cages": True}, TypeError, "unknown keyword cages=")]
+    for keywords, error, message in refused:
+        with pytest.raises(error, match=message):
+            kavet.series(STRUCTURE, MELTING if "b" in keywords else STRUCTURE, **keywords)
+    for keywords, message in [({"wat": "XXX"}, "wat='XXX' oxy='OW' select no water oxygen"),
+                              ({"hb": (0.35, 30)}, "no hydrogen bond .* with hb=\\(0.35, 30\\)")]:
+        with pytest.warns(RuntimeWarning, match=message):
+            kavet.series(STRUCTURE, STRUCTURE, **keywords)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        kavet.series(STRUCTURE, STRUCTURE)
