@@ -16,8 +16,8 @@ Figures, by kind:
   the run (its frames times the step between frames);
 - liquid: frames with no closed cage, and the largest count;
 - heating: the median of closed per 10 ps, and the melting as CHILL+
-  (chill_clathrate + chill_interfacial_clathrate of the default run, raw
-  frames) and the four-coordinated fraction (waters with exactly four other
+  (chill_clathrate + chill_interfacial_clathrate of the first mode's run:
+  raw frames when it is the default) and the four-coordinated fraction (waters with exactly four other
   oxygens within 3.5 A, raw frames) put it: the first frame from which they
   stay below half their value in the first 10 ps.
 """
