@@ -284,10 +284,10 @@ int runFrame(const Settings& s)
     SignalGuard interruption([](const std::string& signal) {
         return failureText("interrupted by " + signal + "; the output files are left as they were before the run");
     });
-    OutputSet outputs({{s.ringFile, OutputKind::RingFile},
-                       {s.cageFile, OutputKind::CageFile},
-                       {s.dataFile, OutputKind::DataFile}},
-                      s.confFile, &interruption);
+    AppendedOutputs outputs({{s.ringFile, OutputKind::RingFile},
+                             {s.cageFile, OutputKind::CageFile},
+                             {s.dataFile, OutputKind::DataFile}},
+                            {s.confFile, s.indexFile}, &interruption);
     printSystemBlock(frame.numAtom);
     printHeading(">>>> Water");
     printCount("     OW:       ", frame.numWater);

@@ -68,24 +68,6 @@ private:
     std::chrono::steady_clock::time_point start_;
 };
 
-// The outputs that follow cages, checked before any file is touched: the
-// lifetime table (replaced at the end) and the guest table.
-void checkTrackingOutputs(const Settings& s)
-{
-    const SeriesSettings& ss = s.series;
-    std::vector<std::string> outputs = {ss.seriesFile, typeFileFor(ss.seriesFile), ss.cageFile, ss.viewFile};
-    if (ss.seriesFile.size() >= 4 && ss.seriesFile.compare(ss.seriesFile.size() - 4, 4, ".xvg") == 0)
-        outputs.push_back(f4FileFor(ss.seriesFile));
-    const std::vector<std::string> inputs = {s.confFile, ss.trajFile};
-    if (!ss.lifeFile.empty()) {
-        std::vector<std::string> others = outputs;
-        others.push_back(ss.guestFile);
-        checkOutputPath(ss.lifeFile, inputs, others);
-    }
-    if (!ss.guestFile.empty())
-        checkOutputPath(ss.guestFile, inputs, outputs);
-}
-
 // Mean guest residence per cage type, after the series summary.
 void printResidence(const CageTracker& tracker)
 {
@@ -158,10 +140,10 @@ int runSeries(const Settings& s)
     SeriesRun run(seriesOptionsOf(s), [](const std::string& w) { printWarnings({w}); });
     const SeriesColumns& columns = run.columns();
     const std::vector<std::string> names = columnNames(columns);
-    checkTrackingOutputs(s);
     // Every output is checked, locked and backed up before the first frame;
     // a failure or an interruption cuts every file back to the last frame
-    // written whole to all of them.
+    // written whole to all of them. The lifetime table is locked with them
+    // and replaced only when the run completes.
     std::vector<OutputSpec> wanted;
     for (const std::string& f : seriesFiles(ss.seriesFile, names))
         wanted.push_back({f, OutputKind::Series});
@@ -171,11 +153,13 @@ int runSeries(const Settings& s)
         wanted.push_back({ss.guestFile, OutputKind::Series});
     if (!ss.viewFile.empty())
         wanted.push_back({ss.viewFile, OutputKind::Series});
+    if (!ss.lifeFile.empty())
+        wanted.push_back({ss.lifeFile, OutputKind::Table});
     SignalGuard interruption([](const std::string& signal) {
         return failureText("interrupted by " + signal +
                            "; every series file is cut back to the last frame written whole to all of them: %F");
     });
-    OutputSet outputs(wanted, std::vector<std::string>{s.confFile, ss.trajFile}, &interruption);
+    SeriesOutputs outputs(wanted, {s.confFile, ss.trajFile, s.indexFile}, &interruption);
     for (const OutputSpec& f : wanted) {
         if (outputs.backup(f.path).empty())
             continue;
@@ -328,15 +312,14 @@ int runSeries(const Settings& s)
         throw;
     }
     progress.finish();
+    // Rows are final only now; a run that analysed no frame leaves the
+    // previous table as it was.
+    if (!ss.lifeFile.empty() && run.framesAnalysed() > 0)
+        outputs.replace(ss.lifeFile, lifetimeTable(run.tracker()));
     outputs.commit();
     if (warningsHeld > 0)
         printWarnings({"... and " + std::to_string(warningsHeld) + " more such warnings, in " +
                        std::to_string(warnedFrames) + " frames in all"});
-
-    // Rows are final only now; a run that failed before leaves the previous
-    // table as it was.
-    if (!ss.lifeFile.empty())
-        replaceFile(ss.lifeFile, lifetimeTable(run.tracker()));
 
     const SeriesSummary summary = run.summary();
     printHeading(">>>> Series");

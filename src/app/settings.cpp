@@ -262,6 +262,12 @@ Settings scanOptions(const std::vector<std::string>& args)
     checkExtension("-ot", series.seriesFile, {".csv", ".xvg"}, "CSV (.csv) or GROMACS .xvg");
     if (!series.cageFile.empty())
         checkExtension("-ocages", series.cageFile, {".csv", ".jsonl"}, "CSV (.csv) or JSON lines (.jsonl)");
+    if (!series.lifeFile.empty())
+        checkExtension("-olife", series.lifeFile, {".csv"}, "CSV (.csv)");
+    if (!series.guestFile.empty())
+        checkExtension("-oguests", series.guestFile, {".csv"}, "CSV (.csv)");
+    if (!series.viewFile.empty())
+        checkExtension("-oview", series.viewFile, {".xyz", ".extxyz"}, "extended XYZ (.xyz or .extxyz)");
     // An empty name would select the residues that have none.
     if (series.hasGuest && series.guestName.empty())
         throw InputError("option -guest takes a residue name, not an empty one");

@@ -73,6 +73,8 @@ void restoreGuarded()
         for (int k = 0; k < numGuarded; ++k)
             if (guarded[k].regular)
                 (void)!ftruncate(guarded[k].fd, static_cast<off_t>(lengths[k]));
+            else if (guarded[k].table && guarded[k].created)
+                unlink(guarded[k].path);
         return;
     }
     for (int k = 0; k < numGuarded; ++k) {

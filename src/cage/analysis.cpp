@@ -1,5 +1,9 @@
 #include "cage/analysis.h"
 
+#include <cstdio>
+
+#include "core/error.h"
+
 namespace kavet {
 namespace {
 
@@ -24,6 +28,22 @@ private:
 
 } // namespace
 
+std::string denseNetworkFault(int64_t waters, int64_t bondEnds)
+{
+    if (waters <= 0)
+        return "";
+    const double degree = static_cast<double>(bondEnds) / static_cast<double>(waters);
+    if (!(degree > kMaxMeanDegree))
+        return "";
+    char text[320];
+    std::snprintf(text, sizeof text,
+                  "the hydrogen-bond network has a mean degree of %.1f, far above water's 4, and no ring search "
+                  "is run on one above %.0f: check the hydrogen-bond criteria (-hb DISTANCE ANGLE, the distance "
+                  "in angstrom, such as -hb 3.5 30)",
+                  degree, kMaxMeanDegree);
+    return text;
+}
+
 Analysis analyse(const Frame& frame, const Criteria& c, Observer* observer)
 {
     Analysis a;
@@ -40,6 +60,9 @@ Analysis analyse(const Frame& frame, const Criteria& c, Observer* observer)
     phases.start(Phase::Pruning);
     pruneEdges(a.net);
     phases.finish(Phase::Pruning);
+    if (const std::string fault = denseNetworkFault(frame.numWater, static_cast<int64_t>(a.net.edgeList.size()));
+        !fault.empty())
+        throw InputError(fault);
 
     phases.start(Phase::Rings);
     findAllRings(a.net, c.ringMin, c.ringMax, a.rings, c.walk);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "cage/assembly.h"
 #include "cage/dedup.h"
@@ -86,8 +87,20 @@ public:
     virtual SeedTrace* seedTrace() { return nullptr; }
 };
 
+// The densest hydrogen-bond network the ring search is run on: the mean
+// number of bonds per water after pruning (water's is about 4; a liquid near
+// 4.5). A denser one comes from criteria given in other units (-hb 35 30
+// for 3.5), and its ring search grows past any time and memory.
+constexpr double kMaxMeanDegree = 12.0;
+
+// Why a network of `bondEnds` bond ends (both ends of every bond) among
+// `waters` waters is too dense to search for rings, or "" when it is not.
+std::string denseNetworkFault(int64_t waters, int64_t bondEnds);
+
 // Analyses one frame. With no ring left after the plane fit the analysis ends
-// there: no neighbours, no cages.
+// there: no neighbours, no cages. A network denser than kMaxMeanDegree is
+// refused after the pruning (the observer has seen its phase finish) with
+// InputError (denseNetworkFault).
 Analysis analyse(const Frame& frame, const Criteria& criteria, Observer* observer = nullptr);
 
 } // namespace kavet

@@ -52,7 +52,7 @@ bool endsWith(const std::string& s, const std::string& tail)
 
 } // namespace
 
-CageTableWriter::CageTableWriter(const std::string& path, const OutputSet* outputs)
+CageTableWriter::CageTableWriter(const std::string& path, const SeriesOutputs* outputs)
     : file_(path, outputs), json_(endsWith(path, ".jsonl"))
 {
     if (!json_)

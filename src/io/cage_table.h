@@ -27,7 +27,7 @@ class CageTableWriter {
 public:
     // An existing file is kept under a backup name (see FreshFile).
     // With `outputs`, the file is the set's (see FreshFile).
-    explicit CageTableWriter(const std::string& path, const OutputSet* outputs = nullptr);
+    explicit CageTableWriter(const std::string& path, const SeriesOutputs* outputs = nullptr);
     // `ids[k]` is the run-wide id of cages[k] (FrameIds::ids).
     void frame(int64_t frame, const std::vector<CageRecord>& cages, const std::vector<int32_t>& ids);
     const FreshFile& file() const { return file_; }

@@ -94,7 +94,8 @@ std::vector<std::string> checkFrame(const Frame& frame, const std::string& name)
                 continue;
             if (frame.isOW[h])
                 throw FormatError(name + ": " + atomText(frame, h) + " after water oxygen " + atomText(frame, i) +
-                                  " should be one of its hydrogens, but is a water oxygen itself");
+                                  " should be one of its hydrogens, but is a water oxygen itself (water of one site, without "
+                                  "hydrogens, is analysed with -nohyd)");
             const float d = length(minimumImage(frame.atmXYZ[h], frame.atmXYZ[i], frame.box));
             if (d > impossibleHydrogenDistance)
                 throw FormatError(name + ": " + atomText(frame, h) + " after water oxygen " + atomText(frame, i) +

@@ -100,8 +100,19 @@ const IndexGroup& findIndexGroup(const std::vector<IndexGroup>& groups, const st
 Frame savedAtoms(const Frame& frame, const IndexGroup& saved, std::vector<IndexGroup>& groups,
                  const std::string& waterName, const std::string& oxygenName)
 {
-    const std::vector<int32_t> atoms = atomsIn(frame, saved);
+    // The trajectory holds the group's atoms in the group's own order (as
+    // gmx trjconv -n writes them), which need not be the structure's.
+    const std::vector<int32_t>& atoms = saved.atoms;
+    (void)atomsIn(frame, saved);
     std::vector<int32_t> kept(static_cast<std::size_t>(frame.numAtom), -1);
+    for (std::size_t k = 0; k < atoms.size(); ++k)
+        if (kept[atoms[k]] >= 0)
+            throw InputError("index group " + saved.name + " gives atom " + std::to_string(atoms[k] + 1) +
+                             " twice (at places " + std::to_string(kept[atoms[k]] + 1) + " and " +
+                             std::to_string(k + 1) + " of the group): a trajectory saved with it holds each atom once");
+        else
+            kept[atoms[k]] = static_cast<int32_t>(k);
+    std::fill(kept.begin(), kept.end(), -1);
     Frame f;
     f.box = frame.box;
     f.hasTime = frame.hasTime;

@@ -33,11 +33,12 @@ std::vector<IndexGroup> readIndexGroups(const std::string& path);
 const IndexGroup& findIndexGroup(const std::vector<IndexGroup>& groups, const std::string& name,
                                  const std::string& path);
 
-// The frame of the group's atoms only (ascending, once each), for a
-// trajectory that saved only them; the other groups are renumbered to the
-// atoms kept, dropping the others. Waters are selected again by name, as
+// The frame of the group's atoms only, in the group's own order (the order
+// gmx trjconv -n saves them in, which need not ascend), for a trajectory that
+// saved only them; the other groups are renumbered to the atoms kept,
+// dropping the others. Waters are selected again by name, as
 // readConfiguration does. Throws InputError for an atom number beyond the
-// frame.
+// frame or an atom the group gives twice.
 Frame savedAtoms(const Frame& frame, const IndexGroup& saved, std::vector<IndexGroup>& groups,
                  const std::string& waterName, const std::string& oxygenName);
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "core/error.h"
@@ -68,7 +69,130 @@ long long completeBlocksEnd(int fd, long long size, OutputKind kind)
     }
 }
 
+void writeAll(int fd, const std::string& text, const std::string& name)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int err = n < 0 ? errno : EIO;
+            throw FileError("writing " + name + " failed: " + std::strerror(err), err);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+// Where a path leads: the file it names, or for a file still to be created
+// its folder and name. False when neither can be found.
+bool identityOf(const std::string& path, dev_t& dev, ino_t& ino, std::string& name)
+{
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0) {
+        dev = st.st_dev, ino = st.st_ino, name.clear();
+        return true;
+    }
+    const std::size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    if (stat(dir.c_str(), &st) != 0)
+        return false;
+    dev = st.st_dev, ino = st.st_ino;
+    name = slash == std::string::npos ? path : path.substr(slash + 1);
+    return true;
+}
+
+bool sameTarget(const OutputTarget& a, const OutputTarget& b)
+{
+    return a.known && b.known && !a.device && !b.device && a.dev == b.dev && a.ino == b.ino && a.name == b.name;
+}
+
+std::string folderOf(const std::string& file)
+{
+    const std::size_t slash = file.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+}
+
+[[noreturn]] void notWritable(const std::string& path)
+{
+    throw FileError("cannot write " + path + ": it is neither a regular file nor a character device such as /dev/null");
+}
+
+[[noreturn]] void busy(const std::string& path)
+{
+    throw FileError("another run is writing " + path +
+                    " (it holds the file's lock); wait for it to end or choose another output file");
+}
+
 } // namespace
+
+OutputTarget checkOutput(const std::string& path, const std::vector<std::string>& inputs,
+                         const std::vector<OutputTarget>& earlier)
+{
+    if (path.empty())
+        throw FileError("an output file name is empty");
+    OutputTarget t;
+    t.path = path;
+    t.file = path;
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        char* resolved = realpath(path.c_str(), nullptr);
+        if (!resolved) {
+            const int err = errno;
+            if (err != ENOENT)
+                failCall("cannot follow the link " + path);
+            char to[4096] = "";
+            const ssize_t n = readlink(path.c_str(), to, sizeof to - 1);
+            to[n > 0 ? n : 0] = '\0';
+            throw FileError("cannot write " + path + ": it is a symbolic link to " + to +
+                                ", which does not exist; outputs are written through links to the file they lead "
+                                "to, and a link to no file is refused: remove the link or create its file",
+                            err);
+        }
+        t.file = resolved;
+        std::free(resolved);
+    }
+    t.exists = stat(t.file.c_str(), &st) == 0;
+    if (t.exists && S_ISCHR(st.st_mode)) {
+        t.device = true;
+        return t;
+    }
+    if (t.exists && !S_ISREG(st.st_mode))
+        notWritable(path);
+    t.known = identityOf(t.file, t.dev, t.ino, t.name);
+    for (const std::string& input : inputs) {
+        if (input.empty())
+            continue;
+        OutputTarget in;
+        in.known = identityOf(input, in.dev, in.ino, in.name);
+        if (input == path || sameTarget(in, t))
+            throw FileError("the output file " + path + " is the input file " + input);
+    }
+    for (const OutputTarget& other : earlier)
+        if (sameTarget(other, t))
+            throw FileError("the output files " + other.path + " and " + path + " are the same file");
+    return t;
+}
+
+std::string backupName(const std::string& path, int n)
+{
+    const std::size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    return dir + "#" + base + "." + std::to_string(n) + "#";
+}
+
+std::string backUp(const std::string& path)
+{
+    for (int n = 1; n < 100000; ++n) {
+        const std::string candidate = backupName(path, n);
+        if (renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, candidate.c_str(), RENAME_NOREPLACE) == 0)
+            return candidate;
+        if (errno != EEXIST)
+            failCall("cannot back up " + path + " to " + candidate);
+    }
+    throw FileError("cannot back up " + path + ": too many backups beside it");
+}
 
 bool endsInsideBlock(const std::string& tail, OutputKind kind)
 {
@@ -99,34 +223,127 @@ long long lastBlockStart(const std::string& text, OutputKind kind)
     return startsWith(text, 0, blockOpening(kind)) ? 0 : -1;
 }
 
-OutputSet::OutputSet(const std::vector<OutputSpec>& outputs, const std::string& input, OutputGuard* guard)
-    : OutputSet(outputs, std::vector<std::string>{input}, guard)
+
+OutputSet::~OutputSet()
 {
+    if (open_)
+        rollback();
 }
 
-OutputSet::OutputSet(const std::vector<OutputSpec>& outputs, const std::vector<std::string>& inputs,
-                     OutputGuard* guard)
-    : guard_(guard)
+const OutputSet::Entry* OutputSet::find(const std::string& path, bool table) const
+{
+    for (const Entry& e : entries_)
+        if (e.target.path == path && (e.kind == OutputKind::Table) == table)
+            return &e;
+    return nullptr;
+}
+
+void OutputSet::startGuard()
+{
+    if (guard_) {
+        std::vector<GuardedOutput> guarded;
+        for (const Entry& e : entries_) {
+            const bool table = e.kind == OutputKind::Table;
+            guarded.push_back({e.fd, e.length, e.regular && !table, e.created, e.target.file.c_str(),
+                               e.backup.empty() ? nullptr : e.backup.c_str(), table});
+        }
+        try {
+            guard_->guard(guarded);
+        } catch (...) {
+            rollback();
+            throw;
+        }
+        guarded_ = true;
+    }
+}
+
+void OutputSet::removeOwn(const Entry& e)
+{
+    struct stat mine {}, there {};
+    if (e.fd >= 0 && fstat(e.fd, &mine) == 0 && stat(e.target.file.c_str(), &there) == 0 &&
+        mine.st_dev == there.st_dev && mine.st_ino == there.st_ino)
+        unlink(e.target.file.c_str());
+}
+
+void OutputSet::commit()
+{
+    if (!open_)
+        return;
+    if (guarded_)
+        guard_->committed();
+    // A table the run never wrote (no frame analysed) is not left empty.
+    for (const Entry& e : entries_)
+        if (e.kind == OutputKind::Table && e.created && !e.replaced)
+            removeOwn(e);
+    release();
+}
+
+void OutputSet::rollback()
+{
+    if (!open_)
+        return;
+    unguard();
+    for (const Entry& e : entries_) {
+        if (e.kind == OutputKind::Table) {
+            if (e.created && !e.replaced)
+                removeOwn(e);
+        } else if (e.kind == OutputKind::Series && e.kept) {
+            (void)!ftruncate(e.fd, static_cast<off_t>(e.length));
+        } else if (e.kind == OutputKind::Series) {
+            // Only the file this run created, not one put there since.
+            if (e.created)
+                removeOwn(e);
+            if (!e.backup.empty())
+                (void)!renameat2(AT_FDCWD, e.backup.c_str(), AT_FDCWD, e.target.file.c_str(), RENAME_NOREPLACE);
+        } else if (e.created) {
+            unlink(e.target.file.c_str());
+        } else if (e.regular) {
+            (void)!ftruncate(e.fd, static_cast<off_t>(e.length));
+        }
+    }
+    release();
+}
+
+void OutputSet::unguard()
+{
+    if (guarded_)
+        guard_->unguard();
+    guarded_ = false;
+}
+
+void OutputSet::release()
+{
+    unguard();
+    for (Entry& e : entries_) {
+        if (e.fd >= 0)
+            close(e.fd);
+        e.fd = -1;
+    }
+    open_ = false;
+}
+
+AppendedOutputs::AppendedOutputs(const std::vector<OutputSpec>& outputs, const std::vector<std::string>& inputs,
+                                 OutputGuard* guard)
+    : OutputSet(guard)
 {
     entries_.reserve(outputs.size());
-    if (!outputs.empty() && outputs.front().kind == OutputKind::Series) {
-        openSeries(outputs, inputs);
-        startGuard();
-        return;
+    std::vector<OutputTarget> checked;
+    for (const OutputSpec& out : outputs) {
+        if (out.kind == OutputKind::Series || out.kind == OutputKind::Table)
+            throw Failure("series outputs belong to a SeriesOutputs set");
+        checked.push_back(checkOutput(out.path, inputs, checked));
     }
     try {
-        for (const OutputSpec& out : outputs) {
+        for (std::size_t k = 0; k < outputs.size(); ++k) {
+            const OutputSpec& out = outputs[k];
             Entry e;
-            e.path = out.path;
-            struct stat before {};
-            const bool existed = stat(out.path.c_str(), &before) == 0;
-            if (existed && !S_ISREG(before.st_mode) && !S_ISCHR(before.st_mode))
-                throw FileError("cannot write " + out.path +
-                                ": it is neither a regular file nor a character device such as /dev/null");
-            e.fd = open(out.path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+            e.target = checked[k];
+            e.kind = out.kind;
+            const std::string& file = e.target.file;
+            e.fd = open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
             if (e.fd < 0)
                 failCall("cannot open " + out.path + " for appending");
-            e.created = !existed;
+            e.created = !e.target.exists;
             struct stat st {};
             if (fstat(e.fd, &st) != 0) {
                 const int err = errno;
@@ -137,26 +354,19 @@ OutputSet::OutputSet(const std::vector<OutputSpec>& outputs, const std::vector<s
             e.length = static_cast<long long>(st.st_size);
             entries_.push_back(e);
             if (!e.regular && !S_ISCHR(st.st_mode))
-                throw FileError("cannot write " + out.path +
-                                ": it is neither a regular file nor a character device such as /dev/null");
+                notWritable(out.path);
             if (!e.regular)
                 continue;
-            for (const std::string& input : inputs) {
-                struct stat in {};
-                if (stat(input.c_str(), &in) == 0 && st.st_dev == in.st_dev && st.st_ino == in.st_ino)
-                    throw FileError("the output file " + out.path + " is the input file " + input);
-            }
-            for (std::size_t k = 0; k + 1 < entries_.size(); ++k) {
+            for (std::size_t j = 0; j + 1 < entries_.size(); ++j) {
                 struct stat other {};
-                if (entries_[k].regular && fstat(entries_[k].fd, &other) == 0 && other.st_dev == st.st_dev &&
+                if (entries_[j].regular && fstat(entries_[j].fd, &other) == 0 && other.st_dev == st.st_dev &&
                     other.st_ino == st.st_ino)
-                    throw FileError("the output files " + entries_[k].path + " and " + out.path +
+                    throw FileError("the output files " + entries_[j].target.path + " and " + out.path +
                                     " are the same file");
             }
             if (flock(e.fd, LOCK_EX | LOCK_NB) != 0) {
                 if (errno == EWOULDBLOCK)
-                    throw FileError("another run is writing " + out.path +
-                                    " (it holds the file's lock); wait for it to end or choose another output file");
+                    busy(out.path);
                 failCall("cannot lock " + out.path);
             }
             // The length counts once the lock is held: another run may have
@@ -167,7 +377,7 @@ OutputSet::OutputSet(const std::vector<OutputSpec>& outputs, const std::vector<s
             entries_.back().length = e.length;
             // A run killed while appending leaves a block cut off; appending
             // after it would merge the two.
-            const int rd = open(out.path.c_str(), O_RDONLY | O_CLOEXEC);
+            const int rd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
             if (rd >= 0 && e.length > 0) {
                 std::string tail;
                 const long long tailStart = e.length > 4096 ? e.length - 4096 : 0;
@@ -192,103 +402,42 @@ OutputSet::OutputSet(const std::vector<OutputSpec>& outputs, const std::vector<s
     startGuard();
 }
 
-void OutputSet::startGuard()
+int SeriesOutputs::descriptor(const std::string& path) const
 {
-    if (guard_) {
-        std::vector<GuardedOutput> guarded;
-        for (const Entry& e : entries_)
-            guarded.push_back({e.fd, e.length, e.regular, e.created, e.path.c_str(),
-                               e.backup.empty() ? nullptr : e.backup.c_str()});
-        try {
-            guard_->guard(guarded);
-        } catch (...) {
-            rollback();
-            throw;
-        }
-        guarded_ = true;
-    }
+    const Entry* e = find(path, false);
+    return e ? e->fd : -1;
 }
 
-OutputSet::~OutputSet()
+std::string SeriesOutputs::backup(const std::string& path) const
 {
-    if (open_)
-        rollback();
+    const Entry* e = find(path, false);
+    return e ? e->backup : std::string();
 }
 
-void OutputSet::commit()
+bool SeriesOutputs::backupWasCut(const std::string& path) const
 {
-    if (!open_)
-        return;
-    if (guarded_)
-        guard_->committed();
-    release();
+    const Entry* e = find(path, false);
+    return e && e->backupCut;
 }
 
-void OutputSet::rollback()
-{
-    if (!open_)
-        return;
-    unguard();
-    for (const Entry& e : entries_) {
-        if (e.series && e.kept) {
-            (void)!ftruncate(e.fd, static_cast<off_t>(e.length));
-        } else if (e.series) {
-            // Only the file this run created, not one put there since.
-            struct stat mine {}, there {};
-            if (e.created && fstat(e.fd, &mine) == 0 && stat(e.path.c_str(), &there) == 0 &&
-                mine.st_dev == there.st_dev && mine.st_ino == there.st_ino)
-                unlink(e.path.c_str());
-            if (!e.backup.empty())
-                (void)!renameat2(AT_FDCWD, e.backup.c_str(), AT_FDCWD, e.path.c_str(), RENAME_NOREPLACE);
-        } else if (e.created) {
-            unlink(e.path.c_str());
-        } else if (e.regular) {
-            (void)!ftruncate(e.fd, static_cast<off_t>(e.length));
-        }
-    }
-    release();
-}
-
-int OutputSet::descriptor(const std::string& path) const
-{
-    for (const Entry& e : entries_)
-        if (e.series && e.path == path)
-            return e.fd;
-    return -1;
-}
-
-std::string OutputSet::backup(const std::string& path) const
-{
-    for (const Entry& e : entries_)
-        if (e.series && e.path == path)
-            return e.backup;
-    return {};
-}
-
-bool OutputSet::backupWasCut(const std::string& path) const
-{
-    for (const Entry& e : entries_)
-        if (e.series && e.path == path)
-            return e.backupCut;
-    return false;
-}
-
-void OutputSet::beginFrame()
+void SeriesOutputs::beginFrame()
 {
     if (guarded_)
         guard_->beginFrame();
 }
 
-void OutputSet::endFrame(int64_t frame)
+void SeriesOutputs::endFrame(int64_t frame)
 {
     std::vector<long long> lengths;
     for (Entry& e : entries_) {
-        struct stat st {};
-        if (e.regular && fstat(e.fd, &st) == 0)
-            e.length = static_cast<long long>(st.st_size);
-        // What the run wrote stays from now on.
-        e.created = false;
-        e.kept = e.series;
+        if (e.kind == OutputKind::Series) {
+            struct stat st {};
+            if (e.regular && fstat(e.fd, &st) == 0)
+                e.length = static_cast<long long>(st.st_size);
+            // What the run wrote stays from now on.
+            e.created = false;
+            e.kept = true;
+        }
         lengths.push_back(e.length);
     }
     lastFrame_ = frame;
@@ -296,30 +445,11 @@ void OutputSet::endFrame(int64_t frame)
         guard_->endFrame(lengths, frame);
 }
 
-void OutputSet::openSeries(const std::vector<OutputSpec>& outputs, const std::vector<std::string>& inputs)
+SeriesOutputs::SeriesOutputs(const std::vector<OutputSpec>& outputs, const std::vector<std::string>& inputs,
+                             OutputGuard* guard)
+    : OutputSet(guard)
 {
-    // Where a path leads: the file it names, or for a file still to be
-    // created its folder and name.
-    struct Identity {
-        dev_t dev = 0;
-        ino_t ino = 0;
-        std::string name;
-        bool operator==(const Identity&) const = default;
-    };
-    auto identityOf = [](const std::string& path, Identity& id) {
-        struct stat st {};
-        if (stat(path.c_str(), &st) == 0) {
-            id = {st.st_dev, st.st_ino, ""};
-            return true;
-        }
-        const std::size_t slash = path.rfind('/');
-        const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-        if (stat(dir.c_str(), &st) != 0)
-            return false;
-        id = {st.st_dev, st.st_ino, slash == std::string::npos ? path : path.substr(slash + 1)};
-        return true;
-    };
-    std::vector<Identity> ids;
+    entries_.reserve(outputs.size());
     std::vector<int> oldFds; // the locked files to be backed up, -1 for none
     auto closeOld = [&] {
         for (int& fd : oldFds)
@@ -329,87 +459,74 @@ void OutputSet::openSeries(const std::vector<OutputSpec>& outputs, const std::ve
     try {
         // Every output is checked, and every existing one locked, before
         // anything changes.
+        std::vector<OutputTarget> checked;
         for (const OutputSpec& out : outputs) {
-            if (out.kind != OutputKind::Series)
-                throw Failure("series and appended outputs cannot share one set");
+            if (out.kind != OutputKind::Series && out.kind != OutputKind::Table)
+                throw Failure("appended outputs belong to an AppendedOutputs set");
             Entry e;
-            e.path = out.path;
-            e.series = true;
+            e.target = checkOutput(out.path, inputs, checked);
+            e.kind = out.kind;
+            checked.push_back(e.target);
             oldFds.push_back(-1);
-            struct stat st {};
-            const bool exists = stat(out.path.c_str(), &st) == 0;
-            if (exists && S_ISCHR(st.st_mode)) {
-                e.fd = open(out.path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+            const std::string& file = e.target.file;
+            if (e.target.device) {
+                e.fd = open(file.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
                 if (e.fd < 0)
                     failCall("cannot open " + out.path + " for writing");
                 entries_.push_back(e);
-                ids.push_back({});
                 continue;
             }
-            if (exists && !S_ISREG(st.st_mode))
-                throw FileError("cannot write " + out.path +
-                                ": it is neither a regular file nor a character device such as /dev/null");
-            Identity id;
-            if (!identityOf(out.path, id))
+            if (!e.target.known) {
+                struct stat folder {};
+                (void)stat(folderOf(file).c_str(), &folder); // for its errno
                 failCall("cannot write " + out.path);
-            for (const std::string& input : inputs) {
-                Identity in;
-                if (input == out.path || (identityOf(input, in) && in == id))
-                    throw FileError("the output file " + out.path + " is the input file " + input);
             }
-            for (std::size_t k = 0; k < entries_.size(); ++k)
-                if (entries_[k].regular && (entries_[k].path == out.path || ids[k] == id))
-                    throw FileError("the output files " + entries_[k].path + " and " + out.path +
-                                    " are the same file");
             e.regular = true;
+            if (e.kind == OutputKind::Table && access(folderOf(file).c_str(), W_OK | X_OK) != 0) {
+                const int err = errno;
+                throw FileError("cannot write " + out.path + ": its folder " + folderOf(file) +
+                                    " is not writable: " + std::strerror(err),
+                                err);
+            }
             entries_.push_back(e);
-            ids.push_back(id);
-            if (!exists)
+            if (!e.target.exists)
                 continue;
-            oldFds.back() = open(out.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-            if (oldFds.back() < 0)
+            const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+            if (fd < 0)
                 failCall("cannot open " + out.path);
+            (e.kind == OutputKind::Table ? entries_.back().fd : oldFds.back()) = fd;
             struct stat locked {}, now {};
-            const bool busy = flock(oldFds.back(), LOCK_EX | LOCK_NB) != 0;
-            if (busy && errno != EWOULDBLOCK)
+            const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0;
+            if (held && errno != EWOULDBLOCK)
                 failCall("cannot lock " + out.path);
             // Locked, and still the file under that name: another run that
             // held it may have moved it away meanwhile.
-            if (busy || fstat(oldFds.back(), &locked) != 0 || stat(out.path.c_str(), &now) != 0 ||
-                locked.st_dev != now.st_dev || locked.st_ino != now.st_ino)
-                throw FileError("another run is writing " + out.path +
-                                " (it holds the file's lock); wait for it to end or choose another output file");
+            if (held || fstat(fd, &locked) != 0 || stat(file.c_str(), &now) != 0 || locked.st_dev != now.st_dev ||
+                locked.st_ino != now.st_ino)
+                busy(out.path);
+            entries_.back().mode = static_cast<unsigned>(locked.st_mode & 07777);
             std::string last;
-            entries_.back().backupCut = locked.st_size > 0 && readAt(oldFds.back(), locked.st_size - 1, 1, last) &&
-                                        last != "\n";
+            entries_.back().backupCut = e.kind == OutputKind::Series && locked.st_size > 0 &&
+                                        readAt(fd, locked.st_size - 1, 1, last) && last != "\n";
         }
         // Back up, create and lock.
         for (std::size_t k = 0; k < entries_.size(); ++k) {
             Entry& e = entries_[k];
-            if (!e.regular)
+            if (!e.regular || (e.kind == OutputKind::Table && e.target.exists))
                 continue;
-            if (oldFds[k] >= 0) {
-                const std::size_t slash = e.path.rfind('/');
-                const std::string dir = slash == std::string::npos ? std::string() : e.path.substr(0, slash + 1);
-                const std::string base = slash == std::string::npos ? e.path : e.path.substr(slash + 1);
-                for (int n = 1; n < 100000 && e.backup.empty(); ++n) {
-                    const std::string candidate = dir + "#" + base + "." + std::to_string(n) + "#";
-                    if (renameat2(AT_FDCWD, e.path.c_str(), AT_FDCWD, candidate.c_str(), RENAME_NOREPLACE) == 0)
-                        e.backup = candidate;
-                    else if (errno != EEXIST)
-                        failCall("cannot back up " + e.path + " to " + candidate);
-                }
-                if (e.backup.empty())
-                    throw FileError("cannot back up " + e.path + ": too many backups beside it");
-            }
-            e.fd = open(e.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            const std::string& file = e.target.file;
+            if (oldFds[k] >= 0)
+                e.backup = backUp(file);
+            e.fd = open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (e.fd < 0 && errno == EEXIST)
-                throw FileError("another run is writing " + e.path + "; wait for it to end or choose another output file");
+                throw FileError("another run is writing " + e.target.path +
+                                "; wait for it to end or choose another output file");
             if (e.fd < 0)
-                failCall("cannot open " + e.path + " for writing");
+                failCall("cannot open " + e.target.path + " for writing");
             e.created = true;
             if (flock(e.fd, LOCK_EX | LOCK_NB) != 0)
-                throw FileError("another run is writing " + e.path + "; wait for it to end or choose another output file");
+                throw FileError("another run is writing " + e.target.path +
+                                "; wait for it to end or choose another output file");
         }
     } catch (...) {
         closeOld();
@@ -419,24 +536,50 @@ void OutputSet::openSeries(const std::vector<OutputSpec>& outputs, const std::ve
     }
     closeOld();
     open_ = true;
+    startGuard();
 }
 
-void OutputSet::unguard()
+void SeriesOutputs::replace(const std::string& path, const std::string& text)
 {
-    if (guarded_)
-        guard_->unguard();
-    guarded_ = false;
-}
-
-void OutputSet::release()
-{
-    unguard();
-    for (Entry& e : entries_) {
-        if (e.fd >= 0)
-            close(e.fd);
-        e.fd = -1;
+    Entry* e = const_cast<Entry*>(find(path, true));
+    if (!e || !open_)
+        throw Failure("the table " + path + " was not checked with the other outputs");
+    if (!e->regular) {
+        writeAll(e->fd, text, path);
+        e->replaced = true;
+        return;
     }
-    open_ = false;
+    const std::string& file = e->target.file;
+    const std::size_t slash = file.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? file : file.substr(slash + 1);
+    std::string temp;
+    int fd = -1;
+    for (int k = 0; fd < 0; ++k) {
+        temp = dir + "." + base + "." + std::to_string(getpid()) + "." + std::to_string(k) + ".tmp";
+        fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && (errno != EEXIST || k >= 1000))
+            failCall("cannot write " + path + ": cannot create " + temp);
+    }
+    try {
+        if (e->target.exists && fchmod(fd, static_cast<mode_t>(e->mode)) != 0)
+            failCall("cannot write " + path);
+        // The new table is locked as the old one was, until the set is released.
+        (void)flock(fd, LOCK_EX | LOCK_NB);
+        writeAll(fd, text, temp);
+        if (fsync(fd) != 0)
+            failCall("writing " + temp + " failed");
+        if (rename(temp.c_str(), file.c_str()) != 0)
+            failCall("cannot replace " + path + " by " + temp);
+    } catch (...) {
+        close(fd);
+        unlink(temp.c_str());
+        throw;
+    }
+    if (e->fd >= 0)
+        close(e->fd);
+    e->fd = fd;
+    e->replaced = true;
 }
 
 } // namespace kavet

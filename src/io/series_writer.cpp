@@ -14,12 +14,6 @@
 namespace kavet {
 namespace {
 
-bool exists(const std::string& path)
-{
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
 bool endsWith(const std::string& s, const std::string& tail)
 {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
@@ -72,21 +66,8 @@ std::string graceText(const std::string& name)
 FreshFile::FreshFile(const std::string& path) : path_(path)
 {
     struct stat st;
-    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-        const std::size_t slash = path.rfind('/');
-        const std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-        const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-        for (int k = 1; k < 100000 && backup_.empty(); ++k) {
-            const std::string candidate = dir + "#" + base + "." + std::to_string(k) + "#";
-            if (!exists(candidate)) {
-                if (std::rename(path.c_str(), candidate.c_str()) != 0) {
-                    const int err = errno;
-                    throw FileError("cannot back up " + path + " to " + candidate + ": " + std::strerror(err), err);
-                }
-                backup_ = candidate;
-            }
-        }
-    }
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        backup_ = backUp(path);
     file_ = std::fopen(path.c_str(), "w");
     if (!file_) {
         const int err = errno;
@@ -96,7 +77,7 @@ FreshFile::FreshFile(const std::string& path) : path_(path)
     regular_ = ::fstat(::fileno(file_), &opened) == 0 && S_ISREG(opened.st_mode);
 }
 
-FreshFile::FreshFile(const std::string& path, const OutputSet* outputs) : path_(path)
+FreshFile::FreshFile(const std::string& path, const SeriesOutputs* outputs) : path_(path)
 {
     if (!outputs) {
         *this = FreshFile(path);
@@ -156,7 +137,7 @@ void FreshFile::write(const std::string& text)
 }
 
 SeriesWriter::SeriesWriter(const std::string& path, const std::vector<std::string>& columns,
-                           const OutputSet* outputs, const std::string& note)
+                           const SeriesOutputs* outputs, const std::string& note)
     : file_(path, outputs), xvg_(endsWith(path, ".xvg"))
 {
     std::string head;
@@ -248,7 +229,7 @@ void SeriesWriter::row(const std::vector<std::string>& values)
     file_.write(line + "\n");
 }
 
-TypeWriter::TypeWriter(const std::string& path, const OutputSet* outputs) : file_(path, outputs)
+TypeWriter::TypeWriter(const std::string& path, const SeriesOutputs* outputs) : file_(path, outputs)
 {
     file_.write("frame,time_ps,type,closed,count\n");
 }

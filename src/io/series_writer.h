@@ -18,20 +18,20 @@
 
 namespace kavet {
 
-class OutputSet;
+class SeriesOutputs;
 
 // A CSV field, quoted when it holds a comma, a quote or a line break.
 std::string csvField(const std::string& s);
 
 // A file written from scratch. An existing file of the same name is kept as
-// GROMACS keeps it, renamed to #NAME.1# (or the first free number).
+// GROMACS keeps it, renamed to #NAME.1# (or the first free number; backUp).
 class FreshFile {
 public:
     explicit FreshFile(const std::string& path);
     // A series output of `outputs`, already checked, backed up, created and
     // locked there (see io/output_set.h); each write() is one system call
     // where the system allows. Without `outputs` (null) as above.
-    FreshFile(const std::string& path, const OutputSet* outputs);
+    FreshFile(const std::string& path, const SeriesOutputs* outputs);
     ~FreshFile();
     FreshFile(const FreshFile&) = delete;
     FreshFile& operator=(const FreshFile&) = delete;
@@ -62,7 +62,7 @@ public:
     // "# " and the note: before the header row of a CSV file, after the first
     // comment line of an .xvg file.
     SeriesWriter(const std::string& path, const std::vector<std::string>& columns,
-                 const OutputSet* outputs = nullptr, const std::string& note = "");
+                 const SeriesOutputs* outputs = nullptr, const std::string& note = "");
     // One row: the values formatted as they are to appear, one per column.
     void row(const std::vector<std::string>& values);
     const FreshFile& file() const { return file_; }
@@ -81,7 +81,7 @@ private:
 
 class TypeWriter {
 public:
-    explicit TypeWriter(const std::string& path, const OutputSet* outputs = nullptr);
+    explicit TypeWriter(const std::string& path, const SeriesOutputs* outputs = nullptr);
     // Closed cages' types, then defective cages' types (closed 1 and 0).
     void frame(int64_t frame, const std::string& time, const std::map<std::string, int64_t>& closed,
                const std::map<std::string, int64_t>& defective);

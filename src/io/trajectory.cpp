@@ -21,8 +21,9 @@ std::unique_ptr<TrajectoryReader> openTrajectory(const std::string& path, int32_
     throw InputError("cannot read the trajectory " + path + ": kavet reads .gro, .xtc and .trr files");
 }
 
-// Three lengths along the axes, which may be zero or negative for an axis
-// that is not periodic; or, with any off-diagonal number other than zero, a
+// Three lengths along the axes, positive, or zero for an axis that is not
+// periodic (a negative length is no cell: it is refused, not taken as an
+// axis without periodicity); or, with any off-diagonal number other than zero, a
 // cell in GROMACS's form: v1 along x, v2 in the xy plane, positive lengths
 // along the axes (a vector leaning on an axis that is not periodic has no
 // meaning), and the reduced-box limits |v2(x)|, |v3(x)| <= v1(x)/2 and
@@ -73,6 +74,15 @@ std::string readCell(const float* v, bool nine, Box& box)
             cell.zy = v[8] * 10.0f;
         }
     }
+    for (int k = 0; k < 3; ++k)
+        if (v[k] < 0.0f) {
+            char text[160];
+            std::snprintf(text, sizeof text,
+                          "the %s box length is %.5f nm: a box length is positive, or 0 for an axis that is not "
+                          "periodic",
+                          axes[k], static_cast<double>(v[k]));
+            return text;
+        }
     box = cell;
     return {};
 }

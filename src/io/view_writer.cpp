@@ -76,7 +76,7 @@ std::string viewFrameText(int64_t number, double time, const Frame& frame, const
     return t;
 }
 
-ViewWriter::ViewWriter(const std::string& path, const OutputSet* outputs) : file_(path, outputs) {}
+ViewWriter::ViewWriter(const std::string& path, const SeriesOutputs* outputs) : file_(path, outputs) {}
 
 void ViewWriter::frame(int64_t number, double time, const Frame& frame, const std::vector<CageRecord>& cages,
                  const std::vector<ChillLabel>& labels, const std::vector<int32_t>& ids)

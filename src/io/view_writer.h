@@ -29,7 +29,7 @@ namespace kavet {
 class ViewWriter {
 public:
     // With `outputs`, the file is the set's (see FreshFile).
-    explicit ViewWriter(const std::string& path, const OutputSet* outputs = nullptr);
+    explicit ViewWriter(const std::string& path, const SeriesOutputs* outputs = nullptr);
     // One frame, written and flushed: its cage records (CensusOptions::cageRecords)
     // and the CHILL+ label of each water of its water table.
     // `ids[k]` is the run-wide id of cages[k].

@@ -73,7 +73,7 @@ int64_t placeHydrogens(Frame& frame, const std::string& name)
         what += std::string(range) + " from it: the atoms after it are " + found(frame, o, w.hydrogen[0]) + " and " +
                 found(frame, o, w.hydrogen[1]) + "; of its residue's atoms named H*, ";
         if (count == 0)
-            what += "there is none";
+            what += "there is none (water of one site, without hydrogens, is analysed with -nohyd)";
         else if (count == 1)
             what += "there is only " + found(frame, o, named[0]);
         else

@@ -118,7 +118,8 @@ std::string growthWarning(int64_t waters, int64_t bondEnds, int32_t ringMax, Opt
     const double degree = static_cast<double>(bondEnds) / static_cast<double>(waters);
     const double seconds = static_cast<double>(waters) / 368.0 * 3.0 * std::pow(8.0, static_cast<double>(ringMax) - 10.0);
     char text[512];
-    if (degree > 6.0)
+    // Above kMaxMeanDegree the analysis refuses the frame (denseNetworkFault).
+    if (degree > 6.0 && degree <= kMaxMeanDegree)
         std::snprintf(text, sizeof text,
                       "the hydrogen-bond network has a mean degree of %.1f, far above water's 4: "
                       "the ring search may take very long (check %s)",
@@ -195,10 +196,18 @@ SeriesRun::SeriesRun(SeriesOptions options, WarningSink warn)
         for (std::size_t g = 0; g < guests_.firstAtom.size(); ++g)
             for (int32_t a = guests_.firstAtom[g]; a < guests_.firstAtom[g] + guests_.atomCount[g]; ++a)
                 if (structure_.isOW[static_cast<std::size_t>(a)])
-                    throw InputError(optionText(style, "guest", {o.guestName}) + " selects the waters (residue " +
-                                     o.water + "), not guests; name the guest molecules' residue, such as " +
-                                     optionText(style, "guest", {"CH4"}));
+                    throw InputError(
+                        o.guestGroup.empty()
+                            ? optionText(style, "guest", {o.guestName}) + " selects the waters (residue " + o.water +
+                                  "), not guests; name the guest molecules' residue, such as " +
+                                  optionText(style, "guest", {"CH4"})
+                            : optionText(style, "guest-group", {o.guestGroup}) + " holds waters (atom " +
+                                  std::to_string(a + 1) + ", a water oxygen), not guests only; give a group of the " +
+                                  "guest molecules, such as " + optionText(style, "guest-group", {"CH4"}));
         census_.guests = &guests_;
+        if (guests_.firstAtom.empty() && !o.guestGroup.empty())
+            say("the index group " + o.guestGroup + " (" + optionText(style, "guest-group") +
+                ") holds no atom: the run counts no guests");
         if (guests_.firstAtom.empty() && o.guestGroup.empty()) {
             std::string present;
             for (const std::string& name : residueNames(structure_))

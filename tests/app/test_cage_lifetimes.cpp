@@ -81,14 +81,15 @@ TEST(CageLifetimes, MeltingAddsUpASplitRunMergesAndAFailedRunKeepsTheTable)
         const auto closed = column(s, "closed"), born = column(s, "born"), died = column(s, "died");
         for (std::size_t t = 0; t < closed.size(); ++t)
             EXPECT_EQ(std::stoi(closed[t]), (t ? std::stoi(closed[t - 1]) : 0) + std::stoi(born[t]) - std::stoi(died[t]));
-        ASSERT_EQ(run({"-ot", "a.csv", "-e", "50", "-olife", "a.csv~life", "-tol", tol}), 0);
-        ASSERT_EQ(run({"-ot", "b.csv", "-b", "60", "-olife", "b.csv~life", "-tol", tol}), 0);
+        ASSERT_EQ(run({"-ot", "a.csv", "-e", "50", "-olife", "a~life.csv", "-tol", tol}), 0);
+        ASSERT_EQ(run({"-ot", "b.csv", "-b", "60", "-olife", "b~life.csv", "-tol", tol}), 0);
         ASSERT_EQ(std::system(("cd " + dir + " && " + test::sourcePath("tools/merge-lifetimes") + " --tolerance " +
-                               tol + " -o merged.csv a.csv~life b.csv~life").c_str()), 0);
+                               tol + " -o merged.csv a~life.csv b~life.csv").c_str()), 0);
         EXPECT_EQ(test::readFile(dir + "/merged.csv"), test::readFile(dir + "/whole.csv")) << tol;
     }
     // A run that fails on a cut trajectory, or is refused at the start, leaves the table as it was.
     const std::string before = test::readFile(dir + "/whole.csv");
+    EXPECT_EQ(run({"-olife", "whole.csv", "-b", "5000"}), 1); // no frame analysed
     test::writeFile(dir + "/cut.gro", test::readFile(traj).substr(0, test::readFile(traj).size() / 2));
     traj = dir + "/cut.gro";
     ASSERT_EQ(::mkfifo((dir + "/fifo").c_str(), 0600), 0);

@@ -130,7 +130,9 @@ TEST(OutputSet, OutputsThatAreTheInputOrEachOtherOrNoFileAreRefusedUntouched)
         {{"-or", "si.gro"}, "the output file si.gro is the input file si.gro"},
         {{"-or", "./x.pdb", "-oc", "x.pdb"}, "the output files ./x.pdb and x.pdb are the same file"},
         {{"-od", "fifo"}, "fifo: it is neither a regular file nor a character device"},
+        {{"-n", "idx.ndx", "-od", "idx.ndx"}, "the output file idx.ndx is the input file idx.ndx"},
     };
+    test::writeFile(dir + "/idx.ndx", "[ SOL ]\n1 2 3\n");
     for (const auto& [extra, message] : cases) {
         std::vector<std::string> args = {"-f", "si.gro"};
         args.insert(args.end(), extra.begin(), extra.end());
@@ -142,6 +144,7 @@ TEST(OutputSet, OutputsThatAreTheInputOrEachOtherOrNoFileAreRefusedUntouched)
         EXPECT_FALSE(test::fileExists(dir + "/conf~ring.pdb"));
     }
     EXPECT_EQ(test::readFile(dir + "/si.gro"), input);
+    EXPECT_EQ(test::readFile(dir + "/idx.ndx"), "[ SOL ]\n1 2 3\n");
     // /dev/null may take more than one output.
     EXPECT_EQ(test::runKavetBinary({"-f", "si.gro", "-or", "/dev/null", "-oc", "/dev/null", "-od", "/dev/null"}, dir)
                   .status,

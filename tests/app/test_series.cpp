@@ -3,6 +3,8 @@
 // already written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdlib>
 
 #include "support/support.h"
@@ -142,11 +144,12 @@ TEST(Series, EmptyResultsWarnOnceAndWhatCannotBeDoneIsRefused)
               std::string::npos)
         << r.err;
 
-    // A network far denser than water's is said once, not per frame; a ring
-    // size that makes the search explode, before the first frame.
-    r = t.run({"-ot", "dense.csv", "-nohyd", "-hb", "5", "30", "-ring", "3", "3", "10", "-e", "10"});
+    // A network far denser than water's is said once, not per frame (one
+    // denser still is refused, below); a ring size that makes the search
+    // explode, before the first frame.
+    r = t.run({"-ot", "dense.csv", "-nohyd", "-hb", "4.5", "30", "-ring", "3", "3", "10", "-e", "10"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.err.find("mean degree of 15."), std::string::npos) << r.err; // of whichever frame comes first
+    EXPECT_NE(r.err.find("mean degree of 9."), std::string::npos) << r.err; // of whichever frame comes first
     EXPECT_EQ(r.err.find("mean degree"), r.err.rfind("mean degree")) << r.err;
     r = t.run({"-ot", "big.csv", "-ring", "4", "13", "100", "-b", "500"});
     EXPECT_NE(r.err.find("rings of up to 13 members among 368 waters"), std::string::npos) << r.err;
@@ -161,6 +164,43 @@ TEST(Series, EmptyResultsWarnOnceAndWhatCannotBeDoneIsRefused)
         r = t.run(args);
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.out.find(message), std::string::npos) << r.out;
+    }
+}
+
+// Selections that give nothing to count, or the wrong thing, and criteria
+// that make the ring search explode: each told by its own option, in both
+// front ends of the command line.
+TEST(Series, GuestGroupsOneSiteWaterAndDenseNetworksAreToldApart)
+{
+    const Trajectory t;
+    std::string system = "[ System ]\n", oneSite;
+    const std::vector<std::string> lines = test::linesOf(test::readFile(t.dir + "/conf.gro"));
+    for (std::size_t k = 2; k + 1 < lines.size(); ++k) {
+        system += std::to_string(k - 1) + "\n";
+        if (lines[k].find("OW") != std::string::npos)
+            oneSite += lines[k] + "\n";
+    }
+    test::writeFile(t.dir + "/idx.ndx", system + "[ Empty ]\n");
+    test::writeFile(t.dir + "/one.gro", "one site\n" + std::to_string(std::count(oneSite.begin(), oneSite.end(), '\n')) +
+                                            "\n" + oneSite + lines.back() + "\n");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string said; // on standard error for a warning, on standard output for a failure
+    };
+    const std::vector<Case> cases = {
+        {{"-t", "traj.gro", "-n", "idx.ndx", "-guest-group", "Empty", "-ot", "e.csv"}, 0,
+         "the index group Empty (-guest-group) holds no atom: the run counts no guests"},
+        {{"-t", "traj.gro", "-n", "idx.ndx", "-guest-group", "System", "-ot", "s.csv"}, 1,
+         "-guest-group System holds waters (atom 1, a water oxygen), not guests only"},
+        {{"-f", "one.gro"}, 1, "water of one site, without hydrogens, is analysed with -nohyd"},
+        {{"-f", "one.gro", "-nohyd", "-hb", "35", "30"}, 1, "mean degree of 367.0, far above water's 4, and no ring"},
+        {{"-t", "traj.gro", "-nohyd", "-hb", "5", "30", "-ot", "d.csv"}, 1, "and no ring search is run on one above 12"},
+    };
+    for (const Case& c : cases) {
+        const test::RunResult r = test::runKavetBinary(c.args, t.dir);
+        EXPECT_EQ(r.status, c.status) << c.args[1];
+        EXPECT_NE((c.status ? r.out : r.err).find(c.said), std::string::npos) << r.out << r.err;
     }
 }
 

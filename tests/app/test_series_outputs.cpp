@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -70,7 +71,23 @@ TEST(SeriesOutputs, OutputsThatAreInputsOrEachOtherOrFifosAreRefusedBeforeAnyFra
     const std::string traj = trajectory(dir, 2);
     mkfifo((dir + "/fifo").c_str(), 0644);
     std::filesystem::create_symlink("traj.gro", dir + "/trajlink");
+    // Every input (-f, -t, -n) against every output, the lifetime table
+    // locked as the others, links to no file, extensions of other formats.
+    test::writeFile(dir + "/idx.ndx", "[ SOL ]\n1 2 3\n");
+    std::filesystem::create_symlink("idx.ndx", dir + "/ndxlink.csv");
+    std::filesystem::create_symlink("nowhere.csv", dir + "/dangling.csv");
+    test::writeFile(dir + "/locked.csv", "another run's series\n");
+    const int lock = open((dir + "/locked.csv").c_str(), O_RDONLY);
+    ASSERT_EQ(flock(lock, LOCK_EX), 0);
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"-ot", "x.csv", "-n", "idx.ndx", "-ocages", "ndxlink.csv"}, "the output file ndxlink.csv is the input file idx.ndx"},
+        {{"-ot", "x.csv", "-n", "idx.ndx", "-olife", "ndxlink.csv"}, "the output file ndxlink.csv is the input file idx.ndx"},
+        {{"-ot", "x.csv", "-olife", "locked.csv"}, "another run is writing locked.csv"},
+        {{"-ot", "x.csv", "-olife", "x.csv"}, "the output files x.csv and x.csv are the same file"},
+        {{"-ot", "x.csv", "-olife", "dangling.csv"}, "dangling.csv: it is a symbolic link to nowhere.csv, which does not exist"},
+        {{"-ot", "x.csv", "-oview", "v.pdb"}, "option -oview v.pdb: the file is written as extended XYZ (.xyz or .extxyz)"},
+        {{"-ot", "x.csv", "-olife", "l.xvg"}, "option -olife l.xvg: the file is written as CSV (.csv)"},
+        {{"-ot", "x.csv", "-guest", "CH4", "-oguests", "g.txt"}, "option -oguests g.txt: the file is written as CSV"},
         {{"-ot", "x.csv", "-ocages", "x.csv"}, "the output files x.csv and x.csv are the same file"},
         {{"-ot", "x.csv", "-ocages", "./x~types.csv"}, "the output files x~types.csv and ./x~types.csv are the same"},
         {{"-ot", "conf.gro"}, "option -ot conf.gro: the file is written as CSV (.csv) or GROMACS .xvg"},
@@ -88,6 +105,17 @@ TEST(SeriesOutputs, OutputsThatAreInputsOrEachOtherOrFifosAreRefusedBeforeAnyFra
             EXPECT_FALSE(test::fileExists(dir + "/" + f)) << f;
     }
     EXPECT_EQ(test::readFile(dir + "/traj.gro"), traj);
+    EXPECT_EQ(test::readFile(dir + "/idx.ndx"), "[ SOL ]\n1 2 3\n");
+    EXPECT_EQ(test::readFile(dir + "/locked.csv"), "another run's series\n");
+    close(lock);
+    // An output through a link is written to the file it leads to, backed
+    // up beside that file; the link stays.
+    std::filesystem::create_symlink("real.csv", dir + "/link.csv");
+    test::writeFile(dir + "/real.csv", "old\n");
+    ASSERT_EQ(test::runKavetBinary({"-t", "traj.gro", "-ot", "link.csv", "-e", "0"}, dir).status, 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir + "/link.csv"));
+    EXPECT_EQ(test::readFile(dir + "/#real.csv.1#"), "old\n");
+    EXPECT_EQ(test::readFile(dir + "/real.csv").substr(0, 14), "frame,time_ps,");
 }
 
 TEST(SeriesOutputs, AFullDiskOrASignalCutsEveryFileBackToTheLastWholeFrame)

@@ -165,12 +165,12 @@ TEST(GroFrame, VelocitiesLongLinesCrlfAndLooseCountLinesReadLikePlainLines)
 }
 
 // Fewer than nine numbers: the first three, as GROMACS reads such a line.
-TEST(GroFrame, BoxIsTheFirstThreeNumbersOfItsLineWhateverTheirSign)
+TEST(GroFrame, BoxIsTheFirstThreeNumbersOfItsLineAndZeroIsNotPeriodic)
 {
     const std::vector<std::string> atoms = {atomLine("    1SOL  ", "   OW")};
     const std::string triclinic = "   3.00000   4.00000   5.00000   0.00000   0.00000   1.00000   0.00000   1.00000";
     EXPECT_EQ(describe(parse(frame(atoms, triclinic))).substr(0, 27), "1 atoms, W=1, box 30 40 50\n");
-    EXPECT_EQ(describe(parse(frame(atoms, "0\t-2.5  3 trailing words"))).substr(0, 27), "1 atoms, W=1, box 0 -25 30\n");
+    EXPECT_EQ(describe(parse(frame(atoms, "0\t2.5  3 trailing words"))).substr(0, 26), "1 atoms, W=1, box 0 25 30\n");
 }
 
 // Nine numbers are the cell in GROMACS's order v1(x) v2(y) v3(z) v1(y) v1(z)
@@ -262,6 +262,10 @@ TEST(GroRejection, EachBrokenLayoutGetsItsMessage)
         {head + ow + "\n   3.00000   3.00000\n", "line 4: the box line needs three box lengths, found 2"},
         {head + ow + "\nbox\n", "line 4: the box line needs three box lengths, found 0"},
         {head + ow + "\n3 nan 3\n", "line 4: the y box length is not a finite number"},
+        {head + ow + "\n-2.4 -2.4 -2.4\n",
+         "line 4: the x box length is -2.40000 nm: a box length is positive, or 0 for an axis that is not periodic"},
+        {head + ow + "\n2 2 -0.5 0 0 0 0 0 0\n",
+         "line 4: the z box length is -0.50000 nm: a box length is positive, or 0 for an axis that is not periodic"},
         {head + ow.substr(0, 30), "line 3: the file ends inside this atom line (30 characters): the file is truncated"},
         {head + ow + "\n   3.00000   3.0", "line 4: the file ends inside the box line: the file is truncated"},
         {head + ow.substr(0, 25) + '\0' + ow.substr(26) + "\n" + box3,

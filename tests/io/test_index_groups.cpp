@@ -99,5 +99,44 @@ TEST(IndexGroups, TrajectoryOfTheSavedGroupOnly)
     EXPECT_EQ(linesOf(readFile(dir + "/s.csv")).size(), 3u);
 }
 
+// gmx trjconv -n saves a group's atoms in the group's order, which need not
+// ascend: here the guests first, then the waters. The saved frames are
+// followed in that order (the guests' series equals the whole frames'), and
+// a group that gives an atom twice is refused by name.
+TEST(IndexGroups, SavedGroupInItsOwnOrder)
+{
+    const std::string dir = freshDirectory("ndxorder");
+    const std::string full = latticeGro({"--structure", "sI", "--cells", "2", "2", "2", "--guests", "1",
+                                         "--displace", "0.1", "--frames", "2", "--disorder", "0.3"});
+    const std::vector<std::string> lines = linesOf(full);
+    const int32_t atoms = std::stoi(lines[1]);
+    std::vector<int32_t> order, guests, twice = {0, 1, 2, 0};
+    for (int32_t a = 368 * 3; a < atoms; ++a)
+        order.push_back(a), guests.push_back(a);
+    for (int32_t a = 0; a < 368 * 3; ++a)
+        order.push_back(a);
+    std::string saved;
+    for (std::size_t k = 0; k + 1 < lines.size(); k += static_cast<std::size_t>(atoms) + 3) {
+        saved += lines[k] + "\n" + lines[k + 1] + "\n";
+        for (int32_t a : order)
+            saved += lines[k + 2 + static_cast<std::size_t>(a)] + "\n";
+        saved += lines[k + 2 + static_cast<std::size_t>(atoms)] + "\n";
+    }
+    writeFile(dir + "/full.gro", full);
+    writeFile(dir + "/saved.gro", saved);
+    writeFile(dir + "/index.ndx", ndxText({{"Saved", order}, {"CH4", guests}, {"Twice", twice}}));
+    ASSERT_EQ(runKavetBinary({"-f", "full.gro", "-t", "full.gro", "-guest", "CH4", "-ot", "full.csv"}, dir).status, 0);
+    const RunResult r = runKavetBinary({"-f", "full.gro", "-n", "index.ndx", "-traj-group", "Saved", "-t",
+                                        "saved.gro", "-guest-group", "CH4", "-ot", "s.csv"},
+                                       dir);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(readFile(dir + "/s.csv"), readFile(dir + "/full.csv"));
+    const RunResult dup = runKavetBinary(
+        {"-f", "full.gro", "-n", "index.ndx", "-traj-group", "Twice", "-t", "saved.gro", "-ot", "d.csv"}, dir);
+    EXPECT_EQ(dup.status, 1);
+    EXPECT_NE(dup.out.find("index group Twice gives atom 1 twice (at places 1 and 4 of the group)"), std::string::npos)
+        << dup.out;
+}
+
 } // namespace
 } // namespace kavet::test

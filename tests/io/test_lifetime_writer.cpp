@@ -10,6 +10,7 @@
 
 #include "core/error.h"
 #include "io/lifetime_writer.h"
+#include "io/output_set.h"
 #include "support/support.h"
 
 namespace kavet {
@@ -21,6 +22,11 @@ TEST(LifetimeWriter, ReplacesWholeOrLeavesThePreviousFile)
     const std::string path = dir + "/life.csv";
     test::writeFile(path, "previous\n");
     std::filesystem::permissions(path, std::filesystem::perms(0640));
+    auto replaceFile = [](const std::string& file, const std::string& text) {
+        SeriesOutputs outputs({{file, OutputKind::Table}}, std::vector<std::string>{});
+        outputs.replace(file, text);
+        outputs.commit();
+    };
     replaceFile(path, "new\n");
     EXPECT_EQ(test::readFile(path), "new\n");
     EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0640));

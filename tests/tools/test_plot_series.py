@@ -39,9 +39,12 @@ class PlotSeries(unittest.TestCase):
             texts = re.findall(r">([a-z ]+)</text>", svg)
             self.assertTrue(set(labels) <= set(texts), (args, texts))
             self.assertEqual("defective" in texts, "defective" in args)
-        for args in (["missing.csv"], ["head.csv"], ["s.csv", "--columns", "nope"], ["s.csv", "-o", "s.foo"]):
+        for args, said in ((["missing.csv"], ""), (["head.csv"], ""), (["s.csv", "--columns", "nope"], ""),
+                           (["s.csv", "-o", "s.foo"], ""), (["s.csv", "--title", "$x^$"], "cannot typeset the title"),
+                           (["s~f4.xvg"], "is the F4 file of the series s.xvg; pass s.xvg")):
             r, _ = self.plot(*args)
             self.assertEqual((r.returncode, len(r.stderr.splitlines())), (1, 1), r.stderr)
+            self.assertIn(said, r.stderr)
 
 
 if __name__ == "__main__":
