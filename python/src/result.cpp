@@ -2,6 +2,7 @@
 // criteria of the analysis.
 #include "common.h"
 
+#include "io/profile_writer.h"
 #include "io/water_hydrogens.h"
 
 namespace kavet::python {
@@ -93,6 +94,21 @@ void bindResult(py::module_& m)
                                    py::detail::array_proxy(a.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
                                    return a;
                                })
+        .def(
+            "profile_text",
+            [](py::object self, int32_t axis, double width, int64_t number) {
+                PyResult& r = self.cast<PyResult&>();
+                if (axis < 0 || axis > 2 || !(width > 0.0))
+                    throw InputError("the profile takes the axis 0, 1 or 2 and a positive slab width");
+                r.buildCages();
+                const Frame& f = r.frame->frame;
+                const std::string time =
+                    formatValue(SeriesColumn::Time, f.hasTime ? f.time : static_cast<double>(number));
+                return profileHeader() + profileFrameText(number, time, f, r.records->cages, r.row.chill.label,
+                                                          ProfileAxis{axis, width});
+            },
+            py::arg("axis"), py::arg("width"), py::arg("frame") = 0,
+            "The frame's lines of the command line's -oprofile file, with its header.")
         .def_property_readonly("f4_per_water",
                                [](py::object self) {
                                    const PyResult& r = self.cast<const PyResult&>();

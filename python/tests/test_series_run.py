@@ -67,7 +67,7 @@ def test_series_equals_the_command_lines_csv(tmp_path, kavet_binary, inputs, cas
     table = kavet.series(inputs[structure], inputs[trajectory], **keywords)
     # The CSV rounds F4 to 6 decimals and times to the decimals the trajectory carries.
     pd.testing.assert_frame_equal(table, cli, check_dtype=False, check_exact=False, rtol=0, atol=1e-6)
-    kinds = {c: ("float64" if c in ("time_ps", "f4") else "int64") for c in cli.columns}
+    kinds = {c: ("float64" if c in ("time_ps", "f4", "volume") else "int64") for c in cli.columns}
     assert {c: str(t) for c, t in table.dtypes.items()} == kinds
 
 

@@ -29,6 +29,7 @@
 #include "io/trajectory.h"
 #include "io/water_hydrogens.h"
 #include "io/index_groups.h"
+#include "io/profile_writer.h"
 #include "io/view_writer.h"
 #include "series/series_run.h"
 #include "order/chill.h"
@@ -155,6 +156,8 @@ int runSeries(const Settings& s)
         wanted.push_back({ss.viewFile, OutputKind::Series});
     if (!ss.lifeFile.empty())
         wanted.push_back({ss.lifeFile, OutputKind::Table});
+    if (!ss.profileFile.empty())
+        wanted.push_back({ss.profileFile, OutputKind::Series});
     SignalGuard interruption([](const std::string& signal) {
         return failureText("interrupted by " + signal +
                            "; every series file is cut back to the last frame written whole to all of them: %F");
@@ -184,6 +187,10 @@ int runSeries(const Settings& s)
     std::unique_ptr<ViewWriter> view;
     if (!ss.viewFile.empty())
         view = std::make_unique<ViewWriter>(ss.viewFile, &outputs);
+    std::unique_ptr<ProfileWriter> profile;
+    if (!ss.profileFile.empty())
+        profile = std::make_unique<ProfileWriter>(ss.profileFile, ProfileAxis{ss.profileAxis, ss.profileWidth},
+                                                  &outputs);
     outputs.endFrame(-1);
 
     int64_t warnedFrames = 0;
@@ -274,6 +281,8 @@ int runSeries(const Settings& s)
             guestTable->frame(in.number, in.time, guestAtoms, ids.guestCage);
         if (view)
             view->frame(in.number, in.time, in.frame, row.cages, row.chill.label, ids.ids);
+        if (profile)
+            profile->frame(in.number, text[1], in.frame, row.cages, row.chill.label);
         outputs.endFrame(in.number);
         progress.update(run.framesAnalysed(), run.fractionRead());
     };

@@ -111,6 +111,20 @@ void setThermalHalf(Settings& s, Values v)
     s.series.thermalHalf = static_cast<int32_t>(n);
 }
 
+void setProfile(Settings& s, Values v)
+{
+    const std::string& axis = v[0];
+    if (axis != "x" && axis != "y" && axis != "z")
+        throw InputError("option -profile takes the axis x, y or z and the slab width in A, not \"" + axis + "\"");
+    char* end = nullptr;
+    const double width = std::strtod(v[1].c_str(), &end);
+    if (end == v[1].c_str() || *end != '\0' || !(width > 0.0) || !std::isfinite(width))
+        throw InputError("option -profile: the slab width must be a positive length in A, not \"" + v[1] + "\"");
+    s.series.profileAxis = axis[0] - 'x';
+    s.series.profileWidth = width;
+    s.series.hasProfile = true;
+}
+
 // The classic options are scanned first, then those of series mode and
 // threads, so that of two faulty options the classic one is reported.
 constexpr OptionSpec table[] = {
@@ -207,6 +221,12 @@ constexpr OptionSpec table[] = {
      "", OptionPass::Added, true, [](Settings& s, Values) { s.series.thermal = true; }},
     {"-thermal-half", 1, "FRAMES", "with -thermal: frames on each side of a frame in its average (2 unless given)", "",
      OptionPass::Added, true, setThermalHalf},
+    {"-oprofile", 1, "PROFILE.csv",
+     "the slab profile (CSV): per frame and slab along the -profile axis, waters by CHILL+ class and closed "
+     "cage centres",
+     "", OptionPass::Added, true, [](Settings& s, Values v) { s.series.profileFile = v[0]; }},
+    {"-profile", 2, "AXIS WIDTH", "the axis (x, y or z) and slab width (A) of -oprofile", "z 2", OptionPass::Added,
+     true, setProfile},
     {"-nt", 1, "THREADS", "threads", "every core", OptionPass::Added, false, setThreads},
 };
 
@@ -268,6 +288,10 @@ Settings scanOptions(const std::vector<std::string>& args)
         checkExtension("-oguests", series.guestFile, {".csv"}, "CSV (.csv)");
     if (!series.viewFile.empty())
         checkExtension("-oview", series.viewFile, {".xyz", ".extxyz"}, "extended XYZ (.xyz or .extxyz)");
+    if (!series.profileFile.empty())
+        checkExtension("-oprofile", series.profileFile, {".csv"}, "CSV (.csv)");
+    if (series.hasProfile && series.profileFile.empty())
+        throw InputError("option -profile sets the slabs of the profile: give its file with -oprofile");
     // An empty name would select the residues that have none.
     if (series.hasGuest && series.guestName.empty())
         throw InputError("option -guest takes a residue name, not an empty one");
@@ -401,6 +425,9 @@ std::string seriesSettingsText(const Settings& s)
         t += "     view  File: " + s.series.viewFile + "\n";
     if (s.series.thermal)
         t += "     mode: " + thermalNote(s.series) + "\n";
+    if (!s.series.profileFile.empty())
+        t += "     profile File: " + s.series.profileFile + " (" + std::string(1, "xyz"[s.series.profileAxis]) +
+             ", slabs of " + g(s.series.profileWidth) + " A)\n";
     if (s.series.hasGuest)
         t += (s.series.guestGroup.empty() ? "     guest Name: " : "     guest Group: ") + s.series.guestName + "\n";
     t += "     frames: from " + (s.series.hasBegin ? g(s.series.begin) + " ps" : std::string("the first")) + " to " +

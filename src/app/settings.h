@@ -28,6 +28,10 @@ struct SeriesSettings {
     std::string savedGroup;                   // -traj-group: the trajectory holds only this group's atoms
     bool thermal = false;                     // -thermal: each frame averaged over its neighbours
     int32_t thermalHalf = 2;                  // -thermal-half: frames on each side in the average
+    std::string profileFile;                  // -oprofile: the slab profile, when not empty
+    int32_t profileAxis = 2;                  // -profile: axis 0 x, 1 y, 2 z
+    double profileWidth = 2.0;                // -profile: slab width (A)
+    bool hasProfile = false;                  // -profile given
 };
 
 struct Settings {

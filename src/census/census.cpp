@@ -1,5 +1,7 @@
 #include "census/census.h"
 
+#include <limits>
+
 #include <algorithm>
 
 #include "cage/clusters.h"
@@ -83,6 +85,11 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
     f.f4 = f4.value;
     f.f4Pairs = f4.pairs;
     f.f4PerWater = std::move(f4.perWater);
+    // The cell matrix is lower triangular (core/box.h): its determinant is its diagonal's product.
+    const Box& b = frame.box;
+    f.volume = b.x > 0.0f && b.y > 0.0f && b.z > 0.0f
+                   ? static_cast<double>(b.x) * static_cast<double>(b.y) * static_cast<double>(b.z)
+                   : std::numeric_limits<double>::quiet_NaN();
 
     const bool full = options.cageRecords;
     if (!full && options.cageMembers == CensusOptions::Members::None)

@@ -60,6 +60,7 @@ struct FrameCensus {
     double f4 = 0.0;                          // not a number without a pair of waters within f4Cutoff
     int64_t f4Pairs = 0;
     std::vector<double> f4PerWater;           // F4 of each water (F4::perWater), table order
+    double volume = 0.0;                      // of the cell, A^3; not a number when an axis is not periodic
     std::vector<CageRecord> cages;            // closed and defective cages, when asked for
 };
 

@@ -88,6 +88,7 @@ SeriesColumns seriesColumns(const Criteria& criteria, bool withGuests)
     c.push_back({"largest_ice", SeriesColumn::Count, [](C f) { return count(f.chill.largestIce); }});
     c.push_back({"largest_clathrate", SeriesColumn::Count, [](C f) { return count(f.chill.largestClathrate); }});
     c.push_back({"f4", SeriesColumn::Real, [](C f) { return f.f4; }});
+    c.push_back({"volume", SeriesColumn::Real, [](C f) { return f.volume; }});
     return c;
 }
 

@@ -37,7 +37,8 @@ extern const char* const commonCageTypes[6];
 // The columns: frame, time, waters, bonds, rings of 3 .. criteria.ringMax
 // members, closed and defective cages, closed cages by type, cups, born and
 // died, the guest columns (with MCG-1 and MCG-3) when `withGuests`, clusters,
-// the CHILL+ label counts and largest ice and clathrate clusters, and F4.
+// the CHILL+ label counts and largest ice and clathrate clusters, F4, and
+// the volume of the frame's cell (A^3).
 SeriesColumns seriesColumns(const Criteria& criteria, bool withGuests);
 
 // The columns' names, in order.

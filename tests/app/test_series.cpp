@@ -43,8 +43,8 @@ TEST(Series, SelectsFramesByTimeAndSplitJobsConcatenateToTheWholeRun)
                       "5^12-6^2,5^12-6^3,5^12-6^4,4^3-5^6-6^3,5^12-6^8,other_closed,cups_5^6,cups_6^1-5^6,free_cups,"
                       "born,died,clusters,largest_cluster,"
                       "chill_cubic,chill_hexagonal,chill_interfacial_ice,chill_clathrate,chill_interfacial_clathrate,"
-                      "chill_liquid,largest_ice,largest_clathrate,f4");
-    EXPECT_EQ(all[1], "0,0,368,736,0,0,384,48,0,64,0,16,48,0,0,0,0,0,192,96,0,64,0,1,64,0,0,0,364,4,0,0,368,0.914631");
+                      "chill_liquid,largest_ice,largest_clathrate,f4,volume");
+    EXPECT_EQ(all[1], "0,0,368,736,0,0,384,48,0,64,0,16,48,0,0,0,0,0,192,96,0,64,0,1,64,0,0,0,364,4,0,0,368,0.914631,13824.000000");
     EXPECT_EQ(test::linesOf(test::readFile(t.dir + "/all~types.csv"))[1], "0,0,5^12,1,16");
     EXPECT_NE(r.out.find("     Frames: 4\n"), std::string::npos);
 

@@ -31,7 +31,7 @@ TEST(SeriesCensus, GuestColumnsCageTableAndAWarningForAnUnknownName)
               "occupied_5^12,occupied_5^12-6^2,occupied_5^12-6^3,occupied_5^12-6^4,occupied_4^3-5^6-6^3,"
               "occupied_5^12-6^8,occupied_other,multiply_occupied,mcg1,mcg3,clusters,largest_cluster,chill_cubic,"
               "chill_hexagonal,chill_interfacial_ice,chill_clathrate,chill_interfacial_clathrate,chill_liquid,"
-              "largest_ice,largest_clathrate,f4");
+              "largest_ice,largest_clathrate,f4,volume");
     std::map<std::string, double> value;
     std::istringstream names(head), values(row);
     for (std::string name, v; std::getline(names, name, ',') && std::getline(values, v, ',');)

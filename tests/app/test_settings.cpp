@@ -100,7 +100,12 @@ TEST(OptionTable, DefaultsHoldAndNamesAreUnique)
         for (std::string w; words >> w;)
             args.push_back(w);
         EXPECT_EQ(args.size(), 3u + static_cast<std::size_t>(o.arity)) << o.name;
-        const Settings given = scanOptions(args), none = scanOptions({"-t", "x.gro"});
+        // The profile's slabs need its file.
+        std::vector<std::string> base = {"-t", "x.gro"};
+        if (std::string(o.name) == "-profile")
+            base.insert(base.end(), {"-oprofile", "p.csv"});
+        args.insert(args.begin() + 2, base.begin() + 2, base.end());
+        const Settings given = scanOptions(args), none = scanOptions(base);
         EXPECT_EQ(settingsText(given) + seriesSettingsText(given), settingsText(none) + seriesSettingsText(none))
             << o.name;
     }
