@@ -720,10 +720,14 @@ def build(structure, cells, displace=0.0, shuffle=False, seed=1, guests=0.0,
 DISORDER_MIN_OO = 2.4
 
 
-def trajectory(mols, box, nframes, sigma_max, seed=1):
+def trajectory(mols, box, nframes, sigma_max, seed=1, jitter=0.0):
     """Frames of growing disorder: molecule m of frame f is moved rigidly by
     g_m * sigma_max * f / (nframes - 1), with g_m a fixed standard normal
-    vector per molecule, and put back into the box by its first atom.
+    vector per molecule, and put back into the box by its first atom. With
+    jitter, every atom of every frame is then moved on its own by a Gaussian
+    of that std. dev. per axis, drawn afresh in each frame, each hydrogen
+    kept at its bond length (thermal noise about the frame's structure that
+    turns the O-H bonds).
 
     Vectors that would bring two oxygens closer than DISORDER_MIN_OO in some
     frame are shortened, so every frame stays a plausible configuration of
@@ -762,10 +766,24 @@ def trajectory(mols, box, nframes, sigma_max, seed=1):
             for m in damped:
                 kicks[m] = tuple(0.8 * x for x in kicks[m])
             todo = sorted({p for m in damped for p in pairs_of[m]})
+    noise = random.Random("jitter %d" % seed)
+
+    def jittered(mol):
+        if not jitter:
+            return mol
+        moved = [tuple(a[k] + noise.gauss(0.0, jitter) for k in range(3)) for a in mol]
+        o = moved[0]
+        # Hydrogens keep their bond length: the noise turns the O-H bonds.
+        for h in range(1, len(mol)):
+            d0 = [mol[h][k] - mol[0][k] for k in range(3)]
+            d = [moved[h][k] - o[k] for k in range(3)]
+            s = math.sqrt(dot(d0, d0) / dot(d, d))
+            moved[h] = tuple(o[k] + s * d[k] for k in range(3))
+        return tuple(moved)
+
     frames = []
     for scale in scales:
-        frames.append([wrap_molecule(tuple(tuple(a[k] + scale * g[k] for k in range(3))
-                                           for a in mol), box)
+        frames.append([wrap_molecule(jittered(tuple(tuple(a[k] + scale * g[k] for k in range(3)) for a in mol)), box)
                        for mol, g in zip(mols, kicks)])
     return frames
 
@@ -859,6 +877,11 @@ def main(argv=None):
                         "molecule moves rigidly along its own random Gaussian vector, "
                         "scaled linearly from 0 in the first frame to --disorder in the "
                         "last, on top of --displace")
+    p.add_argument("--jitter", type=float, default=0.0, metavar="SIGMA",
+                   help="with --frames: move every atom of every frame on its own by a "
+                        "Gaussian of this std. dev. per axis (Angstrom), drawn afresh in "
+                        "each frame, the hydrogens kept at their bond length (the noise turns "
+                        "the O-H bonds), as thermal vibration and libration do (default: 0)")
     p.add_argument("--disorder", type=float, default=0.0, metavar="SIGMA_MAX",
                    help="std. dev. per axis (Angstrom) of the --frames displacement in "
                         "the last frame (default: 0)")
@@ -891,12 +914,14 @@ def main(argv=None):
         p.error("--frames and --disorder must be non-negative")
     if args.disorder > 0.0 and args.frames == 0:
         p.error("--disorder needs --frames")
+    if args.jitter < 0.0 or (args.jitter > 0.0 and args.frames == 0):
+        p.error("--jitter must be non-negative and needs --frames")
 
     shear = tuple(sorted(set(args.shear)))
     mols, box = build(args.structure, tuple(args.cells), args.displace,
                       args.shuffle, args.seed, args.guests, shear, args.hexagonal)
     if args.frames:
-        frames = trajectory(mols, box, args.frames, args.disorder, args.seed)
+        frames = trajectory(mols, box, args.frames, args.disorder, args.seed, args.jitter)
         text = "".join(format_gro(frame_title(f), fr, box, args.one_site) for f, fr in enumerate(frames))
     else:
         name = STRUCTURE_NAMES[args.structure]

@@ -29,7 +29,7 @@ _SERIES_FIELDS = {
     "b": ("begin", float), "e": ("end", float), "dt": ("step", float), "tol": ("tolerance", int),
     "timestep": ("timestep", float),
 }
-SERIES_OPTIONS = sorted(set(CRITERIA) | set(_SERIES_FIELDS) | {"guest", "guest_group", "guest_type", "wat_type", "nt", "qbar"})
+SERIES_OPTIONS = sorted(set(CRITERIA) | set(_SERIES_FIELDS) | {"guest", "guest_group", "guest_type", "wat_type", "nt", "qbar", "thermal", "thermal_half"})
 
 
 def _types(name, value, most):
@@ -128,6 +128,13 @@ def _series_options(structure, trajectory, options):
         if not all(0 <= l <= 64 for l in degrees):
             raise ValueError(f"qbar= takes degrees l from 0 to 64, not {options['qbar']!r}")
         o.qbar_degrees = degrees
+    thermal, half = options.get("thermal"), options.get("thermal_half")
+    if half is not None and not thermal:
+        raise ValueError("thermal_half= sets the frames averaged by thermal=True: give thermal=True too")
+    if thermal:
+        o.thermal_half = 2 if half is None else _number("thermal_half", half, int)
+        if not 1 <= o.thermal_half <= 1000:
+            raise ValueError(f"thermal_half= takes a number of frames from 1 to 1000, not {half!r}")
     threads = _number("nt", options.get("nt", 0), int)
     return o, threads
 
@@ -182,7 +189,9 @@ def series(structure, trajectory, **options):
     wat=, oxy= (water residue and oxygen names), n= (index file) with wat_group=, traj_group=, and the
     criteria hb=(distance, angle), ring=(min, max, deviation), cage=(distance, angle), nohyd=True
     (one-site water). LAMMPS dumps and data files: wat_type=OTYPE or (OTYPE, HTYPE), guest_type=TYPE or a
-    sequence of types, timestep= (fs per step, default 1). What the command line refuses raises ValueError (a run that analyses no frame
+    sequence of types, timestep= (fs per step, default 1),
+    thermal=True (thermal frames: each frame as its atoms' mean positions over the
+    frames around it, as -thermal) with thermal_half= (frames on each side, default 2). What the command line refuses raises ValueError (a run that analyses no frame
     too); what it warns of comes as RuntimeWarning.
     """
     o, threads = _series_options(structure, trajectory, options)

@@ -177,6 +177,7 @@ void bindSeries(py::module_& m)
             [](SeriesOptions& o, std::optional<double> v) { o.frames.step = v; })
         .def_readwrite("tolerance", &SeriesOptions::tolerance)
         .def_readwrite("qbar_degrees", &SeriesOptions::qbarDegrees)
+        .def_readwrite("thermal_half", &SeriesOptions::thermalHalf)
         .def_readwrite("criteria", &SeriesOptions::criteria)
         .def_property(
             "oxygen_type", [](const SeriesOptions& o) { return o.types.oxygenType; },

@@ -40,7 +40,7 @@ def cli_table(binary, work, structure, trajectory, *options):
     """The command line's -ot table of a series run, in the folder `work`."""
     subprocess.run([binary, "-f", str(structure), "-t", str(trajectory), "-ot", "series.csv", *options],
                    cwd=work, check=True, capture_output=True)
-    return pd.read_csv(Path(work) / "series.csv")
+    return pd.read_csv(Path(work) / "series.csv", comment="#")  # -thermal's first line is a comment
 
 
 @pytest.fixture(scope="session")

@@ -21,12 +21,14 @@ def test_blocks_on_two_worker_processes_give_the_one_process_table():
                                   dashboard_address=None) as cluster, distributed.Client(cluster) as client:
         shrinking = kavet.dask.series(STRUCTURE, MELTING, client, b=10)
         equal = kavet.dask.series(STRUCTURE, MELTING, client, blocks=5, b=10)
+        thermal = kavet.dask.series(STRUCTURE, MELTING, client, blocks=4, thermal=True)  # blocks read beyond their edges
         for blocks in (0, -2):
             with pytest.raises(ValueError, match="blocks="):
                 kavet.dask.series(STRUCTURE, MELTING, client, blocks=blocks)
     one = kavet.series(STRUCTURE, MELTING, b=10)
     pd.testing.assert_frame_equal(shrinking, one)
     pd.testing.assert_frame_equal(equal, one)
+    pd.testing.assert_frame_equal(thermal, kavet.series(STRUCTURE, MELTING, thermal=True))
 
 
 def start(args, folder, env=None):

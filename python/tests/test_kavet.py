@@ -15,6 +15,14 @@ def test_series_equals_the_command_line(cli_series):
     pd.testing.assert_frame_equal(table, cli_series, check_dtype=False, atol=1e-6)
 
 
+def test_thermal_frames_equal_the_command_line(tmp_path, kavet_binary):
+    cli = cli_table(kavet_binary, tmp_path, STRUCTURE, MELTING, "-thermal", "-thermal-half", "1")
+    pd.testing.assert_frame_equal(kavet.series(STRUCTURE, MELTING, thermal=True, thermal_half=1), cli, check_dtype=False,
+                                  atol=1e-6)
+    with pytest.raises(ValueError, match="thermal=True"):
+        kavet.series(STRUCTURE, MELTING, thermal_half=1)
+
+
 def test_arrays_in_any_order_give_the_gro_analysis():
     """The .gro frame, its atoms shuffled, hydrogens named explicitly and a one-atom guest at every cage
     centre, analyses as the .gro file does, and every closed cage holds one guest."""

@@ -130,6 +130,7 @@ SeriesOptions seriesOptionsOf(const Settings& s)
         o.frames.step = ss.step;
     o.tolerance = ss.tolerance;
     o.qbarDegrees = ss.qbarDegrees;
+    o.thermalHalf = ss.thermal ? ss.thermalHalf : 0;
     o.criteria = s.criteria;
     o.cageRecords = !ss.cageFile.empty();
     o.everyCage = !ss.lifeFile.empty() || !ss.guestFile.empty() || !ss.viewFile.empty();
@@ -177,7 +178,7 @@ int runSeries(const Settings& s)
             printWarnings({f.path + " ended inside a line, as a run killed while writing leaves it: " +
                            outputs.backup(f.path) + " is not a complete series"});
     }
-    SeriesWriter series(ss.seriesFile, names, &outputs);
+    SeriesWriter series(ss.seriesFile, names, &outputs, thermalNote(ss));
     // Files named after the series go beside a regular file only, not
     // beside /dev/null.
     std::unique_ptr<TypeWriter> types;

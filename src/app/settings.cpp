@@ -102,6 +102,16 @@ void setTolerance(Settings& s, Values v)
     s.series.tolerance = static_cast<int32_t>(n);
 }
 
+void setThermalHalf(Settings& s, Values v)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(v[0].c_str(), &end, 10);
+    if (end == v[0].c_str() || *end != '\0' || errno == ERANGE || n < 1 || n > 1000)
+        throw InputError("option -thermal-half takes a number of frames from 1 to 1000, not \"" + v[0] + "\"");
+    s.series.thermalHalf = static_cast<int32_t>(n);
+}
+
 void setProfile(Settings& s, Values v)
 {
     const std::string& axis = v[0];
@@ -245,6 +255,12 @@ constexpr OptionSpec table[] = {
      "frame file for viewers: extended XYZ per frame, water oxygens with CHILL+ label, closed cages and cage "
      "cluster, and each closed cage's centre",
      "", OptionPass::Added, true, [](Settings& s, Values v) { s.series.viewFile = v[0]; }},
+    {"-thermal", 0, "",
+     "thermal frames: each frame analysed as its atoms' mean positions over the frames around it "
+     "(docs/thermal-frames.md)",
+     "", OptionPass::Added, true, [](Settings& s, Values) { s.series.thermal = true; }},
+    {"-thermal-half", 1, "FRAMES", "with -thermal: frames on each side of a frame in its average (2 unless given)", "",
+     OptionPass::Added, true, setThermalHalf},
     {"-oprofile", 1, "PROFILE.csv",
      "the slab profile (CSV): per frame and slab along the -profile axis, waters by CHILL+ class and closed "
      "cage centres",
@@ -343,6 +359,8 @@ Settings scanOptions(const std::vector<std::string>& args)
     for (const OptionSpec& o : table)
         if (o.seriesOnly && series.trajFile.empty() && std::find(args.begin(), args.end(), o.name) != args.end())
             throw InputError(std::string("option ") + o.name + " belongs to series mode: give the trajectory with -t");
+    if (!series.thermal && std::find(args.begin(), args.end(), "-thermal-half") != args.end())
+        throw InputError("option -thermal-half sets the frames averaged by -thermal: give -thermal too");
     if (series.hasBegin && series.hasEnd && series.begin > series.end)
         throw InputError("the first time (-b " + std::to_string(series.begin) + ") is after the last (-e " +
                          std::to_string(series.end) + ")");
@@ -474,6 +492,15 @@ int32_t threadCount(const Settings& s)
     return s.threads > 0 ? std::min(s.threads, useful) : useful;
 }
 
+std::string thermalNote(const SeriesSettings& series)
+{
+    if (!series.thermal)
+        return {};
+    return "thermal frames (-thermal): each row from the atoms' mean positions over " +
+           std::to_string(2 * series.thermalHalf + 1) + " frames, " + std::to_string(series.thermalHalf) +
+           " on each side";
+}
+
 std::string seriesSettingsText(const Settings& s)
 {
     auto g = [](double v) {
@@ -498,6 +525,8 @@ std::string seriesSettingsText(const Settings& s)
         t += "     traj  Group: " + s.series.savedGroup + "\n";
     if (!s.series.viewFile.empty())
         t += "     view  File: " + s.series.viewFile + "\n";
+    if (s.series.thermal)
+        t += "     mode: " + thermalNote(s.series) + "\n";
     if (!s.series.profileFile.empty())
         t += "     profile File: " + s.series.profileFile + " (" + std::string(1, "xyz"[s.series.profileAxis]) +
              ", slabs of " + g(s.series.profileWidth) + " A)\n";

@@ -28,6 +28,8 @@ struct SeriesSettings {
     std::string viewFile;                     // -oview: the extended-XYZ frame file, when not empty
     std::string guestGroup;                   // -guest-group: the guests are this index group's molecules
     std::string savedGroup;                   // -traj-group: the trajectory holds only this group's atoms
+    bool thermal = false;                     // -thermal: each frame averaged over its neighbours
+    int32_t thermalHalf = 2;                  // -thermal-half: frames on each side in the average
     std::string profileFile;                  // -oprofile: the slab profile, when not empty
     int32_t profileAxis = 2;                  // -profile: axis 0 x, 1 y, 2 z
     double profileWidth = 2.0;                // -profile: slab width (A)
@@ -96,6 +98,8 @@ Settings scanOptions(const std::vector<std::string>& args);
 
 std::string bannerText();
 std::string settingsText(const Settings& settings);
+// What made a series' rows, for its header: empty in the default mode.
+std::string thermalNote(const SeriesSettings& series);
 // The lines series mode adds to the settings echo.
 std::string seriesSettingsText(const Settings& settings);
 

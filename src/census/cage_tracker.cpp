@@ -121,7 +121,7 @@ FrameIds CageTracker::add(int64_t frame, double time, const std::vector<CageReco
     if (!guests.empty() || !stays_.empty()) {
         auto previousCage = [&](int32_t guest) {
             const auto s = stays_.find(guest);
-            return s != stays_.end() && s->second.lastIndex == j - 1 ? s->second.cage : 0;
+            return s != stays_.end() && s->second.inIndex == j - 1 ? s->second.cage : 0;
         };
         out.guestCage.assign(guests.size(), 0);
         for (std::size_t q = 0; q < cages.size(); ++q) {
@@ -139,27 +139,41 @@ FrameIds CageTracker::add(int64_t frame, double time, const std::vector<CageReco
                 }
             }
         }
+        // A guest out of its cage (free, or missing from the frame) keeps
+        // its residence open while it may still come back within the
+        // tolerance; past it, the residence ends where the guest left.
+        auto away = [&](Stay& stay) {
+            if (stay.cage == 0)
+                return;
+            if (stay.inIndex == j - 1)
+                stay.leftTime = time;
+            if (j - stay.inIndex > tolerance_) {
+                closeStay(stay, stay.leftTime);
+                stay.cage = 0;
+            }
+        };
         for (std::size_t g = 0; g < guests.size(); ++g) {
             Stay& stay = stays_[guests[g]];
             const int32_t cage = out.guestCage[g];
-            const bool continues = stay.cage != 0 && stay.cage == cage && stay.lastIndex == j - 1;
-            if (!continues) {
-                if (stay.cage != 0)
-                    closeStay(stay, time);
-                stay.cage = cage;
-                stay.frames = 0;
-                stay.start = time;
-            }
-            ++stay.frames;
             stay.lastIndex = j;
-        }
-        // A guest missing from this frame leaves its cage here.
-        for (auto& [guest, stay] : stays_) {
-            if (stay.lastIndex != j && stay.cage != 0) {
-                closeStay(stay, time);
-                stay.cage = 0;
+            if (cage != 0 && cage == stay.cage && j - stay.inIndex - 1 <= tolerance_) {
+                stay.frames += j - stay.inIndex; // the frames away count in the residence
+                stay.inIndex = j;
+                continue;
             }
+            away(stay);
+            if (cage == 0)
+                continue;
+            if (stay.cage != 0)
+                closeStay(stay, stay.inIndex == j - 1 ? time : stay.leftTime);
+            stay.cage = cage;
+            stay.frames = 1;
+            stay.start = time;
+            stay.inIndex = j;
         }
+        for (auto& [guest, stay] : stays_)
+            if (stay.lastIndex != j)
+                away(stay);
     }
 
     previousTime_ = lastTime_;
@@ -182,12 +196,13 @@ std::map<std::string, Residence> CageTracker::residence() const
     std::map<std::string, Residence> all = done_;
     const double end = frames_ > 1 ? lastTime_ + (lastTime_ - previousTime_) : lastTime_;
     for (const auto& [guest, stay] : stays_) {
-        if (stay.cage == 0 || stay.lastIndex != frames_ - 1)
+        if (stay.cage == 0)
             continue;
+        // One away at the end left where it was last seen in its cage.
         Residence& r = all[lives_[stay.cage - 1].type];
         ++r.runs;
         r.frames += stay.frames;
-        r.time += end - stay.start;
+        r.time += (stay.inIndex == frames_ - 1 ? end : stay.leftTime) - stay.start;
     }
     return all;
 }

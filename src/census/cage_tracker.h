@@ -39,7 +39,13 @@
 // so a residence lasts from its first frame's time to the time of the frame
 // that ends it; one still going at the last frame is given that frame's step
 // from the frame before (none when the run has one frame). With evenly spaced
-// frames a residence of n frames lasts n steps.
+// frames a residence of n frames lasts n steps. Residence follows the cage
+// ids with the tolerance: a guest out of its cage (in no closed cage, or not
+// given) for at most K consecutive analysed frames and then back in the cage
+// of the same id keeps its residence, and the frames away count in it (a
+// cage that blinks within the tolerance keeps its id and its guest); one that
+// does not come back, or goes to another cage, ended in the first frame it
+// was out. With K = 0 a residence is a run of consecutive frames in one cage.
 #pragma once
 
 #include <cstdint>
@@ -149,7 +155,9 @@ private:
         int32_t cage = 0;        // 0: free
         int64_t frames = 0;
         double start = 0.0;      // time of its first frame
-        int64_t lastIndex = -1;  // last analysed frame the guest was seen in
+        int64_t lastIndex = -1;  // last analysed frame the guest was given in
+        int64_t inIndex = -1;    // last analysed frame the guest was in `cage`
+        double leftTime = 0.0;   // time of the first frame after inIndex
     };
     void closeStay(const Stay& stay, double end);
 

@@ -137,11 +137,13 @@ void FreshFile::write(const std::string& text)
 }
 
 SeriesWriter::SeriesWriter(const std::string& path, const std::vector<std::string>& columns,
-                           const SeriesOutputs* outputs)
+                           const SeriesOutputs* outputs, const std::string& note)
     : file_(path, outputs), xvg_(endsWith(path, ".xvg"))
 {
     std::string head;
     if (!xvg_) {
+        if (!note.empty())
+            head += "# " + note + "\n";
         for (std::size_t c = 0; c < columns.size(); ++c) {
             if (c > 0)
                 head += ',';
@@ -171,6 +173,8 @@ SeriesWriter::SeriesWriter(const std::string& path, const std::vector<std::strin
         f4File_ = std::make_unique<FreshFile>(f4FileFor(path), outputs);
 
     head += "# kavet census series: one row per frame\n";
+    if (!note.empty())
+        head += "# " + note + "\n";
     head += "# x is time_ps; the sets follow in the order of their legends\n";
     if (f4File_)
         head += "# F4 is in " + f4File_->path() + "\n";

@@ -57,9 +57,12 @@ class SeriesWriter {
 public:
     // `columns` are the column names; the first two are frame and time_ps.
     // `outputs`, when given, holds the series file, and its F4 file when
-    // seriesFiles() names one.
+    // seriesFiles() names one. A `note` that is not empty (what made the
+    // rows, such as the frames' averaging) opens the file as a comment line,
+    // "# " and the note: before the header row of a CSV file, after the first
+    // comment line of an .xvg file.
     SeriesWriter(const std::string& path, const std::vector<std::string>& columns,
-                 const SeriesOutputs* outputs = nullptr);
+                 const SeriesOutputs* outputs = nullptr, const std::string& note = "");
     // One row: the values formatted as they are to appear, one per column.
     void row(const std::vector<std::string>& values);
     const FreshFile& file() const { return file_; }

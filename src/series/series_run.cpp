@@ -11,6 +11,7 @@
 #include "io/frame_checks.h"
 #include "io/gro_reader.h"
 #include "io/index_groups.h"
+#include "io/thermal_frames.h"
 #include "io/water_hydrogens.h"
 #include "order/chill.h"
 #include "order/mcg.h"
@@ -203,6 +204,8 @@ SeriesRun::SeriesRun(SeriesOptions options, WarningSink warn)
     if (std::string empty = emptySelectionWarning(structure_, o.water, o.oxygen, o.structure, style); !empty.empty())
         say(std::move(empty));
     reader_ = openTrajectory(o.trajectory, structure_.numAtom, o.timestep);
+    if (o.thermalHalf > 0) // thermal frames (io/thermal_frames.h)
+        reader_ = averageFrames(std::move(reader_), o.thermalHalf, o.trajectory);
     census_.qbarDegrees = qbarDegreesWith(o.qbarDegrees);
     columns_ = seriesColumns(o.criteria, o.hasGuest, census_.qbarDegrees);
     // Guests are picked once, by the structure's residue names or a group.

@@ -64,6 +64,7 @@ struct SeriesOptions {
     std::string guestGroup;                 // -guest-group: the guests are this group's molecules
     FrameSelection frames;                  // -b, -e, -dt
     int32_t tolerance = 0;                  // -tol
+    int32_t thermalHalf = 0;                // -thermal: frames on each side averaged into each frame (0: none)
     Criteria criteria = seriesCriteria();   // -hb, -ring, -cage, -nohyd
     bool cageRecords = false;               // rows carry full cage records (the per-cage table)
     bool everyCage = false;                 // follow defective cages too (an output shows cage ids)
