@@ -25,7 +25,7 @@ file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/kavetConfig.cmake.in
 configure_package_config_file(${CMAKE_CURRENT_BINARY_DIR}/kavetConfig.cmake.in
   ${CMAKE_CURRENT_BINARY_DIR}/kavetConfig.cmake INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/kavet)
 write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/kavetConfigVersion.cmake
-  VERSION 0.1 COMPATIBILITY SameMajorVersion)
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kavetConfig.cmake ${CMAKE_CURRENT_BINARY_DIR}/kavetConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/kavet)
 

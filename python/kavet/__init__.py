@@ -18,6 +18,8 @@ import numpy as _np
 from ._kavet import Frame, Result
 from . import _kavet
 
+__version__ = _kavet.__version__
+
 __all__ = ["Frame", "Result", "ChillLabel", "read_gro", "analyse", "series"]
 
 # The criteria keywords: how many values each takes and of which type (nohyd: a flag).

@@ -11,6 +11,7 @@ using namespace kavet::python;
 PYBIND11_MODULE(_kavet, m)
 {
     m.doc() = "kavet's library: hydrogen-bond rings and polyhedral cages of water frames";
+    m.attr("__version__") = KAVET_VERSION; // the project's one version (CMakeLists.txt)
     py::register_exception_translator([](std::exception_ptr p) {
         try {
             if (p)

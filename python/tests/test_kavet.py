@@ -130,3 +130,13 @@ def test_lammps_files_by_type_give_the_rows_of_their_converted_frames():
         kavet.series(data / "mw-sI.data", data / "mw-sI.lammpstrj", wat_type=(1, 2, 3))
     with pytest.raises(ValueError, match=r"give wat_type=\(OTYPE, HTYPE\)"):
         kavet.series(data / "tip4p-sI.data", data / "tip4p-sI.lammpstrj")
+
+
+def test_one_version_everywhere(kavet_binary):
+    """The program, the module and the package metadata carry the same version."""
+    import tomllib
+
+    with open(ROOT / "pyproject.toml", "rb") as f:
+        package = tomllib.load(f)["project"]["version"]
+    program = subprocess.run([kavet_binary, "--version"], capture_output=True, text=True).stdout.split()[-1]
+    assert kavet.__version__ == package == program
