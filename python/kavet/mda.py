@@ -32,6 +32,13 @@ def box(dimensions):
     gamma, as kavet.Frame takes it."""
     if dimensions is None:
         raise ValueError("the frame has no periodic box (dimensions are None)")
+    d = np.asarray(dimensions, dtype=np.float64)
+    # triclinic_vectors turns a cell it cannot build into zeros, which would
+    # read as "not periodic": refuse such numbers here.
+    if d.shape != (6,) or not np.all(np.isfinite(d)) or not np.all(d[:3] > 0) or \
+            not np.all((d[3:] > 0) & (d[3:] < 180)):
+        raise ValueError(f"box: the dimensions {list(d)} give no cell (lengths above 0 and angles between 0 and "
+                         "180 degrees are needed)")
     return triclinic_vectors(np.asarray(dimensions, dtype=np.float32))
 
 

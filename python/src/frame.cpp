@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+#include "core/box.h"
+#include "io/frame_checks.h"
 #include "io/gro_reader.h"
 #include "io/water_hydrogens.h"
 
@@ -21,6 +23,16 @@ std::vector<int64_t> indices(const IndexArray& a, int64_t n, const char* what)
     return v;
 }
 
+// A cell whose lengths along x, y, z are negative is no cell; zero lengths
+// mean no periodicity, and numbers that are not finite are refused with the
+// frame's checks (io/frame_checks.h).
+Box nonNegative(const Box& box)
+{
+    if (box.x < 0 || box.y < 0 || box.z < 0)
+        throw py::value_error("box: the cell's lengths along x, y and z must not be negative (0 for no periodicity)");
+    return box;
+}
+
 Box boxOf(const py::array_t<double, py::array::c_style | py::array::forcecast>& b)
 {
     Box box;
@@ -28,7 +40,7 @@ Box boxOf(const py::array_t<double, py::array::c_style | py::array::forcecast>& 
         box.x = static_cast<float>(b.at(0));
         box.y = static_cast<float>(b.at(1));
         box.z = static_cast<float>(b.at(2));
-        return box;
+        return nonNegative(box);
     }
     if (b.ndim() == 2 && b.shape(0) == 3 && b.shape(1) == 3) {
         if (b.at(0, 1) != 0.0 || b.at(0, 2) != 0.0 || b.at(1, 2) != 0.0)
@@ -40,7 +52,7 @@ Box boxOf(const py::array_t<double, py::array::c_style | py::array::forcecast>& 
         box.zx = static_cast<float>(b.at(2, 0));
         box.zy = static_cast<float>(b.at(2, 1));
         box.z = static_cast<float>(b.at(2, 2));
-        return box;
+        return nonNegative(box);
     }
     if (b.ndim() == 1 && b.shape(0) == 6) {
         // MDAnalysis's dimensions: lengths a, b, c and angles alpha, beta,
@@ -50,7 +62,9 @@ Box boxOf(const py::array_t<double, py::array::c_style | py::array::forcecast>& 
         const double ca = cosine(b.at(3)), cb = cosine(b.at(4)), cg = cosine(b.at(5));
         const double sg = b.at(5) == 90.0 ? 1.0 : std::sin(b.at(5) * pi / 180.0);
         const double cy = (ca - cb * cg) / sg, cz2 = 1.0 - cb * cb - cy * cy;
-        if (!(b.at(0) > 0 && b.at(1) > 0 && b.at(2) > 0) || !(sg > 0) || !(cz2 > 0))
+        const auto angle = [&](int k) { return b.at(k) > 0.0 && b.at(k) < 180.0; };
+        if (!(b.at(0) > 0 && b.at(1) > 0 && b.at(2) > 0) || !angle(3) || !angle(4) || !angle(5) || !(sg > 0) ||
+            !(cz2 > 0))
             throw py::value_error("box: the six numbers a, b, c, alpha, beta, gamma give no cell");
         box.x = static_cast<float>(b.at(0));
         box.yx = static_cast<float>(b.at(1) * cg);
@@ -125,6 +139,14 @@ std::shared_ptr<PyFrame> frameOf(const py::array_t<float, py::array::c_style | p
     for (int64_t o : ow)
         if (seen[static_cast<std::size_t>(o)]++)
             throw py::value_error("oxygens: atom " + std::to_string(o) + " is given twice");
+    for (int64_t h : hw) {
+        std::uint8_t& s = seen[static_cast<std::size_t>(h)];
+        if (s)
+            throw py::value_error("hydrogens: atom " + std::to_string(h) +
+                                  (s == 1 ? " is a water oxygen" : " is given twice") +
+                                  "; each water needs two hydrogens of its own");
+        s = 3;
+    }
     if (!hydrogens && !oneSite) {
         // The two atoms after each oxygen must be there and be neither an
         // oxygen nor a guest.
@@ -195,6 +217,25 @@ std::shared_ptr<PyFrame> frameOf(const py::array_t<float, py::array::c_style | p
     p->oneSite = oneSite;
     f.resName.assign(static_cast<std::size_t>(f.numAtom), std::string());
     f.atmName.assign(static_cast<std::size_t>(f.numAtom), std::string());
+    // Given hydrogens lie where an O-H bond puts them; then the command
+    // line's checks: finite numbers, hydrogens, oxygens no closer than water
+    // allows (as when the coordinates are in nm).
+    if (hydrogens)
+        for (const Water& w : f.water)
+            for (int32_t h : w.hydrogen) {
+                const Vec3 d = minimumImage(f.atmXYZ[h], f.atmXYZ[w.oxygen], f.box);
+                const float r = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+                if (std::isfinite(r) && !(r >= shortestHydrogenDistance && r <= longestHydrogenDistance)) {
+                    char text[160];
+                    std::snprintf(text, sizeof text,
+                                  " is %.3f A from its oxygen, atom %d, where an O-H bond is %.1f to %.1f A long",
+                                  static_cast<double>(r), p->user(w.oxygen),
+                                  static_cast<double>(shortestHydrogenDistance),
+                                  static_cast<double>(longestHydrogenDistance));
+                    throw py::value_error("hydrogens: atom " + std::to_string(p->user(h)) + text);
+                }
+            }
+    checkFrame(f, "frame (atoms counted from 1 in the frame's order)");
     return p;
 }
 

@@ -2,6 +2,7 @@
 // rows as one array, and the cage tracker for runs split into blocks.
 #include "common.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include "census/cage_tracker.h"
@@ -96,7 +97,7 @@ void followBlock(CageTracker& tracker, py::dict block)
     };
     const py::ssize_t frameAt = column("frame"), timeAt = column("time_ps"), bornAt = column("born"),
                       diedAt = column("died");
-    if (diedAt >= static_cast<py::ssize_t>(names.size()))
+    if (std::max({frameAt, timeAt, bornAt, diedAt}) >= static_cast<py::ssize_t>(names.size()))
         throw py::value_error("follow: not a block of series rows");
     py::array_t<double> values = block["values"].cast<py::array_t<double>>();
     const auto cages = block["cage_offsets"].cast<py::array_t<int64_t>>();
@@ -104,6 +105,19 @@ void followBlock(CageTracker& tracker, py::dict block)
     const auto waters = block["cage_waters"].cast<py::array_t<int32_t>>();
     if (values.ndim() != 2 || cages.size() != values.shape(0) + 1)
         throw py::value_error("follow: the block's cages do not match its rows");
+    // Offsets that start at 0, never fall and end at the length of what they
+    // index; anything else would read outside the arrays.
+    const auto offsetsInto = [](const py::array_t<int64_t>& off, py::ssize_t size, const char* what) {
+        const int64_t* x = off.data();
+        bool sound = off.ndim() == 1 && off.size() >= 1 && x[0] == 0 && x[off.size() - 1] == size;
+        for (py::ssize_t k = 1; sound && k < off.size(); ++k)
+            sound = x[k] >= x[k - 1];
+        if (!sound)
+            throw py::value_error(std::string("follow: the block's ") + what +
+                                  " offsets do not run from 0 upwards to the end of what they index");
+    };
+    offsetsInto(cages, offsets.size() - 1, "cage");
+    offsetsInto(offsets, waters.size(), "cage water");
     auto v = values.mutable_unchecked<2>();
     const int64_t* c = cages.data();
     const int64_t* o = offsets.data();

@@ -20,9 +20,11 @@ std::string angstrom(float d)
     return text;
 }
 
-// "atom N (NAME, line L)"
+// "atom N (NAME, line L)", or "atom N" for an atom without names
 std::string atomText(const Frame& frame, int32_t i)
 {
+    if (frame.resName[i].empty() && frame.atmName[i].empty()) // a frame from arrays
+        return "atom " + std::to_string(static_cast<long long>(i) + 1);
     return "atom " + std::to_string(static_cast<long long>(i) + 1) + " (" + frame.resName[i] + " " +
            frame.atmName[i] + ", line " + std::to_string(static_cast<long long>(i) + 3) + ")";
 }
