@@ -86,29 +86,29 @@ def _block(structure, trajectory, options, first, count):
     return _kavet.series_rows(o, first, count, False, threads)
 
 
-def _universe(spec):
+def _universe(reading):
     import MDAnalysis as mda
 
-    return mda.Universe(spec["structure"], spec["trajectory"], **spec["universe"])
+    return mda.Universe(reading["structure"], reading["trajectory"], **reading["universe"])
 
 
-def _mda_frame_count(spec):
+def _mda_frame_count(reading):
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
-        return len(_universe(spec).trajectory)
+        return len(_universe(reading).trajectory)
 
 
-def _mda_block(spec, first, count):
+def _mda_block(reading, first, count):
     """Rows and closed cages (Universe atom indices of their waters) of frames first .. first + count - 1,
     read by MDAnalysis; warnings come back as text."""
     from .mda import CageCensus
 
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
-        u = _universe(spec)
-        guests = u.select_atoms(spec["guests"]) if spec["guests"] else None
-        census = CageCensus(u.select_atoms(spec["waters"]), guests=guests,
-                            threads=spec["threads"] or _worker_threads(), **spec["census"])
+        u = _universe(reading)
+        guests = u.select_atoms(reading["guests"]) if reading["guests"] else None
+        census = CageCensus(u.select_atoms(reading["waters"]), guests=guests,
+                            threads=reading["threads"] or _worker_threads(), **reading["census"])
         census._closed = True
         census.run(start=first, stop=first + count)
     messages = list(dict.fromkeys(str(w.message) for w in caught if "CageCensus" in str(w.message)))
@@ -211,7 +211,7 @@ def _gather(client, futures, timeout, verbose, what):
     return [f.result() for f in futures]
 
 
-def _mda_spec(structure, trajectory, options, universe, waters, guests):
+def _mda_reading(structure, trajectory, options, universe, waters, guests):
     """What a worker needs to open the Universe and choose the atoms, from kavet.series's keywords."""
     census = {}
     for name in ("nohyd", "hb", "ring", "cage", "oxygen_type", "hydrogen_type", "timestep", "tol"):
@@ -260,10 +260,10 @@ def series(structure, trajectory, client, blocks=None, timeout=120, verbose=Fals
     if by_kavet:
         o, threads = _series_options(structure, trajectory, dict(options))  # refused here, before any worker runs
     else:
-        spec = _mda_spec(structure, trajectory, dict(options), universe, waters, guests)
+        reading = _mda_reading(structure, trajectory, dict(options), universe, waters, guests)
     _check_workers(client, timeout)
     count = client.submit(_frame_count, trajectory, pure=False) if by_kavet else \
-        client.submit(_mda_frame_count, spec, pure=False)
+        client.submit(_mda_frame_count, reading, pure=False)
     frames = _gather(client, [count], timeout, False, ["the frame count"])[0]
     if blocks is None:
         bounds = block_bounds(frames, sum(client.nthreads().values()))
@@ -271,7 +271,7 @@ def series(structure, trajectory, client, blocks=None, timeout=120, verbose=Fals
         edges = np.linspace(0, frames, min(blocks, max(frames, 1)) + 1).astype(int)
         bounds = [(int(a), int(b - a)) for a, b in zip(edges[:-1], edges[1:]) if b > a]
     if not bounds:
-        return _table(_kavet.series_rows(o, 0, 0, True, threads)) if by_kavet else _join_mda([], spec["census"].get("tol", 0))
+        return _table(_kavet.series_rows(o, 0, 0, True, threads)) if by_kavet else _join_mda([], reading["census"].get("tol", 0))
     # One map: the scheduler sees every block at once and queues them, so that a block waits for a
     # free worker rather than for the worker it was first given.
     firsts, counts = [b[0] for b in bounds], [b[1] for b in bounds]
@@ -279,11 +279,11 @@ def series(structure, trajectory, client, blocks=None, timeout=120, verbose=Fals
         n = len(bounds)
         futures = client.map(_block, [structure] * n, [trajectory] * n, [options] * n, firsts, counts, pure=False)
     else:
-        futures = client.map(_mda_block, [spec] * len(bounds), firsts, counts, pure=False)
+        futures = client.map(_mda_block, [reading] * len(bounds), firsts, counts, pure=False)
     what = [f"frames {a}..{a + n - 1}" for a, n in bounds]
     parts = _gather(client, futures, timeout, verbose, what)
     if not by_kavet:
-        return _join_mda(parts, spec["census"].get("tol", 0))
+        return _join_mda(parts, reading["census"].get("tol", 0))
     joined = _join(parts)
     _kavet.CageTracker(int(options.get("tol", 0))).follow(joined)
     return _table(joined)
