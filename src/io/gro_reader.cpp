@@ -178,73 +178,15 @@ std::size_t fieldWidth(std::string_view line)
     return p2 - p1;
 }
 
-struct Reader {
-    LineSource& src;
+// The fields of a frame's lines, each read as GROMACS lays it out; a field
+// that breaks the layout is reported with the file and the line number.
+struct Fields {
     const std::string& name;
     std::size_t width = 0; // of a coordinate field, from the first atom line
-    long long lineAt = -1; // the number of the line being read, when not the source's
-    bool unterminated = false; // the line being read ends the file without an end of line
-
-    long long lineNumber() const { return lineAt >= 0 ? lineAt : src.lineNumber(); }
 
     [[noreturn]] void fail(long long lineNumber, const std::string& what) const
     {
         throw FormatError(name, lineNumber, what);
-    }
-
-    bool nextLine(std::string& line)
-    {
-        if (src.next(line))
-            return true;
-        if (src.readError()) {
-            const int err = errno;
-            throw FileError("reading " + name + " failed", err);
-        }
-        return false;
-    }
-
-    // Reads the next frame into `t`, names and positions. Returns false when
-    // the source ends before a later frame's title line; the first frame
-    // must be there.
-    bool read(Frame& t, bool first)
-    {
-        const long long base = src.lineNumber();
-        std::string line;
-        if (!nextLine(line)) {
-            if (first)
-                fail(1, "the file is empty (expected a title line)");
-            return false;
-        }
-        readTitle(t, line);
-        if (!nextLine(line))
-            fail(base + 2, "the file ends before the atom count");
-        long long count = parseCount(line);
-        t.numAtom = static_cast<int32_t>(count);
-        t.resName.clear();
-        t.atmName.clear();
-        t.atmXYZ.clear();
-
-        // The count is not trusted for memory: room is made for no more atom
-        // lines (of at least 21 characters) than the rest of the source
-        // holds, and the tables grow with the lines actually read.
-        const std::size_t room = static_cast<std::size_t>(
-            std::min<long long>(count, static_cast<long long>(src.bytesLeft() / 21 + 1)));
-        t.resName.reserve(room);
-        t.atmName.reserve(room);
-        t.atmXYZ.reserve(room);
-        for (long long i = 0; i < count; ++i) {
-            if (!nextLine(line))
-                fail(base + 3 + i, "the file ends after " + std::to_string(i) + " of the " +
-                                       std::to_string(count) + " atom lines announced on line " +
-                                       std::to_string(base + 2));
-            unterminated = src.unterminated();
-            readAtom(t, line);
-        }
-        if (!nextLine(line))
-            fail(base + 3 + count, "the file ends before the box line");
-        unterminated = src.unterminated();
-        readBox(t, line);
-        return true;
     }
 
     // GROMACS writes "t= TIME step= STEP" into the title line of every frame
@@ -271,16 +213,16 @@ struct Reader {
 
     // A .gro file is text: a NUL byte would end a field early and hide what
     // follows it.
-    void refuseNul(std::string_view line) const
+    void refuseNul(std::string_view line, long long number) const
     {
         if (const void* nul = std::memchr(line.data(), '\0', line.size()))
-            fail(lineNumber(), "column " + std::to_string(static_cast<const char*>(nul) - line.data() + 1) +
-                                   " holds a NUL byte, which has no place in a .gro file");
+            fail(number, "column " + std::to_string(static_cast<const char*>(nul) - line.data() + 1) +
+                             " holds a NUL byte, which has no place in a .gro file");
     }
 
-    long long parseCount(const std::string& line) const
+    long long parseCount(const std::string& line, long long number) const
     {
-        refuseNul(line);
+        refuseNul(line, number);
         const char* p = line.c_str();
         while (*p == ' ' || *p == '\t')
             ++p;
@@ -288,7 +230,7 @@ struct Reader {
         if (*digits == '+' || *digits == '-')
             ++digits;
         if (!(*digits >= '0' && *digits <= '9'))
-            fail(lineNumber(), "no atom count (a whole number) on the count line");
+            fail(number, "no atom count (a whole number) on the count line");
         char* end = nullptr;
         errno = 0;
         long long count = std::strtoll(p, &end, 10);
@@ -296,15 +238,15 @@ struct Reader {
         while (*end == ' ' || *end == '\t')
             ++end;
         if (*end != '\0')
-            fail(lineNumber(), "the count line holds more than the atom count");
+            fail(number, "the count line holds more than the atom count");
         if (overflow || count > 2147483647LL)
-            fail(lineNumber(), "the atom count is too large");
+            fail(number, "the atom count is too large");
         if (count < 0)
-            fail(lineNumber(), "negative atom count " + std::to_string(count));
+            fail(number, "negative atom count " + std::to_string(count));
         return count;
     }
 
-    float coordinate(std::string_view line, std::size_t start, const char* axis) const
+    float coordinate(std::string_view line, std::size_t start, const char* axis, long long number) const
     {
         // The field, cut at its column width and ended with a NUL.
         char text[64];
@@ -323,42 +265,34 @@ struct Reader {
             char* end = nullptr;
             v = std::strtof(f, &end);
             if (end == f)
-                fail(lineNumber(), std::string("no number in the ") + axis + " column");
+                fail(number, std::string("no number in the ") + axis + " column");
             if (!onlyBlanks(end))
-                fail(lineNumber(), std::string("the ") + axis + " column (columns " + std::to_string(start + 1) +
-                                       "-" + std::to_string(start + width) + ") holds more than one number: '" +
-                                       std::string(f, length) + "'");
+                fail(number, std::string("the ") + axis + " column (columns " + std::to_string(start + 1) + "-" +
+                                 std::to_string(start + width) + ") holds more than one number: '" +
+                                 std::string(f, length) + "'");
         }
         if (!std::isfinite(v))
-            fail(lineNumber(), std::string("the ") + axis + " coordinate is not a finite number");
+            fail(number, std::string("the ") + axis + " coordinate is not a finite number");
         float scaled = v * 10.0f;
         if (!std::isfinite(scaled))
-            fail(lineNumber(), std::string("the ") + axis + " coordinate is too large");
+            fail(number, std::string("the ") + axis + " coordinate is too large");
         return scaled;
     }
 
-    void readAtom(Frame& t, const std::string& line)
+    // `unterminated`: the line ends the file without an end of line.
+    void readAtom(std::string_view line, long long number, bool unterminated, std::string& resName,
+                  std::string& atmName, Vec3& p) const
     {
-        if (width == 0)
-            width = fieldWidth(line);
-        t.resName.emplace_back();
-        t.atmName.emplace_back();
-        t.atmXYZ.emplace_back();
-        readAtomInto(line, t.resName.back(), t.atmName.back(), t.atmXYZ.back());
-    }
-
-    void readAtomInto(std::string_view line, std::string& resName, std::string& atmName, Vec3& p) const
-    {
-        refuseNul(line);
+        refuseNul(line, number);
         if (line.size() < 20 + 3 * width && unterminated)
-            fail(lineNumber(), "the file ends inside this atom line (" + std::to_string(line.size()) +
-                                   " characters): the file is truncated");
+            fail(number, "the file ends inside this atom line (" + std::to_string(line.size()) +
+                             " characters): the file is truncated");
         if (line.size() < 20 + 3 * width)
-            fail(lineNumber(), "the atom line is too short (" + std::to_string(line.size()) +
-                                   " characters; the coordinates need " + std::to_string(20 + 3 * width) + ")");
-        p.x = coordinate(line, 20, "x");
-        p.y = coordinate(line, 20 + width, "y");
-        p.z = coordinate(line, 20 + 2 * width, "z");
+            fail(number, "the atom line is too short (" + std::to_string(line.size()) +
+                             " characters; the coordinates need " + std::to_string(20 + 3 * width) + ")");
+        p.x = coordinate(line, 20, "x", number);
+        p.y = coordinate(line, 20 + width, "y", number);
+        p.z = coordinate(line, 20 + 2 * width, "z", number);
         resName = trimmedField(line, 0, 10);
         atmName = trimmedField(line, 10, 5);
     }
@@ -366,9 +300,9 @@ struct Reader {
     // Three box lengths, or the nine numbers of a triclinic cell in GROMACS's
     // order, v1(x) v2(y) v3(z) v1(y) v1(z) v2(x) v2(z) v3(x) v3(y). A line
     // with four to eight numbers is rectangular, as GROMACS reads it.
-    void readBox(Frame& t, const std::string& line) const
+    void readBox(const std::string& line, long long number, bool unterminated, Box& box) const
     {
-        refuseNul(line);
+        refuseNul(line, number);
         const char* p = line.c_str();
         float v[9];
         int found = 0;
@@ -381,12 +315,126 @@ struct Reader {
             p = end;
         }
         if (found < 3 && unterminated)
-            fail(lineNumber(), "the file ends inside the box line: the file is truncated");
+            fail(number, "the file ends inside the box line: the file is truncated");
         if (found < 3)
-            fail(lineNumber(), "the box line needs three box lengths, found " + std::to_string(found));
-        if (const std::string fault = readCell(v, found == 9, t.box); !fault.empty())
-            fail(lineNumber(), fault);
+            fail(number, "the box line needs three box lengths, found " + std::to_string(found));
+        if (const std::string fault = readCell(v, found == 9, box); !fault.empty())
+            fail(number, fault);
     }
+};
+
+// Reads one frame: a title line, the count line, as many atom lines as it
+// announces, and the box line. Every fault of a short source is reported
+// here; the strategy hands out the lines and does its part with each:
+//   Fields fields;                  the fields' reader
+//   long long linesBefore();        lines handed out before this frame
+//   bool line(std::string&);        the next line, false at the end
+//   void title(const std::string&);
+//   void count(long long count);
+//   long long atoms(long long count, long long firstNumber);
+//                                   takes up to `count` atom lines, numbered
+//                                   from firstNumber; returns how many there were
+//   void box(const std::string&, long long number);
+// Returns false when the source ends before a later frame's title line; the
+// first frame must be there.
+template <class Strategy>
+bool readFrame(Strategy& s, bool first)
+{
+    const long long base = s.linesBefore();
+    std::string line;
+    if (!s.line(line)) {
+        if (first)
+            s.fields.fail(base + 1, "the file is empty (expected a title line)");
+        return false;
+    }
+    s.title(line);
+    if (!s.line(line))
+        s.fields.fail(base + 2, "the file ends before the atom count");
+    const long long count = s.fields.parseCount(line, base + 2);
+    s.count(count);
+    if (const long long read = s.atoms(count, base + 3); read < count)
+        s.fields.fail(base + 3 + read, "the file ends after " + std::to_string(read) + " of the " +
+                                           std::to_string(count) + " atom lines announced on line " +
+                                           std::to_string(base + 2));
+    if (!s.line(line))
+        s.fields.fail(base + 3 + count, "the file ends before the box line");
+    s.box(line, base + 3 + count);
+    return true;
+}
+
+// The lines of a LineSource, for the strategies that read a source in turn.
+struct SourceLines {
+    LineSource& src;
+    Fields fields;
+
+    long long linesBefore() const { return src.lineNumber(); }
+    bool line(std::string& line)
+    {
+        if (src.next(line))
+            return true;
+        if (src.readError()) {
+            const int err = errno;
+            throw FileError("reading " + fields.name + " failed", err);
+        }
+        return false;
+    }
+};
+
+// Reads a frame's names and positions line by line into `t`.
+struct LineByLine : SourceLines {
+    Frame& t;
+
+    void title(const std::string& line) { Fields::readTitle(t, line); }
+    void count(long long count)
+    {
+        t.numAtom = static_cast<int32_t>(count);
+        t.resName.clear();
+        t.atmName.clear();
+        t.atmXYZ.clear();
+        // The count is not trusted for memory: room is made for no more atom
+        // lines (of at least 21 characters) than the rest of the source
+        // holds, and the tables grow with the lines actually read.
+        const std::size_t room = static_cast<std::size_t>(
+            std::min<long long>(count, static_cast<long long>(src.bytesLeft() / 21 + 1)));
+        t.resName.reserve(room);
+        t.atmName.reserve(room);
+        t.atmXYZ.reserve(room);
+    }
+    long long atoms(long long count, long long firstNumber)
+    {
+        std::string l;
+        for (long long i = 0; i < count; ++i) {
+            if (!line(l))
+                return i;
+            if (fields.width == 0)
+                fields.width = fieldWidth(l);
+            t.resName.emplace_back();
+            t.atmName.emplace_back();
+            t.atmXYZ.emplace_back();
+            fields.readAtom(l, firstNumber + i, src.unterminated(), t.resName.back(), t.atmName.back(),
+                            t.atmXYZ.back());
+        }
+        return count;
+    }
+    void box(const std::string& line, long long number) { fields.readBox(line, number, src.unterminated(), t.box); }
+};
+
+// Passes over a frame, counting its atom lines; reads only its title and count
+// into `head`.
+struct Skimming : SourceLines {
+    Frame& head;
+
+    void title(const std::string& line) { Fields::readTitle(head, line); }
+    void count(long long count) { head.numAtom = static_cast<int32_t>(count); }
+    long long atoms(long long count, long long)
+    {
+        std::string l;
+        for (long long i = 0; i < count; ++i)
+            if (!line(l))
+                return i;
+        return count;
+    }
+    void box(const std::string&, long long) {}
 };
 
 // The next line of in-memory text from `pos`, as LineSource hands lines out.
@@ -404,87 +452,51 @@ bool nextLine(std::string_view text, std::size_t& pos, std::string_view& line)
     return true;
 }
 
-// The first frame of in-memory text, as Reader reads it line by line, with
-// the same messages; the atom lines are read in parallel, in pieces of the
-// text, and the first fault in line order is the one reported.
-void readFirstFrame(std::string_view text, const std::string& name, Frame& t)
-{
-    LineSource none{std::string()};
-    Reader reader{none, name};
-    std::size_t pos = 0;
-    std::string_view line;
-    if (!nextLine(text, pos, line))
-        reader.fail(1, "the file is empty (expected a title line)");
-    Reader::readTitle(t, std::string(line));
-    if (!nextLine(text, pos, line))
-        reader.fail(2, "the file ends before the atom count");
-    reader.lineAt = 2;
-    const long long count = reader.parseCount(std::string(line));
-    t.numAtom = static_cast<int32_t>(count);
+// Reads the first frame of in-memory text into `t`: the atom lines in
+// parallel, in pieces of the text, with the first fault in line order the
+// one reported.
+class InPieces {
+public:
+    Fields fields;
 
-    // Pieces of the rest, each starting a line; their lines are counted,
-    // then read.
-    const std::string_view rest = text.substr(pos);
-    const std::size_t pieces = std::max<std::size_t>(1, std::min<std::size_t>(256, rest.size() / (1 << 16)));
-    std::vector<std::size_t> begin(pieces + 1, rest.size());
-    begin[0] = 0;
-    for (std::size_t k = 1; k < pieces; ++k) {
-        std::size_t at = std::max(begin[k - 1], rest.size() * k / pieces);
-        if (at > 0 && at < rest.size()) {
-            const void* nl = std::memchr(rest.data() + at - 1, '\n', rest.size() - at + 1);
-            at = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - rest.data()) + 1 : rest.size();
+    InPieces(std::string_view text, const std::string& name, Frame& t) : fields{name}, text_(text), t_(t) {}
+
+    long long linesBefore() const { return 0; }
+    bool line(std::string& line)
+    {
+        std::string_view l;
+        if (!inRest_) {
+            if (!nextLine(text_, pos_, l))
+                return false;
+        } else {
+            if (next_ >= available_)
+                return false;
+            l = lineOf(next_++);
+            unterminated_ = endsText(l);
         }
-        begin[k] = at;
+        line.assign(l);
+        return true;
     }
-    // Whether a line of the rest ends the text without an end of line.
-    auto endsText = [&](std::string_view l) {
-        return l.data() + l.size() == rest.data() + rest.size() && (rest.empty() || rest.back() != '\n');
-    };
-    // The next line of piece k from `p`.
-    auto pieceLine = [&](std::size_t k, std::size_t& p, std::string_view& l) {
-        return nextLine(rest.substr(0, begin[k + 1]), p, l);
-    };
-    std::vector<long long> firstLine(pieces + 1, 0);
-    tbb::parallel_for(std::size_t(0), pieces, [&](std::size_t k) {
-        std::size_t p = begin[k];
-        std::string_view l;
-        long long lines = 0;
-        while (pieceLine(k, p, l))
-            ++lines;
-        firstLine[k + 1] = lines;
-    });
-    for (std::size_t k = 0; k < pieces; ++k)
-        firstLine[k + 1] += firstLine[k];
-    const long long available = firstLine[pieces];
-    const long long atoms = std::min(count, available);
-
-    // A line of the rest by its number.
-    auto lineOf = [&](long long number) {
-        const std::size_t k = static_cast<std::size_t>(
-            std::upper_bound(firstLine.begin(), firstLine.end(), number) - firstLine.begin() - 1);
-        std::size_t p = begin[k];
-        std::string_view l;
-        for (long long n = firstLine[k]; n <= number; ++n)
-            pieceLine(k, p, l);
-        return l;
-    };
-    if (atoms > 0) {
-        reader.width = fieldWidth(lineOf(0));
-        t.resName.resize(static_cast<std::size_t>(atoms));
-        t.atmName.resize(static_cast<std::size_t>(atoms));
-        t.atmXYZ.resize(static_cast<std::size_t>(atoms));
-        std::vector<std::exception_ptr> fault(pieces);
-        tbb::parallel_for(std::size_t(0), pieces, [&](std::size_t k) {
-            Reader local = reader;
-            std::size_t p = begin[k];
+    void title(const std::string& line) { Fields::readTitle(t_, line); }
+    void count(long long count) { t_.numAtom = static_cast<int32_t>(count); }
+    long long atoms(long long count, long long firstNumber)
+    {
+        cut();
+        const long long atoms = std::min(count, available_);
+        if (atoms > 0)
+            fields.width = fieldWidth(lineOf(0));
+        t_.resName.resize(static_cast<std::size_t>(atoms));
+        t_.atmName.resize(static_cast<std::size_t>(atoms));
+        t_.atmXYZ.resize(static_cast<std::size_t>(atoms));
+        std::vector<std::exception_ptr> fault(pieces_);
+        tbb::parallel_for(std::size_t(0), pieces_, [&](std::size_t k) {
+            std::size_t p = begin_[k];
             std::string_view l;
             try {
-                for (long long i = firstLine[k]; i < std::min(atoms, firstLine[k + 1]); ++i) {
+                for (long long i = firstLine_[k]; i < std::min(atoms, firstLine_[k + 1]); ++i) {
                     pieceLine(k, p, l);
-                    local.lineAt = 3 + i;
-                    local.unterminated = endsText(l);
                     const std::size_t a = static_cast<std::size_t>(i);
-                    local.readAtomInto(l, t.resName[a], t.atmName[a], t.atmXYZ[a]);
+                    fields.readAtom(l, firstNumber + i, endsText(l), t_.resName[a], t_.atmName[a], t_.atmXYZ[a]);
                 }
             } catch (...) {
                 fault[k] = std::current_exception();
@@ -493,16 +505,81 @@ void readFirstFrame(std::string_view text, const std::string& name, Frame& t)
         for (const std::exception_ptr& f : fault)
             if (f)
                 std::rethrow_exception(f);
+        next_ = atoms;
+        return atoms;
     }
-    if (available < count)
-        reader.fail(3 + available, "the file ends after " + std::to_string(available) + " of the " +
-                                       std::to_string(count) + " atom lines announced on line 2");
-    if (available == count)
-        reader.fail(3 + count, "the file ends before the box line");
-    reader.lineAt = 3 + count;
-    const std::string_view boxLine = lineOf(count);
-    reader.unterminated = endsText(boxLine);
-    reader.readBox(t, std::string(boxLine));
+    void box(const std::string& line, long long number) { fields.readBox(line, number, unterminated_, t_.box); }
+
+private:
+    // Cuts the text after the count line into pieces, each starting a line,
+    // and counts their lines.
+    void cut()
+    {
+        rest_ = text_.substr(pos_);
+        inRest_ = true;
+        pieces_ = std::max<std::size_t>(1, std::min<std::size_t>(256, rest_.size() / (1 << 16)));
+        begin_.assign(pieces_ + 1, rest_.size());
+        begin_[0] = 0;
+        for (std::size_t k = 1; k < pieces_; ++k) {
+            std::size_t at = std::max(begin_[k - 1], rest_.size() * k / pieces_);
+            if (at > 0 && at < rest_.size()) {
+                const void* nl = std::memchr(rest_.data() + at - 1, '\n', rest_.size() - at + 1);
+                at = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - rest_.data()) + 1 : rest_.size();
+            }
+            begin_[k] = at;
+        }
+        firstLine_.assign(pieces_ + 1, 0);
+        tbb::parallel_for(std::size_t(0), pieces_, [&](std::size_t k) {
+            std::size_t p = begin_[k];
+            std::string_view l;
+            long long lines = 0;
+            while (pieceLine(k, p, l))
+                ++lines;
+            firstLine_[k + 1] = lines;
+        });
+        for (std::size_t k = 0; k < pieces_; ++k)
+            firstLine_[k + 1] += firstLine_[k];
+        available_ = firstLine_[pieces_];
+    }
+    // Whether a line of the rest ends the text without an end of line.
+    bool endsText(std::string_view l) const
+    {
+        return l.data() + l.size() == rest_.data() + rest_.size() && (rest_.empty() || rest_.back() != '\n');
+    }
+    // The next line of piece k from `p`.
+    bool pieceLine(std::size_t k, std::size_t& p, std::string_view& l) const
+    {
+        return nextLine(rest_.substr(0, begin_[k + 1]), p, l);
+    }
+    // A line of the rest by its number.
+    std::string_view lineOf(long long number) const
+    {
+        const std::size_t k = static_cast<std::size_t>(
+            std::upper_bound(firstLine_.begin(), firstLine_.end(), number) - firstLine_.begin() - 1);
+        std::size_t p = begin_[k];
+        std::string_view l;
+        for (long long n = firstLine_[k]; n <= number; ++n)
+            pieceLine(k, p, l);
+        return l;
+    }
+
+    std::string_view text_;
+    Frame& t_;
+    std::size_t pos_ = 0;      // in the text, before the rest is cut
+    bool inRest_ = false;      // whether the rest is cut
+    std::string_view rest_;    // the text after the count line
+    std::size_t pieces_ = 0;
+    std::vector<std::size_t> begin_;     // of each piece in the rest, and its end
+    std::vector<long long> firstLine_;   // the number of each piece's first line in the rest, and the lines in all
+    long long available_ = 0;            // lines in the rest
+    long long next_ = 0;                 // the next line of the rest to hand out
+    bool unterminated_ = false;          // the last line handed out ends the text without an end of line
+};
+
+void readFirstFrame(std::string_view text, const std::string& name, Frame& t)
+{
+    InPieces pieces(text, name, t);
+    readFrame(pieces, true);
 }
 
 // The text of the first frame of `file`: whole lines up to the box line that
@@ -543,11 +620,8 @@ std::string firstFrameText(std::FILE* file, const std::string& name, OnCount onC
                 std::string_view line;
                 nextLine(text, at, line);
                 nextLine(text, at, line);
-                LineSource none{std::string()};
-                Reader reader{none, name};
-                reader.lineAt = 2;
                 try {
-                    wanted = reader.parseCount(std::string(line)) + 3;
+                    wanted = Fields{name}.parseCount(std::string(line), 2) + 3;
                     onCount(wanted - 3);
                 } catch (const Failure&) {
                     wanted = 2;
@@ -654,9 +728,9 @@ void GroTrajectory::takeAtomCount(int32_t numAtom)
 
 bool GroTrajectory::next(Frame& frame)
 {
-    Reader reader{source_->lines, path_};
     Frame read;
-    if (!inFrame([&] { return reader.read(read, frames_ == 0); }))
+    LineByLine lines{{source_->lines, Fields{path_}}, read};
+    if (!inFrame([&] { return readFrame(lines, frames_ == 0); }))
         return false;
     takeAtomCount(read.numAtom);
     frame.numAtom = read.numAtom;
@@ -676,31 +750,9 @@ bool GroTrajectory::next(Frame& frame)
 
 bool GroTrajectory::skip()
 {
-    Reader reader{source_->lines, path_};
     Frame head; // title and atom count only
-    const bool more = inFrame([&] {
-        const long long base = source_->lines.lineNumber();
-        std::string line;
-        if (!reader.nextLine(line)) {
-            if (frames_ == 0)
-                reader.fail(1, "the file is empty (expected a title line)");
-            return false;
-        }
-        Reader::readTitle(head, line);
-        if (!reader.nextLine(line))
-            reader.fail(base + 2, "the file ends before the atom count");
-        const long long count = reader.parseCount(line);
-        head.numAtom = static_cast<int32_t>(count);
-        for (long long i = 0; i < count; ++i)
-            if (!reader.nextLine(line))
-                reader.fail(base + 3 + i, "the file ends after " + std::to_string(i) + " of the " +
-                                              std::to_string(count) + " atom lines announced on line " +
-                                              std::to_string(base + 2));
-        if (!reader.nextLine(line))
-            reader.fail(base + 3 + count, "the file ends before the box line");
-        return true;
-    });
-    if (!more)
+    Skimming lines{{source_->lines, Fields{path_}}, head};
+    if (!inFrame([&] { return readFrame(lines, frames_ == 0); }))
         return false;
     takeAtomCount(head.numAtom);
     lastTime_ = head.hasTime ? head.time : static_cast<double>(frames_);
