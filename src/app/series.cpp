@@ -107,8 +107,6 @@ struct Slot {
     std::exception_ptr failure;
 };
 
-SeriesFileNames seriesFileNames(const Settings& s);
-
 SeriesOptions seriesOptionsOf(const Settings& s)
 {
     const SeriesSettings& ss = s.series;
@@ -137,22 +135,6 @@ SeriesOptions seriesOptionsOf(const Settings& s)
     o.criteria = s.criteria;
     seriesFileNames(s).require(o);
     return o;
-}
-
-SeriesFileNames seriesFileNames(const Settings& s)
-{
-    const SeriesSettings& ss = s.series;
-    SeriesFileNames n;
-    n.series = ss.seriesFile;
-    n.seriesNote = thermalNote(ss);
-    n.cages = ss.cageFile;
-    n.guests = ss.guestFile;
-    n.clusters = ss.clusterFile;
-    n.view = ss.viewFile;
-    n.profile = ss.profileFile;
-    n.profileAxis = ProfileAxis{ss.profileAxis, ss.profileWidth};
-    n.lifetimes = ss.lifeFile;
-    return n;
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "series/series_files.h"
 
+#include "core/error.h"
 #include "io/cage_table.h"
 #include "io/cluster_table.h"
 #include "io/lifetime_writer.h"
@@ -30,6 +31,40 @@ std::vector<OutputSpec> SeriesFileNames::outputs(const std::vector<std::string>&
     return wanted;
 }
 
+std::string thermalNote(int32_t halfWidth)
+{
+    if (halfWidth <= 0)
+        return {};
+    return "thermal frames (-thermal): each row from the atoms' mean positions over " +
+           std::to_string(2 * halfWidth + 1) + " frames, " + std::to_string(halfWidth) + " on each side";
+}
+
+void SeriesFileNames::checkExtensions(OptionStyle style) const
+{
+    const auto check = [style](const char* option, const std::string& path, std::initializer_list<const char*> known,
+                               const char* formats) {
+        if (path.empty())
+            return;
+        const std::size_t slash = path.rfind('/');
+        const std::size_t dot = path.rfind('.');
+        if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot == slash + 1)
+            return;
+        const std::string extension = path.substr(dot);
+        for (const char* k : known)
+            if (extension == k)
+                return;
+        throw InputError("option " + optionText(style, option, {path}) + ": the file is written as " + formats +
+                         ", chosen by its name, but it ends in " + extension);
+    };
+    check("ot", series, {".csv", ".xvg"}, "CSV (.csv) or GROMACS .xvg");
+    check("ocages", cages, {".csv", ".jsonl"}, "CSV (.csv) or JSON lines (.jsonl)");
+    check("oclusters", clusters, {".csv"}, "CSV (.csv)");
+    check("olife", lifetimes, {".csv"}, "CSV (.csv)");
+    check("oguests", guests, {".csv"}, "CSV (.csv)");
+    check("oview", view, {".xyz", ".extxyz"}, "extended XYZ (.xyz or .extxyz)");
+    check("oprofile", profile, {".csv"}, "CSV (.csv)");
+}
+
 SeriesFiles::SeriesFiles(const SeriesRun& run, const SeriesFileNames& names, OutputGuard* guard)
     : names_(names), columns_(run.columns()), guestAtoms_(run.guestAtoms()),
       outputs_(names.outputs(columnNames(run.columns())),
@@ -37,7 +72,8 @@ SeriesFiles::SeriesFiles(const SeriesRun& run, const SeriesFileNames& names, Out
 {
     const SeriesFileNames& n = names_;
     if (!n.series.empty()) {
-        series_ = std::make_unique<SeriesWriter>(n.series, columnNames(columns_), &outputs_, n.seriesNote);
+        series_ = std::make_unique<SeriesWriter>(n.series, columnNames(columns_), &outputs_,
+                                                 thermalNote(run.options().thermalHalf));
         // Files named after the series go beside a regular file only, not
         // beside /dev/null.
         if (outputs_.descriptor(typeFileFor(n.series)) >= 0)

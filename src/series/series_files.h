@@ -40,7 +40,6 @@ class ViewWriter;
 // The files asked for; an empty name asks for none.
 struct SeriesFileNames {
     std::string series;     // -ot: the rows (CSV or .xvg) and the type file beside it
-    std::string seriesNote; // the series file's comment line (what made the rows), or ""
     std::string cages;      // -ocages
     std::string guests;     // -oguests: guest residence
     std::string clusters;   // -oclusters
@@ -55,7 +54,16 @@ struct SeriesFileNames {
     void require(SeriesOptions& options) const;
     // The outputs to check and lock, in the order they are opened.
     std::vector<OutputSpec> outputs(const std::vector<std::string>& columns) const;
+    // Throws InputError for a file whose name ends in an extension its
+    // writer does not write (a name without one passes), naming the option
+    // in `style`: the series .csv or .xvg, the per-cage table .csv or
+    // .jsonl, the view file .xyz or .extxyz, every other file .csv.
+    void checkExtensions(OptionStyle style = OptionStyle::CommandLine) const;
 };
+
+// The series file's comment line for rows of thermal frames averaged over
+// 2 halfWidth + 1 frames; "" for halfWidth 0 (the frames as they are).
+std::string thermalNote(int32_t halfWidth);
 
 class SeriesFiles {
 public:
