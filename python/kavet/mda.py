@@ -346,7 +346,7 @@ class CageCensus(AnalysisBase):
                 raise ValueError(f"CageCensus: frame {k} has no periodic box")
             window[k] = (other.positions[order], box(other.dimensions))
         if missing:
-            self._trajectory[c]  # the frame analysed, back in its place
+            self._trajectory[c]  # the frame analysed back in place: callers may read the Timestep
         frames = range(lo, hi + 1)
         return _kavet.thermal_frame(frame, np.stack([window[k][0] for k in frames]), [window[k][1] for k in frames],
                                     c - lo, half)
