@@ -37,9 +37,11 @@ _SERIES_FIELDS = {
 _SERIES_FILES = {"ocages": ("cages", "cages"), "oguests": ("guests", "residence"),
                  "oclusters": ("clusters", "clusters"), "olife": ("lifetimes", "lifetimes"),
                  "oprofile": ("profile", "profile"), "oview": ("view", "view")}
-SERIES_OPTIONS = sorted(set(CRITERIA) | set(_SERIES_FIELDS) | set(_SERIES_FILES) | {
-    "guest", "guest_group", "guest_type", "wat_type", "nt", "qbar", "thermal", "thermal_half", "ot", "profile",
-    "per_water", "verbose"})
+# The keywords of the rows (kavet.series, and each block of kavet.dask.series), then those of kavet.series's
+# files, per-water arrays and progress, which one whole run in this process gives.
+SERIES_OPTIONS = sorted(set(CRITERIA) | set(_SERIES_FIELDS) | {
+    "guest", "guest_group", "guest_type", "wat_type", "nt", "qbar", "thermal", "thermal_half"})
+SERIES_RUN_OPTIONS = sorted(set(_SERIES_FILES) | {"ot", "profile", "per_water", "verbose"})
 
 
 def _types(name, value, most):
@@ -97,7 +99,10 @@ def _series_options(structure, trajectory, options):
     o.structure, o.trajectory = _os.fspath(structure), _os.fspath(trajectory)
     unknown = set(options) - set(SERIES_OPTIONS)
     if unknown:
-        raise TypeError(f"unknown keyword {sorted(unknown)[0]}=; kavet.series takes {', '.join(SERIES_OPTIONS)}")
+        name = sorted(unknown)[0]
+        if name in SERIES_RUN_OPTIONS:
+            raise TypeError(f"{name}= belongs to kavet.series's whole run in one process, not to blocks of frames")
+        raise TypeError(f"unknown keyword {name}=; kavet.series takes {', '.join(SERIES_OPTIONS + SERIES_RUN_OPTIONS)}")
     o.criteria = _criteria(**{k: v for k, v in options.items() if k in CRITERIA})
     for name, (field, kind) in _SERIES_FIELDS.items():
         if options.get(name) is None:
