@@ -21,7 +21,7 @@ from . import _kavet
 
 __version__ = _kavet.__version__
 
-__all__ = ["Frame", "Result", "ChillLabel", "SeriesResult", "read_gro", "analyse", "series"]
+__all__ = ["Frame", "Result", "ChillLabel", "SeriesResult", "read_gro", "read_table", "analyse", "series"]
 
 # The criteria keywords: how many values each takes and of which type (nohyd: a flag).
 CRITERIA = {"hb": (float, float), "ring": (int, int, float), "cage": (float, float), "nohyd": ()}
