@@ -1,5 +1,6 @@
-"""The ```python blocks of README.md and docs/python.md run as they stand, from the top of the
-tree, each page's blocks in order in one namespace, as a reader would type them into one session.
+"""The ```python blocks of README.md and docs/python.md run as they stand, as from the top of the
+tree (in a folder that links its entries, so that files the blocks write land there), each page's
+blocks in order in one namespace, as a reader would type them into one session.
 A block whose first line starts with NOT_RUN needs what a test run does not have (a cluster, a
 file of one's own); the mark is visible to readers, and such blocks are kept few."""
 import re
@@ -21,10 +22,13 @@ def blocks(page):
 
 
 @pytest.mark.parametrize("page", PAGES)
-def test_snippets_run(page, monkeypatch):
+def test_snippets_run(page, monkeypatch, tmp_path):
     found = blocks(page)
     assert found, f"{page} holds no ```python block"
-    monkeypatch.chdir(ROOT)
+    for entry in ROOT.iterdir():
+        if not entry.name.startswith("."):
+            (tmp_path / entry.name).symlink_to(entry)
+    monkeypatch.chdir(tmp_path)
     namespace = {"__name__": "__snippet__"}
     ran = 0
     for line, code in found:
