@@ -12,6 +12,15 @@
 namespace kavet::python {
 namespace {
 
+// Called with the interpreter lock released, between frames: runs Python's
+// signal handlers and raises what they raise (Ctrl-C: KeyboardInterrupt).
+void checkSignals()
+{
+    py::gil_scoped_acquire acquire;
+    if (PyErr_CheckSignals() != 0)
+        throw py::error_already_set();
+}
+
 // Rows of a series run for the frames numbered first .. first + count - 1 of
 // the trajectory (count < 0: to the end), each value as the column table
 // gives it. The frames before `first` are passed over unread. Cages are
@@ -19,7 +28,8 @@ namespace {
 // `follow` the closed cages of every row come back too (their waters' atom
 // numbers, ascending), for a CageTracker to follow the blocks of a run in
 // order (CageTracker.follow). A whole run (first 0, count < 0) that
-// analyses no frame is an error, as on the command line.
+// analyses no frame is an error, as on the command line. Ctrl-C is acted
+// on between frames.
 py::dict seriesRows(SeriesOptions options, int64_t first, int64_t count, bool follow, int threads)
 {
     options.style = OptionStyle::Python;
@@ -46,6 +56,7 @@ py::dict seriesRows(SeriesOptions options, int64_t first, int64_t count, bool fo
                 return;
             const int64_t before = count < 0 ? -1 : first + count;
             while (run.read(f, before)) {
+                checkSignals();
                 SeriesRow row = run.analyse(f);
                 FollowedFrame followed = run.follow(f, row);
                 std::lock_guard<std::mutex> lock(held);
@@ -144,7 +155,8 @@ int64_t frameCount(const std::string& path)
     std::unique_ptr<TrajectoryReader> traj = openTrajectory(path);
     int64_t n = 0;
     while (traj->skip())
-        ++n;
+        if (++n % 256 == 0)
+            checkSignals();
     return n;
 }
 
