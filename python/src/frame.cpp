@@ -226,7 +226,8 @@ std::shared_ptr<PyFrame> frameOf(const py::array_t<float, py::array::c_style | p
     f.atmName.assign(static_cast<std::size_t>(f.numAtom), std::string());
     // Given hydrogens lie where an O-H bond puts them; then the command
     // line's checks: finite numbers, hydrogens, oxygens no closer than water
-    // allows (as when the coordinates are in nm).
+    // allows (as when the coordinates are in nm); what it warns of comes as
+    // RuntimeWarning.
     if (hydrogens)
         for (const Water& w : f.water)
             for (int32_t h : w.hydrogen) {
@@ -242,7 +243,9 @@ std::shared_ptr<PyFrame> frameOf(const py::array_t<float, py::array::c_style | p
                     throw py::value_error("hydrogens: atom " + std::to_string(p->user(h)) + text);
                 }
             }
-    checkFrame(f, "frame (atoms counted from 1 in the frame's order)");
+    for (const std::string& w : checkFrame(f, "frame (atoms counted from 1 in the frame's order)"))
+        if (PyErr_WarnEx(PyExc_RuntimeWarning, w.c_str(), 1) != 0)
+            throw py::error_already_set();
     return p;
 }
 
