@@ -13,6 +13,8 @@ namespace {
 
 using IndexArray = py::array_t<int64_t, py::array::c_style | py::array::forcecast>;
 
+const char* const positionsNeeded = "positions: an (n, 3) array in angstrom is needed";
+
 std::vector<int64_t> indices(const IndexArray& a, int64_t n, const char* what)
 {
     std::vector<int64_t> v(a.data(), a.data() + a.size());
@@ -91,7 +93,7 @@ std::shared_ptr<PyFrame> frameOf(const py::array_t<float, py::array::c_style | p
                                  const std::optional<IndexArray>& guests, std::optional<double> time)
 {
     if (positions.ndim() != 2 || positions.shape(1) != 3)
-        throw py::value_error("positions: an (n, 3) array in angstrom is needed");
+        throw py::value_error(positionsNeeded);
     const int64_t n = positions.shape(0);
     if (n > INT32_MAX / 2)
         throw py::value_error("positions: too many atoms");
@@ -290,7 +292,9 @@ std::shared_ptr<PyFrame> frameOfArguments(const py::object& positions, const py:
 {
     using Positions = py::array_t<float, py::array::c_style | py::array::forcecast>;
     const auto p = arrayArgument<Positions>(positions, "positions");
-    const int64_t atoms = p.ndim() == 2 ? p.shape(0) : 0;
+    if (p.ndim() != 2 || p.shape(1) != 3)
+        throw py::value_error(positionsNeeded);
+    const int64_t atoms = p.shape(0);
     std::optional<IndexArray> h, g;
     if (hydrogens)
         h = indexArgument(*hydrogens, atoms, "hydrogens", false);
