@@ -376,7 +376,9 @@ def mfpt_curve(runs, column="largest_cluster", sizes=None):
 @dataclass
 class MfptFit:
     """The Wedekind-Strey-Reguera fit of tau(n): tau_J (ps), n*, Z, J = 1 / (tau_J V) in nm^-3 ns^-1 (NaN
-    without a volume), each with its bootstrap interval over runs at `level`."""
+    without a volume), each with its bootstrap interval over runs at `level`. n* is the inflection of the
+    fitted curve (n_star_sampled) moved up by the frame-spacing correction n_star_shift (see mfpt());
+    step_sd is the spread of the size from one frame to the next near n*."""
     tau_J: float
     n_star: float
     Z: float
@@ -388,10 +390,14 @@ class MfptFit:
     sizes: np.ndarray = field(repr=False, default=None)
     tau: np.ndarray = field(repr=False, default=None)
     unit: str = UNIT_RATE
+    n_star_sampled: float = math.nan
+    n_star_shift: float = 0.0
+    step_sd: float = math.nan
 
     def as_dict(self):
         out = {"J": self.J, "n_star": self.n_star, "Z": self.Z, "tau_J": self.tau_J, "unit": self.unit,
-               "tau_unit": "ps", "runs": self.runs, "volume": self.volume, "level": self.level}
+               "tau_unit": "ps", "runs": self.runs, "volume": self.volume, "level": self.level,
+               "n_star_sampled": self.n_star_sampled, "n_star_shift": self.n_star_shift, "step_sd": self.step_sd}
         for key, (low, high) in self.intervals.items():
             out[key + "_low"], out[key + "_high"] = low, high
         return {k: (None if isinstance(v, float) and math.isnan(v) else v) for k, v in out.items()}
@@ -411,11 +417,64 @@ def _wsr_fit(sizes, tau):
     return tuple(float(v) for v in p)
 
 
+# The expected overshoot of a driftless Gaussian random walk of step deviation s over a distant level is
+# OVERSHOOT * s, OVERSHOOT = -zeta(1/2) / sqrt(2 pi) (Siegmund 1979; Broadie, Glasserman and Kou 1997).
+OVERSHOOT = 0.5825971579390106
+
+
+class _Steps:
+    """The frame-to-frame changes of each run's size, binned by the whole size they start from (runs x bins
+    of counts, sums and sums of squares), to give the spread of one frame's change near a size for any
+    resampling of the runs."""
+
+    def __init__(self, series):
+        starts, changes = [], []
+        self.whole = True
+        for _, y in series:
+            y = np.asarray(y, dtype=float)
+            ok = np.isfinite(y[:-1]) & np.isfinite(y[1:])
+            starts.append(np.floor(y[:-1][ok]).astype(np.int64))
+            changes.append(np.diff(y)[ok])
+            self.whole &= bool(np.all(y[np.isfinite(y)] == np.round(y[np.isfinite(y)])))
+        found = [s for s in starts if len(s)]
+        self.low = min(int(s.min()) for s in found) if found else 0
+        bins = (max(int(s.max()) for s in found) - self.low + 1) if found else 1
+        self.moments = np.zeros((3, len(series), bins))
+        for i, (s, d) in enumerate(zip(starts, changes)):
+            for k, w in enumerate((None, d, d * d)):
+                self.moments[k, i] = np.bincount(s - self.low, weights=w, minlength=bins)
+
+    def spread(self, pick, size, window=2.0):
+        """The standard deviation of one frame's change of the size over the runs `pick` (indices, repeats
+        allowed), from the frames whose size lies within `window` of `size` (NaN without two such frames)."""
+        near = np.abs(self.low + np.arange(self.moments.shape[2]) - size) <= window
+        count, total, squares = self.moments[:, pick][:, :, near].sum(axis=(1, 2))
+        if count < 2:
+            return math.nan
+        return math.sqrt(max(squares / count - (total / count) ** 2, 0.0))
+
+    def shift(self, pick, size):
+        """(shift, spread): how far the inflection of the sampled tau(n) lies below the one of the size
+        watched without gaps. The first frame at or beyond n sees the size past n by the overshoot of the
+        sampled walk, OVERSHOOT times its spread per frame, less half a step for whole sizes (the overshoot
+        of a walk on the integers, counted from n, is smaller by half its lattice step); it is 0 where the
+        frames follow the size step by step."""
+        s = self.spread(pick, size)
+        if math.isnan(s):
+            return 0.0, s
+        return max(OVERSHOOT * s - (0.5 if self.whole else 0.0), 0.0), s
+
+
 def mfpt(runs, column="largest_cluster", volume=None, sizes=None, bootstrap=200, level=0.95, seed=0,
-         n_max=None):
+         n_max=None, spacing_correction=True):
     """tau(n) over the runs and its Wedekind-Strey-Reguera fit, with bootstrap intervals (`bootstrap`
     resamplings of the runs with replacement, percentile intervals at `level`). volume (A^3) or the mean of
-    the runs' volume columns gives J = 1 / (tau_J V). n_max limits the sizes fitted."""
+    the runs' volume columns gives J = 1 / (tau_J V). n_max limits the sizes fitted.
+
+    Frames far apart record a size's first passage late, at the first frame past it, which moves the
+    sampled curve's inflection below n*; with spacing_correction (the default) n* is moved back up by the
+    expected overshoot of the size between frames near n* (the discrete-monitoring correction of Broadie,
+    Glasserman and Kou), measured from the runs' own frame-to-frame changes, in every resampling too."""
     runs = read_runs(runs)
     names = list(runs)
     if volume is None:
@@ -427,7 +486,10 @@ def mfpt(runs, column="largest_cluster", volume=None, sizes=None, bootstrap=200,
         sizes, tau, passage = sizes[keep], tau[keep], passage[:, keep]
     if len(sizes) < 4:
         raise KineticsError(f"too few sizes of {column} reached by every run to fit tau(n) ({len(sizes)})")
-    tau_j, n_star, z = _wsr_fit(sizes, tau)
+    tau_j, sampled, z = _wsr_fit(sizes, tau)
+    steps = _Steps([(None, _column(runs[n], column, n)) for n in names]) if spacing_correction else None
+    everyone = np.arange(len(names))
+    shift, spread = steps.shift(everyone, sampled) if steps else (0.0, math.nan)
 
     def rate(tj):
         return 1 / (tj * NS_PER_PS * volume * NM3_PER_A3) if volume and not math.isnan(volume) else math.nan
@@ -437,9 +499,10 @@ def mfpt(runs, column="largest_cluster", volume=None, sizes=None, bootstrap=200,
     for _ in range(bootstrap):
         pick = rng.integers(0, len(names), len(names))
         try:
-            draws.append(_wsr_fit(sizes, passage[pick].mean(axis=0)))
+            tj, ns, zz = _wsr_fit(sizes, passage[pick].mean(axis=0))
         except (RuntimeError, ValueError):
             continue
+        draws.append((tj, ns + (steps.shift(pick, ns)[0] if steps else 0.0), zz))
     intervals = {}
     if draws:
         draws = np.array(draws)
@@ -448,8 +511,9 @@ def mfpt(runs, column="largest_cluster", volume=None, sizes=None, bootstrap=200,
             intervals[key] = tuple(float(v) for v in np.percentile(col, [a, 100 - a]))
         lo, hi = intervals["tau_J"]
         intervals["J"] = (rate(hi), rate(lo))
-    return MfptFit(tau_J=tau_j, n_star=n_star, Z=z, J=rate(tau_j), intervals=intervals, runs=len(names),
-                   volume=volume, level=level, sizes=sizes, tau=tau)
+    return MfptFit(tau_J=tau_j, n_star=sampled + shift, Z=z, J=rate(tau_j), intervals=intervals, runs=len(names),
+                   volume=volume, level=level, sizes=sizes, tau=tau, n_star_sampled=sampled, n_star_shift=shift,
+                   step_sd=spread)
 
 
 # ---------------------------------------------------------------------------------------------------------------
@@ -644,14 +708,16 @@ def plot_mfpt(fit, path, column="largest_cluster"):
     fig, ax = plt.subplots(figsize=(5.5, 4), dpi=150)
     ax.plot(fit.sizes, fit.tau * NS_PER_PS, "o", color="k", markersize=3, label=f"MFPT over {fit.runs} runs")
     grid = np.linspace(fit.sizes.min(), fit.sizes.max(), 300)
-    ax.plot(grid, wsr_tau(grid, fit.tau_J, fit.n_star, fit.Z) * NS_PER_PS, color="tab:red",
-            label=f"fit: $n^*$ = {fit.n_star:.1f}, Z = {fit.Z:.3g},\n$\\tau_J$ = {fit.tau_J * NS_PER_PS:.3g} ns")
+    sampled = fit.n_star if math.isnan(fit.n_star_sampled) else fit.n_star_sampled
+    moved = f"\n({sampled:.1f} + {fit.n_star_shift:.1f} for the frame spacing)" if fit.n_star_shift else ""
+    ax.plot(grid, wsr_tau(grid, fit.tau_J, sampled, fit.Z) * NS_PER_PS, color="tab:red",
+            label=f"fit: $n^*$ = {fit.n_star:.1f}{moved}\nZ = {fit.Z:.3g}, $\\tau_J$ = {fit.tau_J * NS_PER_PS:.3g} ns")
     ax.axvline(fit.n_star, color="tab:red", linestyle=":", linewidth=1)
     ax.axhline(fit.tau_J * NS_PER_PS, color="tab:gray", linestyle="--", linewidth=1)
     ax.set_xlabel(f"size n ({column.replace('_', ' ')})")
     ax.set_ylabel(r"mean first-passage time $\tau(n)$ (ns)")
     ax.grid(alpha=0.3)
-    ax.legend(loc="lower right", fontsize="small")
+    ax.legend(loc="best", fontsize="small")
     return _save(fig, path)
 
 
@@ -718,7 +784,7 @@ def _cmd_rate(args):
 
 def _cmd_mfpt(args):
     fit = mfpt(args.series, args.column, volume=args.volume, bootstrap=args.bootstrap, level=args.level,
-               seed=args.seed, n_max=args.n_max)
+               seed=args.seed, n_max=args.n_max, spacing_correction=not args.no_spacing_correction)
     if args.plot:
         print(plot_mfpt(fit, _plot_path(args.plot, "mfpt.png"), args.column), file=sys.stderr)
     if args.json:
@@ -734,6 +800,11 @@ def _cmd_mfpt(args):
     lines += [f"{n:8g}  {t:12.3f}" for n, t in zip(fit.sizes, fit.tau)]
     lines.append(f"tau_J = {fit.tau_J:.6g} ps{iv('tau_J')}")
     lines.append(f"n* = {fit.n_star:.4g}{iv('n_star')}")
+    if fit.n_star_shift:
+        lines.append(f"# n*: the sampled curve's inflection {fit.n_star_sampled:.4g} + {fit.n_star_shift:.3g} for the frame "
+                     f"spacing (the size changes by {fit.step_sd:.3g} from frame to frame near n*)")
+    if fit.step_sd * fit.Z > 0.5:
+        lines.append("# the frames are sparse beside the barrier's width (1/Z): n* is uncertain beyond its interval")
     lines.append(f"Z = {fit.Z:.4g}{iv('Z')}")
     if d["J"] is None:
         lines.append("J: no volume (the series have no volume column; give --volume)")
@@ -786,6 +857,8 @@ def main(argv=None):
     m.add_argument("--bootstrap", type=int, default=200, help="bootstrap resamplings of the runs (200)")
     m.add_argument("--seed", type=int, default=0, help="seed of the bootstrap (0)")
     m.add_argument("--n-max", type=float, help="largest size to fit")
+    m.add_argument("--no-spacing-correction", action="store_true",
+                   help="give n* as the sampled curve's inflection, not corrected for the frame spacing")
 
     f = sub.add_parser("front", parents=[common], help="growth fronts from a profile (kavet -oprofile)")
     f.add_argument("profile", help="profile file written by kavet -oprofile")
