@@ -270,17 +270,22 @@ class CageCensus(AnalysisBase):
         names (LAMMPS); without them, names O.../H... and then masses tell them.
     guests: an AtomGroup of the guests: one per fragment (bonds), per residue, or per atom (with a warning).
     cages: when true, results.cages holds one row per cage and frame.
-    per_water: when true, results.chill (int8 CHILL+ codes) and results.f4 (float64) are frames x waters
-        arrays, their columns the waters of results.oxygens (Universe atom indices).
+    per_water: when true, results.chill (int8 CHILL+ codes), results.f4, .f3, .q_tet (float64), .qbar
+        ({l: float64}) and .closed_cages (uint8) are frames x waters arrays, their columns the waters of
+        results.oxygens (Universe atom indices), as kavet.series(per_water=True) gives them.
     timestep: femtoseconds per MD step; time_ps is then the dump's step x timestep (LAMMPS dumps).
     tol: analysed frames a cage may be missing and keep its id (born, died), as -tol.
+    thermal: when true, each frame analysed is its atoms' mean positions over the trajectory's frames around
+        it, thermal_half (default 2) on each side, as kavet.series(thermal=True) and -thermal average them
+        (the library's averaging; the neighbours are read whatever frames run() analyses).
     threads: threads per frame (0: every core). verbose: a progress bar.
     criteria: hb=(distance, angle), ring=(min, max, deviation), cage=(distance, angle), nohyd=True, as
     on the command line. Without nohyd=True a water selection without hydrogens is a ValueError.
     """
 
     def __init__(self, waters, guests=None, cages=False, per_water=False, threads=0, verbose=False,
-                 oxygen_type=None, hydrogen_type=None, timestep=None, tol=0, **criteria):
+                 oxygen_type=None, hydrogen_type=None, timestep=None, tol=0, thermal=False, thermal_half=None,
+                 **criteria):
         super().__init__(waters.universe.trajectory, verbose=verbose)
         self._criteria = _criteria(**criteria)
         self._layout = _Layout(waters, guests, criteria.get("nohyd"), oxygen_type, hydrogen_type)
@@ -290,14 +295,21 @@ class CageCensus(AnalysisBase):
         self._timestep = timestep
         self._tol = tol
         self._closed = False  # whether each frame's closed cages are kept (kavet.dask)
+        if thermal_half is not None and not thermal:
+            raise ValueError("CageCensus: thermal_half= sets the frames averaged by thermal=True: give thermal=True too")
+        half = 2 if thermal_half is None else thermal_half
+        if thermal and not (isinstance(half, (int, np.integer)) and 1 <= half <= 1000):
+            raise ValueError(f"CageCensus: thermal_half= takes a number of frames from 1 to 1000, not {half!r}")
+        self._thermal = int(half) if thermal else 0
 
     def _prepare(self):
         self._tracker = _kavet.CageTracker(self._tol)
         self._rows = []
         self._cage_tables = []
-        self._chill, self._f4 = [], []
+        self._chill, self._f4, self._f3, self._q_tet, self._qbar, self._cages_of = [], [], [], [], {}, []
         self._closed_cages = []
         self._time_checked = False
+        self._window = {}  # frame number -> (positions in the layout's order, cell), for thermal frames
 
     def _time(self, ts):
         if self._timestep is not None:
@@ -319,10 +331,33 @@ class CageCensus(AnalysisBase):
                           "mda.Universe", UserWarning, stacklevel=4)
         return time
 
+    def _thermal_frame(self, ts, frame):
+        """The frame averaged over the trajectory's frames c - H .. c + H (cut at its ends)."""
+        c, half = ts.frame, self._thermal
+        lo, hi = max(0, c - half), min(len(self._trajectory) - 1, c + half)
+        order, window = self._layout.order, self._window
+        for k in [k for k in window if not lo <= k <= hi]:
+            del window[k]
+        window[c] = (ts.positions[order], box(ts.dimensions))
+        missing = [k for k in range(lo, hi + 1) if k not in window]
+        for k in missing:
+            other = self._trajectory[k]
+            if other.dimensions is None:
+                raise ValueError(f"CageCensus: frame {k} has no periodic box")
+            window[k] = (other.positions[order], box(other.dimensions))
+        if missing:
+            self._trajectory[c]  # the frame analysed back in place: callers may read the Timestep
+        frames = range(lo, hi + 1)
+        return _kavet.thermal_frame(frame, np.stack([window[k][0] for k in frames]), [window[k][1] for k in frames],
+                                    c - lo, half)
+
     def _single_frame(self):
         ts = self._ts
         time = self._time(ts)
-        result = _kavet.analyse(self._layout.frame(ts, time), self._criteria, self._threads)
+        frame = self._layout.frame(ts, time)
+        if self._thermal:
+            frame = self._thermal_frame(ts, frame)
+        result = _kavet.analyse(frame, self._criteria, self._threads)
         row = result.census
         row["frame"] = ts.frame
         row["time_ps"] = time
@@ -336,6 +371,11 @@ class CageCensus(AnalysisBase):
         if self._per_water:
             self._chill.append(np.array(result.chill))
             self._f4.append(np.array(result.f4_per_water))
+            self._f3.append(np.array(result.f3_per_water))
+            self._q_tet.append(np.array(result.q_tet_per_water))
+            self._cages_of.append(np.array(result.closed_cages_per_water))
+            for l, q in result.qbar_per_water.items():
+                self._qbar.setdefault(l, []).append(np.array(q))
         if self._want_cages:
             table = result.cages
             # Universe atom indices, not those of the frame handed to kavet.
@@ -353,7 +393,10 @@ class CageCensus(AnalysisBase):
         if self._per_water:
             n = len(self._layout.oxygens)
             self.results.chill = np.array(self._chill, dtype=np.int8).reshape(-1, n)
-            self.results.f4 = np.array(self._f4, dtype=np.float64).reshape(-1, n)
+            self.results.closed_cages = np.array(self._cages_of, dtype=np.uint8).reshape(-1, n)
+            for name in ("f4", "f3", "q_tet"):
+                self.results[name] = np.array(getattr(self, "_" + name), dtype=np.float64).reshape(-1, n)
+            self.results.qbar = {l: np.array(q, dtype=np.float64).reshape(-1, n) for l, q in self._qbar.items()}
         if self._want_cages:
             self.results.cages = (pd.concat(self._cage_tables, ignore_index=True) if self._cage_tables
                                   else pd.DataFrame())

@@ -184,8 +184,13 @@ struct PyResult {
     }
 };
 
+// A cell from three lengths, MDAnalysis's six numbers or a 3x3 cell matrix
+// (ValueError otherwise).
+Box boxOf(const py::array_t<double, py::array::c_style | py::array::forcecast>& box);
+
 void bindFrame(py::module_& m);
 void bindResult(py::module_& m);
 void bindSeries(py::module_& m);
+void bindThermal(py::module_& m);
 
 } // namespace kavet::python

@@ -33,6 +33,8 @@ Box nonNegative(const Box& box)
     return box;
 }
 
+} // namespace
+
 Box boxOf(const py::array_t<double, py::array::c_style | py::array::forcecast>& b)
 {
     Box box;
@@ -77,6 +79,8 @@ Box boxOf(const py::array_t<double, py::array::c_style | py::array::forcecast>& 
     throw py::value_error("box: give three lengths, six numbers a, b, c, alpha, beta, gamma (MDAnalysis's "
                           "dimensions) or a 3x3 cell matrix, in angstrom and degrees");
 }
+
+namespace {
 
 // A frame from arrays. Its water table follows `oxygens`. Without hydrogens,
 // each oxygen's hydrogens are the two atoms after it, as in a .gro file, and

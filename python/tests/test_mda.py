@@ -40,6 +40,13 @@ def test_census_of_other_formats_equals_the_command_line(tmp_path, cli_series, f
     u = mda.Universe(str(STRUCTURE), str(path), **({"format": "LAMMPSDUMP"} if fmt == "dump" else {}))
     table = CageCensus(u.select_atoms("resname SOL"), threads=2).run().results.series
     assert_rows_equal(table.drop(columns="time_ps"), cli_series.drop(columns="time_ps"))
+    # Thermal frames: the library's averaging over the trajectory's frames, whichever frames are analysed.
+    for step, dt in ((1, None), (4, 40)):
+        census = CageCensus(u.select_atoms("resname SOL"), thermal=True, per_water=True).run(step=step)
+        one = kavet.series(STRUCTURE, MELTING, thermal=True, dt=dt, per_water=True)
+        assert_rows_equal(census.results.series.drop(columns="time_ps"), one.rows.drop(columns="time_ps"))
+        for name in ("chill", "closed_cages", "f4", "q_tet"):
+            assert np.allclose(census.results[name], getattr(one, name), atol=1e-4, rtol=0, equal_nan=True), name
 
 
 # LAMMPS files of types alone: (model, topology, CageCensus keywords). Water types 1 (oxygen) and 2
