@@ -13,6 +13,8 @@ namespace {
 
 using IndexArray = py::array_t<int64_t, py::array::c_style | py::array::forcecast>;
 
+const char* const positionsNeeded = "positions: an (n, 3) array in angstrom is needed";
+
 std::vector<int64_t> indices(const IndexArray& a, int64_t n, const char* what)
 {
     std::vector<int64_t> v(a.data(), a.data() + a.size());
@@ -95,7 +97,7 @@ std::shared_ptr<PyFrame> frameOf(const py::array_t<float, py::array::c_style | p
                                  const std::optional<IndexArray>& guests, std::optional<double> time)
 {
     if (positions.ndim() != 2 || positions.shape(1) != 3)
-        throw py::value_error("positions: an (n, 3) array in angstrom is needed");
+        throw py::value_error(positionsNeeded);
     const int64_t n = positions.shape(0);
     if (n > INT32_MAX / 2)
         throw py::value_error("positions: too many atoms");
@@ -151,11 +153,18 @@ std::shared_ptr<PyFrame> frameOf(const py::array_t<float, py::array::c_style | p
                                   "; each water needs two hydrogens of its own");
         s = 3;
     }
+    // An atom is a water's or a guest's, not both.
+    for (int64_t g : gatoms) {
+        std::uint8_t& s = seen[static_cast<std::size_t>(g)];
+        if (s)
+            throw py::value_error("guests: atom " + std::to_string(g) +
+                                  (s == 1 ? " is a water oxygen" : s == 3 ? " is a water hydrogen" : " is given twice") +
+                                  "; an atom belongs to a water or to one guest");
+        s = 2;
+    }
     if (!hydrogens && !oneSite) {
         // The two atoms after each oxygen must be there and be neither an
-        // oxygen nor a guest.
-        for (int64_t g : gatoms)
-            seen[static_cast<std::size_t>(g)] = 2;
+        // oxygen nor a guest (marked above).
         for (int64_t o : ow)
             for (int64_t h = o + 1; h <= o + 2; ++h)
                 if (h >= n || seen[static_cast<std::size_t>(h)]) {
@@ -223,7 +232,8 @@ std::shared_ptr<PyFrame> frameOf(const py::array_t<float, py::array::c_style | p
     f.atmName.assign(static_cast<std::size_t>(f.numAtom), std::string());
     // Given hydrogens lie where an O-H bond puts them; then the command
     // line's checks: finite numbers, hydrogens, oxygens no closer than water
-    // allows (as when the coordinates are in nm).
+    // allows (as when the coordinates are in nm); what it warns of comes as
+    // RuntimeWarning.
     if (hydrogens)
         for (const Water& w : f.water)
             for (int32_t h : w.hydrogen) {
@@ -239,8 +249,63 @@ std::shared_ptr<PyFrame> frameOf(const py::array_t<float, py::array::c_style | p
                     throw py::value_error("hydrogens: atom " + std::to_string(p->user(h)) + text);
                 }
             }
-    checkFrame(f, "frame (atoms counted from 1 in the frame's order)");
+    for (const std::string& w : checkFrame(f, "frame (atoms counted from 1 in the frame's order)"))
+        if (PyErr_WarnEx(PyExc_RuntimeWarning, w.c_str(), 1) != 0)
+            throw py::error_already_set();
     return p;
+}
+
+// An array argument as numpy makes it of `value`. A copy that does not fit
+// in memory raises MemoryError; what numpy cannot read as numbers raises
+// TypeError naming the argument.
+template <class A>
+A arrayArgument(const py::object& value, const std::string& what)
+{
+    try {
+        return A(value);
+    } catch (py::error_already_set& e) {
+        if (e.matches(PyExc_MemoryError))
+            throw;
+        throw py::type_error(what + ": " + e.what());
+    }
+}
+
+// Atom indices, or where `masks` a boolean array of one value per atom,
+// the indices of its true values.
+IndexArray indexArgument(const py::object& value, int64_t atoms, const std::string& what, bool masks)
+{
+    const auto a = arrayArgument<py::array>(value, what);
+    if (a.dtype().kind() != 'b')
+        return arrayArgument<IndexArray>(a, what);
+    if (!masks || a.ndim() != 1 || a.shape(0) != atoms)
+        throw py::value_error(what + ": a boolean array is read as a mask only for oxygens or guests, with one value "
+                                     "per atom (" + std::to_string(atoms) + "); otherwise pass indices "
+                                     "(numpy.flatnonzero(mask))");
+    const auto mask = arrayArgument<py::array_t<bool, py::array::c_style | py::array::forcecast>>(a, what);
+    std::vector<int64_t> chosen;
+    for (py::ssize_t k = 0; k < mask.size(); ++k)
+        if (mask.data()[k])
+            chosen.push_back(k);
+    return IndexArray(static_cast<py::ssize_t>(chosen.size()), chosen.data());
+}
+
+// The frame from Python's arguments, converted as above.
+std::shared_ptr<PyFrame> frameOfArguments(const py::object& positions, const py::object& box, const py::object& oxygens,
+                                          const std::optional<py::object>& hydrogens,
+                                          const std::optional<py::object>& guests, std::optional<double> time)
+{
+    using Positions = py::array_t<float, py::array::c_style | py::array::forcecast>;
+    const auto p = arrayArgument<Positions>(positions, "positions");
+    if (p.ndim() != 2 || p.shape(1) != 3)
+        throw py::value_error(positionsNeeded);
+    const int64_t atoms = p.shape(0);
+    std::optional<IndexArray> h, g;
+    if (hydrogens)
+        h = indexArgument(*hydrogens, atoms, "hydrogens", false);
+    if (guests)
+        g = indexArgument(*guests, atoms, "guests", true);
+    return frameOf(p, arrayArgument<py::array_t<double, py::array::c_style | py::array::forcecast>>(box, "box"),
+                   indexArgument(oxygens, atoms, "oxygens", true), h, g, time);
 }
 
 // The first frame of a .gro file, its hydrogens found as the command line
@@ -269,7 +334,7 @@ std::shared_ptr<PyFrame> readGro(const std::string& path, const std::string& wat
 void bindFrame(py::module_& m)
 {
     py::class_<PyFrame, std::shared_ptr<PyFrame>>(m, "Frame")
-        .def(py::init(&frameOf), py::arg("positions"), py::arg("box"), py::arg("oxygens"),
+        .def(py::init(&frameOfArguments), py::arg("positions"), py::arg("box"), py::arg("oxygens"),
              py::arg("hydrogens") = py::none(), py::arg("guests") = py::none(), py::arg("time") = py::none())
         .def_property_readonly("n_atoms", [](const PyFrame& f) { return f.userAtoms; })
         .def_property_readonly("n_waters", [](const PyFrame& f) { return f.frame.numWater; })

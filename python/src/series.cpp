@@ -14,6 +14,15 @@
 namespace kavet::python {
 namespace {
 
+// Called with the interpreter lock released, between frames: runs Python's
+// signal handlers and raises what they raise (Ctrl-C: KeyboardInterrupt).
+void checkSignals()
+{
+    py::gil_scoped_acquire acquire;
+    if (PyErr_CheckSignals() != 0)
+        throw py::error_already_set();
+}
+
 // The per-water values of every frame (frames x waters, the water table's
 // order): CHILL+ codes, F4, F3, q_tet, each q-bar_l and closed cages.
 struct PerWater {
@@ -63,7 +72,8 @@ struct PerWater {
 // analyses no frame is an error, as on the command line. A whole run may
 // also write the command line's files (`files`), keep the per-water values
 // of every frame (`perWater`) and call `progress(frames done, fraction of
-// the trajectory read)` after each frame.
+// the trajectory read)` after each frame. Ctrl-C is acted on between
+// frames.
 py::dict seriesRows(SeriesOptions options, int64_t first, int64_t count, bool follow, int threads,
                     const SeriesFileNames& files, bool perWater, py::object progress)
 {
@@ -101,6 +111,7 @@ py::dict seriesRows(SeriesOptions options, int64_t first, int64_t count, bool fo
                 return;
             const int64_t before = count < 0 ? -1 : first + count;
             while (run.read(f, before)) {
+                checkSignals();
                 SeriesRow row = run.analyse(f);
                 FollowedFrame followed = run.follow(f, row);
                 std::lock_guard<std::mutex> lock(held);
@@ -214,7 +225,8 @@ int64_t frameCount(const std::string& path)
     std::unique_ptr<TrajectoryReader> traj = openTrajectory(path);
     int64_t n = 0;
     while (traj->skip())
-        ++n;
+        if (++n % 256 == 0)
+            checkSignals();
     return n;
 }
 

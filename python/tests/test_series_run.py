@@ -1,8 +1,10 @@
 """kavet.series runs the library's series run: the command line's CSV on every kind of input, and its
 refusals and warnings as ValueError and RuntimeWarning."""
 import shutil
+import signal
 import subprocess
 import sys
+import time
 import warnings
 
 import pandas as pd
@@ -145,3 +147,19 @@ def test_refusals_and_warnings_name_the_keywords():
     with warnings.catch_warnings():
         warnings.simplefilter("error")
         kavet.series(STRUCTURE, STRUCTURE)
+
+
+def test_ctrl_c_stops_a_series_between_frames(tmp_path):
+    """SIGINT during a run of 480 frames (some 25 s on one core) raises KeyboardInterrupt within seconds."""
+    trajectory = tmp_path / "long.gro"
+    trajectory.write_text(MELTING.read_text() * 40)
+    script = f"import kavet; print('go', flush=True); kavet.series({str(STRUCTURE)!r}, {str(trajectory)!r}, nt=1)"
+    run = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        assert run.stdout.readline() == "go\n"
+        time.sleep(1)
+        run.send_signal(signal.SIGINT)
+        _, err = run.communicate(timeout=10)
+    finally:
+        run.kill()
+    assert run.returncode != 0 and err.rstrip().endswith("KeyboardInterrupt"), err
