@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cage/split_faces.h"
 #include "core/error.h"
 
 namespace kavet {
@@ -82,6 +83,11 @@ Analysis analyse(const Frame& frame, const Criteria& c, Observer* observer)
     const OcclusionContext ctx = makeOcclusionContext(a.rings, a.geo, a.nb, frame, c.cageDistance, c.cageAngle,
                                                          c.sealed);
     assembleCages(ctx, numRing, a.cages, observer ? observer->seedTrace() : nullptr);
+    // One-site water in the series: cages across pentagons split by a close
+    // contact (cage/split_faces.h), appended after the entries of the sides.
+    if (c.distanceOnly && c.sealed)
+        addCagesAcrossSplitPentagons(frame, a.rings, a.net, findSplitPentagons(a.rings, a.net), c.ringDeviation,
+                                     c.ringMax, c.hbDistance, c.cageDistance, c.cageAngle, c.sealed, a.cages);
     phases.finish(Phase::Occlusion);
 
     phases.start(Phase::Deduplication);

@@ -7,7 +7,8 @@
 
 namespace kavet {
 
-void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cages, SeedTrace* trace)
+void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cages, SeedTrace* trace,
+                   const std::vector<int32_t>* seeds)
 {
     const RingNeighbours& nb = *ctx.nb;
     cages.cageList.resize(2 * static_cast<std::size_t>(numRing));
@@ -89,6 +90,12 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
         for (int32_t k : seed.near)
             nearPos[k] = -1;
     };
+    if (seeds) {
+        for (auto& entry : cages.cageList)
+            entry.clear();
+        tbb::parallel_for(std::size_t(0), seeds->size(), [&](std::size_t i) { grow((*seeds)[i]); });
+        return;
+    }
     tbb::parallel_for(std::size_t(0), runs.size(), [&](std::size_t run) {
         for (int32_t i = runs[run].first; i < runs[run].second; ++i)
             grow(grid.cellItem[i]);

@@ -31,7 +31,10 @@ public:
 };
 
 // Fills cageList and cageNorm with exactly 2R entries, reporting the sides of
-// trace->seed to `trace` when that ring exists.
-void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cages, SeedTrace* trace = nullptr);
+// trace->seed to `trace` when that ring exists. With `seeds`, only the sides
+// of those rings are grown; the entries of the other sides are left empty
+// with a sign of 0.
+void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cages, SeedTrace* trace = nullptr,
+                   const std::vector<int32_t>* seeds = nullptr);
 
 } // namespace kavet

@@ -10,6 +10,7 @@
 #include <numeric>
 #include "cage/cups.h"
 #include "cage/polyhedron.h"
+#include "cage/split_faces.h"
 #include "order/f4.h"
 #include "order/mcg.h"
 #include "order/pairs.h"
@@ -217,7 +218,7 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
         }
         closed[c] = shape == CageShape::Closed ? 1 : 0;
         counted[c] = 1;
-        label[c] = cageLabel(cageList[c], a.rings);
+        label[c] = closed[c] ? cageLabelJoiningSplitPentagons(cageList[c], a.rings) : cageLabel(cageList[c], a.rings);
         ++(closed[c] ? f.closed : f.defective);
         ++(closed[c] ? f.closedTypes : f.defectiveTypes)[label[c]];
     }

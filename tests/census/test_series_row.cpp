@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -150,6 +151,47 @@ TEST(SeriesRow, CagesOnlyWhereThereAreCagesAndOneClusterPerCrystal)
                 EXPECT_TRUE(n >= 1 && n <= 4) << where;
         }
     }
+}
+
+// One-site water: two waters of a crystal pentagon pulled within the bond
+// distance (a 3.3 A diagonal) split it into a 3-ring and a 4-ring. Each of
+// the two cages on that pentagon is still found and counted with its own
+// type, pentagon after pentagon of the crystal.
+TEST(SeriesRow, OneSiteCagesKeepTheirTypesAcrossASplitPentagon)
+{
+    Frame crystal = parseConfiguration(
+        test::latticeGro({"--structure", "sI", "--cells", "2", "2", "2", "--displace", "0", "--guests", "1"}),
+        "c.gro", "SOL", "OW");
+    dropHydrogens(crystal);
+    Criteria criteria = seriesCriteria();
+    criteria.distanceOnly = true;
+    const Analysis whole = analyse(crystal, criteria);
+    const GuestMolecules guests = selectGuests(crystal, "CH4");
+    CensusOptions options;
+    options.guests = &guests;
+    int tried = 0;
+    for (const std::vector<int32_t>& ring : whole.rings.ringList) {
+        if (ring.size() != 5 || tried == 10 || (&ring - &whole.rings.ringList[0]) % 29 != 0)
+            continue;
+        Frame frame = crystal;
+        Vec3& a = frame.atmXYZ[ring[0]];
+        Vec3& b = frame.atmXYZ[ring[2]];
+        const Vec3 d = b - a;
+        const float length = std::sqrt(dot(d, d));
+        if (length > 5.0f) // across the cell boundary
+            continue;
+        ++tried;
+        const Vec3 pull = d * ((length - 3.3f) / (2.0f * length));
+        a = a + pull;
+        b = b - pull;
+        const SeriesRow row = analyseRow(frame, criteria, 0, 0.0, options);
+        const std::string where = "pentagon " + std::to_string(ring[0]) + "-" + std::to_string(ring[2]);
+        EXPECT_EQ(row.rings[3], 1) << where;
+        EXPECT_EQ(row.closed, 64) << where;
+        EXPECT_EQ(row.closedTypes, (std::map<std::string, int64_t>{{"5^12", 16}, {"5^12-6^2", 48}})) << where;
+        EXPECT_EQ(row.occupiedCages, 64) << where;
+    }
+    EXPECT_EQ(tried, 10);
 }
 
 } // namespace
