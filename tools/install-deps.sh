@@ -4,7 +4,7 @@
 set -e
 need="cmake g++ make ninja-build pkg-config libeigen3-dev libtbb-dev libgtest-dev python3 libgromacs-dev gromacs gromacs-data
   pybind11-dev python3-dev python3-venv python3-pip python3-setuptools python3-numpy python3-pandas python3-pytest
-  python3-mdanalysis python3-dask python3-distributed python3-ase python3-matplotlib python3-nbclient python3-ipykernel python3-scipy $*"
+  python3-mdanalysis python3-dask python3-distributed python3-ase python3-matplotlib python3-nbclient python3-ipykernel python3-scipy python3-tqdm $*"
 missing=""
 for p in $need; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

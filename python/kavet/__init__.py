@@ -11,6 +11,7 @@ Positions and lengths are in angstrom, times in ps, atom indices count from 0.
 """
 import enum as _enum
 import os as _os
+import sys as _sys
 import warnings as _warnings
 
 import numpy as _np
@@ -20,7 +21,7 @@ from . import _kavet
 
 __version__ = _kavet.__version__
 
-__all__ = ["Frame", "Result", "ChillLabel", "read_gro", "analyse", "series"]
+__all__ = ["Frame", "Result", "ChillLabel", "SeriesResult", "read_gro", "read_table", "analyse", "series"]
 
 # The criteria keywords: how many values each takes and of which type (nohyd: a flag).
 CRITERIA = {"hb": (float, float), "ring": (int, int, float), "cage": (float, float), "nohyd": ()}
@@ -31,7 +32,16 @@ _SERIES_FIELDS = {
     "b": ("begin", float), "e": ("end", float), "dt": ("step", float), "tol": ("tolerance", int),
     "timestep": ("timestep", float),
 }
-SERIES_OPTIONS = sorted(set(CRITERIA) | set(_SERIES_FIELDS) | {"guest", "guest_group", "guest_type", "wat_type", "nt", "qbar", "thermal", "thermal_half"})
+# The files of the command line's options (-ocages, ...): keyword -> (field of SeriesFileNames, attribute of
+# SeriesResult). True reads the table from a file of its own that is removed afterwards.
+_SERIES_FILES = {"ocages": ("cages", "cages"), "oguests": ("guests", "residence"),
+                 "oclusters": ("clusters", "clusters"), "olife": ("lifetimes", "lifetimes"),
+                 "oprofile": ("profile", "profile"), "oview": ("view", "view")}
+# The keywords of the rows (kavet.series, and each block of kavet.dask.series), then those of kavet.series's
+# files, per-water arrays and progress, which one whole run in this process gives.
+SERIES_OPTIONS = sorted(set(CRITERIA) | set(_SERIES_FIELDS) | {
+    "guest", "guest_group", "guest_type", "wat_type", "nt", "qbar", "thermal", "thermal_half"})
+SERIES_RUN_OPTIONS = sorted(set(_SERIES_FILES) | {"ot", "profile", "per_water", "verbose"})
 
 
 def _types(name, value, most):
@@ -89,7 +99,10 @@ def _series_options(structure, trajectory, options):
     o.structure, o.trajectory = _os.fspath(structure), _os.fspath(trajectory)
     unknown = set(options) - set(SERIES_OPTIONS)
     if unknown:
-        raise TypeError(f"unknown keyword {sorted(unknown)[0]}=; kavet.series takes {', '.join(SERIES_OPTIONS)}")
+        name = sorted(unknown)[0]
+        if name in SERIES_RUN_OPTIONS:
+            raise TypeError(f"{name}= belongs to kavet.series's whole run in one process, not to blocks of frames")
+        raise TypeError(f"unknown keyword {name}=; kavet.series takes {', '.join(SERIES_OPTIONS + SERIES_RUN_OPTIONS)}")
     o.criteria = _criteria(**{k: v for k, v in options.items() if k in CRITERIA})
     for name, (field, kind) in _SERIES_FIELDS.items():
         if options.get(name) is None:
@@ -139,6 +152,84 @@ def _series_options(structure, trajectory, options):
             raise ValueError(f"thermal_half= takes a number of frames from 1 to 1000, not {half!r}")
     threads = _number("nt", options.get("nt", 0), int)
     return o, threads
+
+
+class SeriesResult:
+    """What kavet.series gives when tables or per-water arrays are asked for.
+
+    rows: the DataFrame kavet.series returns otherwise (the -ot columns).
+    cages, residence, clusters, lifetimes, profile: the tables of -ocages, -oguests, -oclusters, -olife and
+        -oprofile as DataFrames (None unless asked for): the columns and values of the command line's files,
+        atom numbers from 1 as there; the columns that list numbers (waters, rings, guests) as int64 arrays.
+    view: the path of the -oview file, or None.
+    per_water=True: oxygens (atom indices, from 0, of the waters' oxygens: the columns of every per-water
+        array), chill (int8 CHILL+ codes, kavet.ChillLabel), f4, f3, q_tet (float64, nan where not defined),
+        qbar ({l: float64}), closed_cages (uint8, closed cages each water is a vertex of): frames x waters.
+    """
+
+    def __init__(self, rows, tables, per_water):
+        self.rows = rows
+        for name, attribute in _SERIES_FILES.values():
+            setattr(self, attribute, tables.get(name))
+        arrays = per_water or {}
+        for name in ("oxygens", "chill", "f4", "f3", "q_tet", "qbar", "closed_cages"):
+            setattr(self, name, arrays.get(name))
+
+    def __repr__(self):
+        given = [a for a in ("cages", "residence", "clusters", "lifetimes", "profile", "view", "chill")
+                 if getattr(self, a) is not None]
+        return f"<kavet.SeriesResult: {len(self.rows)} rows; {', '.join(given) or 'no tables'}>"
+
+
+def read_table(path):
+    """A table of a series run's files (-ocages, -oguests, -oclusters, -olife, -oprofile; CSV, or the JSON
+    lines of an -ocages .jsonl file) as kavet.series gives it: the file's columns and values, the fields that
+    list numbers (waters, rings, guests) as int64 arrays; a .jsonl file gives what its CSV file would."""
+    import pandas as pd
+
+    path = _os.fspath(path)
+    lists = ("waters", "rings", "guests")
+    if path.endswith(".jsonl"):
+        table = pd.read_json(path, lines=True, dtype=False)
+        if table.empty:
+            return table
+        table["closed"] = table["closed"].astype(_np.int64)  # 1 or 0, as in the CSV file
+    else:
+        header = open(path).readline().rstrip("\n").split(",")
+        table = pd.read_csv(path, dtype={c: str for c in lists if c in header}, keep_default_na=False)
+    for c in lists:
+        if c in table.columns:
+            table[c] = [_np.array(v.split() if isinstance(v, str) else v, dtype=_np.int64) for v in table[c]]
+    return table
+
+
+class _Progress:
+    """A progress line on standard error, in the manner of MDAnalysis's verbose=True (tqdm): the share of
+    the trajectory read, with the frames analysed."""
+
+    def __init__(self):
+        try:
+            from tqdm import tqdm
+        except ImportError:  # a plain line instead
+            self._bar = None
+            return
+        self._bar = tqdm(total=100, desc="kavet.series: 0 frames", unit="%", leave=True,
+                         bar_format="{desc} {percentage:3.0f}%|{bar}| [{elapsed}<{remaining}]")
+
+    def __call__(self, done, fraction):
+        if self._bar is None:
+            read = f", {100 * fraction:.0f}% of the trajectory read" if fraction >= 0 else ""
+            print(f"\rkavet.series: {done} frames{read}", end="", file=_sys.stderr, flush=True)
+            return
+        if fraction >= 0:
+            self._bar.n = round(100 * fraction, 1)
+        self._bar.set_description_str(f"kavet.series: {done} frames", refresh=True)
+
+    def close(self):
+        if self._bar is None:
+            print(file=_sys.stderr, flush=True)
+        else:
+            self._bar.close()
 
 
 # The CHILL+ label codes of Result.chill (and of the chill column of the command line's -oview file).
@@ -195,9 +286,56 @@ def series(structure, trajectory, **options):
     thermal=True (thermal frames: each frame as its atoms' mean positions over the
     frames around it, as -thermal) with thermal_half= (frames on each side, default 2). What the command line refuses raises ValueError (a run that analyses no frame
     too); what it warns of comes as RuntimeWarning.
+
+    Files and tables: ot= (a path: the series file, as -ot), and ocages=, oguests=, oclusters=, olife=,
+    oprofile= (with profile=(axis, width), axis "x", "y" or "z"), oview=: True for the table as a DataFrame,
+    or a path, where the command line's file is written (and read back). With any of these but ot=, or
+    per_water=True (frames x waters arrays), a SeriesResult comes back instead of the DataFrame.
+    verbose=True: a progress line on standard error.
     """
+    import tempfile
+
+    options = dict(options)
+    asked = {k: options.pop(k) for k in list(options) if k in _SERIES_FILES}
+    asked = {k: v for k, v in asked.items() if v is not None and v is not False}
+    for keyword, value in asked.items():
+        if value is not True and not isinstance(value, (str, _os.PathLike)):
+            raise ValueError(f"{keyword}= takes True (the table) or the path of its file, not {value!r}")
+    series_path, slabs = options.pop("ot", None), options.pop("profile", None)
+    per_water, verbose = bool(options.pop("per_water", False)), bool(options.pop("verbose", False))
     o, threads = _series_options(structure, trajectory, options)
-    return _table(_kavet.series_rows(o, threads=threads))
+    names = _kavet.SeriesFileNames()
+    if series_path is not None:
+        names.series = _os.fspath(series_path)
+    if slabs is not None:
+        if "oprofile" not in asked:
+            raise ValueError("profile= sets the slabs of the profile: ask for it with oprofile=")
+        if (not isinstance(slabs, (tuple, list)) or len(slabs) != 2 or slabs[0] not in ("x", "y", "z")
+                or not _number("profile", slabs[1], float) > 0):
+            raise ValueError(f"profile= takes an axis and a slab width in angstrom, such as ('z', 2.0), not {slabs!r}")
+        names.profile_axis, names.profile_width = "xyz".index(slabs[0]), float(slabs[1])
+    if asked.get("oview") is True:
+        raise ValueError("oview= takes the path of the extended-XYZ file; per_water=True gives its per-water "
+                         "values as arrays")
+    if asked.get("oguests") is not None and not o.has_guest:
+        raise ValueError("oguests= needs the guests, given with guest=, guest_group= or guest_type=")
+    with tempfile.TemporaryDirectory(prefix="kavet-series-") as folder:
+        for keyword, value in asked.items():
+            field = _SERIES_FILES[keyword][0]
+            path = _os.path.join(folder, field + ".csv") if value is True else _os.fspath(value)
+            setattr(names, field, path)
+        progress = _Progress() if verbose else None
+        try:
+            out = _kavet.series_rows(o, threads=threads, files=names, per_water=per_water, progress=progress)
+        finally:
+            if progress is not None:
+                progress.close()
+        rows = _table(out)
+        if not asked and not per_water:
+            return rows
+        tables = {field: (read_table(getattr(names, field)) if field != "view" else getattr(names, field))
+                  for field, _ in (_SERIES_FILES[k] for k in asked)}
+    return SeriesResult(rows, tables, out["per_water"])
 
 
 def _split(offsets, members):

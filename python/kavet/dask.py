@@ -6,9 +6,10 @@
     table = kavet.dask.series("system.data", "traj.dcd", client, waters="type 1 2",          # MDAnalysis's
                               oxygen_type=1, hydrogen_type=2, guests="type 3")
 
-A .gro structure with a .gro, .xtc or .trr trajectory is read by kavet's own readers on the workers;
-every other pair (DCD, LAMMPS dumps and data files, NetCDF, ...) by MDAnalysis on the workers, as
-kavet.mda.CageCensus reads it. The files must be visible on the workers (a shared file system on a
+A .gro structure with a .gro, .xtc or .trr trajectory is read by kavet's own readers on the workers, and
+so are LAMMPS files (a dump or data file as the structure, a dump as the trajectory) when kavet.series's
+type keywords (wat_type=, guest_type=) select the atoms; every other pair (DCD, LAMMPS files with
+selection strings, NetCDF, ...) by MDAnalysis on the workers, as kavet.mda.CageCensus reads it. The files must be visible on the workers (a shared file system on a
 cluster); their paths are made absolute here, so that workers started in other folders find them.
 """
 import hashlib
@@ -239,7 +240,8 @@ def series(structure, trajectory, client, blocks=None, timeout=120, verbose=Fals
            guests=None, **options):
     """The DataFrame of kavet.series(structure, trajectory, **options) (or, for a trajectory that MDAnalysis
     reads, of kavet.mda.CageCensus), computed in frame blocks on the client's workers and returned in
-    frame order.
+    frame order. kavet's own readers take a .gro structure with a .gro, .xtc or .trr trajectory, and LAMMPS
+    files selected by type (wat_type=, guest_type=, with timestep=), as kavet.series does.
 
     Each block passes over the frames before it and comes back with the closed cages of its frames, which
     are followed (born, died) here, in frame order, as one process does.
@@ -255,8 +257,10 @@ def series(structure, trajectory, client, blocks=None, timeout=120, verbose=Fals
     if blocks is not None and (not isinstance(blocks, (int, np.integer)) or isinstance(blocks, bool) or blocks < 1):
         raise ValueError(f"kavet.dask.series: blocks= takes a number of blocks, 1 or more, not {blocks!r}")
     structure, trajectory = os.path.abspath(os.fspath(structure)), os.path.abspath(os.fspath(trajectory))
-    by_kavet = (structure.lower().endswith(".gro") and trajectory.lower().endswith(_KAVET_TRAJECTORIES)
-                and universe is None and waters is None and guests is None)
+    lammps = (structure.lower().endswith(_LAMMPS_DUMPS + _LAMMPS_DATA) and trajectory.lower().endswith(_LAMMPS_DUMPS)
+              and ("wat_type" in options or "guest_type" in options))
+    gromacs = structure.lower().endswith(".gro") and trajectory.lower().endswith(_KAVET_TRAJECTORIES)
+    by_kavet = (gromacs or lammps) and universe is None and waters is None and guests is None
     if by_kavet:
         o, threads = _series_options(structure, trajectory, dict(options))  # refused here, before any worker runs
     else:

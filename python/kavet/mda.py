@@ -16,11 +16,12 @@ import warnings
 import numpy as np
 import pandas as pd
 from MDAnalysis.analysis.base import AnalysisBase
+from MDAnalysis.core.groups import UpdatingAtomGroup
 from MDAnalysis.exceptions import NoDataError
 from MDAnalysis.lib.distances import capped_distance
 from MDAnalysis.lib.mdamath import triclinic_vectors
 
-from . import _criteria, _kavet
+from . import _DTYPES, _criteria, _kavet
 
 _NO_NAMES = ("the topology has no atom names (a LAMMPS dump or data file names atoms by type): "
              "say which type is which, e.g. CageCensus(u.select_atoms(\"type 1 2\"), oxygen_type=1, "
@@ -211,9 +212,10 @@ def _guest_atoms(guests, waters):
 
 class _Layout:
     """The atoms handed to kavet, in order: each water as O, H, H (or its site alone, one-site), then the
-    guests' atoms; with the frame's oxygens and guests in that order."""
+    guests' atoms; with the frame's oxygens and guests in that order. With `keep_guests`, a guest
+    selection that is empty now still gives the frame guests (none), and so the guest columns."""
 
-    def __init__(self, waters, guests, nohyd, oxygen_type, hydrogen_type):
+    def __init__(self, waters, guests, nohyd, oxygen_type, hydrogen_type, keep_guests=False):
         if nohyd:
             self.order = _one_site_oxygens(waters, oxygen_type)
             self.oxygens = np.arange(len(self.order), dtype=np.int64)
@@ -222,6 +224,8 @@ class _Layout:
             self.oxygens = np.arange(0, len(self.order), 3, dtype=np.int64)
         self.guest_rows = _guest_atoms(guests, waters)
         self.guests = None
+        if self.guest_rows is None and guests is not None and keep_guests:
+            self.guest_rows = np.zeros((0, 1), dtype=np.int64)
         if self.guest_rows is not None:
             start = len(self.order)
             self.order = np.concatenate([self.order, self.guest_rows.ravel()])
@@ -270,34 +274,82 @@ class CageCensus(AnalysisBase):
         names (LAMMPS); without them, names O.../H... and then masses tell them.
     guests: an AtomGroup of the guests: one per fragment (bonds), per residue, or per atom (with a warning).
     cages: when true, results.cages holds one row per cage and frame.
-    per_water: when true, results.chill (int8 CHILL+ codes) and results.f4 (float64) are frames x waters
-        arrays, their columns the waters of results.oxygens (Universe atom indices).
+    per_water: when true, results.chill (int8 CHILL+ codes), results.f4, .f3, .q_tet (float64), .qbar
+        ({l: float64}) and .closed_cages (uint8) are frames x waters arrays, their columns the waters of
+        results.oxygens (Universe atom indices), as kavet.series(per_water=True) gives them.
     timestep: femtoseconds per MD step; time_ps is then the dump's step x timestep (LAMMPS dumps).
     tol: analysed frames a cage may be missing and keep its id (born, died), as -tol.
+    thermal: when true, each frame analysed is its atoms' mean positions over the trajectory's frames around
+        it, thermal_half (default 2) on each side, as kavet.series(thermal=True) and -thermal average them
+        (the library's averaging; the neighbours are read whatever frames run() analyses).
     threads: threads per frame (0: every core). verbose: a progress bar.
+    An updating AtomGroup (select_atoms(..., updating=True)) of waters or guests is followed: each frame
+    is analysed with the atoms the group holds then, results.oxygens is then a list of each frame's oxygens,
+    cage ids follow cages by their waters' Universe atom indices, and per_water=True is refused (its
+    arrays need the same waters in every frame).
     criteria: hb=(distance, angle), ring=(min, max, deviation), cage=(distance, angle), nohyd=True, as
     on the command line. Without nohyd=True a water selection without hydrogens is a ValueError.
     """
 
     def __init__(self, waters, guests=None, cages=False, per_water=False, threads=0, verbose=False,
-                 oxygen_type=None, hydrogen_type=None, timestep=None, tol=0, **criteria):
+                 oxygen_type=None, hydrogen_type=None, timestep=None, tol=0, thermal=False, thermal_half=None,
+                 **criteria):
         super().__init__(waters.universe.trajectory, verbose=verbose)
         self._criteria = _criteria(**criteria)
-        self._layout = _Layout(waters, guests, criteria.get("nohyd"), oxygen_type, hydrogen_type)
+        self._groups = (waters, guests)
+        self._updating = any(isinstance(g, UpdatingAtomGroup) for g in self._groups)
+        if self._updating and per_water:
+            raise ValueError("CageCensus: per_water=True needs the same waters in every frame, and an updating "
+                             "AtomGroup (updating=True) changes them; select the waters without updating=True, or "
+                             "leave per_water out (the series and results.cages follow the group)")
+        self._layout_keywords = (criteria.get("nohyd"), oxygen_type, hydrogen_type, self._updating)
+        self._layout = _Layout(waters, guests, *self._layout_keywords)
+        self._selected = self._indices()
         self._want_cages = cages
         self._per_water = per_water
         self._threads = threads
         self._timestep = timestep
         self._tol = tol
         self._closed = False  # whether each frame's closed cages are kept (kavet.dask)
+        if thermal_half is not None and not thermal:
+            raise ValueError("CageCensus: thermal_half= sets the frames averaged by thermal=True: give thermal=True too")
+        half = 2 if thermal_half is None else thermal_half
+        if thermal and not (isinstance(half, (int, np.integer)) and 1 <= half <= 1000):
+            raise ValueError(f"CageCensus: thermal_half= takes a number of frames from 1 to 1000, not {half!r}")
+        self._thermal = int(half) if thermal else 0
+
+    def _indices(self):
+        return [None if g is None else g.indices.copy() for g in self._groups]
+
+    def _follow_groups(self):
+        """The layout of the current frame: prepared again when an updating group holds other atoms now."""
+        selected = self._indices()
+        if any((a is None) != (b is None) or (a is not None and not np.array_equal(a, b))
+               for a, b in zip(selected, self._selected)):
+            self._layout = _Layout(*self._groups, *self._layout_keywords)
+            self._selected = selected
+            self._window.clear()  # thermal frames: the neighbours read again in the new order
+        self._frame_oxygens.append(self._layout.order[self._layout.oxygens])
+
+    def _track(self, frame, time, cages):
+        """Born and died of this frame's closed cages (their waters' Universe atom indices, ascending)."""
+        block = {"columns": ["frame", "time_ps", "born", "died"],
+                 "values": np.array([[frame, time, 0, 0]], dtype=np.float64),
+                 "cage_offsets": np.array([0, len(cages)], dtype=np.int64),
+                 "cage_water_offsets": np.cumsum([0] + [len(c) for c in cages], dtype=np.int64),
+                 "cage_waters": np.concatenate(cages + [np.zeros(0, np.int64)]).astype(np.int32)}
+        self._tracker.follow(block)
+        return int(block["values"][0, 2]), int(block["values"][0, 3])
 
     def _prepare(self):
+        self._frame_oxygens = []
         self._tracker = _kavet.CageTracker(self._tol)
         self._rows = []
         self._cage_tables = []
-        self._chill, self._f4 = [], []
+        self._chill, self._f4, self._f3, self._q_tet, self._qbar, self._cages_of = [], [], [], [], {}, []
         self._closed_cages = []
         self._time_checked = False
+        self._window = {}  # frame number -> (positions in the layout's order, cell), for thermal frames
 
     def _time(self, ts):
         if self._timestep is not None:
@@ -319,23 +371,54 @@ class CageCensus(AnalysisBase):
                           "mda.Universe", UserWarning, stacklevel=4)
         return time
 
+    def _thermal_frame(self, ts, frame):
+        """The frame averaged over the trajectory's frames c - H .. c + H (cut at its ends)."""
+        c, half = ts.frame, self._thermal
+        lo, hi = max(0, c - half), min(len(self._trajectory) - 1, c + half)
+        order, window = self._layout.order, self._window
+        for k in [k for k in window if not lo <= k <= hi]:
+            del window[k]
+        window[c] = (ts.positions[order], box(ts.dimensions))
+        missing = [k for k in range(lo, hi + 1) if k not in window]
+        for k in missing:
+            other = self._trajectory[k]
+            if other.dimensions is None:
+                raise ValueError(f"CageCensus: frame {k} has no periodic box")
+            window[k] = (other.positions[order], box(other.dimensions))
+        if missing:
+            self._trajectory[c]  # the frame analysed back in place: callers may read the Timestep
+        frames = range(lo, hi + 1)
+        return _kavet.thermal_frame(frame, np.stack([window[k][0] for k in frames]), [window[k][1] for k in frames],
+                                    c - lo, half)
+
     def _single_frame(self):
         ts = self._ts
+        if self._updating:
+            self._follow_groups()
         time = self._time(ts)
-        result = _kavet.analyse(self._layout.frame(ts, time), self._criteria, self._threads)
+        frame = self._layout.frame(ts, time)
+        if self._thermal:
+            frame = self._thermal_frame(ts, frame)
+        result = _kavet.analyse(frame, self._criteria, self._threads)
         row = result.census
         row["frame"] = ts.frame
         row["time_ps"] = time
+        closed = result.cage_closed.astype(bool)
+        waters = np.split(result.cage_waters, result.cage_water_offsets[1:-1]) if len(closed) else []
+        cages = [np.sort(self._layout.order[w]) for w, c in zip(waters, closed) if c]
         if self._closed:
-            closed = result.cage_closed.astype(bool)
-            waters = np.split(result.cage_waters, result.cage_water_offsets[1:-1]) if len(closed) else []
-            self._closed_cages.append([np.sort(self._layout.order[w]) for w, c in zip(waters, closed) if c])
+            self._closed_cages.append(cages)
         else:
-            row["born"], row["died"] = self._tracker.add(result, ts.frame, time)
+            row["born"], row["died"] = self._track(ts.frame, time, cages)
         self._rows.append(row)
         if self._per_water:
             self._chill.append(np.array(result.chill))
             self._f4.append(np.array(result.f4_per_water))
+            self._f3.append(np.array(result.f3_per_water))
+            self._q_tet.append(np.array(result.q_tet_per_water))
+            self._cages_of.append(np.array(result.closed_cages_per_water))
+            for l, q in result.qbar_per_water.items():
+                self._qbar.setdefault(l, []).append(np.array(q))
         if self._want_cages:
             table = result.cages
             # Universe atom indices, not those of the frame handed to kavet.
@@ -347,13 +430,21 @@ class CageCensus(AnalysisBase):
             self._cage_tables.append(table)
 
     def _conclude(self):
-        columns = list(self._rows[0]) if self._rows else []
-        self.results.series = pd.DataFrame(self._rows, columns=columns)
-        self.results.oxygens = self._layout.order[self._layout.oxygens]
+        if self._rows:
+            self.results.series = pd.DataFrame(self._rows, columns=list(self._rows[0]))
+        else:  # no frame: the columns and their types all the same
+            names, kinds = _kavet.census_columns(self._criteria, self._layout.guests is not None)
+            self.results.series = pd.DataFrame({n: pd.Series(dtype=_DTYPES[k]) for n, k in zip(names, kinds)})
+        self.results.oxygens = (self._frame_oxygens if self._updating
+                                else self._layout.order[self._layout.oxygens])
         if self._per_water:
             n = len(self._layout.oxygens)
             self.results.chill = np.array(self._chill, dtype=np.int8).reshape(-1, n)
-            self.results.f4 = np.array(self._f4, dtype=np.float64).reshape(-1, n)
+            self.results.closed_cages = np.array(self._cages_of, dtype=np.uint8).reshape(-1, n)
+            for name in ("f4", "f3", "q_tet"):
+                self.results[name] = np.array(getattr(self, "_" + name), dtype=np.float64).reshape(-1, n)
+            self.results.qbar = {l: np.array(q, dtype=np.float64).reshape(-1, n) for l, q in self._qbar.items()}
         if self._want_cages:
             self.results.cages = (pd.concat(self._cage_tables, ignore_index=True) if self._cage_tables
-                                  else pd.DataFrame())
+                                  else pd.DataFrame(columns=["frame", "time_ps", "type", "closed", "x", "y", "z",
+                                                             "faces", "cluster", "waters", "rings", "guests"]))

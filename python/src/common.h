@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -93,7 +94,9 @@ inline py::array owned(std::vector<T>&& data, std::vector<py::ssize_t> shape = {
 
 
 // One analysed frame. Tables are built when first asked for and kept; the
-// arrays handed out view them and keep the result alive.
+// arrays handed out view them and keep the result alive. The cage table is
+// built with the interpreter lock released, so it is built once under its
+// own flag: threads that ask at the same time wait for the one building.
 struct PyResult {
     std::shared_ptr<const PyFrame> frame;
     Criteria criteria;
@@ -107,7 +110,8 @@ struct PyResult {
     std::vector<uint8_t> cageClosed;
     std::vector<double> cageCentres;
     std::vector<std::string> cageTypes;
-    bool bondsBuilt = false, ringsBuilt = false, cagesBuilt = false;
+    bool bondsBuilt = false, ringsBuilt = false;
+    std::once_flag cagesBuilt;
 
     CensusOptions options() const
     {
@@ -145,16 +149,27 @@ struct PyResult {
         ringsBuilt = true;
     }
 
+    // Called with the interpreter lock held; releases it before waiting on
+    // the flag, so that the thread building can take it back.
     void buildCages()
     {
-        if (cagesBuilt)
-            return;
-        {
-            py::gil_scoped_release release;
-            CensusOptions o = options();
-            o.cageRecords = true;
-            withThreads(threads, [&] { records = censusOf(frame->frame, analysis, o); });
-        }
+        py::gil_scoped_release release;
+        std::call_once(cagesBuilt, [this] { buildCageTable(); });
+    }
+
+private:
+    // Touches no Python object. Starts afresh, since a build that threw is
+    // tried again at the next call.
+    void buildCageTable()
+    {
+        for (auto* v : {&cageWaters, &cageRings, &cageGuests, &cageCluster, &cageFaces})
+            v->clear();
+        cageTypes.clear();
+        cageClosed.clear();
+        cageCentres.clear();
+        CensusOptions o = options();
+        o.cageRecords = true;
+        withThreads(threads, [&] { records = censusOf(frame->frame, analysis, o); });
         std::unordered_map<int32_t, int32_t> guestOf;
         for (std::size_t g = 0; g < frame->guests.firstAtom.size(); ++g)
             guestOf[frame->guests.firstAtom[g]] = static_cast<int32_t>(g);
@@ -175,12 +190,16 @@ struct PyResult {
             cageRingOffsets.push_back(static_cast<int64_t>(cageRings.size()));
             cageGuestOffsets.push_back(static_cast<int64_t>(cageGuests.size()));
         }
-        cagesBuilt = true;
     }
 };
+
+// A cell from three lengths, MDAnalysis's six numbers or a 3x3 cell matrix
+// (ValueError otherwise).
+Box boxOf(const py::array_t<double, py::array::c_style | py::array::forcecast>& box);
 
 void bindFrame(py::module_& m);
 void bindResult(py::module_& m);
 void bindSeries(py::module_& m);
+void bindThermal(py::module_& m);
 
 } // namespace kavet::python

@@ -29,4 +29,5 @@ PYBIND11_MODULE(_kavet, m)
     bindFrame(m);
     bindResult(m);
     bindSeries(m);
+    bindThermal(m);
 }

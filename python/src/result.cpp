@@ -222,6 +222,19 @@ void bindResult(py::module_& m)
         names[static_cast<int>(ChillLabel::InterfacialClathrate)] = "interfacial_clathrate";
         m.attr("CHILL_LABELS") = names;
     }
+    // The names and kinds ("count", "time", "real") of Result.census's
+    // columns, for a table of no frames.
+    m.def(
+        "census_columns",
+        [](const Criteria& criteria, bool guests) {
+            py::list names, kinds;
+            for (const SeriesColumn& c : seriesColumns(criteria, guests)) {
+                names.append(c.name);
+                kinds.append(c.kind == SeriesColumn::Count ? "count" : c.kind == SeriesColumn::Time ? "time" : "real");
+            }
+            return py::make_tuple(names, kinds);
+        },
+        py::arg("criteria"), py::arg("guests"));
     m.def("analyse", &analyseFrame, py::arg("frame"), py::arg("criteria"), py::arg("threads") = 0);
 
     // The criteria, with the series preset (the sealed line of sight) as

@@ -1,5 +1,6 @@
 // Series runs from Python: the library's SeriesRun over a trajectory, its
-// rows as one array, and the cage tracker for runs split into blocks.
+// rows as one array (and its files, per-water arrays and progress), and the
+// cage tracker for runs split into blocks.
 #include "common.h"
 
 #include <algorithm>
@@ -7,10 +8,59 @@
 
 #include "census/cage_tracker.h"
 #include "io/trajectory.h"
+#include "series/series_files.h"
 #include "series/series_run.h"
 
 namespace kavet::python {
 namespace {
+
+// Called with the interpreter lock released, between frames: runs Python's
+// signal handlers and raises what they raise (Ctrl-C: KeyboardInterrupt).
+void checkSignals()
+{
+    py::gil_scoped_acquire acquire;
+    if (PyErr_CheckSignals() != 0)
+        throw py::error_already_set();
+}
+
+// The per-water values of every frame (frames x waters, the water table's
+// order): CHILL+ codes, F4, F3, q_tet, each q-bar_l and closed cages.
+struct PerWater {
+    std::vector<int8_t> chill;
+    std::vector<uint8_t> cages;
+    std::vector<double> f4, f3, qTet;
+    std::vector<std::vector<double>> qbar;
+
+    void add(const SeriesRow& row)
+    {
+        for (ChillLabel l : row.chill.label)
+            chill.push_back(static_cast<int8_t>(l));
+        cages.insert(cages.end(), row.closedCagesOfWater.begin(), row.closedCagesOfWater.end());
+        f4.insert(f4.end(), row.f4PerWater.begin(), row.f4PerWater.end());
+        f3.insert(f3.end(), row.f3.perWater.begin(), row.f3.perWater.end());
+        qTet.insert(qTet.end(), row.qTet.perWater.begin(), row.qTet.perWater.end());
+        qbar.resize(row.qbar.perWater.size());
+        for (std::size_t k = 0; k < qbar.size(); ++k)
+            qbar[k].insert(qbar[k].end(), row.qbar.perWater[k].begin(), row.qbar.perWater[k].end());
+    }
+    py::dict arrays(py::ssize_t frames, const SeriesRun& run)
+    {
+        const std::vector<int32_t> oxygens = waterOxygens(run.structure());
+        const std::vector<py::ssize_t> shape{frames, static_cast<py::ssize_t>(oxygens.size())};
+        py::dict d, q;
+        d["oxygens"] = owned(std::vector<int32_t>(oxygens));
+        d["chill"] = owned(std::move(chill), shape);
+        d["closed_cages"] = owned(std::move(cages), shape);
+        d["f4"] = owned(std::move(f4), shape);
+        d["f3"] = owned(std::move(f3), shape);
+        d["q_tet"] = owned(std::move(qTet), shape);
+        const std::vector<int32_t>& degrees = run.censusOptions().qbarDegrees;
+        for (std::size_t k = 0; k < degrees.size(); ++k)
+            q[py::int_(degrees[k])] = owned(k < qbar.size() ? std::move(qbar[k]) : std::vector<double>{}, shape);
+        d["qbar"] = q;
+        return d;
+    }
+};
 
 // Rows of a series run for the frames numbered first .. first + count - 1 of
 // the trajectory (count < 0: to the end), each value as the column table
@@ -19,10 +69,20 @@ namespace {
 // `follow` the closed cages of every row come back too (their waters' atom
 // numbers, ascending), for a CageTracker to follow the blocks of a run in
 // order (CageTracker.follow). A whole run (first 0, count < 0) that
-// analyses no frame is an error, as on the command line.
-py::dict seriesRows(SeriesOptions options, int64_t first, int64_t count, bool follow, int threads)
+// analyses no frame is an error, as on the command line. A whole run may
+// also write the command line's files (`files`), keep the per-water values
+// of every frame (`perWater`) and call `progress(frames done, fraction of
+// the trajectory read)` after each frame. Ctrl-C is acted on between
+// frames.
+py::dict seriesRows(SeriesOptions options, int64_t first, int64_t count, bool follow, int threads,
+                    const SeriesFileNames& files, bool perWater, py::object progress)
 {
     options.style = OptionStyle::Python;
+    const bool whole = first == 0 && count < 0;
+    if (!whole && !files.outputs({}).empty())
+        throw py::value_error("a block of a series run writes no files");
+    files.checkExtensions(OptionStyle::Python);
+    files.require(options);
     requireReadable(options.structure);
     requireReadable(options.trajectory);
     SeriesColumns columns;
@@ -31,6 +91,8 @@ py::dict seriesRows(SeriesOptions options, int64_t first, int64_t count, bool fo
     std::mutex held; // warnings come from the analysis's threads too
     std::vector<int64_t> cageOffsets{0}, waterOffsets{0};
     std::vector<int32_t> cageWaters;
+    PerWater water;
+    py::object perWaterArrays = py::none();
     {
         py::gil_scoped_release release;
         withThreads(threads, [&] {
@@ -41,11 +103,15 @@ py::dict seriesRows(SeriesOptions options, int64_t first, int64_t count, bool fo
             columns = run.columns();
             if (const std::string w = run.ringSizeWarning(); !w.empty())
                 warnings.push_back(w);
+            std::optional<SeriesFiles> written;
+            if (whole)
+                written.emplace(run, files);
             SeriesFrame f = run.frameBuffer();
             if (!run.skip(first))
                 return;
             const int64_t before = count < 0 ? -1 : first + count;
             while (run.read(f, before)) {
+                checkSignals();
                 SeriesRow row = run.analyse(f);
                 FollowedFrame followed = run.follow(f, row);
                 std::lock_guard<std::mutex> lock(held);
@@ -62,9 +128,23 @@ py::dict seriesRows(SeriesOptions options, int64_t first, int64_t count, bool fo
                 }
                 for (const SeriesColumn& c : columns)
                     values.push_back(c.value(row));
+                if (written)
+                    written->frame(f, row, followed);
+                if (perWater)
+                    water.add(row);
+                if (!progress.is_none()) {
+                    py::gil_scoped_acquire hold;
+                    progress(run.framesAnalysed(), run.fractionRead());
+                }
             }
-            if (first == 0 && count < 0)
+            if (written)
+                written->finish(run);
+            if (whole)
                 run.requireFrames();
+            if (perWater) {
+                py::gil_scoped_acquire hold;
+                perWaterArrays = water.arrays(columns.empty() ? 0 : rows(values.size(), columns.size()), run);
+            }
         });
     }
     py::list names, kinds;
@@ -79,6 +159,7 @@ py::dict seriesRows(SeriesOptions options, int64_t first, int64_t count, bool fo
                                          static_cast<py::ssize_t>(columns.size())};
     out["values"] = owned(std::move(values), shape);
     out["warnings"] = warnings;
+    out["per_water"] = perWaterArrays;
     if (!follow) {
         out["cage_offsets"] = owned(std::move(cageOffsets));
         out["cage_water_offsets"] = owned(std::move(waterOffsets));
@@ -144,7 +225,8 @@ int64_t frameCount(const std::string& path)
     std::unique_ptr<TrajectoryReader> traj = openTrajectory(path);
     int64_t n = 0;
     while (traj->skip())
-        ++n;
+        if (++n % 256 == 0)
+            checkSignals();
     return n;
 }
 
@@ -203,8 +285,25 @@ void bindSeries(py::module_& m)
             "guest_types", [](const SeriesOptions& o) { return o.types.guestTypes; },
             [](SeriesOptions& o, std::vector<int32_t> t) { o.types.guestTypes = std::move(t); })
         .def_readwrite("timestep", &SeriesOptions::timestep);
+    // The files a series run writes (series/series_files.h); "" for none.
+    py::class_<SeriesFileNames>(m, "SeriesFileNames")
+        .def(py::init<>())
+        .def_readwrite("series", &SeriesFileNames::series)
+        .def_readwrite("cages", &SeriesFileNames::cages)
+        .def_readwrite("guests", &SeriesFileNames::guests)
+        .def_readwrite("clusters", &SeriesFileNames::clusters)
+        .def_readwrite("view", &SeriesFileNames::view)
+        .def_readwrite("profile", &SeriesFileNames::profile)
+        .def_readwrite("lifetimes", &SeriesFileNames::lifetimes)
+        .def_property(
+            "profile_axis", [](const SeriesFileNames& n) { return n.profileAxis.axis; },
+            [](SeriesFileNames& n, int32_t axis) { n.profileAxis.axis = axis; })
+        .def_property(
+            "profile_width", [](const SeriesFileNames& n) { return n.profileAxis.width; },
+            [](SeriesFileNames& n, double width) { n.profileAxis.width = width; });
     m.def("series_rows", &seriesRows, py::arg("options"), py::arg("first") = 0, py::arg("count") = -1,
-          py::arg("follow") = true, py::arg("threads") = 0);
+          py::arg("follow") = true, py::arg("threads") = 0, py::arg("files") = SeriesFileNames{},
+          py::arg("per_water") = false, py::arg("progress") = py::none());
     m.def("frame_count", &frameCount, py::arg("path"));
 }
 

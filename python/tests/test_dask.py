@@ -22,6 +22,11 @@ def test_blocks_on_two_worker_processes_give_the_one_process_table():
         shrinking = kavet.dask.series(STRUCTURE, MELTING, client, b=10)
         equal = kavet.dask.series(STRUCTURE, MELTING, client, blocks=5, b=10)
         thermal = kavet.dask.series(STRUCTURE, MELTING, client, blocks=4, thermal=True)  # blocks read beyond their edges
+        data = os.path.join(os.path.dirname(__file__), "..", "..", "tests", "data", "lammps")
+        lammps = dict(wat_type=1, nohyd=True, guest_type=2, timestep=10)  # by kavet's LAMMPS reader
+        dump = kavet.dask.series(f"{data}/mw-sI.data", f"{data}/mw-sI.lammpstrj", client, blocks=2, **lammps)
+        with pytest.raises(TypeError, match="ocages= belongs to kavet.series's whole run"):
+            kavet.dask.series(STRUCTURE, MELTING, client, ocages=True)
         for blocks in (0, -2):
             with pytest.raises(ValueError, match="blocks="):
                 kavet.dask.series(STRUCTURE, MELTING, client, blocks=blocks)
@@ -29,6 +34,7 @@ def test_blocks_on_two_worker_processes_give_the_one_process_table():
     pd.testing.assert_frame_equal(shrinking, one)
     pd.testing.assert_frame_equal(equal, one)
     pd.testing.assert_frame_equal(thermal, kavet.series(STRUCTURE, MELTING, thermal=True))
+    pd.testing.assert_frame_equal(dump, kavet.series(f"{data}/mw-sI.data", f"{data}/mw-sI.lammpstrj", **lammps))
 
 
 def start(args, folder, env=None):

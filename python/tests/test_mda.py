@@ -40,6 +40,13 @@ def test_census_of_other_formats_equals_the_command_line(tmp_path, cli_series, f
     u = mda.Universe(str(STRUCTURE), str(path), **({"format": "LAMMPSDUMP"} if fmt == "dump" else {}))
     table = CageCensus(u.select_atoms("resname SOL"), threads=2).run().results.series
     assert_rows_equal(table.drop(columns="time_ps"), cli_series.drop(columns="time_ps"))
+    # Thermal frames: the library's averaging over the trajectory's frames, whichever frames are analysed.
+    for step, dt in ((1, None), (4, 40)):
+        census = CageCensus(u.select_atoms("resname SOL"), thermal=True, per_water=True).run(step=step)
+        one = kavet.series(STRUCTURE, MELTING, thermal=True, dt=dt, per_water=True)
+        assert_rows_equal(census.results.series.drop(columns="time_ps"), one.rows.drop(columns="time_ps"))
+        for name in ("chill", "closed_cages", "f4", "q_tet"):
+            assert np.allclose(census.results[name], getattr(one, name), atol=1e-4, rtol=0, equal_nan=True), name
 
 
 # LAMMPS files of types alone: (model, topology, CageCensus keywords). Water types 1 (oxygen) and 2
@@ -133,3 +140,23 @@ def test_time_without_times_warns_that_it_is_the_frame_index(tmp_path):
         assert list(CageCensus(u.select_atoms("resname SOL")).run().results.series["time_ps"]) == [0, 1]
     table = CageCensus(u.select_atoms("resname SOL"), timestep=2).run().results.series
     assert list(table["time_ps"]) == [0, 2]
+
+
+def test_updating_groups_are_followed_and_empty_runs_keep_the_columns(tmp_path):
+    """The rows of an updating selection are those of the same atoms selected at each frame; per_water=True,
+    which needs fixed waters, is refused for it; a run of no frames has the columns and types of a run."""
+    path = tmp_path / "melting.dcd"
+    write_dcd(path, gro_frames(MELTING)[:4])
+    u = mda.Universe(str(STRUCTURE), str(path))
+    near = "resname SOL and same residue as (name OW and prop x < 20)"
+    followed = CageCensus(u.select_atoms(near, updating=True), threads=1).run()
+    table = followed.results.series.drop(columns=["born", "died"])
+    for f in range(len(table)):
+        u.trajectory[f]
+        alone = CageCensus(u.select_atoms(near), threads=1).run(start=f, stop=f + 1).results.series
+        assert_rows_equal(table.iloc[[f]].reset_index(drop=True), alone.drop(columns=["born", "died"]))
+    assert [len(o) for o in followed.results.oxygens] == list(table["waters"]) and table["waters"].nunique() > 1
+    with pytest.raises(ValueError, match="per_water"):
+        CageCensus(u.select_atoms(near, updating=True), per_water=True)
+    runs = [CageCensus(u.select_atoms("resname SOL"), cages=True).run(stop=n).results for n in (0, 1)]
+    assert runs[0].series.dtypes.equals(runs[1].series.dtypes) and list(runs[0].cages) == list(runs[1].cages)

@@ -33,6 +33,7 @@
 #include "io/index_groups.h"
 #include "io/profile_writer.h"
 #include "io/view_writer.h"
+#include "series/series_files.h"
 #include "series/series_run.h"
 #include "order/chill.h"
 #include "order/mcg.h"
@@ -132,8 +133,7 @@ SeriesOptions seriesOptionsOf(const Settings& s)
     o.qbarDegrees = ss.qbarDegrees;
     o.thermalHalf = ss.thermal ? ss.thermalHalf : 0;
     o.criteria = s.criteria;
-    o.cageRecords = !ss.cageFile.empty();
-    o.everyCage = !ss.lifeFile.empty() || !ss.guestFile.empty() || !ss.viewFile.empty();
+    seriesFileNames(s).require(o);
     return o;
 }
 
@@ -150,27 +150,13 @@ int runSeries(const Settings& s)
     // a failure or an interruption cuts every file back to the last frame
     // written whole to all of them. The lifetime table is locked with them
     // and replaced only when the run completes.
-    std::vector<OutputSpec> wanted;
-    for (const std::string& f : seriesFiles(ss.seriesFile, names))
-        wanted.push_back({f, OutputKind::Series});
-    if (!ss.cageFile.empty())
-        wanted.push_back({ss.cageFile, OutputKind::Series});
-    if (!ss.guestFile.empty())
-        wanted.push_back({ss.guestFile, OutputKind::Series});
-    if (!ss.viewFile.empty())
-        wanted.push_back({ss.viewFile, OutputKind::Series});
-    if (!ss.clusterFile.empty())
-        wanted.push_back({ss.clusterFile, OutputKind::Series});
-    if (!ss.lifeFile.empty())
-        wanted.push_back({ss.lifeFile, OutputKind::Table});
-    if (!ss.profileFile.empty())
-        wanted.push_back({ss.profileFile, OutputKind::Series});
     SignalGuard interruption([](const std::string& signal) {
         return failureText("interrupted by " + signal +
                            "; every series file is cut back to the last frame written whole to all of them: %F");
     });
-    SeriesOutputs outputs(wanted, {s.confFile, ss.trajFile, s.indexFile}, &interruption);
-    for (const OutputSpec& f : wanted) {
+    SeriesFiles files(run, seriesFileNames(s), &interruption);
+    const SeriesOutputs& outputs = files.outputs();
+    for (const OutputSpec& f : seriesFileNames(s).outputs(names)) {
         if (outputs.backup(f.path).empty())
             continue;
         printText("     backed up " + f.path + " to " + outputs.backup(f.path) + "\n");
@@ -178,30 +164,6 @@ int runSeries(const Settings& s)
             printWarnings({f.path + " ended inside a line, as a run killed while writing leaves it: " +
                            outputs.backup(f.path) + " is not a complete series"});
     }
-    SeriesWriter series(ss.seriesFile, names, &outputs, thermalNote(ss));
-    // Files named after the series go beside a regular file only, not
-    // beside /dev/null.
-    std::unique_ptr<TypeWriter> types;
-    if (outputs.descriptor(typeFileFor(ss.seriesFile)) >= 0)
-        types = std::make_unique<TypeWriter>(typeFileFor(ss.seriesFile), &outputs);
-    std::unique_ptr<CageTableWriter> cageTable;
-    if (!ss.cageFile.empty())
-        cageTable = std::make_unique<CageTableWriter>(ss.cageFile, &outputs);
-    const std::vector<int32_t>& guestAtoms = run.guestAtoms();
-    std::unique_ptr<GuestTableWriter> guestTable;
-    if (!ss.guestFile.empty())
-        guestTable = std::make_unique<GuestTableWriter>(ss.guestFile, &outputs);
-    std::unique_ptr<ViewWriter> view;
-    if (!ss.viewFile.empty())
-        view = std::make_unique<ViewWriter>(ss.viewFile, &outputs);
-    std::unique_ptr<ProfileWriter> profile;
-    if (!ss.profileFile.empty())
-        profile = std::make_unique<ProfileWriter>(ss.profileFile, ProfileAxis{ss.profileAxis, ss.profileWidth},
-                                                  &outputs);
-    std::unique_ptr<ClusterTableWriter> clusterTable;
-    if (!ss.clusterFile.empty())
-        clusterTable = std::make_unique<ClusterTableWriter>(ss.clusterFile, &outputs);
-    outputs.endFrame(-1);
 
     int64_t warnedFrames = 0;
     std::size_t warningsPrinted = 0, warningsHeld = 0;
@@ -274,29 +236,9 @@ int runSeries(const Settings& s)
             if (!shown.empty())
                 printWarnings(shown);
         }
-        const SeriesRow& row = slot->result;
         const FollowedFrame followed = run.follow(in, slot->result);
-        const FrameIds& ids = followed.ids;
-        std::vector<std::string> text;
-        for (const SeriesColumn& c : columns)
-            text.push_back(formatValue(c, c.value(row)));
-        outputs.beginFrame();
-        series.row(text);
-        if (types)
-            types->frame(in.number, text[1], row.closedTypes, row.defectiveTypes);
         printWarnings(followed.warnings);
-        if (cageTable)
-            cageTable->frame(in.number, row.cages, ids.ids);
-        if (guestTable)
-            guestTable->frame(in.number, in.time, guestAtoms, ids.guestCage);
-        if (clusterTable)
-            clusterTable->frame(in.number, text[1], row.clusterTable,
-                                clusterIds(row.cages, ids.ids, row.clusterTable.size()));
-        if (view)
-            view->frame(in.number, in.time, in.frame, row.cages, row.chill.label, ids.ids, viewReals(row));
-        if (profile)
-            profile->frame(in.number, text[1], in.frame, row.cages, row.chill.label);
-        outputs.endFrame(in.number);
+        files.frame(in, slot->result, followed);
         progress.update(run.framesAnalysed(), run.fractionRead());
     };
     auto write = [&](Slot* slot) {
@@ -327,18 +269,14 @@ int runSeries(const Settings& s)
             std::rethrow_exception(failure);
     } catch (...) {
         progress.finish();
-        outputs.rollback();
+        files.rollback();
         printText("     every series file is cut back to the last frame written whole to all of them: " +
                   (outputs.lastFrame() < 0 ? std::string("none") : "frame " + std::to_string(outputs.lastFrame())) +
                   "\n");
         throw;
     }
     progress.finish();
-    // Rows are final only now; a run that analysed no frame leaves the
-    // previous table as it was.
-    if (!ss.lifeFile.empty() && run.framesAnalysed() > 0)
-        outputs.replace(ss.lifeFile, lifetimeTable(run.tracker()));
-    outputs.commit();
+    files.finish(run);
     if (warningsHeld > 0)
         printWarnings({"... and " + std::to_string(warningsHeld) + " more such warnings, in " +
                        std::to_string(warnedFrames) + " frames in all"});

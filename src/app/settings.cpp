@@ -64,21 +64,6 @@ double toTime(const std::string& value, const char* option)
 // A file of series mode is written in the format its name ends in; a name
 // with another extension is refused rather than written in a format it does
 // not name. A name without one (such as /dev/null) is written as CSV.
-void checkExtension(const char* option, const std::string& path, std::initializer_list<const char*> known,
-                    const char* formats)
-{
-    const std::size_t slash = path.rfind('/');
-    const std::size_t dot = path.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot == slash + 1)
-        return;
-    const std::string extension = path.substr(dot);
-    for (const char* k : known)
-        if (extension == k)
-            return;
-    throw InputError("option " + std::string(option) + " " + path + ": the file is written as " + formats +
-                     ", chosen by its name, but it ends in " + extension);
-}
-
 // Each option as one entry: how it sets the settings from its values.
 using Values = const std::string*;
 
@@ -366,19 +351,7 @@ Settings scanOptions(const std::vector<std::string>& args)
                          std::to_string(series.end) + ")");
     if (series.hasStep && !(series.step > 0.0))
         throw InputError("the time step -dt must be positive");
-    checkExtension("-ot", series.seriesFile, {".csv", ".xvg"}, "CSV (.csv) or GROMACS .xvg");
-    if (!series.cageFile.empty())
-        checkExtension("-ocages", series.cageFile, {".csv", ".jsonl"}, "CSV (.csv) or JSON lines (.jsonl)");
-    if (!series.clusterFile.empty())
-        checkExtension("-oclusters", series.clusterFile, {".csv"}, "CSV (.csv)");
-    if (!series.lifeFile.empty())
-        checkExtension("-olife", series.lifeFile, {".csv"}, "CSV (.csv)");
-    if (!series.guestFile.empty())
-        checkExtension("-oguests", series.guestFile, {".csv"}, "CSV (.csv)");
-    if (!series.viewFile.empty())
-        checkExtension("-oview", series.viewFile, {".xyz", ".extxyz"}, "extended XYZ (.xyz or .extxyz)");
-    if (!series.profileFile.empty())
-        checkExtension("-oprofile", series.profileFile, {".csv"}, "CSV (.csv)");
+    seriesFileNames(s).checkExtensions();
     if (series.hasProfile && series.profileFile.empty())
         throw InputError("option -profile sets the slabs of the profile: give its file with -oprofile");
     // An empty name would select the residues that have none.
@@ -494,11 +467,22 @@ int32_t threadCount(const Settings& s)
 
 std::string thermalNote(const SeriesSettings& series)
 {
-    if (!series.thermal)
-        return {};
-    return "thermal frames (-thermal): each row from the atoms' mean positions over " +
-           std::to_string(2 * series.thermalHalf + 1) + " frames, " + std::to_string(series.thermalHalf) +
-           " on each side";
+    return series.thermal ? thermalNote(series.thermalHalf) : std::string();
+}
+
+SeriesFileNames seriesFileNames(const Settings& s)
+{
+    const SeriesSettings& ss = s.series;
+    SeriesFileNames n;
+    n.series = ss.seriesFile;
+    n.cages = ss.cageFile;
+    n.guests = ss.guestFile;
+    n.clusters = ss.clusterFile;
+    n.view = ss.viewFile;
+    n.profile = ss.profileFile;
+    n.profileAxis = ProfileAxis{ss.profileAxis, ss.profileWidth};
+    n.lifetimes = ss.lifeFile;
+    return n;
 }
 
 std::string seriesSettingsText(const Settings& s)

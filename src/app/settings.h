@@ -9,6 +9,7 @@
 
 #include "cage/analysis.h"
 #include "io/structure.h"
+#include "series/series_files.h"
 
 namespace kavet {
 
@@ -100,6 +101,8 @@ std::string bannerText();
 std::string settingsText(const Settings& settings);
 // What made a series' rows, for its header: empty in the default mode.
 std::string thermalNote(const SeriesSettings& series);
+// The files a series run writes, as the settings name them.
+SeriesFileNames seriesFileNames(const Settings& settings);
 // The lines series mode adds to the settings echo.
 std::string seriesSettingsText(const Settings& settings);
 

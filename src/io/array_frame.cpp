@@ -154,7 +154,7 @@ ArrayFrame arrayFrame(const ArrayFrameInput& in)
                              (s == 1   ? " is a water oxygen"
                               : s == 3 ? " is a water hydrogen"
                                        : " is given twice") +
-                             "; a guest's atoms are none of the waters' and each belongs to one guest");
+                             "; an atom belongs to a water or to one guest");
         s = 2;
     }
     const bool oneSite = !in.hydrogens && !ow.empty() && ow.size() + gatoms.size() == static_cast<std::size_t>(n);
@@ -254,7 +254,7 @@ ArrayFrame arrayFrame(const ArrayFrameInput& in)
                     throw InputError("hydrogens: atom " + std::to_string(p.user(h)) + text);
                 }
             }
-    checkFrame(f, "frame (atoms counted from 1 in the frame's order)");
+    p.warnings = checkFrame(f, "frame (atoms counted from 1 in the frame's order)");
     return p;
 }
 

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "cage/occupancy.h"
@@ -65,6 +66,7 @@ struct ArrayFrame {
     bool oneSite = false;           // waters without hydrogens (one-site water)
     std::vector<int32_t> userIndex; // empty when the caller's order is kept
     int32_t userAtoms = 0;          // the number of the caller's atoms
+    std::vector<std::string> warnings; // the frame checks' warnings (suspicious, not impossible)
 
     int32_t user(int32_t atom) const { return userIndex.empty() ? atom : userIndex[static_cast<std::size_t>(atom)]; }
 };
@@ -79,7 +81,7 @@ Box arrayBox(const ArrayView<double>& box);
 // in two roles (an oxygen as a hydrogen or a guest, a guest atom as a
 // hydrogen), and a given hydrogen that lies where no O-H bond puts it; then
 // the frame checks' failures (checkFrame), with atoms counted from 1 in the
-// frame's order.
+// frame's order. The checks' warnings are kept in the frame.
 ArrayFrame arrayFrame(const ArrayFrameInput& input);
 
 } // namespace kavet
