@@ -24,6 +24,7 @@
 #include "census/series_row.h"
 #include "core/error.h"
 #include "core/frame.h"
+#include "io/array_frame.h"
 
 namespace kavet::python {
 
@@ -63,16 +64,10 @@ inline void requireReadable(const std::string& path)
 
 // A frame with what the analysis needs beside it: the guests, and, when the
 // atoms were reordered so that each oxygen's hydrogens follow it, the caller's
-// index of every atom.
-struct PyFrame {
-    Frame frame;
-    GuestMolecules guests;
-    bool hasGuests = false;
-    bool oneSite = false;           // waters without hydrogens (one-site water)
-    std::vector<int32_t> userIndex; // empty when the caller's order is kept
-    int32_t userAtoms = 0;
-
-    int32_t user(int32_t atom) const { return userIndex.empty() ? atom : userIndex[static_cast<std::size_t>(atom)]; }
+// index of every atom (io/array_frame.h).
+struct PyFrame : ArrayFrame {
+    PyFrame() = default;
+    explicit PyFrame(ArrayFrame&& f) : ArrayFrame(std::move(f)) {}
 };
 
 // A read-only array over `data`, owned by `owner`.
