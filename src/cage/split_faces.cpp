@@ -1,7 +1,6 @@
 #include "cage/split_faces.h"
 
 #include <algorithm>
-#include <map>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -165,15 +164,28 @@ void addCagesAcrossSplitPentagons(const Frame& frame, const RingSearch& rings, c
 
 std::string cageLabelJoiningSplitPentagons(const std::vector<int32_t>& cage, const RingSearch& rings)
 {
-    std::map<int32_t, std::unordered_set<int32_t>> next; // each water's neighbours on the cage
+    bool triangle = false, square = false;
     for (int32_t r : cage) {
-        const std::vector<int32_t>& ring = rings.ringList[r];
-        for (std::size_t i = 0; i < ring.size(); ++i) {
-            const int32_t u = ring[i], v = ring[(i + 1) % ring.size()];
-            next[u].insert(v);
-            next[v].insert(u);
-        }
+        triangle |= rings.ringList[r].size() == 3;
+        square |= rings.ringList[r].size() == 4;
     }
+    if (!triangle || !square)
+        return cageLabel(cage, rings); // no pentagon can be split
+    // The number of waters next to `w` on the cage's edges.
+    const auto degree = [&](int32_t w) {
+        std::vector<int32_t> next;
+        for (int32_t r : cage) {
+            const std::vector<int32_t>& ring = rings.ringList[r];
+            const auto at = std::find(ring.begin(), ring.end(), w);
+            if (at == ring.end())
+                continue;
+            const std::size_t i = static_cast<std::size_t>(at - ring.begin());
+            next.push_back(ring[(i + 1) % ring.size()]);
+            next.push_back(ring[(i + ring.size() - 1) % ring.size()]);
+        }
+        std::sort(next.begin(), next.end());
+        return std::unique(next.begin(), next.end()) - next.begin();
+    };
     std::vector<int32_t> sizes;
     std::vector<uint8_t> joined(cage.size(), 0);
     for (std::size_t i = 0; i < cage.size(); ++i) {
@@ -188,8 +200,8 @@ std::string cageLabelJoiningSplitPentagons(const std::vector<int32_t>& cage, con
             for (int32_t v : t)
                 if (std::find(q.begin(), q.end(), v) != q.end())
                     common.push_back(v);
-            if (common.size() != 2 || !hasEdge(q, common[0], common[1]) || next[common[0]].size() != 4 ||
-                next[common[1]].size() != 4)
+            if (common.size() != 2 || !hasEdge(q, common[0], common[1]) || degree(common[0]) != 4 ||
+                degree(common[1]) != 4)
                 continue;
             joined[i] = joined[j] = 1;
             sizes.push_back(5);
