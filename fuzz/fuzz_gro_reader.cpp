@@ -21,10 +21,10 @@ std::string outcome(Read read)
 {
     try {
         const kavet::Frame t = read();
-        std::string d = std::to_string(t.numAtom) + " " + std::to_string(t.box.x) + " " + std::to_string(t.box.zy);
-        for (std::size_t i = 0; i < t.atmXYZ.size(); ++i)
-            d += "|" + t.resName[i] + "|" + t.atmName[i] + "|" + std::to_string(t.atmXYZ[i].x) + "," +
-                 std::to_string(t.atmXYZ[i].y) + "," + std::to_string(t.atmXYZ[i].z);
+        std::string d = std::to_string(t.atomCount) + " " + std::to_string(t.box.x) + " " + std::to_string(t.box.zy);
+        for (std::size_t i = 0; i < t.positions.size(); ++i)
+            d += "|" + t.residue[i] + "|" + t.atomName[i] + "|" + std::to_string(t.positions[i].x) + "," +
+                 std::to_string(t.positions[i].y) + "," + std::to_string(t.positions[i].z);
         return d;
     } catch (const kavet::Failure& failure) {
         std::string what = failure.what();
@@ -40,9 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     const std::string text(reinterpret_cast<const char*>(data), size);
     try {
         const kavet::Frame t = kavet::parseConfiguration(text, "fuzz.gro", "SOL", "OW");
-        const std::size_t n = static_cast<std::size_t>(t.numAtom);
-        if (t.numAtom < 0 || t.resName.size() != n || t.atmName.size() != n || t.atmXYZ.size() != n ||
-            t.isOW.size() != n || t.numWater < 0 || t.numWater > t.numAtom)
+        const std::size_t n = static_cast<std::size_t>(t.atomCount);
+        if (t.atomCount < 0 || t.residue.size() != n || t.atomName.size() != n || t.positions.size() != n ||
+            t.isWaterOxygen.size() != n || t.waterCount < 0 || t.waterCount > t.atomCount)
             std::abort(); // the table does not match the count it accepted
     } catch (const kavet::Failure&) {
         // a rejected frame

@@ -20,7 +20,7 @@ namespace {
 void checkConsistent(const kavet::LammpsStructure& s)
 {
     const std::size_t n = s.atoms.id.size();
-    if (s.frame.numAtom < 0 || static_cast<std::size_t>(s.frame.numAtom) != n || s.frame.atmXYZ.size() != n ||
+    if (s.frame.atomCount < 0 || static_cast<std::size_t>(s.frame.atomCount) != n || s.frame.positions.size() != n ||
         s.atoms.type.size() != n || (!s.atoms.molecule.empty() && s.atoms.molecule.size() != n))
         std::abort(); // the tables do not match the count accepted
     for (std::size_t k = 1; k < n; ++k)
@@ -36,8 +36,8 @@ void nameByType(const kavet::LammpsStructure& s)
     types.guestTypes = {3};
     try {
         const kavet::Frame f = kavet::typedFrame(s, types, "fuzz");
-        if (f.resName.size() != f.atmXYZ.size() || f.isOW.size() != f.atmXYZ.size() ||
-            static_cast<std::size_t>(f.numWater) != f.water.size())
+        if (f.residue.size() != f.positions.size() || f.isWaterOxygen.size() != f.positions.size() ||
+            static_cast<std::size_t>(f.waterCount) != f.water.size())
             std::abort();
     } catch (const kavet::Failure&) {
     }
@@ -58,7 +58,7 @@ std::string later(const std::string& text, bool skipping)
             if (k % 2 == 1)
                 continue;
             d += "|" + std::to_string(f.step);
-            for (const kavet::Vec3& p : f.atmXYZ)
+            for (const kavet::Vec3& p : f.positions)
                 d += "," + std::to_string(p.x) + " " + std::to_string(p.y) + " " + std::to_string(p.z);
         }
     } catch (const kavet::Failure&) {
@@ -78,10 +78,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         nameByType(s);
         kavet::LammpsDumpTrajectory reader(text, "fuzz.lammpstrj", 1.0);
         kavet::Frame f;
-        if (!reader.next(f) || f.atmXYZ.size() != s.frame.atmXYZ.size() || f.step != s.frame.step)
+        if (!reader.next(f) || f.positions.size() != s.frame.positions.size() || f.step != s.frame.step)
             std::abort(); // the structure is not the first frame
-        for (std::size_t k = 0; k < f.atmXYZ.size(); ++k)
-            if (f.atmXYZ[k].x != s.frame.atmXYZ[k].x || f.atmXYZ[k].z != s.frame.atmXYZ[k].z)
+        for (std::size_t k = 0; k < f.positions.size(); ++k)
+            if (f.positions[k].x != s.frame.positions[k].x || f.positions[k].z != s.frame.positions[k].z)
                 std::abort();
         // Frames 0, 2, 4, ... read both ways must agree up to the first
         // failure, which a skip may find later than a read.

@@ -19,7 +19,7 @@
 namespace {
 
 struct Outcome {
-    int32_t numAtom = -1; // once opened
+    int32_t atomCount = -1; // once opened
     std::vector<kavet::Frame> frames;
     std::string failure;
 };
@@ -29,7 +29,7 @@ Outcome readAll(const std::string& path, int32_t expectedAtoms)
     Outcome o;
     try {
         auto reader = kavet::openGmxTrajectory(path, expectedAtoms);
-        o.numAtom = reader->numAtom();
+        o.atomCount = reader->atomCount();
         kavet::Frame frame;
         while (reader->next(frame)) {
             o.frames.push_back(frame);
@@ -60,9 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     if (!any.failure.empty() && any.failure.find(path) == std::string::npos)
         std::abort(); // a failure that does not name the file
     for (const kavet::Frame& frame : any.frames) {
-        if (frame.numAtom != any.numAtom || frame.atmXYZ.size() != static_cast<std::size_t>(frame.numAtom))
+        if (frame.atomCount != any.atomCount || frame.positions.size() != static_cast<std::size_t>(frame.atomCount))
             std::abort(); // a frame of another atom count
-        for (const kavet::Vec3& p : frame.atmXYZ)
+        for (const kavet::Vec3& p : frame.positions)
             if (!finite(p.x) || !finite(p.y) || !finite(p.z))
                 std::abort();
         const kavet::Box& b = frame.box;
@@ -70,8 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
             !frame.hasTime || !std::isfinite(frame.time))
             std::abort();
     }
-    if (any.numAtom > 0) {
-        const Outcome other = readAll(path, any.numAtom == INT32_MAX ? 1 : any.numAtom + 1);
+    if (any.atomCount > 0) {
+        const Outcome other = readAll(path, any.atomCount == INT32_MAX ? 1 : any.atomCount + 1);
         if (other.failure.empty() || !other.frames.empty())
             std::abort(); // another count was not refused at once
     }

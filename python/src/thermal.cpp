@@ -25,11 +25,11 @@ public:
         if (next_ >= static_cast<py::ssize_t>(boxes_.size()))
             return false;
         const auto p = positions_.unchecked<3>();
-        frame.numAtom = like_.frame.numAtom;
-        frame.atmXYZ.resize(static_cast<std::size_t>(frame.numAtom));
-        for (int32_t a = 0; a < frame.numAtom; ++a) {
+        frame.atomCount = like_.frame.atomCount;
+        frame.positions.resize(static_cast<std::size_t>(frame.atomCount));
+        for (int32_t a = 0; a < frame.atomCount; ++a) {
             const py::ssize_t u = like_.user(a);
-            frame.atmXYZ[static_cast<std::size_t>(a)] = {p(next_, u, 0), p(next_, u, 1), p(next_, u, 2)};
+            frame.positions[static_cast<std::size_t>(a)] = {p(next_, u, 0), p(next_, u, 1), p(next_, u, 2)};
         }
         frame.box = boxes_[static_cast<std::size_t>(next_)];
         frame.hasTime = like_.frame.hasTime;
@@ -37,7 +37,7 @@ public:
         ++next_;
         return true;
     }
-    int32_t numAtom() const override { return like_.frame.numAtom; }
+    int32_t atomCount() const override { return like_.frame.atomCount; }
 
 private:
     const PyFrame& like_;

@@ -93,7 +93,7 @@ void printSystemBlock(long long n)
     printTable("     atmName:  ", figures1(n, n));
     printTable("     atmXYZ:   ", figures2(n, n, 3, 3));
     printTable("     isOW:     ", figures1(n, bitCapacity(n)));
-    // The bond matrix: numAtom rows of numAtom bits.
+    // The bond matrix: atomCount rows of atomCount bits.
     printTable("     isEdge:   ", figures2(n, n, n, bitCapacity(n)));
 }
 

@@ -34,8 +34,8 @@ long long bitCapacity(long long bits);
 
 void printTable(const char* label, const TableFigures& f);
 
-// The System block for `numAtom` atoms.
-void printSystemBlock(long long numAtom);
+// The System block for `atomCount` atoms.
+void printSystemBlock(long long atomCount);
 
 // The figures of the per-ring tables in the Water and Ring Info blocks, as a
 // simple implementation holding every table densely would show them: the

@@ -31,7 +31,7 @@ double freeRadius(const std::vector<int32_t>& cage, const RingSearch& rings, con
         return 0.0;
     const Vec3 origin = geo.centRing[cage[0]];
     std::vector<DVec3> corners;
-    if (!cageSurface(cage, rings, geo, frame.atmXYZ, frame.box, origin, corners))
+    if (!cageSurface(cage, rings, geo, frame.positions, frame.box, origin, corners))
         return 0.0;
     // The cage's waters, relative to the origin, and their mean.
     std::vector<int32_t> members;
@@ -42,15 +42,15 @@ double freeRadius(const std::vector<int32_t>& cage, const RingSearch& rings, con
     DVec3 mean{0.0, 0.0, 0.0};
     double reach = 0.0;
     for (int32_t m : members)
-        mean = mean + minimumImageD(frame.atmXYZ[m], origin, frame.box);
+        mean = mean + minimumImageD(frame.positions[m], origin, frame.box);
     mean = mean * (1.0 / static_cast<double>(members.size()));
     for (int32_t m : members)
-        reach = std::max(reach, norm(minimumImageD(frame.atmXYZ[m], origin, frame.box) - mean));
+        reach = std::max(reach, norm(minimumImageD(frame.positions[m], origin, frame.box) - mean));
     // Every oxygen that a sphere centred inside can reach: within twice the
     // farthest member of the mean.
     std::vector<DVec3> near;
     for (int32_t o : oxygens) {
-        const DVec3 d = minimumImageD(frame.atmXYZ[o], origin, frame.box);
+        const DVec3 d = minimumImageD(frame.positions[o], origin, frame.box);
         if (norm(d - mean) <= 2.0 * reach + 0.5)
             near.push_back(d);
     }

@@ -21,7 +21,7 @@ namespace kavet {
 inline constexpr double cageFreeRadiusMin = 3.3;
 
 // The free radius of `cage` (ring numbers into rings.ringList), in angstrom,
-// against the water oxygens `oxygens` (atom numbers into frame.atmXYZ, every
+// against the water oxygens `oxygens` (atom numbers into frame.positions, every
 // water of the frame): the largest distance to the nearest oxygen of a point
 // inside the cage's surface, found by a pattern search from the mean of the
 // cage's waters (26 directions, the step halved from 0.5 A down to 0.005 A),

@@ -57,18 +57,18 @@ std::vector<Cup> findCups(const RingSearch& rings)
 {
     const std::vector<std::vector<int32_t>>& list = rings.ringList;
     // The pentagons at each water, to find the pentagons on an edge.
-    int32_t numAtom = 0;
+    int32_t atomCount = 0;
     for (const std::vector<int32_t>& ring : list)
         for (int32_t a : ring)
-            numAtom = std::max(numAtom, a + 1);
-    std::vector<int32_t> start(static_cast<std::size_t>(numAtom) + 1, 0), pentagonsAt;
+            atomCount = std::max(atomCount, a + 1);
+    std::vector<int32_t> start(static_cast<std::size_t>(atomCount) + 1, 0), pentagonsAt;
     for (const std::vector<int32_t>& ring : list)
         if (ring.size() == 5)
             for (int32_t a : ring)
                 ++start[a + 1];
-    for (int32_t a = 0; a < numAtom; ++a)
+    for (int32_t a = 0; a < atomCount; ++a)
         start[a + 1] += start[a];
-    pentagonsAt.resize(start[numAtom]);
+    pentagonsAt.resize(start[atomCount]);
     std::vector<int32_t> fill(start.begin(), start.end() - 1);
     for (std::size_t r = 0; r < list.size(); ++r)
         if (list[r].size() == 5)

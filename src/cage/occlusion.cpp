@@ -22,7 +22,7 @@ OcclusionContext makeOcclusionContext(const RingSearch& rings, const RingGeometr
     ctx.cosA = static_cast<float>(ctx.cosAD);
     ctx.sealed = sealed;
     ctx.rings = &rings;
-    ctx.atmXYZ = &frame.atmXYZ;
+    ctx.positions = &frame.positions;
     for (int k = 0; k < 3; ++k) {
         const float length = k == 0 ? frame.box.x : k == 1 ? frame.box.y : frame.box.z;
         ctx.inverseLength[k] = length > 0.0f ? 1.0 / static_cast<double>(length) : 0.0;
@@ -32,7 +32,7 @@ OcclusionContext makeOcclusionContext(const RingSearch& rings, const RingGeometr
         float radius = 0.0f;
         bool finite = true;
         for (int32_t a : rings.ringList[r]) {
-            const float len = norm(minimumImage(frame.atmXYZ[a], geo.centRing[r], frame.box));
+            const float len = norm(minimumImage(frame.positions[a], geo.centRing[r], frame.box));
             finite = finite && std::isfinite(len);
             radius = std::max(radius, len);
         }
@@ -61,7 +61,7 @@ void prepareSealedRing(const OcclusionContext& ctx, int32_t r, double* fan, int3
                        OcclusionContext::Slab& slab)
 {
     const std::vector<int32_t>& ring = ctx.rings->ringList[static_cast<std::size_t>(r)];
-    const std::vector<Vec3>& atmXYZ = *ctx.atmXYZ;
+    const std::vector<Vec3>& positions = *ctx.positions;
     const Vec3 centre = ctx.geo->centRing[static_cast<std::size_t>(r)];
     const std::size_t n = ring.size();
     DVec3 member[64];
@@ -72,7 +72,7 @@ void prepareSealedRing(const OcclusionContext& ctx, int32_t r, double* fan, int3
         m = more.data();
     }
     for (std::size_t k = 0; k < n; ++k)
-        m[k] = minimumImageD(atmXYZ[ring[k]], centre, ctx.box);
+        m[k] = minimumImageD(positions[ring[k]], centre, ctx.box);
     DVec3 normal;
     const std::size_t columns = static_cast<std::size_t>(stride);
     for (std::size_t k = 0; k < n; ++k) {

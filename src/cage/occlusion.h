@@ -67,7 +67,7 @@ struct OcclusionContext {
     bool sealed = false;
     double cosAD = 0.0;
     const RingSearch* rings = nullptr;
-    const std::vector<Vec3>* atmXYZ = nullptr;
+    const std::vector<Vec3>* positions = nullptr;
     // Per ring, a slab that holds its whole triangle fan: a unit normal n and
     // the range [lo, hi] of n . x over the centre and the members (offsets
     // from the centre), and the members' largest distance from the centre. A

@@ -37,16 +37,16 @@ GuestMolecules selectGuests(const Frame& frame, const std::string& name)
 {
     if (name.empty())
         throw InputError("the guest residue name is empty");
-    if (frame.resName.size() != frame.atmXYZ.size())
-        throw InputError("the frame has " + std::to_string(frame.atmXYZ.size()) + " positions but " +
-                         std::to_string(frame.resName.size()) + " residue names");
+    if (frame.residue.size() != frame.positions.size())
+        throw InputError("the frame has " + std::to_string(frame.positions.size()) + " positions but " +
+                         std::to_string(frame.residue.size()) + " residue names");
     GuestMolecules g;
-    const std::size_t n = frame.resName.size();
+    const std::size_t n = frame.residue.size();
     for (std::size_t i = 0; i < n;) {
         std::size_t j = i + 1;
-        while (j < n && frame.resName[j] == frame.resName[i])
+        while (j < n && frame.residue[j] == frame.residue[i])
             ++j;
-        if (isName(frame.resName[i], name)) {
+        if (isName(frame.residue[i], name)) {
             g.firstAtom.push_back(static_cast<int32_t>(i));
             g.atomCount.push_back(static_cast<int32_t>(j - i));
         }
@@ -58,10 +58,10 @@ GuestMolecules selectGuests(const Frame& frame, const std::string& name)
 std::vector<std::string> residueNames(const Frame& frame)
 {
     std::vector<std::string> names;
-    for (std::size_t i = 0; i < frame.resName.size(); ++i) {
-        if (i > 0 && frame.resName[i] == frame.resName[i - 1])
+    for (std::size_t i = 0; i < frame.residue.size(); ++i) {
+        if (i > 0 && frame.residue[i] == frame.residue[i - 1])
             continue;
-        std::string s = namePart(frame.resName[i]);
+        std::string s = namePart(frame.residue[i]);
         if (std::find(names.begin(), names.end(), s) == names.end())
             names.push_back(std::move(s));
     }
@@ -71,7 +71,7 @@ std::vector<std::string> residueNames(const Frame& frame)
 std::vector<DVec3> guestPositions(const Frame& frame, const GuestMolecules& guests)
 {
     std::vector<DVec3> pos(guests.firstAtom.size());
-    const int64_t atoms = static_cast<int64_t>(frame.atmXYZ.size());
+    const int64_t atoms = static_cast<int64_t>(frame.positions.size());
     for (std::size_t g = 0; g < pos.size(); ++g) {
         const int32_t first = guests.firstAtom[g];
         // A selection made on another frame could name atoms this one lacks.
@@ -79,10 +79,10 @@ std::vector<DVec3> guestPositions(const Frame& frame, const GuestMolecules& gues
             first + static_cast<int64_t>(guests.atomCount[g]) > atoms)
             throw InputError("guest " + std::to_string(g + 1) + " has no atoms in a frame of " + std::to_string(atoms) +
                              " atoms");
-        const Vec3 p0 = frame.atmXYZ[first];
+        const Vec3 p0 = frame.positions[first];
         DVec3 sum;
         for (int32_t k = 1; k < guests.atomCount[g]; ++k)
-            sum = sum + minimumImageD(frame.atmXYZ[first + k], p0, frame.box);
+            sum = sum + minimumImageD(frame.positions[first + k], p0, frame.box);
         pos[g] = toDouble(p0) + sum * (1.0 / guests.atomCount[g]);
     }
     return pos;
@@ -131,7 +131,7 @@ Occupancy occupancyOf(const std::vector<DVec3>& position, const Frame& frame, co
         centre[c] = cageCentre(cages.cageList[c], geo, box);
         for (int32_t r : cages.cageList[c])
             for (int32_t a : rings.ringList[r])
-                radius[c] = std::max(radius[c], norm(minimumImage(toDouble(frame.atmXYZ[a]) - centre[c], box)));
+                radius[c] = std::max(radius[c], norm(minimumImage(toDouble(frame.positions[a]) - centre[c], box)));
         widest = std::max(widest, radius[c]);
     }
     if (numGuest == 0 || widest == 0.0)
@@ -170,7 +170,7 @@ Occupancy occupancyOf(const std::vector<DVec3>& position, const Frame& frame, co
             if (!(norm(d) <= radius[c] * (1.0 + 1e-9)))
                 return;
             if (!built) {
-                oriented = cageSurface(cages.cageList[c], rings, geo, frame.atmXYZ, box, origin, corners);
+                oriented = cageSurface(cages.cageList[c], rings, geo, frame.positions, box, origin, corners);
                 built = true;
             }
             if (oriented && std::fabs(windingNumber(corners, minimumImage(position[g] - toDouble(origin), box))) > 0.5)

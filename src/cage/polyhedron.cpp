@@ -201,7 +201,7 @@ double enclosedVolume(const std::vector<int32_t>& cage, const RingSearch& rings,
     if (cage.empty())
         return 0.0;
     thread_local std::vector<DVec3> corners;
-    if (!cageSurface(cage, rings, geo, frame.atmXYZ, frame.box, geo.centRing[cage[0]], corners))
+    if (!cageSurface(cage, rings, geo, frame.positions, frame.box, geo.centRing[cage[0]], corners))
         return 0.0;
     // Each triangle with the origin spans a signed tetrahedron of a sixth of
     // the triple product; over a closed oriented surface they sum to the

@@ -87,8 +87,8 @@ int32_t rootOf(std::vector<int32_t>& parent, int32_t x)
 void hydrateWaters(FrameCensus& f, const Frame& frame, const Analysis& a, const std::vector<uint8_t>& closed,
                    const std::vector<Cup>& cups)
 {
-    const std::size_t numAtom = static_cast<std::size_t>(frame.numAtom);
-    std::vector<uint8_t> cagesOf(numAtom, 0), cup(numAtom, 0);
+    const std::size_t atomCount = static_cast<std::size_t>(frame.atomCount);
+    std::vector<uint8_t> cagesOf(atomCount, 0), cup(atomCount, 0);
     for (std::size_t c = 0; c < closed.size(); ++c)
         if (closed[c])
             for (int32_t atom : cageAtoms(a.cages.cageList[c], a.rings))
@@ -102,9 +102,9 @@ void hydrateWaters(FrameCensus& f, const Frame& frame, const Analysis& a, const 
                     cup[atom] = 1;
     }
     // Hydrate-like waters joined through the bonds of the full network.
-    std::vector<int32_t> parent(numAtom);
+    std::vector<int32_t> parent(atomCount);
     std::iota(parent.begin(), parent.end(), 0);
-    const bool bonds = a.net.adjStart.size() == numAtom + 1;
+    const bool bonds = a.net.adjStart.size() == atomCount + 1;
     f.closedCagesOfWater.reserve(frame.water.size());
     f.inCup.reserve(frame.water.size());
     for (const Water& w : frame.water) {
@@ -124,7 +124,7 @@ void hydrateWaters(FrameCensus& f, const Frame& frame, const Analysis& a, const 
                 }
             }
     }
-    std::vector<int32_t> size(numAtom, 0);
+    std::vector<int32_t> size(atomCount, 0);
     for (const Water& w : frame.water)
         if (cagesOf[w.oxygen] > 0)
             f.largestHydrateWaters = std::max<int64_t>(f.largestHydrateWaters, ++size[rootOf(parent, w.oxygen)]);
@@ -145,7 +145,7 @@ int64_t wrappingRings(const Frame& frame, const Analysis& a)
     for (const auto& ring : a.rings.ringList) {
         DVec3 sum;
         for (std::size_t k = 0; k < ring.size(); ++k)
-            sum = sum + minimumImageD(frame.atmXYZ[ring[k + 1 < ring.size() ? k + 1 : 0]], frame.atmXYZ[ring[k]],
+            sum = sum + minimumImageD(frame.positions[ring[k + 1 < ring.size() ? k + 1 : 0]], frame.positions[ring[k]],
                                       frame.box);
         const LatticeSteps w = latticeSteps(sum, frame.box);
         n += w.a != 0.0 || w.b != 0.0 || w.c != 0.0 ? 1 : 0;
@@ -186,7 +186,7 @@ std::string wrappingRingWarning(int64_t frameNumber, int64_t rings, const Box& b
 FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions& options)
 {
     FrameCensus f;
-    f.waters = frame.numWater;
+    f.waters = frame.waterCount;
     f.hbonds = static_cast<int64_t>(a.net.adjNode.size() / 2);
     for (const auto& ring : a.rings.ringList) {
         if (f.rings.size() <= ring.size())
@@ -251,7 +251,7 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
     std::vector<Vec3> oxygens;
     oxygens.reserve(frame.water.size());
     for (const Water& w : frame.water)
-        oxygens.push_back(frame.atmXYZ[w.oxygen]);
+        oxygens.push_back(frame.positions[w.oxygen]);
     // One list of the O-O pairs within 3.5 angstrom for CHILL+, F3, q and q̄_l.
     static_assert(kF3Cutoff == kChillCutoff && kSteinhardtCutoff == kChillCutoff);
     const std::vector<NeighbourPair> oo = neighbourPairs(oxygens, frame.box, kChillCutoff);

@@ -4,13 +4,13 @@ namespace kavet {
 
 void selectWaters(Frame& frame, const std::string& waterName, const std::string& oxygenName)
 {
-    const std::size_t n = frame.atmName.size();
-    frame.isOW.assign(n, 0);
-    frame.numWater = 0;
+    const std::size_t n = frame.atomName.size();
+    frame.isWaterOxygen.assign(n, 0);
+    frame.waterCount = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        if (frame.atmName[i] == oxygenName && frame.resName[i].find(waterName) != std::string::npos) {
-            frame.isOW[i] = 1;
-            ++frame.numWater;
+        if (frame.atomName[i] == oxygenName && frame.residue[i].find(waterName) != std::string::npos) {
+            frame.isWaterOxygen[i] = 1;
+            ++frame.waterCount;
         }
     }
     indexWaters(frame);
@@ -18,11 +18,11 @@ void selectWaters(Frame& frame, const std::string& waterName, const std::string&
 
 void indexWaters(Frame& frame)
 {
-    const int64_t n = static_cast<int64_t>(frame.isOW.size());
-    const int64_t atoms = static_cast<int64_t>(frame.atmXYZ.size());
+    const int64_t n = static_cast<int64_t>(frame.isWaterOxygen.size());
+    const int64_t atoms = static_cast<int64_t>(frame.positions.size());
     frame.water.clear();
     for (int64_t i = 0; i < n; ++i) {
-        if (!frame.isOW[i])
+        if (!frame.isWaterOxygen[i])
             continue;
         Water w;
         w.oxygen = static_cast<int32_t>(i);

@@ -24,12 +24,12 @@ struct Water {
 };
 
 struct Frame {
-    int32_t numAtom = 0;
-    std::vector<std::string> resName; // residue number and name, trimmed
-    std::vector<std::string> atmName; // atom name, trimmed
-    std::vector<Vec3> atmXYZ;         // angstrom
-    std::vector<uint8_t> isOW;        // 1 for a selected water oxygen
-    int32_t numWater = 0;             // W, the number of selected oxygens
+    int32_t atomCount = 0;
+    std::vector<std::string> residue; // residue number and name, trimmed
+    std::vector<std::string> atomName; // atom name, trimmed
+    std::vector<Vec3> positions;         // angstrom
+    std::vector<uint8_t> isWaterOxygen;        // 1 for a selected water oxygen
+    int32_t waterCount = 0;             // W, the number of selected oxygens
     std::vector<Water> water;         // the selected waters, in atom order of their oxygens
     Box box;                          // angstrom
     bool hasTime = false;             // whether time and step were read
@@ -38,13 +38,13 @@ struct Frame {
 };
 
 // Marks the water oxygens: atoms named `oxygenName` whose residue field
-// contains `waterName`. Sets isOW and numWater, and the water table as
+// contains `waterName`. Sets isWaterOxygen and waterCount, and the water table as
 // indexWaters does.
 void selectWaters(Frame& frame, const std::string& waterName, const std::string& oxygenName);
 
-// Fills the water table from isOW: one entry per selected oxygen, in atom
+// Fills the water table from isWaterOxygen: one entry per selected oxygen, in atom
 // order, whose hydrogens are the two atoms after it (-1 for one past the last
-// atom). Call it again after changing isOW by hand.
+// atom). Call it again after changing isWaterOxygen by hand.
 void indexWaters(Frame& frame);
 
 // Makes every water of the table one-site: its oxygen alone, no hydrogens

@@ -184,13 +184,13 @@ ArrayFrame arrayFrame(const ArrayFrameInput& in)
 
     const float* xyz = positions.data;
     if (keep) {
-        f.numAtom = static_cast<int32_t>(n);
-        f.atmXYZ.resize(static_cast<std::size_t>(n));
+        f.atomCount = static_cast<int32_t>(n);
+        f.positions.resize(static_cast<std::size_t>(n));
         if (n > 0)
-            std::memcpy(static_cast<void*>(f.atmXYZ.data()), xyz, sizeof(float) * 3 * static_cast<std::size_t>(n));
-        f.isOW.assign(static_cast<std::size_t>(n), 0);
+            std::memcpy(static_cast<void*>(f.positions.data()), xyz, sizeof(float) * 3 * static_cast<std::size_t>(n));
+        f.isWaterOxygen.assign(static_cast<std::size_t>(n), 0);
         for (int64_t o : ow)
-            f.isOW[static_cast<std::size_t>(o)] = 1;
+            f.isWaterOxygen[static_cast<std::size_t>(o)] = 1;
         for (std::size_t g = 0; g < gatoms.size(); g += static_cast<std::size_t>(perGuest)) {
             p.guests.firstAtom.push_back(static_cast<int32_t>(gatoms[g]));
             p.guests.atomCount.push_back(static_cast<int32_t>(perGuest));
@@ -219,30 +219,30 @@ ArrayFrame arrayFrame(const ArrayFrameInput& in)
                 order.push_back(gatoms[g + static_cast<std::size_t>(k)]);
         }
         oxygenSlot.resize(order.size(), 0);
-        f.numAtom = static_cast<int32_t>(order.size());
-        f.atmXYZ.resize(order.size());
-        f.isOW = std::move(oxygenSlot);
+        f.atomCount = static_cast<int32_t>(order.size());
+        f.positions.resize(order.size());
+        f.isWaterOxygen = std::move(oxygenSlot);
         p.userIndex.resize(order.size());
         for (std::size_t k = 0; k < order.size(); ++k) {
             const float* r = xyz + 3 * order[k];
-            f.atmXYZ[k] = {r[0], r[1], r[2]};
+            f.positions[k] = {r[0], r[1], r[2]};
             p.userIndex[k] = static_cast<int32_t>(order[k]);
         }
     }
-    f.numWater = static_cast<int32_t>(ow.size());
+    f.waterCount = static_cast<int32_t>(ow.size());
     indexWaters(f);
     if (oneSite)
         dropHydrogens(f);
     p.oneSite = oneSite;
-    f.resName.assign(static_cast<std::size_t>(f.numAtom), std::string());
-    f.atmName.assign(static_cast<std::size_t>(f.numAtom), std::string());
+    f.residue.assign(static_cast<std::size_t>(f.atomCount), std::string());
+    f.atomName.assign(static_cast<std::size_t>(f.atomCount), std::string());
     // Given hydrogens lie where an O-H bond puts them; then the frame checks:
     // finite numbers, hydrogens, oxygens no closer than water allows (as when
     // the coordinates are in nm).
     if (in.hydrogens)
         for (const Water& w : f.water)
             for (int32_t h : w.hydrogen) {
-                const Vec3 d = minimumImage(f.atmXYZ[h], f.atmXYZ[w.oxygen], f.box);
+                const Vec3 d = minimumImage(f.positions[h], f.positions[w.oxygen], f.box);
                 const float r = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
                 if (std::isfinite(r) && !(r >= shortestHydrogenDistance && r <= longestHydrogenDistance)) {
                     char text[160];

@@ -23,10 +23,10 @@ std::string angstrom(float d)
 // "atom N (NAME, line L)", or "atom N" for an atom without names
 std::string atomText(const Frame& frame, int32_t i)
 {
-    if (frame.resName[i].empty() && frame.atmName[i].empty()) // a frame from arrays
+    if (frame.residue[i].empty() && frame.atomName[i].empty()) // a frame from arrays
         return "atom " + std::to_string(static_cast<long long>(i) + 1);
-    return "atom " + std::to_string(static_cast<long long>(i) + 1) + " (" + frame.resName[i] + " " +
-           frame.atmName[i] + ", line " + std::to_string(static_cast<long long>(i) + 3) + ")";
+    return "atom " + std::to_string(static_cast<long long>(i) + 1) + " (" + frame.residue[i] + " " +
+           frame.atomName[i] + ", line " + std::to_string(static_cast<long long>(i) + 3) + ")";
 }
 
 float length(Vec3 d)
@@ -36,7 +36,7 @@ float length(Vec3 d)
 
 void checkBox(const Frame& frame, const std::string& name)
 {
-    if (frame.atmXYZ.empty())
+    if (frame.positions.empty())
         return;
     const float box[3] = {frame.box.x, frame.box.y, frame.box.z};
     const char* axes[3] = {"x", "y", "z"};
@@ -44,7 +44,7 @@ void checkBox(const Frame& frame, const std::string& name)
         if (!(box[k] > 0.0f))
             continue;
         float lo = std::numeric_limits<float>::max(), hi = std::numeric_limits<float>::lowest();
-        for (const Vec3& p : frame.atmXYZ) {
+        for (const Vec3& p : frame.positions) {
             const float v = k == 0 ? p.x : k == 1 ? p.y : p.z;
             lo = std::min(lo, v);
             hi = std::max(hi, v);
@@ -71,8 +71,8 @@ void checkFinite(const Frame& frame, const std::string& name)
             throw Failure(name + ": the cell holds a number that is not finite");
     if (frame.hasTime && !std::isfinite(frame.time))
         throw Failure(name + ": the time is not a finite number");
-    for (std::size_t i = 0; i < frame.atmXYZ.size(); ++i) {
-        const Vec3& p = frame.atmXYZ[i];
+    for (std::size_t i = 0; i < frame.positions.size(); ++i) {
+        const Vec3& p = frame.positions[i];
         if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z))
             throw Failure(name + ": the position of atom " + std::to_string(i + 1) + " is not a finite number");
     }
@@ -94,11 +94,11 @@ std::vector<std::string> checkFrame(const Frame& frame, const std::string& name)
         for (int32_t h : w.hydrogen) {
             if (h < 0)
                 continue;
-            if (frame.isOW[h])
+            if (frame.isWaterOxygen[h])
                 throw FormatError(name + ": " + atomText(frame, h) + " after water oxygen " + atomText(frame, i) +
                                   " should be one of its hydrogens, but is a water oxygen itself (water of one site, without "
                                   "hydrogens, is analysed with -nohyd)");
-            const float d = length(minimumImage(frame.atmXYZ[h], frame.atmXYZ[i], frame.box));
+            const float d = length(minimumImage(frame.positions[h], frame.positions[i], frame.box));
             if (d > impossibleHydrogenDistance)
                 throw FormatError(name + ": " + atomText(frame, h) + " after water oxygen " + atomText(frame, i) +
                                   " should be one of its hydrogens, about 1 A away, but is " + angstrom(d) + " away");
@@ -110,7 +110,7 @@ std::vector<std::string> checkFrame(const Frame& frame, const std::string& name)
 
     if (oxygens.size() < 2)
         return warnings;
-    const NeighbourList pairs = buildNeighbourList(frame.atmXYZ, oxygens, frame.box, suspiciousOxygenDistance);
+    const NeighbourList pairs = buildNeighbourList(frame.positions, oxygens, frame.box, suspiciousOxygenDistance);
     // Runs of oxygens are checked in parallel; each keeps its warnings and
     // stops at its first failure, and the runs are then taken in order, so
     // the outcome is that of one pass over all oxygens.

@@ -76,7 +76,7 @@ const char* const truncated = "is truncated (the file ends inside it)";
 
 // One frame as its header and fixed fields describe it.
 struct FrameHead {
-    int32_t numAtom = 0;
+    int32_t atomCount = 0;
     int64_t step = 0;
     float time = 0.0f;
     bool hasX = false;
@@ -122,13 +122,13 @@ public:
             throw FormatError(path_ + ": the trajectory holds no frame");
         // Frame 0's header now: a file of another kind or another atom count
         // is refused on opening.
-        numAtom_ = readHead().numAtom;
+        numAtom_ = readHead().atomCount;
     }
 
     bool next(Frame& frame) override { return step(&frame); }
     bool skip() override { return step(nullptr); }
 
-    int32_t numAtom() const override { return numAtom_; }
+    int32_t atomCount() const override { return numAtom_; }
     double fractionRead() const override
     {
         return size_ > 0 ? static_cast<double>(offset_) / static_cast<double>(size_) : -1.0;
@@ -147,8 +147,8 @@ private:
             if (h.hasX && into) {
                 Frame& frame = *into;
                 frame.box = cell(h, k);
-                readCoordinates(h, k, frame.atmXYZ);
-                frame.numAtom = h.numAtom;
+                readCoordinates(h, k, frame.positions);
+                frame.atomCount = h.atomCount;
                 frame.hasTime = true;
                 frame.time = static_cast<double>(h.time);
                 frame.step = h.step;
@@ -211,24 +211,24 @@ private:
             return "is not an .xtc frame (wrong magic number)";
         if (buf_.size() < 56)
             return truncated;
-        h.numAtom = int32(w + 4);
-        if (h.numAtom <= 0 || int32(w + 52) != h.numAtom)
+        h.atomCount = int32(w + 4);
+        if (h.atomCount <= 0 || int32(w + 52) != h.atomCount)
             return "has a corrupt header (atom count)";
-        if (std::string fault = atomCountFault(h.numAtom, k); !fault.empty())
+        if (std::string fault = atomCountFault(h.atomCount, k); !fault.empty())
             return fault;
         h.step = int32(w + 8);
         h.time = float32(w + 12);
         for (int i = 0; i < 9; ++i)
             h.box[i] = float32(w + 16 + 4 * i);
         h.hasX = h.hasBox = true;
-        if (h.numAtom <= 9) { // stored as plain floats
+        if (h.atomCount <= 9) { // stored as plain floats
             h.xAt = at + 56;
-            h.end = h.xAt + 12 * int64_t{h.numAtom};
+            h.end = h.xAt + 12 * int64_t{h.atomCount};
         } else {
             if (buf_.size() < 92)
                 return truncated;
             XtcPacked& p = h.packed;
-            p.numAtom = h.numAtom;
+            p.atomCount = h.atomCount;
             p.precision = float32(w + 56);
             for (int d = 0; d < 3; ++d) {
                 p.minInt[d] = int32(w + 60 + 4 * d);
@@ -274,8 +274,8 @@ private:
         const int64_t x = s[7], v = s[8], f = s[9], n = s[10];
         if (n <= 0)
             return "has a corrupt header (atom count)";
-        h.numAtom = static_cast<int32_t>(n);
-        if (std::string fault = atomCountFault(h.numAtom, k); !fault.empty())
+        h.atomCount = static_cast<int32_t>(n);
+        if (std::string fault = atomCountFault(h.atomCount, k); !fault.empty())
             return fault;
         if (ir != 0 || en != 0 || top != 0 || sym != 0 || box < 0 || vir < 0 || pres < 0 || x < 0 || v < 0 || f < 0)
             return "has a corrupt header (block sizes)";
@@ -309,9 +309,9 @@ private:
     // The positions of a checked frame, in angstrom.
     void readCoordinates(const FrameHead& h, int64_t k, std::vector<Vec3>& xyz)
     {
-        const std::size_t n = static_cast<std::size_t>(h.numAtom);
+        const std::size_t n = static_cast<std::size_t>(h.atomCount);
         nm_.resize(3 * n);
-        if (format_ == Format::Xtc && h.numAtom > 9) {
+        if (format_ == Format::Xtc && h.atomCount > 9) {
             if (!bytes(h.xAt, h.packed.byteCount))
                 fail(k, truncated);
             XtcPacked p = h.packed;

@@ -280,8 +280,8 @@ struct Fields {
     }
 
     // `unterminated`: the line ends the file without an end of line.
-    void readAtom(std::string_view line, long long number, bool unterminated, std::string& resName,
-                  std::string& atmName, Vec3& p) const
+    void readAtom(std::string_view line, long long number, bool unterminated, std::string& residue,
+                  std::string& atomName, Vec3& p) const
     {
         refuseNul(line, number);
         if (line.size() < 20 + 3 * width && unterminated)
@@ -293,8 +293,8 @@ struct Fields {
         p.x = coordinate(line, 20, "x", number);
         p.y = coordinate(line, 20 + width, "y", number);
         p.z = coordinate(line, 20 + 2 * width, "z", number);
-        resName = trimmedField(line, 0, 10);
-        atmName = trimmedField(line, 10, 5);
+        residue = trimmedField(line, 0, 10);
+        atomName = trimmedField(line, 10, 5);
     }
 
     // Three box lengths, or the nine numbers of a triclinic cell in GROMACS's
@@ -387,18 +387,18 @@ struct LineByLine : SourceLines {
     void title(const std::string& line) { Fields::readTitle(t, line); }
     void count(long long count)
     {
-        t.numAtom = static_cast<int32_t>(count);
-        t.resName.clear();
-        t.atmName.clear();
-        t.atmXYZ.clear();
+        t.atomCount = static_cast<int32_t>(count);
+        t.residue.clear();
+        t.atomName.clear();
+        t.positions.clear();
         // The count is not trusted for memory: room is made for no more atom
         // lines (of at least 21 characters) than the rest of the source
         // holds, and the tables grow with the lines actually read.
         const std::size_t room = static_cast<std::size_t>(
             std::min<long long>(count, static_cast<long long>(src.bytesLeft() / 21 + 1)));
-        t.resName.reserve(room);
-        t.atmName.reserve(room);
-        t.atmXYZ.reserve(room);
+        t.residue.reserve(room);
+        t.atomName.reserve(room);
+        t.positions.reserve(room);
     }
     long long atoms(long long count, long long firstNumber)
     {
@@ -408,11 +408,11 @@ struct LineByLine : SourceLines {
                 return i;
             if (fields.width == 0)
                 fields.width = fieldWidth(l);
-            t.resName.emplace_back();
-            t.atmName.emplace_back();
-            t.atmXYZ.emplace_back();
-            fields.readAtom(l, firstNumber + i, src.unterminated(), t.resName.back(), t.atmName.back(),
-                            t.atmXYZ.back());
+            t.residue.emplace_back();
+            t.atomName.emplace_back();
+            t.positions.emplace_back();
+            fields.readAtom(l, firstNumber + i, src.unterminated(), t.residue.back(), t.atomName.back(),
+                            t.positions.back());
         }
         return count;
     }
@@ -425,7 +425,7 @@ struct Skimming : SourceLines {
     Frame& head;
 
     void title(const std::string& line) { Fields::readTitle(head, line); }
-    void count(long long count) { head.numAtom = static_cast<int32_t>(count); }
+    void count(long long count) { head.atomCount = static_cast<int32_t>(count); }
     long long atoms(long long count, long long)
     {
         std::string l;
@@ -478,16 +478,16 @@ public:
         return true;
     }
     void title(const std::string& line) { Fields::readTitle(t_, line); }
-    void count(long long count) { t_.numAtom = static_cast<int32_t>(count); }
+    void count(long long count) { t_.atomCount = static_cast<int32_t>(count); }
     long long atoms(long long count, long long firstNumber)
     {
         cut();
         const long long atoms = std::min(count, available_);
         if (atoms > 0)
             fields.width = fieldWidth(lineOf(0));
-        t_.resName.resize(static_cast<std::size_t>(atoms));
-        t_.atmName.resize(static_cast<std::size_t>(atoms));
-        t_.atmXYZ.resize(static_cast<std::size_t>(atoms));
+        t_.residue.resize(static_cast<std::size_t>(atoms));
+        t_.atomName.resize(static_cast<std::size_t>(atoms));
+        t_.positions.resize(static_cast<std::size_t>(atoms));
         std::vector<std::exception_ptr> fault(pieces_);
         tbb::parallel_for(std::size_t(0), pieces_, [&](std::size_t k) {
             std::size_t p = begin_[k];
@@ -496,7 +496,7 @@ public:
                 for (long long i = firstLine_[k]; i < std::min(atoms, firstLine_[k + 1]); ++i) {
                     pieceLine(k, p, l);
                     const std::size_t a = static_cast<std::size_t>(i);
-                    fields.readAtom(l, firstNumber + i, endsText(l), t_.resName[a], t_.atmName[a], t_.atmXYZ[a]);
+                    fields.readAtom(l, firstNumber + i, endsText(l), t_.residue[a], t_.atomName[a], t_.positions[a]);
                 }
             } catch (...) {
                 fault[k] = std::current_exception();
@@ -663,9 +663,9 @@ Frame readConfiguration(const std::string& path, const std::string& waterName, c
         text = firstFrameText(file.get(), path, [&](long long count) {
             const std::size_t room = static_cast<std::size_t>(std::min(count, size / 21 + 1));
             tables.run([&frame, room] {
-                frame.resName.resize(room);
-                frame.atmName.resize(room);
-                frame.atmXYZ.resize(room);
+                frame.residue.resize(room);
+                frame.atomName.resize(room);
+                frame.positions.resize(room);
             });
         });
     } catch (...) {
@@ -717,12 +717,12 @@ bool GroTrajectory::inFrame(Read read) const
     }
 }
 
-void GroTrajectory::takeAtomCount(int32_t numAtom)
+void GroTrajectory::takeAtomCount(int32_t atomCount)
 {
     if (frames_ == 0)
-        numAtom_ = numAtom;
-    else if (numAtom != numAtom_)
-        throw FormatError(path_ + ": frame " + std::to_string(frames_) + " has " + std::to_string(numAtom) +
+        numAtom_ = atomCount;
+    else if (atomCount != numAtom_)
+        throw FormatError(path_ + ": frame " + std::to_string(frames_) + " has " + std::to_string(atomCount) +
                           " atoms, the first frame " + std::to_string(numAtom_));
 }
 
@@ -732,16 +732,16 @@ bool GroTrajectory::next(Frame& frame)
     LineByLine lines{{source_->lines, Fields{path_}}, read};
     if (!inFrame([&] { return readFrame(lines, frames_ == 0); }))
         return false;
-    takeAtomCount(read.numAtom);
-    frame.numAtom = read.numAtom;
-    frame.atmXYZ = std::move(read.atmXYZ);
+    takeAtomCount(read.atomCount);
+    frame.atomCount = read.atomCount;
+    frame.positions = std::move(read.positions);
     frame.box = read.box;
     frame.hasTime = read.hasTime;
     frame.time = read.time;
     frame.step = read.step;
-    if (frame.resName.empty()) {
-        frame.resName = std::move(read.resName);
-        frame.atmName = std::move(read.atmName);
+    if (frame.residue.empty()) {
+        frame.residue = std::move(read.residue);
+        frame.atomName = std::move(read.atomName);
     }
     lastTime_ = read.hasTime ? read.time : static_cast<double>(frames_);
     ++frames_;
@@ -754,7 +754,7 @@ bool GroTrajectory::skip()
     Skimming lines{{source_->lines, Fields{path_}}, head};
     if (!inFrame([&] { return readFrame(lines, frames_ == 0); }))
         return false;
-    takeAtomCount(head.numAtom);
+    takeAtomCount(head.atomCount);
     lastTime_ = head.hasTime ? head.time : static_cast<double>(frames_);
     ++frames_;
     return true;

@@ -32,7 +32,7 @@ public:
     ~GroTrajectory() override;
     bool next(Frame& frame) override;
     bool skip() override;
-    int32_t numAtom() const override { return numAtom_; }
+    int32_t atomCount() const override { return numAtom_; }
     double fractionRead() const override;
 
 private:
@@ -40,7 +40,7 @@ private:
     template <class Read>
     bool inFrame(Read read) const;
     // Checks a frame's atom count against the first frame's.
-    void takeAtomCount(int32_t numAtom);
+    void takeAtomCount(int32_t atomCount);
     struct Source;
     std::string path_;
     std::unique_ptr<Source> source_;

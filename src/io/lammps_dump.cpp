@@ -245,15 +245,15 @@ void orderById(const Lines& lines, LammpsStructure& s, std::vector<std::array<do
     sorted.type.resize(n);
     sorted.molecule.resize(a.molecule.empty() ? 0 : n);
     Frame& f = s.frame;
-    f.numAtom = static_cast<int32_t>(n);
-    f.atmXYZ.resize(n);
+    f.atomCount = static_cast<int32_t>(n);
+    f.positions.resize(n);
     for (std::size_t k = 0; k < n; ++k) {
         const std::size_t i = order[k];
         sorted.id[k] = a.id[i];
         sorted.type[k] = a.type[i];
         if (!a.molecule.empty())
             sorted.molecule[k] = a.molecule[i];
-        f.atmXYZ[k] = Vec3{static_cast<float>(positions[i][0]), static_cast<float>(positions[i][1]),
+        f.positions[k] = Vec3{static_cast<float>(positions[i][0]), static_cast<float>(positions[i][1]),
                            static_cast<float>(positions[i][2])};
     }
     a = std::move(sorted);
@@ -277,11 +277,11 @@ void orderById(const Lines& lines, LammpsStructure& s, std::vector<std::array<do
         const Extent& m = molecules.at(a.molecule[k]);
         if (m.first == k || m.atoms > largestWholeMolecule)
             continue;
-        const Vec3 anchor = f.atmXYZ[m.first];
-        const Vec3 d = f.atmXYZ[k] - anchor;
-        const Vec3 image = minimumImage(f.atmXYZ[k], anchor, f.box);
+        const Vec3 anchor = f.positions[m.first];
+        const Vec3 d = f.positions[k] - anchor;
+        const Vec3 image = minimumImage(f.positions[k], anchor, f.box);
         if (image.x != d.x || image.y != d.y || image.z != d.z)
-            f.atmXYZ[k] = anchor + image;
+            f.positions[k] = anchor + image;
     }
 }
 
@@ -564,15 +564,15 @@ LammpsDumpTrajectory::~LammpsDumpTrajectory() = default;
 bool LammpsDumpTrajectory::next(Frame& frame)
 {
     LammpsStructure& s = source_->scratch;
-    s.frame.atmXYZ.swap(frame.atmXYZ);
+    s.frame.positions.swap(frame.positions);
     if (!lammps::readDumpFrame(source_->lines, timestepFs_, &s)) {
-        s.frame.atmXYZ.swap(frame.atmXYZ);
+        s.frame.positions.swap(frame.positions);
         return false;
     }
     const std::string& name = source_->lines.name();
     if (frames_ == 0) {
         first_ = s.atoms;
-        numAtom_ = s.frame.numAtom;
+        numAtom_ = s.frame.atomCount;
     } else if (s.atoms.id != first_.id || s.atoms.type != first_.type) {
         std::size_t k = 0;
         const std::size_t n = std::min(s.atoms.id.size(), first_.id.size());
@@ -589,8 +589,8 @@ bool LammpsDumpTrajectory::next(Frame& frame)
     }
     atoms_ = s.atoms;
     ++frames_;
-    frame.numAtom = s.frame.numAtom;
-    frame.atmXYZ.swap(s.frame.atmXYZ);
+    frame.atomCount = s.frame.atomCount;
+    frame.positions.swap(s.frame.positions);
     frame.box = s.frame.box;
     frame.hasTime = true;
     frame.time = s.frame.time;

@@ -62,7 +62,7 @@ public:
     ~LammpsDumpTrajectory() override;
     bool next(Frame& frame) override;
     bool skip() override;
-    int32_t numAtom() const override { return numAtom_; }
+    int32_t atomCount() const override { return numAtom_; }
     double fractionRead() const override;
     // The ids, types and molecules of the last frame read.
     const LammpsAtoms& atoms() const { return atoms_; }

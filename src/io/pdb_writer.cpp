@@ -262,7 +262,7 @@ void writeRingModel(std::FILE* f, const Frame& atoms, const RingSearch& rings, c
     std::fprintf(f, "%s%9lld\n", "MODEL", number);
     for (int k = 0; k < n; ++k) {
         const int32_t a = ring[k];
-        HetatmRecord{k + 1, "O", "OW", k + 1, atoms.atmXYZ[a], number, static_cast<long long>(a) + 1, "O"}.write(f);
+        HetatmRecord{k + 1, "O", "OW", k + 1, atoms.positions[a], number, static_cast<long long>(a) + 1, "O"}.write(f);
     }
     HetatmRecord{n + 1, "X", "CNT", n + 1, geo.centRing[r], number, -1, "X"}.write(f);
     HetatmRecord{n + 2, "H", "NRM", n + 2, geo.normRing[r], number, -1, "H"}.write(f);
@@ -315,7 +315,7 @@ void writeCageModel(std::FILE* f, const Frame& atoms, const RingSearch& rings, c
             serialOf[a] = serial;
             written.push_back(a);
             serialAtom.push_back(a);
-            const Vec3 pos = c0 + minimumImage(atoms.atmXYZ[a], c0, atoms.box);
+            const Vec3 pos = c0 + minimumImage(atoms.positions[a], c0, atoms.box);
             HetatmRecord{serial, "O", "OW", serial, pos, static_cast<long long>(r) + 1,
                         static_cast<long long>(a) + 1, element}.write(f);
         }
@@ -389,7 +389,7 @@ void writeCageFile(const std::string& path, const std::string& census, const Fra
     };
     tbb::enumerable_thread_specific<Scratch> scratch([&] {
         Scratch t;
-        t.serialOf.assign(atoms.atmXYZ.size(), 0);
+        t.serialOf.assign(atoms.positions.size(), 0);
         return t;
     });
     writeBlocks(f, cages.cageList.size(), [&](std::FILE* m, std::size_t i) {

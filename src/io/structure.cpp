@@ -50,15 +50,15 @@ Frame typedFrame(LammpsStructure structure, const TypeSelection& types, const st
             throw InputError("-guest-type " + std::to_string(type) + ": " + name + " holds no atom of type " +
                              std::to_string(type) + "; its types are " + typeCounts(a));
 
-    f.resName.assign(n, std::string());
-    f.atmName.assign(n, std::string());
+    f.residue.assign(n, std::string());
+    f.atomName.assign(n, std::string());
     for (std::size_t i = 0; i < n; ++i) {
         const int64_t m = moleculeOf(i);
         std::string type = "T";
         type += std::to_string(a.type[i]);
-        f.resName[i] = std::to_string(m > 0 ? m : a.id[i]);
-        f.resName[i] += type;
-        f.atmName[i] = std::move(type);
+        f.residue[i] = std::to_string(m > 0 ? m : a.id[i]);
+        f.residue[i] += type;
+        f.atomName[i] = std::move(type);
     }
     // The hydrogens of each molecule.
     std::unordered_map<int64_t, std::vector<int32_t>> hydrogensOf;
@@ -66,7 +66,7 @@ Frame typedFrame(LammpsStructure structure, const TypeSelection& types, const st
         for (std::size_t i = 0; i < n; ++i)
             if (a.type[i] == types.hydrogenType && a.molecule[i] > 0)
                 hydrogensOf[a.molecule[i]].push_back(static_cast<int32_t>(i));
-    f.isOW.assign(n, 0);
+    f.isWaterOxygen.assign(n, 0);
     f.water.clear();
     int64_t waters = 0;
     for (std::size_t i = 0; i < n && types.oxygenType > 0; ++i) {
@@ -75,9 +75,9 @@ Frame typedFrame(LammpsStructure structure, const TypeSelection& types, const st
         Water w;
         w.oxygen = static_cast<int32_t>(i);
         const std::string residue = std::to_string(++waters) + "SOL";
-        f.isOW[i] = 1;
-        f.resName[i] = residue;
-        f.atmName[i] = "OW";
+        f.isWaterOxygen[i] = 1;
+        f.residue[i] = residue;
+        f.atomName[i] = "OW";
         if (types.hydrogenType > 0) {
             std::vector<int32_t> found;
             const int64_t m = moleculeOf(i);
@@ -100,13 +100,13 @@ Frame typedFrame(LammpsStructure structure, const TypeSelection& types, const st
             for (std::size_t k = 0; k < 2; ++k) {
                 const std::size_t h = static_cast<std::size_t>(found[k]);
                 w.hydrogen[k] = found[k];
-                f.resName[h] = residue;
-                f.atmName[h] = k == 0 ? "HW1" : "HW2";
+                f.residue[h] = residue;
+                f.atomName[h] = k == 0 ? "HW1" : "HW2";
             }
         }
         f.water.push_back(w);
     }
-    f.numWater = static_cast<int32_t>(waters);
+    f.waterCount = static_cast<int32_t>(waters);
     // Guests: runs of guest atoms of one molecule, or single atoms.
     int64_t guests = 0;
     std::unordered_map<int64_t, int64_t> guestOfMolecule;
@@ -122,7 +122,7 @@ Frame typedFrame(LammpsStructure structure, const TypeSelection& types, const st
                                   " do not follow one another in id order (atom id " + std::to_string(a.id[i]) +
                                   " is apart from the others)");
         }
-        f.resName[i] = std::to_string(guests) + typedGuestName;
+        f.residue[i] = std::to_string(guests) + typedGuestName;
     }
     return f;
 }

@@ -34,7 +34,7 @@ Frame readStructure(const std::string& path, const std::string& waterName, const
                     const TypeSelection& types, double timestepFs = defaultLammpsTimestep);
 
 // Names the atoms of a LAMMPS structure as the preparation of a run expects
-// them, and selects its waters (isOW, the water table):
+// them, and selects its waters (isWaterOxygen, the water table):
 //  - each water (an atom of the oxygen type) as residue "<k>SOL" (k counting
 //    the waters), its oxygen OW, its hydrogens HW1 and HW2: the two atoms of
 //    the hydrogen type in its molecule, or, where the file has no molecules

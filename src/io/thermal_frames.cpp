@@ -66,7 +66,7 @@ public:
         return true;
     }
 
-    int32_t numAtom() const override { return inner_->numAtom(); }
+    int32_t atomCount() const override { return inner_->atomCount(); }
     double fractionRead() const override { return inner_->fractionRead(); }
 
 private:
@@ -103,14 +103,14 @@ private:
                 break;
             }
             if (atoms_ < 0)
-                atoms_ = raw.frame.numAtom;
-            else if (raw.frame.numAtom != atoms_)
+                atoms_ = raw.frame.atomCount;
+            else if (raw.frame.atomCount != atoms_)
                 throw FormatError(name_ + ": frame " + std::to_string(read_) + " has " +
-                                  std::to_string(raw.frame.numAtom) + " atoms, but frame 0 has " +
+                                  std::to_string(raw.frame.atomCount) + " atoms, but frame 0 has " +
                                   std::to_string(atoms_));
-            raw.s.resize(raw.frame.atmXYZ.size());
+            raw.s.resize(raw.frame.positions.size());
             for (std::size_t i = 0; i < raw.s.size(); ++i)
-                raw.s[i] = scaled(raw.frame.atmXYZ[i], raw.frame.box);
+                raw.s[i] = scaled(raw.frame.positions[i], raw.frame.box);
             if (window_.empty())
                 first_ = read_;
             window_.push_back(std::move(raw));
@@ -142,29 +142,29 @@ private:
                 sum_[i] = sum_[i] + d;
             }
         }
-        out.numAtom = c.frame.numAtom;
-        out.atmXYZ.resize(atoms);
+        out.atomCount = c.frame.atomCount;
+        out.positions.resize(atoms);
         for (std::size_t i = 0; i < atoms; ++i) {
             const DVec3 r = cartesian(c.s[i] + sum_[i] * (1.0 / n), box);
-            out.atmXYZ[i] = {static_cast<float>(r.x), static_cast<float>(r.y), static_cast<float>(r.z)};
+            out.positions[i] = {static_cast<float>(r.x), static_cast<float>(r.y), static_cast<float>(r.z)};
         }
         // Each hydrogen at its O-H length of the centre frame, along its mean
         // O-H vector.
         for (const Water& w : out.water) {
-            if (!w.hasHydrogens() || w.oxygen >= out.numAtom)
+            if (!w.hasHydrogens() || w.oxygen >= out.atomCount)
                 continue;
             const std::size_t o = static_cast<std::size_t>(w.oxygen);
             for (int32_t h : w.hydrogen) {
-                if (h >= out.numAtom)
+                if (h >= out.atomCount)
                     continue;
                 const std::size_t hh = static_cast<std::size_t>(h);
-                const double length = norm(toDouble(minimumImage(c.frame.atmXYZ[hh], c.frame.atmXYZ[o], box)));
-                const DVec3 v = toDouble(minimumImage(out.atmXYZ[hh], out.atmXYZ[o], box));
+                const double length = norm(toDouble(minimumImage(c.frame.positions[hh], c.frame.positions[o], box)));
+                const DVec3 v = toDouble(minimumImage(out.positions[hh], out.positions[o], box));
                 const double mean = norm(v);
                 if (!(mean > 1e-6))
                     continue;
-                const DVec3 r = toDouble(out.atmXYZ[hh]) + v * (length / mean - 1.0);
-                out.atmXYZ[hh] = {static_cast<float>(r.x), static_cast<float>(r.y), static_cast<float>(r.z)};
+                const DVec3 r = toDouble(out.positions[hh]) + v * (length / mean - 1.0);
+                out.positions[hh] = {static_cast<float>(r.x), static_cast<float>(r.y), static_cast<float>(r.z)};
             }
         }
         keepApart(out, c.frame);
@@ -192,10 +192,10 @@ private:
         const std::size_t waters = out.water.size();
         if (waters < 2)
             return;
-        std::vector<int32_t> oxygens, waterOf(static_cast<std::size_t>(out.numAtom), -1);
+        std::vector<int32_t> oxygens, waterOf(static_cast<std::size_t>(out.atomCount), -1);
         for (std::size_t w = 0; w < waters; ++w) {
             const int32_t o = out.water[w].oxygen;
-            if (o < 0 || o >= out.numAtom)
+            if (o < 0 || o >= out.atomCount)
                 return;
             oxygens.push_back(o);
             waterOf[static_cast<std::size_t>(o)] = static_cast<int32_t>(w);
@@ -205,7 +205,7 @@ private:
         std::vector<uint8_t> restored(waters, 0);
         for (;;) {
             const NeighbourList near =
-                buildNeighbourList(out.atmXYZ, oxygens, centre.box, suspiciousOxygenDistance);
+                buildNeighbourList(out.positions, oxygens, centre.box, suspiciousOxygenDistance);
             bool changed = false;
             for (std::size_t k = 0; k < oxygens.size(); ++k)
                 for (int32_t e = near.start[k]; e < near.start[k + 1]; ++e)
@@ -217,8 +217,8 @@ private:
                         changed = true;
                         const Water& water = out.water[w];
                         for (int32_t i : {water.oxygen, water.hydrogen[0], water.hydrogen[1]})
-                            if (i >= 0 && i < out.numAtom)
-                                out.atmXYZ[static_cast<std::size_t>(i)] = centre.atmXYZ[static_cast<std::size_t>(i)];
+                            if (i >= 0 && i < out.atomCount)
+                                out.positions[static_cast<std::size_t>(i)] = centre.positions[static_cast<std::size_t>(i)];
                     }
             if (!changed)
                 return;

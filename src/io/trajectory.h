@@ -32,7 +32,7 @@ public:
         return next(scratch);
     }
     // Atoms per frame, once the first frame is read.
-    virtual int32_t numAtom() const = 0;
+    virtual int32_t atomCount() const = 0;
     // How much of the file has been read, 0 to 1, or -1 when unknown.
     virtual double fractionRead() const { return -1.0; }
 };

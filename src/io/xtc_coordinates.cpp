@@ -166,8 +166,8 @@ std::string number(double x)
 
 std::string xtcPackedFault(const XtcPacked& p)
 {
-    if (p.numAtom <= 9)
-        return "atom count " + std::to_string(p.numAtom) + " (packed coordinates need ten atoms or more)";
+    if (p.atomCount <= 9)
+        return "atom count " + std::to_string(p.atomCount) + " (packed coordinates need ten atoms or more)";
     if (!(p.precision > 0.0f) || !std::isfinite(p.precision) || !(1.0 / static_cast<double>(p.precision) <= FLT_MAX))
         return "precision " + number(static_cast<double>(p.precision)) + " (not a finite positive number)";
     for (int k = 0; k < 3; ++k) {
@@ -184,12 +184,12 @@ std::string xtcPackedFault(const XtcPacked& p)
     // GROMACS's decoder reads the bytes into a buffer of 1.2 * 3 * atoms
     // ints, three of them taken by its bookkeeping; its encoder writes into
     // one of the same size. Every atom takes two bits at the least.
-    const int64_t capacity = 4 * (static_cast<int64_t>(3 * static_cast<double>(p.numAtom) * 1.2) - 3);
+    const int64_t capacity = 4 * (static_cast<int64_t>(3 * static_cast<double>(p.atomCount) * 1.2) - 3);
     if (static_cast<int64_t>(p.byteCount) > capacity)
-        return "byte count " + std::to_string(p.byteCount) + ", more than " + std::to_string(p.numAtom) +
+        return "byte count " + std::to_string(p.byteCount) + ", more than " + std::to_string(p.atomCount) +
                " atoms can take";
-    if (static_cast<int64_t>(p.byteCount) * 4 < int64_t{p.numAtom})
-        return "byte count " + std::to_string(p.byteCount) + ", too few for " + std::to_string(p.numAtom) + " atoms";
+    if (static_cast<int64_t>(p.byteCount) * 4 < int64_t{p.atomCount})
+        return "byte count " + std::to_string(p.byteCount) + ", too few for " + std::to_string(p.atomCount) + " atoms";
     return {};
 }
 
@@ -232,7 +232,7 @@ std::string decodeXtcCoordinates(const XtcPacked& p, float* out)
     int32_t thisCoord[3], prevCoord[3];
     int32_t i = 0;
     int32_t run = 0;
-    while (i < p.numAtom) {
+    while (i < p.atomCount) {
         if (bitSize == 0) {
             for (int k = 0; k < 3; ++k)
                 thisCoord[k] = static_cast<int32_t>(in.bits(bitSizeInt[k]));
@@ -252,8 +252,8 @@ std::string decodeXtcCoordinates(const XtcPacked& p, float* out)
             --isSmaller;
         }
         if (run > 0) {
-            if (run / 3 > p.numAtom - i)
-                return "is corrupt (a run of its packed coordinates goes past its " + std::to_string(p.numAtom) +
+            if (run / 3 > p.atomCount - i)
+                return "is corrupt (a run of its packed coordinates goes past its " + std::to_string(p.atomCount) +
                        " atoms)";
             for (int32_t k = 0; k < run; k += 3) {
                 in.ints(smallIdx, sizeSmall, thisCoord);

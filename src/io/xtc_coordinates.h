@@ -12,7 +12,7 @@ namespace kavet {
 // The packed part of an .xtc frame of more than nine atoms, as its header
 // gives it.
 struct XtcPacked {
-    int32_t numAtom = 0;
+    int32_t atomCount = 0;
     float precision = 0.0f;          // coordinates are whole multiples of 1 / precision nm
     int32_t minInt[3] = {0, 0, 0};   // the smallest and largest coordinate, in those units
     int32_t maxInt[3] = {0, 0, 0};
@@ -25,7 +25,7 @@ struct XtcPacked {
 // or nothing.
 std::string xtcPackedFault(const XtcPacked& p);
 
-// Decodes `p` into out[0 .. 3 * numAtom) (nm), exactly as GROMACS's
+// Decodes `p` into out[0 .. 3 * atomCount) (nm), exactly as GROMACS's
 // xdr3dfcoord does for a sound frame. Returns what is wrong instead when the
 // header fields are unsound or the bit stream is not a whole frame.
 std::string decodeXtcCoordinates(const XtcPacked& p, float* out);

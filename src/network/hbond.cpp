@@ -23,10 +23,10 @@ Donor donorOf(const Frame& atoms, const Water& w)
     Donor d;
     if (!w.hasHydrogens())
         return d;
-    const Vec3 o = atoms.atmXYZ[w.oxygen];
+    const Vec3 o = atoms.positions[w.oxygen];
     d.known = true;
-    d.u1 = minimumImage(atoms.atmXYZ[w.hydrogen[0]], o, atoms.box);
-    d.u2 = minimumImage(atoms.atmXYZ[w.hydrogen[1]], o, atoms.box);
+    d.u1 = minimumImage(atoms.positions[w.hydrogen[0]], o, atoms.box);
+    d.u2 = minimumImage(atoms.positions[w.hydrogen[1]], o, atoms.box);
     d.len1 = norm(d.u1);
     d.len2 = norm(d.u2);
     return d;
@@ -45,19 +45,19 @@ bool donates(const Donor& d, Vec3 toAcceptor, float t)
 
 void initNetwork(const Frame& atoms, Network& net)
 {
-    net.degree.assign(atoms.numAtom, 0);
-    net.adjStart.assign(static_cast<std::size_t>(atoms.numAtom) + 1, 0);
+    net.degree.assign(atoms.atomCount, 0);
+    net.adjStart.assign(static_cast<std::size_t>(atoms.atomCount) + 1, 0);
     net.adjNode.clear();
 }
 
 void findBonds(const Frame& atoms, float hbDistance, float hbAngle, Network& net)
 {
-    findBonds(atoms, buildNeighbourList(atoms.atmXYZ, waterOxygens(atoms), atoms.box, hbDistance), hbAngle, net);
+    findBonds(atoms, buildNeighbourList(atoms.positions, waterOxygens(atoms), atoms.box, hbDistance), hbAngle, net);
 }
 
 void findBonds(const Frame& atoms, const NeighbourList& pairs, float hbAngle, Network& net, bool distanceOnly)
 {
-    const int32_t numAtom = atoms.numAtom;
+    const int32_t atomCount = atoms.atomCount;
     const float c = static_cast<float>(std::cos(static_cast<double>(hbAngle) * std::numbers::pi / 180.0));
 
     const std::vector<int32_t> oxygens = waterOxygens(atoms);
@@ -68,7 +68,7 @@ void findBonds(const Frame& atoms, const NeighbourList& pairs, float hbAngle, Ne
     }
 
     std::vector<Donor> donor(oxygens.size());
-    std::vector<int32_t> slot(numAtom, -1); // atom -> position in `oxygens`
+    std::vector<int32_t> slot(atomCount, -1); // atom -> position in `oxygens`
     for (std::size_t k = 0; k < oxygens.size(); ++k)
         slot[oxygens[k]] = static_cast<int32_t>(k);
     if (!distanceOnly)
@@ -83,13 +83,13 @@ void findBonds(const Frame& atoms, const NeighbourList& pairs, float hbAngle, Ne
         std::vector<int32_t> partners;
         for (std::size_t k = part * run; k < std::min(oxygens.size(), (part + 1) * run); ++k) {
             const int32_t i = oxygens[k];
-            const Vec3 o = atoms.atmXYZ[i];
+            const Vec3 o = atoms.positions[i];
             partners.clear();
             for (int32_t p = pairs.start[k]; p < pairs.start[k + 1]; ++p) {
                 const int32_t j = pairs.second[p];
                 const float t = c * pairs.dist[p];
                 if (distanceOnly || donates(donor[k], pairs.vec[p], t) ||
-                    donates(donor[slot[j]], minimumImage(o, atoms.atmXYZ[j], atoms.box), t))
+                    donates(donor[slot[j]], minimumImage(o, atoms.positions[j], atoms.box), t))
                     partners.push_back(j);
             }
             std::sort(partners.begin(), partners.end());
@@ -108,7 +108,7 @@ void findBonds(const Frame& atoms, const NeighbourList& pairs, float hbAngle, Ne
     for (int32_t a : net.edgeList)
         ++net.degree[a];
     buildOffsets(
-        static_cast<std::size_t>(numAtom),
+        static_cast<std::size_t>(atomCount),
         [&](auto emit) {
             for (std::size_t e = 0; e < net.edgeList.size(); e += 2) {
                 emit(net.edgeList[e], net.edgeList[e + 1]);

@@ -59,11 +59,11 @@ void fitRings(const Frame& atoms, float ringDeviation, RingSearch& rings, RingGe
             geo.numNode[i] = static_cast<int8_t>(n);
 
             // Member offsets from member 0, unwrapped across the periodic box.
-            const Vec3 p0 = atoms.atmXYZ[ring[0]];
+            const Vec3 p0 = atoms.positions[ring[0]];
             q.resize(n);
             Vec3 sum;
             for (std::size_t k = 0; k < n; ++k) {
-                q[k] = minimumImage(atoms.atmXYZ[ring[k]], p0, atoms.box);
+                q[k] = minimumImage(atoms.positions[ring[k]], p0, atoms.box);
                 sum = sum + q[k];
             }
             const double inv = 1.0 / static_cast<double>(n);
@@ -101,8 +101,8 @@ void fitRings(const Frame& atoms, float ringDeviation, RingSearch& rings, RingGe
             geo.normRing[i] = centre + normal;
             for (std::size_t j = 0; j < n; ++j) {
                 const std::size_t j2 = j + 1 < n ? j + 1 : 0;
-                const Vec3 b = minimumImage(atoms.atmXYZ[ring[j]], centre, atoms.box);
-                const Vec3 c = minimumImage(atoms.atmXYZ[ring[j2]], centre, atoms.box);
+                const Vec3 b = minimumImage(atoms.positions[ring[j]], centre, atoms.box);
+                const Vec3 c = minimumImage(atoms.positions[ring[j2]], centre, atoms.box);
                 Transform scratch;
                 if (!triangleTransform(b, c, transforms ? geo.tangRing[static_cast<std::size_t>(geo.tangStart[i]) + j]
                                                         : scratch))

@@ -74,10 +74,10 @@ void findRingNeighbours(const RingSearch& rings, const RingGeometry& geo, const 
 
     // Rings that share a bond share its nodes: pair rings through an index
     // from node to the rings that hold it.
-    const std::size_t numAtom = net.degree.size();
+    const std::size_t atomCount = net.degree.size();
     std::vector<int32_t> start, holder;
     buildOffsets(
-        numAtom,
+        atomCount,
         [&](auto emit) {
             for (int32_t r = 0; r < numRing; ++r)
                 for (int32_t a : rings.ringList[r])

@@ -24,9 +24,9 @@ std::array<double, 7> realY3(DVec3 u)
             c3 * x * (x * x - 3.0 * y * y)};
 }
 
-Chill chillPlus(int32_t numWater, const std::vector<NeighbourPair>& pairs)
+Chill chillPlus(int32_t waterCount, const std::vector<NeighbourPair>& pairs)
 {
-    const std::size_t n = static_cast<std::size_t>(numWater > 0 ? numWater : 0);
+    const std::size_t n = static_cast<std::size_t>(waterCount > 0 ? waterCount : 0);
     // Sums of Y3m over each water's neighbours. The 1/N_i of q3m cancels in
     // the normalised correlation and is left out. Y3m is odd, so the bond
     // seen from j adds the negative.

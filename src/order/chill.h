@@ -50,9 +50,9 @@ struct Chill {
     int32_t of(ChillLabel l) const { return count[static_cast<int>(l)]; }
 };
 
-// The labels of waters 0 .. numWater-1 whose neighbour pairs (all pairs within
+// The labels of waters 0 .. waterCount-1 whose neighbour pairs (all pairs within
 // kChillCutoff, each once) are `pairs`. Clusters join neighbours.
-Chill chillPlus(int32_t numWater, const std::vector<NeighbourPair>& pairs);
+Chill chillPlus(int32_t waterCount, const std::vector<NeighbourPair>& pairs);
 
 // The same for the water oxygens `oxygens` in the cell `box`.
 Chill chillPlus(const std::vector<Vec3>& oxygens, const Box& box);

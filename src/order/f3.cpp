@@ -5,9 +5,9 @@
 
 namespace kavet {
 
-F3 f3Of(int32_t numWater, const std::vector<NeighbourPair>& pairs)
+F3 f3Of(int32_t waterCount, const std::vector<NeighbourPair>& pairs)
 {
-    const NeighbourVectors nb = neighbourVectors(numWater, pairs);
+    const NeighbourVectors nb = neighbourVectors(waterCount, pairs);
     const std::size_t n = nb.start.size() - 1;
     F3 f;
     f.perWater.assign(n, std::numeric_limits<double>::quiet_NaN());

@@ -27,9 +27,9 @@ struct F3 {
     std::vector<double> perWater; // F3(i), not a number with fewer than two neighbours
 };
 
-// F3 of waters 0 .. numWater-1 whose neighbour pairs (all pairs within
+// F3 of waters 0 .. waterCount-1 whose neighbour pairs (all pairs within
 // kF3Cutoff, each once, as neighbourPairs gives them) are `pairs`.
-F3 f3Of(int32_t numWater, const std::vector<NeighbourPair>& pairs);
+F3 f3Of(int32_t waterCount, const std::vector<NeighbourPair>& pairs);
 
 // The same for the water oxygens `oxygens` in the cell `box`.
 F3 f3Of(const std::vector<Vec3>& oxygens, const Box& box);

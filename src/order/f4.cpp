@@ -10,16 +10,16 @@ namespace kavet {
 
 F4 f4Of(const Frame& frame, const NeighbourList& list)
 {
-    const std::vector<Vec3>& xyz = frame.atmXYZ;
-    const int32_t numAtom = static_cast<int32_t>(xyz.size());
+    const std::vector<Vec3>& xyz = frame.positions;
+    const int32_t atomCount = static_cast<int32_t>(xyz.size());
     const Box& box = frame.box;
-    const std::size_t numWater = frame.water.size();
+    const std::size_t waterCount = frame.water.size();
     // The water of each atom that is an oxygen with both hydrogens, or -1.
-    std::vector<int32_t> waterOf(static_cast<std::size_t>(numAtom), -1);
-    for (std::size_t w = 0; w < numWater; ++w) {
+    std::vector<int32_t> waterOf(static_cast<std::size_t>(atomCount), -1);
+    for (std::size_t w = 0; w < waterCount; ++w) {
         const Water& water = frame.water[w];
-        if (water.hasHydrogens() && water.oxygen < numAtom && water.hydrogen[0] < numAtom &&
-            water.hydrogen[1] < numAtom)
+        if (water.hasHydrogens() && water.oxygen < atomCount && water.hydrogen[0] < atomCount &&
+            water.hydrogen[1] < atomCount)
             waterOf[water.oxygen] = static_cast<int32_t>(w);
     }
     // The hydrogen of water w farthest from the point p, both relative to its
@@ -38,17 +38,17 @@ F4 f4Of(const Frame& frame, const NeighbourList& list)
 
     double sum = 0.0;
     F4 f;
-    std::vector<double> waterSum(numWater, 0.0);
-    std::vector<int32_t> waterPairs(numWater, 0);
-    const std::size_t queries = std::min(numWater, list.start.empty() ? 0 : list.start.size() - 1);
+    std::vector<double> waterSum(waterCount, 0.0);
+    std::vector<int32_t> waterPairs(waterCount, 0);
+    const std::size_t queries = std::min(waterCount, list.start.empty() ? 0 : list.start.size() - 1);
     for (std::size_t k = 0; k < queries; ++k) {
         const int32_t i = frame.water[k].oxygen;
-        const int32_t wi = i >= 0 && i < numAtom ? waterOf[i] : -1;
+        const int32_t wi = i >= 0 && i < atomCount ? waterOf[i] : -1;
         if (wi < 0)
             continue;
         for (int32_t e = list.start[k]; e < list.start[k + 1]; ++e) {
             const int32_t j = list.second[e];
-            const int32_t wj = j >= 0 && j < numAtom ? waterOf[j] : -1;
+            const int32_t wj = j >= 0 && j < atomCount ? waterOf[j] : -1;
             if (wj < 0 || wj == wi)
                 continue;
             // Everything relative to oxygen i.
@@ -72,15 +72,15 @@ F4 f4Of(const Frame& frame, const NeighbourList& list)
     }
     const double nan = std::numeric_limits<double>::quiet_NaN();
     f.value = f.pairs > 0 ? sum / static_cast<double>(f.pairs) : nan;
-    f.perWater.resize(numWater);
-    for (std::size_t w = 0; w < numWater; ++w)
+    f.perWater.resize(waterCount);
+    for (std::size_t w = 0; w < waterCount; ++w)
         f.perWater[w] = waterPairs[w] > 0 ? waterSum[w] / static_cast<double>(waterPairs[w]) : nan;
     return f;
 }
 
 F4 f4Of(const Frame& frame)
 {
-    return f4Of(frame, buildNeighbourList(frame.atmXYZ, waterOxygens(frame), frame.box, f4Cutoff));
+    return f4Of(frame, buildNeighbourList(frame.positions, waterOxygens(frame), frame.box, f4Cutoff));
 }
 
 } // namespace kavet

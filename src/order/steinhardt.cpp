@@ -94,11 +94,11 @@ private:
 
 } // namespace
 
-Steinhardt averagedBondOrder(int32_t numWater, const std::vector<NeighbourPair>& pairs,
+Steinhardt averagedBondOrder(int32_t waterCount, const std::vector<NeighbourPair>& pairs,
                              const std::vector<int32_t>& degrees)
 {
     const Harmonics y(degrees);
-    const std::size_t n = static_cast<std::size_t>(std::max(numWater, 0));
+    const std::size_t n = static_cast<std::size_t>(std::max(waterCount, 0));
     const std::size_t width = static_cast<std::size_t>(y.size());
     // Sums of the harmonics over each water's bonds. Y_lm(-u) = (-1)^l Y_lm(u):
     // the bond seen from j adds the same harmonics with that sign.
@@ -112,7 +112,7 @@ Steinhardt averagedBondOrder(int32_t numWater, const std::vector<NeighbourPair>&
     bonds.reserve(pairs.size());
     for (const NeighbourPair& p : pairs) {
         const double r = norm(p.d);
-        if (!(r > 0.0) || p.i < 0 || p.j < 0 || p.i >= numWater || p.j >= numWater)
+        if (!(r > 0.0) || p.i < 0 || p.j < 0 || p.i >= waterCount || p.j >= waterCount)
             continue;
         bonds.push_back(p);
         y.evaluate(p.d * (1.0 / r), h.data());

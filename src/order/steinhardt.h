@@ -36,9 +36,9 @@ struct Steinhardt {
 };
 
 // q̄_l for each l of `degrees` (0 .. kMaxQbarDegree; std::invalid_argument
-// otherwise) of waters 0 .. numWater-1 whose neighbour pairs (all pairs
+// otherwise) of waters 0 .. waterCount-1 whose neighbour pairs (all pairs
 // within kSteinhardtCutoff, each once, as neighbourPairs gives them) are `pairs`.
-Steinhardt averagedBondOrder(int32_t numWater, const std::vector<NeighbourPair>& pairs,
+Steinhardt averagedBondOrder(int32_t waterCount, const std::vector<NeighbourPair>& pairs,
                              const std::vector<int32_t>& degrees);
 
 // The same for the water oxygens `oxygens` in the cell `box`.

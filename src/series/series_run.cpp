@@ -81,16 +81,16 @@ bool FrameSelection::selects(double t) const
 std::string emptySelectionWarning(const Frame& frame, const std::string& water, const std::string& oxygen,
                                   const std::string& file, OptionStyle style)
 {
-    if (frame.numWater > 0)
+    if (frame.waterCount > 0)
         return "";
     // Residues are counted once each (a run of atoms with the same residue
     // field), by their name without the number.
     std::map<std::string, int64_t> residues, atoms;
-    for (std::size_t i = 0; i < frame.resName.size(); ++i) {
-        ++atoms[frame.atmName[i]];
-        if (i > 0 && frame.resName[i] == frame.resName[i - 1])
+    for (std::size_t i = 0; i < frame.residue.size(); ++i) {
+        ++atoms[frame.atomName[i]];
+        if (i > 0 && frame.residue[i] == frame.residue[i - 1])
             continue;
-        const std::string& r = frame.resName[i];
+        const std::string& r = frame.residue[i];
         ++residues[r.substr(std::min(r.find_first_not_of("0123456789"), r.size()))];
     }
     return optionText(style, "wat", {water}) + " " + optionText(style, "oxy", {oxygen}) +
@@ -203,7 +203,7 @@ SeriesRun::SeriesRun(SeriesOptions options, WarningSink warn)
         placeHydrogens(structure_, o.structure);
     if (std::string empty = emptySelectionWarning(structure_, o.water, o.oxygen, o.structure, style); !empty.empty())
         say(std::move(empty));
-    reader_ = openTrajectory(o.trajectory, structure_.numAtom, o.timestep);
+    reader_ = openTrajectory(o.trajectory, structure_.atomCount, o.timestep);
     if (o.thermalHalf > 0) // thermal frames (io/thermal_frames.h)
         reader_ = averageFrames(std::move(reader_), o.thermalHalf, o.trajectory);
     census_.qbarDegrees = qbarDegreesWith(o.qbarDegrees);
@@ -216,7 +216,7 @@ SeriesRun::SeriesRun(SeriesOptions options, WarningSink warn)
         // count every water as a guest of the cages it builds.
         for (std::size_t g = 0; g < guests_.firstAtom.size(); ++g)
             for (int32_t a = guests_.firstAtom[g]; a < guests_.firstAtom[g] + guests_.atomCount[g]; ++a)
-                if (structure_.isOW[static_cast<std::size_t>(a)])
+                if (structure_.isWaterOxygen[static_cast<std::size_t>(a)])
                     throw InputError(
                         o.guestGroup.empty()
                             ? optionText(style, "guest", {o.guestName}) + " selects the waters (residue " + o.water +
@@ -248,14 +248,14 @@ SeriesRun::SeriesRun(SeriesOptions options, WarningSink warn)
         o.cageRecords || o.everyCage ? CensusOptions::Members::All : CensusOptions::Members::Closed;
     // The analysis reads no names, only the checks of a frame read do: the
     // structure's are held once and lent to the frame being checked.
-    resNames_ = std::move(structure_.resName);
-    atmNames_ = std::move(structure_.atmName);
-    structure_.resName.clear();
-    structure_.atmName.clear();
-    std::vector<Vec3>().swap(structure_.atmXYZ);
+    resNames_ = std::move(structure_.residue);
+    atmNames_ = std::move(structure_.atomName);
+    structure_.residue.clear();
+    structure_.atomName.clear();
+    std::vector<Vec3>().swap(structure_.positions);
     sum_.assign(columns_.size(), 0.0);
     last_.assign(columns_.size(), 0.0);
-    growth_ = std::make_unique<GrowthWatch>(structure_.numWater, [this](const std::string& w) {
+    growth_ = std::make_unique<GrowthWatch>(structure_.waterCount, [this](const std::string& w) {
         if (warn_)
             warn_(w);
     });
@@ -263,7 +263,7 @@ SeriesRun::SeriesRun(SeriesOptions options, WarningSink warn)
 
 std::string SeriesRun::ringSizeWarning() const
 {
-    return growthWarning(structure_.numWater, -1, options_.criteria.ringMax, options_.style);
+    return growthWarning(structure_.waterCount, -1, options_.criteria.ringMax, options_.style);
 }
 
 SeriesFrame SeriesRun::frameBuffer() const
@@ -299,27 +299,27 @@ bool SeriesRun::read(SeriesFrame& f, int64_t before)
             ~GiveBack()
             {
                 if (lent) {
-                    frame.resName.swap(run.resNames_);
-                    frame.atmName.swap(run.atmNames_);
+                    frame.residue.swap(run.resNames_);
+                    frame.atomName.swap(run.atmNames_);
                 } else {
-                    std::vector<std::string>().swap(frame.resName);
-                    std::vector<std::string>().swap(frame.atmName);
+                    std::vector<std::string>().swap(frame.residue);
+                    std::vector<std::string>().swap(frame.atomName);
                 }
             }
         } giveBack{*this, f.frame, lent};
         if (!reader.next(f.frame))
             return false;
-        if (f.frame.numAtom != structure_.numAtom)
-            throw InputError("the structure " + o.structure + " has " + std::to_string(structure_.numAtom) +
+        if (f.frame.atomCount != structure_.atomCount)
+            throw InputError("the structure " + o.structure + " has " + std::to_string(structure_.atomCount) +
                              " atoms, but frame " + std::to_string(next_) + " of " + o.trajectory + " has " +
-                             std::to_string(f.frame.numAtom) +
-                             (f.frame.numAtom < structure_.numAtom && o.savedGroup.empty()
+                             std::to_string(f.frame.atomCount) +
+                             (f.frame.atomCount < structure_.atomCount && o.savedGroup.empty()
                                   ? " (for a trajectory of some atoms only, name their index group with " +
                                         optionText(o.style, "n", {"INDEX"}) + " " +
                                         optionText(o.style, "traj-group", {"GROUP"}) + ")"
                                   : std::string()));
-        const std::size_t atoms = f.frame.atmXYZ.size();
-        if (atoms > 0 && f.frame.resName.size() == atoms) {
+        const std::size_t atoms = f.frame.positions.size();
+        if (atoms > 0 && f.frame.residue.size() == atoms) {
             std::vector<std::string>().swap(resNames_);
             std::vector<std::string>().swap(atmNames_);
         } else {
@@ -327,8 +327,8 @@ bool SeriesRun::read(SeriesFrame& f, int64_t before)
             // checks then name atoms by number only.
             resNames_.resize(atoms);
             atmNames_.resize(atoms);
-            f.frame.resName.swap(resNames_);
-            f.frame.atmName.swap(atmNames_);
+            f.frame.residue.swap(resNames_);
+            f.frame.atomName.swap(atmNames_);
             lent = true;
         }
         f.warnings = checkFrame(f.frame, o.trajectory + " frame " + std::to_string(next_));

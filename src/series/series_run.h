@@ -133,7 +133,7 @@ public:
     const SeriesColumns& columns() const { return columns_; }
     // The structure's topology: atoms, water table, box of the structure file.
     const Frame& structure() const { return structure_; }
-    int32_t atoms() const { return structure_.numAtom; }
+    int32_t atoms() const { return structure_.atomCount; }
     const GuestMolecules& guests() const { return guests_; }
     // Each guest by the atom number (from 1) of its first atom.
     const std::vector<int32_t>& guestAtoms() const { return guestAtoms_; }

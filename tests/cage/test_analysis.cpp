@@ -23,12 +23,12 @@ TEST(Analysis, AFrameBuiltInMemoryGivesItsCagesQuietlyWithEveryPhaseObserved)
     // The same frame as a library user builds it.
     Frame frame;
     frame.box = parsed.box;
-    frame.atmXYZ = parsed.atmXYZ;
-    frame.atmName = parsed.atmName;
-    frame.resName = parsed.resName;
-    frame.numAtom = static_cast<int32_t>(frame.atmXYZ.size());
+    frame.positions = parsed.positions;
+    frame.atomName = parsed.atomName;
+    frame.residue = parsed.residue;
+    frame.atomCount = static_cast<int32_t>(frame.positions.size());
     selectWaters(frame, "SOL", "OW");
-    ASSERT_EQ(frame.numWater, 368);
+    ASSERT_EQ(frame.waterCount, 368);
 
     PhaseLog log;
     testing::internal::CaptureStdout();

@@ -46,7 +46,7 @@ std::vector<std::vector<DVec3>> membersOf(const RingStage& st)
     std::vector<std::vector<DVec3>> members(st.rings.ringList.size());
     for (std::size_t m = 0; m < members.size(); ++m)
         for (int32_t atom : st.rings.ringList[m]) {
-            const DVec3 raw = toDouble(st.atoms.atmXYZ[atom]) - toDouble(st.geo.centRing[m]);
+            const DVec3 raw = toDouble(st.atoms.positions[atom]) - toDouble(st.geo.centRing[m]);
             members[m].push_back(reducedBy(raw, raw, st.atoms.box));
         }
     return members;

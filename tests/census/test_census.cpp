@@ -35,11 +35,11 @@ FrameCensus censusWithGuests(const Frame& frame, const std::string& name = "CH4"
 
 void eraseAtom(Frame& frame, std::size_t i)
 {
-    frame.atmXYZ.erase(frame.atmXYZ.begin() + static_cast<std::ptrdiff_t>(i));
-    frame.resName.erase(frame.resName.begin() + static_cast<std::ptrdiff_t>(i));
-    frame.atmName.erase(frame.atmName.begin() + static_cast<std::ptrdiff_t>(i));
-    frame.isOW.erase(frame.isOW.begin() + static_cast<std::ptrdiff_t>(i));
-    --frame.numAtom;
+    frame.positions.erase(frame.positions.begin() + static_cast<std::ptrdiff_t>(i));
+    frame.residue.erase(frame.residue.begin() + static_cast<std::ptrdiff_t>(i));
+    frame.atomName.erase(frame.atomName.begin() + static_cast<std::ptrdiff_t>(i));
+    frame.isWaterOxygen.erase(frame.isWaterOxygen.begin() + static_cast<std::ptrdiff_t>(i));
+    --frame.atomCount;
     indexWaters(frame);
 }
 
@@ -74,30 +74,30 @@ TEST(Guests, AFilledCellThenOneGuestOutAndOneOfThreeAtomsAcrossTheBoundary)
     // second guest in the same cage makes it multiply occupied.
     std::size_t corner = 0;
     float best = 1e9f;
-    for (std::size_t i = 0; i < frame.resName.size(); ++i) {
-        if (frame.atmName[i] != "C")
+    for (std::size_t i = 0; i < frame.residue.size(); ++i) {
+        if (frame.atomName[i] != "C")
             continue;
-        const Vec3 d = minimumImage(frame.atmXYZ[i], Vec3{}, frame.box);
+        const Vec3 d = minimumImage(frame.positions[i], Vec3{}, frame.box);
         if (dot(d, d) < best) {
             best = dot(d, d);
             corner = i;
         }
     }
-    const Vec3 c = frame.atmXYZ[corner];
+    const Vec3 c = frame.positions[corner];
     auto wrap = [&](float x) { return x < 0.0f ? x + frame.box.x : (x >= frame.box.x ? x - frame.box.x : x); };
-    const std::string res = frame.resName[corner];
+    const std::string res = frame.residue[corner];
     for (float dx : {1.16f, -1.16f}) {
-        frame.atmXYZ.insert(frame.atmXYZ.begin() + static_cast<std::ptrdiff_t>(corner) + 1, Vec3{wrap(c.x + dx), c.y, c.z});
-        frame.resName.insert(frame.resName.begin() + static_cast<std::ptrdiff_t>(corner) + 1, res);
-        frame.atmName.insert(frame.atmName.begin() + static_cast<std::ptrdiff_t>(corner) + 1, "O");
-        frame.isOW.insert(frame.isOW.begin() + static_cast<std::ptrdiff_t>(corner) + 1, 0);
-        ++frame.numAtom;
+        frame.positions.insert(frame.positions.begin() + static_cast<std::ptrdiff_t>(corner) + 1, Vec3{wrap(c.x + dx), c.y, c.z});
+        frame.residue.insert(frame.residue.begin() + static_cast<std::ptrdiff_t>(corner) + 1, res);
+        frame.atomName.insert(frame.atomName.begin() + static_cast<std::ptrdiff_t>(corner) + 1, "O");
+        frame.isWaterOxygen.insert(frame.isWaterOxygen.begin() + static_cast<std::ptrdiff_t>(corner) + 1, 0);
+        ++frame.atomCount;
     }
-    frame.atmXYZ.push_back(c + Vec3{0.5f, 0.5f, 0.5f});
-    frame.resName.push_back("999CH4");
-    frame.atmName.push_back("C");
-    frame.isOW.push_back(0);
-    ++frame.numAtom;
+    frame.positions.push_back(c + Vec3{0.5f, 0.5f, 0.5f});
+    frame.residue.push_back("999CH4");
+    frame.atomName.push_back("C");
+    frame.isWaterOxygen.push_back(0);
+    ++frame.atomCount;
     indexWaters(frame);
     f = censusWithGuests(frame);
     EXPECT_EQ(f.guests, 65);
@@ -106,7 +106,7 @@ TEST(Guests, AFilledCellThenOneGuestOutAndOneOfThreeAtomsAcrossTheBoundary)
     EXPECT_EQ(f.multiplyOccupied, 1);
     for (const CageRecord& cage : f.cages) {
         if (cage.guests.size() > 1) {
-            EXPECT_EQ(cage.guests, (std::vector<int32_t>{static_cast<int32_t>(corner) + 1, frame.numAtom}));
+            EXPECT_EQ(cage.guests, (std::vector<int32_t>{static_cast<int32_t>(corner) + 1, frame.atomCount}));
         }
     }
 
@@ -155,10 +155,10 @@ TEST(Clusters, TwoSlabsOfHydrateAndTheGuestsBetweenThem)
     // cages are outside every cage.
     Frame frame = latticeFrame(
         {"--structure", "sI", "--cells", "2", "2", "4", "--displace", "0.1", "--seed", "4", "--guests", "1"});
-    for (std::size_t i = frame.resName.size(); i-- > 0;) {
-        const std::size_t first = i - (frame.atmName[i] == "HW2" ? 2 : frame.atmName[i] == "HW1" ? 1 : 0);
-        const float z = frame.atmXYZ[first].z;
-        if (frame.atmName[i] != "C" && ((z >= 0.0f && z < 3.0f) || (z >= 24.0f && z < 27.0f)))
+    for (std::size_t i = frame.residue.size(); i-- > 0;) {
+        const std::size_t first = i - (frame.atomName[i] == "HW2" ? 2 : frame.atomName[i] == "HW1" ? 1 : 0);
+        const float z = frame.positions[first].z;
+        if (frame.atomName[i] != "C" && ((z >= 0.0f && z < 3.0f) || (z >= 24.0f && z < 27.0f)))
             eraseAtom(frame, i);
     }
     selectWaters(frame, "SOL", "OW");

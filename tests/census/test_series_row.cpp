@@ -119,7 +119,7 @@ TEST(SeriesRow, CagesOnlyWhereThereAreCagesAndOneClusterPerCrystal)
             std::map<std::string, double> v;
             for (const SeriesColumn& col : columns)
                 v[col.name] = col.value(row);
-            const std::string where = std::to_string(frame.numWater) + (oneSite ? " one-site" : "");
+            const std::string where = std::to_string(frame.waterCount) + (oneSite ? " one-site" : "");
             if (c.closed == 0) {
                 EXPECT_EQ(v["closed"] + v["defective"] + v["hydrate_waters"], 0) << where;
                 continue;
@@ -137,14 +137,14 @@ TEST(SeriesRow, CagesOnlyWhereThereAreCagesAndOneClusterPerCrystal)
             EXPECT_EQ(k.types, row.closedTypes) << where;
             EXPECT_EQ(k.occupied, c.closed) << where;
             EXPECT_EQ(k.guests, c.closed) << where;
-            EXPECT_EQ(k.waters, frame.numWater) << where;
+            EXPECT_EQ(k.waters, frame.waterCount) << where;
             EXPECT_EQ(k.spans, 3) << where;
             EXPECT_GT(k.rg, 0.0) << where;
-            EXPECT_EQ(v["largest_cluster_waters"], frame.numWater) << where;
+            EXPECT_EQ(v["largest_cluster_waters"], frame.waterCount) << where;
             EXPECT_EQ(v["largest_cluster_guests"], c.closed) << where;
             EXPECT_EQ(v["largest_cluster_spans"], 3) << where;
-            EXPECT_EQ(v["hydrate_waters"], frame.numWater) << where;
-            EXPECT_EQ(v["largest_hydrate_waters"], frame.numWater) << where;
+            EXPECT_EQ(v["hydrate_waters"], frame.waterCount) << where;
+            EXPECT_EQ(v["largest_hydrate_waters"], frame.waterCount) << where;
             // A crystal's water is a vertex of four cages at most (of 4 in sI's
             // and sII's 5^12 corners, of 3 in others), every one of at least one.
             for (uint8_t n : row.closedCagesOfWater)
@@ -174,8 +174,8 @@ TEST(SeriesRow, OneSiteCagesKeepTheirTypesAcrossASplitPentagon)
         if (ring.size() != 5 || tried == 10 || (&ring - &whole.rings.ringList[0]) % 29 != 0)
             continue;
         Frame frame = crystal;
-        Vec3& a = frame.atmXYZ[ring[0]];
-        Vec3& b = frame.atmXYZ[ring[2]];
+        Vec3& a = frame.positions[ring[0]];
+        Vec3& b = frame.positions[ring[2]];
         const Vec3 d = b - a;
         const float length = std::sqrt(dot(d, d));
         if (length > 5.0f) // across the cell boundary

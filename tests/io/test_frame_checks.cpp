@@ -71,10 +71,10 @@ TEST(GroFields, FiveDecimalFieldsReadAsTheirThreeDecimalTwinAndTrailingJunkIsRef
 {
     const Frame three = parseConfiguration(hydrate(), "c.gro", "SOL", "OW");
     const Frame five = parseConfiguration(fiveDecimals(hydrate()), "c.gro", "SOL", "OW");
-    ASSERT_EQ(five.atmXYZ.size(), three.atmXYZ.size());
-    for (std::size_t i = 0; i < three.atmXYZ.size(); ++i)
-        ASSERT_TRUE(five.atmXYZ[i].x == three.atmXYZ[i].x && five.atmXYZ[i].y == three.atmXYZ[i].y &&
-                    five.atmXYZ[i].z == three.atmXYZ[i].z)
+    ASSERT_EQ(five.positions.size(), three.positions.size());
+    for (std::size_t i = 0; i < three.positions.size(); ++i)
+        ASSERT_TRUE(five.positions[i].x == three.positions[i].x && five.positions[i].y == three.positions[i].y &&
+                    five.positions[i].z == three.positions[i].z)
             << "atom " << i + 1;
 
     std::vector<std::string> ls = lines(hydrate());
@@ -148,8 +148,8 @@ TEST(FrameChecks, NumbersThatAreNotFiniteAreRefusedWhateverMadeTheFrame)
         {[&](Frame& f) { f.box.x = nan; }, "c.gro: the cell holds a number that is not finite"},
         {[&](Frame& f) { f.box.zy = -inf; }, "c.gro: the cell holds a number that is not finite"},
         {[&](Frame& f) { f.hasTime = true, f.time = std::nan(""); }, "c.gro: the time is not a finite number"},
-        {[&](Frame& f) { f.atmXYZ[7].y = nan; }, "c.gro: the position of atom 8 is not a finite number"},
-        {[&](Frame& f) { f.atmXYZ[1].z = inf; }, "c.gro: the position of atom 2 is not a finite number"},
+        {[&](Frame& f) { f.positions[7].y = nan; }, "c.gro: the position of atom 8 is not a finite number"},
+        {[&](Frame& f) { f.positions[1].z = inf; }, "c.gro: the position of atom 2 is not a finite number"},
     };
     for (const auto& [change, what] : cases) {
         Frame f = good;

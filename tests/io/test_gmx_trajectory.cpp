@@ -34,7 +34,7 @@ std::string readFile(const std::string& path)
 }
 void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
-constexpr int numAtom = 12; // over nine, so that .xtc compresses the positions
+constexpr int atomCount = 12; // over nine, so that .xtc compresses the positions
 constexpr std::size_t numFrame = 3;
 
 // Atom i of frame f in nm, distinct for every atom, frame and axis.
@@ -46,7 +46,7 @@ Vec3 nm(std::size_t f, int i)
 
 // Everything a reader gives for `file`, up to its end or its failure.
 struct Reading {
-    int32_t numAtom = 0;
+    int32_t atomCount = 0;
     std::vector<Frame> frames;
     bool readPastEnd = false;
     std::string failure;
@@ -57,9 +57,9 @@ Reading readAll(const std::string& file, int32_t expectedAtoms = -1)
     Reading r;
     try {
         auto reader = openGmxTrajectory(file, expectedAtoms);
-        r.numAtom = reader->numAtom();
+        r.atomCount = reader->atomCount();
         Frame frame;
-        frame.atmName = {"kept"};
+        frame.atomName = {"kept"};
         while (reader->next(frame))
             r.frames.push_back(frame);
         r.readPastEnd = reader->next(frame);
@@ -82,7 +82,7 @@ protected:
         std::string gro;
         for (std::size_t f = 0; f < numFrame; ++f) {
             gro += "t= " + std::to_string(10 * f) + " step= " + std::to_string(5000 * f) + "\n12\n";
-            for (int i = 0; i < numAtom; ++i) {
+            for (int i = 0; i < atomCount; ++i) {
                 char line[64];
                 const Vec3 p = nm(f, i);
                 std::snprintf(line, sizeof line, "%5dSOL  %5s%5d%8.3f%8.3f%8.3f\n", i / 3 + 1, i % 3 ? "HW" : "OW",
@@ -121,18 +121,18 @@ TEST_F(GmxTrajectory, ReadsEveryFrameQuietly)
         const Reading r = readAll(path(ext));
         EXPECT_EQ(testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr(), "");
         ASSERT_EQ(r.failure, "");
-        EXPECT_EQ(r.numAtom, numAtom);
+        EXPECT_EQ(r.atomCount, atomCount);
         EXPECT_FALSE(r.readPastEnd);
         ASSERT_EQ(r.frames.size(), numFrame);
         for (std::size_t f = 0; f < numFrame; ++f) {
             const Frame& frame = r.frames[f];
-            EXPECT_EQ(frame.atmName, std::vector<std::string>{"kept"});
-            ASSERT_EQ(frame.atmXYZ.size(), std::size_t{numAtom});
+            EXPECT_EQ(frame.atomName, std::vector<std::string>{"kept"});
+            ASSERT_EQ(frame.positions.size(), std::size_t{atomCount});
             std::vector<std::pair<Vec3, Vec3>> pairs{{frame.box.a(), {20.0f, 0.0f, 0.0f}},
                                                      {frame.box.b(), {3.0f, 21.0f, 0.0f}},
                                                      {frame.box.c(), {4.0f, 5.0f, 22.0f}}};
-            for (int i = 0; i < numAtom; ++i)
-                pairs.push_back({frame.atmXYZ[static_cast<std::size_t>(i)], nm(f, i) * 10.0f});
+            for (int i = 0; i < atomCount; ++i)
+                pairs.push_back({frame.positions[static_cast<std::size_t>(i)], nm(f, i) * 10.0f});
             for (const auto& [got, want] : pairs) // .xtc keeps 0.001 nm
                 EXPECT_LT(std::fabs(got.x - want.x) + std::fabs(got.y - want.y) + std::fabs(got.z - want.z), 0.006f);
             EXPECT_TRUE(frame.hasTime);
@@ -160,11 +160,11 @@ TEST_F(GmxTrajectory, SkippedFramesLeadToTheSameNextFrame)
             if (!more)
                 want = Frame{};
             EXPECT_EQ(got.time, want.time);
-            ASSERT_EQ(got.atmXYZ.size(), want.atmXYZ.size());
-            if (!got.atmXYZ.empty()) {
-                EXPECT_EQ(std::memcmp(got.atmXYZ.data(), want.atmXYZ.data(), sizeof(Vec3) * got.atmXYZ.size()), 0);
+            ASSERT_EQ(got.positions.size(), want.positions.size());
+            if (!got.positions.empty()) {
+                EXPECT_EQ(std::memcmp(got.positions.data(), want.positions.data(), sizeof(Vec3) * got.positions.size()), 0);
             }
-            EXPECT_EQ(skipping->numAtom(), numAtom);
+            EXPECT_EQ(skipping->atomCount(), atomCount);
             EXPECT_EQ(skipping->skip(), k + 1 < numFrame);
         }
     }
@@ -310,7 +310,7 @@ TEST_F(GmxTrajectory, AtomCountsAreCheckedBeforeAnythingIsRead)
     put(xtc, 4, 100000000);
     put(xtc, 52, 100000000);
     writeFile(dir + "/huge.xtc", xtc);
-    EXPECT_EQ(readAll(dir + "/huge.xtc", numAtom).failure,
+    EXPECT_EQ(readAll(dir + "/huge.xtc", atomCount).failure,
               dir + "/huge.xtc: frame 0 has 100000000 atoms, but the structure has 12; there is no good frame before it");
     EXPECT_EQ(readAll(dir + "/huge.xtc").failure,
               dir + "/huge.xtc: frame 0 has a corrupt header (byte count " + std::to_string(wordAt(xtc, 88)) +
@@ -321,7 +321,7 @@ TEST_F(GmxTrajectory, AtomCountsAreCheckedBeforeAnythingIsRead)
     put(empty, 52, 0);                      // no positions
     put(empty, 64, 0x7fffffff);
     writeFile(dir + "/huge.trr", trr.substr(0, secondFrame(trr, false)) + empty);
-    EXPECT_EQ(readAll(dir + "/huge.trr", numAtom).failure,
+    EXPECT_EQ(readAll(dir + "/huge.trr", atomCount).failure,
               dir + "/huge.trr: frame 1 has 2147483647 atoms, but the structure has 12; the last good frame is frame 0 "
                     "at 0 ps");
     EXPECT_EQ(readAll(dir + "/huge.trr").failure,
@@ -423,7 +423,7 @@ TEST_F(GmxTrajectory, SameBitsAsGromacs)
             for (std::size_t f = 0; f < want.size(); ++f) {
                 const Frame& frame = got.frames[f];
                 const test::GmxReferenceFrame& w = want[f];
-                ASSERT_EQ(frame.atmXYZ.size() * 3, w.x.size());
+                ASSERT_EQ(frame.positions.size() * 3, w.x.size());
                 // Compressed .xtc positions: GROMACS's integer, as the float
                 // nearest to its decimal (what a .gro reader makes of it). At
                 // seven decimals a float no longer tells the integer: the two
@@ -431,7 +431,7 @@ TEST_F(GmxTrajectory, SameBitsAsGromacs)
                 const double grid = out.rfind(".xtc", 0) == 0 && name != "small" ? std::pow(10.0, out.back() - '0') : 0;
                 for (std::size_t i = 0; i < w.x.size(); ++i) {
                     const float onGrid = grid > 0 ? static_cast<float>(std::nearbyint(w.x[i] * grid) / grid) : w.x[i];
-                    const float mine = (&frame.atmXYZ[i / 3].x)[i % 3], theirs = onGrid * 10.0f;
+                    const float mine = (&frame.positions[i / 3].x)[i % 3], theirs = onGrid * 10.0f;
                     if (grid > 1e6)
                         ASSERT_NEAR(mine, theirs, 1e-5) << "frame " << f << " number " << i;
                     else

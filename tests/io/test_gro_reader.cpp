@@ -58,12 +58,12 @@ std::string rejection(const std::string& text, const std::string& path = "")
 std::string describe(const Frame& t)
 {
     char buf[160];
-    std::snprintf(buf, sizeof buf, "%d atoms, W=%d, box %.9g %.9g %.9g\n", t.numAtom, t.numWater, t.box.x, t.box.y,
+    std::snprintf(buf, sizeof buf, "%d atoms, W=%d, box %.9g %.9g %.9g\n", t.atomCount, t.waterCount, t.box.x, t.box.y,
                   t.box.z);
     std::string d = buf;
-    for (std::size_t i = 0; i < t.atmXYZ.size(); ++i) {
-        std::snprintf(buf, sizeof buf, "[%s] [%s] %d %.9g %.9g %.9g\n", t.resName.at(i).c_str(),
-                      t.atmName.at(i).c_str(), t.isOW.at(i), t.atmXYZ[i].x, t.atmXYZ[i].y, t.atmXYZ[i].z);
+    for (std::size_t i = 0; i < t.positions.size(); ++i) {
+        std::snprintf(buf, sizeof buf, "[%s] [%s] %d %.9g %.9g %.9g\n", t.residue.at(i).c_str(),
+                      t.atomName.at(i).c_str(), t.isWaterOxygen.at(i), t.positions[i].x, t.positions[i].y, t.positions[i].z);
         d += buf;
     }
     return d;
@@ -76,10 +76,10 @@ TEST(GroAtoms, FieldsAreCutByColumnNamesTrimmedOfBlanksAndLengthsTimesTen)
                                      atomLine("\t  1SOL   ", "\tOW  ", "   1.2    +3e-1 4.5     "),
                                      atomLine("          ", "     ")},
                                     "   3.00000   4.50000   0.10000"));
-    EXPECT_EQ(t.atmXYZ[0].x, 1.234f * 10.0f);
+    EXPECT_EQ(t.positions[0].x, 1.234f * 10.0f);
     // 0.001f * 10.0f is 0.0100000007; a product taken in double precision
     // would round to 0.00999999978.
-    EXPECT_EQ(t.atmXYZ[1].z, 0.001f * 10.0f);
+    EXPECT_EQ(t.positions[1].z, 0.001f * 10.0f);
     EXPECT_EQ(describe(t), "4 atoms, W=1, box 30 45 1\n"
                            "[1SOL] [OW] 1 12.3400002 23.9500008 -6.11999989\n"
                            "[12345ABCDE] [HW123] 0 -1000 12345.6699 0.0100000007\n"
@@ -118,7 +118,7 @@ TEST(GroAtoms, FixedDecimalFieldsReadAsStrtofReadsThem)
             const Frame t = parse(frame({atomLine("    1SOL  ", "   OW", xyz)}));
             for (std::size_t c = 0; c < 3; ++c) {
                 const std::string& f = fields[std::min(at + c, fields.size() - 1)];
-                const float v = (c == 0 ? t.atmXYZ[0].x : c == 1 ? t.atmXYZ[0].y : t.atmXYZ[0].z);
+                const float v = (c == 0 ? t.positions[0].x : c == 1 ? t.positions[0].y : t.positions[0].z);
                 const float expected = std::strtof(f.c_str(), nullptr) * 10.0f;
                 ASSERT_EQ(std::memcmp(&v, &expected, sizeof v), 0) << f << " read as " << v;
             }
@@ -137,8 +137,8 @@ TEST(GroSelection, ResidueFieldMustContainTheWaterName)
     };
     for (const auto& [water, selected] : cases) {
         const Frame t = parse(text, water);
-        EXPECT_EQ(t.isOW, selected) << "water name [" << water << "]";
-        EXPECT_EQ(t.numWater, std::count(selected.begin(), selected.end(), 1)) << "water name [" << water << "]";
+        EXPECT_EQ(t.isWaterOxygen, selected) << "water name [" << water << "]";
+        EXPECT_EQ(t.waterCount, std::count(selected.begin(), selected.end(), 1)) << "water name [" << water << "]";
     }
 }
 
@@ -146,10 +146,10 @@ TEST(GroSelection, AtomNameMustEqualTheOxygenNameExactly)
 {
     const std::string text = frame({atomLine("    1SOL  ", "   OW"), atomLine("    1SOL  ", "  OW1"),
                                     atomLine("    1SOL  ", "   ow"), atomLine("    1SOL  ", "  HW1")});
-    EXPECT_EQ(parse(text, "SOL", "OW").isOW, (std::vector<uint8_t>{1, 0, 0, 0}));
-    EXPECT_EQ(parse(text, "SOL", "OW1").isOW, (std::vector<uint8_t>{0, 1, 0, 0}));
-    EXPECT_EQ(parse(text, "SOL", "O").isOW, (std::vector<uint8_t>{0, 0, 0, 0}));
-    EXPECT_EQ(parse(text, "HOH", "OW").numWater, 0);
+    EXPECT_EQ(parse(text, "SOL", "OW").isWaterOxygen, (std::vector<uint8_t>{1, 0, 0, 0}));
+    EXPECT_EQ(parse(text, "SOL", "OW1").isWaterOxygen, (std::vector<uint8_t>{0, 1, 0, 0}));
+    EXPECT_EQ(parse(text, "SOL", "O").isWaterOxygen, (std::vector<uint8_t>{0, 0, 0, 0}));
+    EXPECT_EQ(parse(text, "HOH", "OW").waterCount, 0);
 }
 
 TEST(GroFrame, VelocitiesLongLinesCrlfAndLooseCountLinesReadLikePlainLines)
@@ -230,7 +230,7 @@ TEST(GroFrame, FileReadInBlocksMatchesTheSameTextInMemory)
         text += box3 + "\r\n";
         test::writeFile(dir + "/big.gro", text);
         const Frame fromFile = readConfiguration(dir + "/big.gro", "SOL", "OW");
-        EXPECT_EQ(fromFile.numWater, 7667);
+        EXPECT_EQ(fromFile.waterCount, 7667);
         EXPECT_EQ(describe(fromFile), describe(parse(text)));
     }
 }

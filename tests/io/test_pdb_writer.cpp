@@ -75,7 +75,7 @@ TEST(CageFile, pentagonalDodecahedronModelAndMirroredNormalTip)
     for (std::size_t k = 0; k < l.classes.cageType.size(); ++k)
         for (int32_t r : l.cages.cageList[k])
             for (int32_t a : l.s.rings.ringList[r]) {
-                const float apart = norm(l.s.atoms.atmXYZ[a] - l.s.geo.centRing[l.cages.cageList[k][0]]);
+                const float apart = norm(l.s.atoms.positions[a] - l.s.geo.centRing[l.cages.cageList[k][0]]);
                 if (l.classes.cageType[k] == "5^12" && apart > widest) {
                     widest = apart;
                     i = k;
@@ -135,7 +135,7 @@ TEST(RingAndCageFiles, lonelyRingRunAppendsOneBlockPerRunToEveryFile)
     std::string model = cryst1(s.atoms.box) + "MODEL        1\n";
     const auto& ring = s.rings.ringList[0];
     for (std::size_t k = 0; k < ring.size(); ++k)
-        model += hetatm(static_cast<int>(k) + 1, "O", "OW", s.atoms.atmXYZ[ring[k]], 1, ring[k] + 1, " O");
+        model += hetatm(static_cast<int>(k) + 1, "O", "OW", s.atoms.positions[ring[k]], 1, ring[k] + 1, " O");
     model += hetatm(7, "X", "CNT", s.geo.centRing[0], 1, -1, " X");
     model += hetatm(8, "H", "NRM", s.geo.normRing[0], 1, -1, " H");
     for (int k = 1; k <= 6; ++k)

@@ -24,11 +24,11 @@ TEST(Profile, CountsEachWaterAndCageInTheSlabOfItsReciprocalCoordinate)
     std::uniform_real_distribution<float> u(-20.0f, 50.0f);
     std::vector<ChillLabel> labels;
     for (int32_t w = 0; w < 300; ++w) {
-        f.atmXYZ.push_back({u(rng), u(rng), u(rng)});
+        f.positions.push_back({u(rng), u(rng), u(rng)});
         f.water.push_back({w, {-1, -1}});
         labels.push_back(static_cast<ChillLabel>(w % kChillLabels));
     }
-    f.numAtom = 300;
+    f.atomCount = 300;
     std::vector<CageRecord> cages(40);
     for (std::size_t k = 0; k < cages.size(); ++k) {
         cages[k].closed = k % 4 != 0;
@@ -45,7 +45,7 @@ TEST(Profile, CountsEachWaterAndCageInTheSlabOfItsReciprocalCoordinate)
         };
         std::vector<std::array<int64_t, kChillLabels + 1>> expected(static_cast<std::size_t>(slabs));
         for (std::size_t w = 0; w < labels.size(); ++w)
-            ++expected[slab(toDouble(f.atmXYZ[w]))][column[static_cast<int>(labels[w])]];
+            ++expected[slab(toDouble(f.positions[w]))][column[static_cast<int>(labels[w])]];
         for (const CageRecord& c : cages)
             expected[slab(c.centre)][kChillLabels] += c.closed;
         std::istringstream text(profileFrameText(3, "1.5", f, cages, labels, {axis, 1.7}));

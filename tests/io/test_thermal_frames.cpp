@@ -23,7 +23,7 @@ public:
         f = (*frames_)[at_++];
         return true;
     }
-    int32_t numAtom() const override { return frames_->empty() ? 0 : frames_->front().numAtom; }
+    int32_t atomCount() const override { return frames_->empty() ? 0 : frames_->front().atomCount; }
 
 private:
     const std::vector<Frame>* frames_;
@@ -88,11 +88,11 @@ std::vector<L3> twin(const std::vector<Frame>& frames, int c, int half, const st
     const int lo = std::max(0, c - half), hi = std::min(static_cast<int>(frames.size()) - 1, c + half);
     const Mat mc = cellOf(frames[c].box), unit = {{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
     std::vector<L3> out;
-    for (int32_t i = 0; i < frames[c].numAtom; ++i) {
-        const L3 sc = fractional(frames[c].atmXYZ[i], mc);
+    for (int32_t i = 0; i < frames[c].atomCount; ++i) {
+        const L3 sc = fractional(frames[c].positions[i], mc);
         L3 mean{};
         for (int k = lo; k <= hi; ++k) {
-            const L3 s = bestImage(fractional(frames[k].atmXYZ[i], cellOf(frames[k].box)), unit,
+            const L3 s = bestImage(fractional(frames[k].positions[i], cellOf(frames[k].box)), unit,
                                    [&](const L3& a, const L3& b) {
                                        return length2({a[0] - sc[0], a[1] - sc[1], a[2] - sc[2]}) <
                                               length2({b[0] - sc[0], b[1] - sc[1], b[2] - sc[2]});
@@ -105,7 +105,7 @@ std::vector<L3> twin(const std::vector<Frame>& frames, int c, int half, const st
     const auto shortest = [](const L3& a, const L3& b) { return length2(a) < length2(b); };
     for (const Water& w : waters)
         for (int32_t h : w.hydrogen) {
-            const Vec3 rh = frames[c].atmXYZ[h], ro = frames[c].atmXYZ[w.oxygen];
+            const Vec3 rh = frames[c].positions[h], ro = frames[c].positions[w.oxygen];
             const L3 d0 = bestImage({rh.x - ro.x, rh.y - ro.y, rh.z - ro.z}, mc, shortest);
             const L3 v = bestImage({out[h][0] - out[w.oxygen][0], out[h][1] - out[w.oxygen][1],
                                     out[h][2] - out[w.oxygen][2]},
@@ -135,7 +135,7 @@ TEST(ThermalFrames, WindowMeanMatchesBruteForceOnAChangingTriclinicCellAndSkipCh
     std::vector<Frame> frames(nFrames);
     for (int f = 0; f < nFrames; ++f) {
         Frame& fr = frames[f];
-        fr.numAtom = atoms;
+        fr.atomCount = atoms;
         fr.time = 0.5 * f;
         fr.box = {static_cast<float>(24.0 * (1 + 0.02 * std::sin(f))), static_cast<float>(22.0 * (1 - 0.015 * f / 8.0)),
                   static_cast<float>(20.0 * (1 + 0.01 * std::cos(f))), static_cast<float>(3.0 + 0.4 * std::sin(2.0 * f)),
@@ -146,7 +146,7 @@ TEST(ThermalFrames, WindowMeanMatchesBruteForceOnAChangingTriclinicCellAndSkipCh
             for (int q = 0; q < 3; ++q)
                 s[q] = base[i][q] + 0.002 * f + noise(rng) + image(rng);
             const L3 r = combine(s, m);
-            fr.atmXYZ.push_back({static_cast<float>(r[0]), static_cast<float>(r[1]), static_cast<float>(r[2])});
+            fr.positions.push_back({static_cast<float>(r[0]), static_cast<float>(r[1]), static_cast<float>(r[2])});
         }
     }
     for (int half : {1, 2}) {
@@ -162,8 +162,8 @@ TEST(ThermalFrames, WindowMeanMatchesBruteForceOnAChangingTriclinicCellAndSkipCh
             EXPECT_EQ(whole[c].time, frames[c].time);
             const auto expected = twin(frames, c, half, waters);
             for (int i = 0; i < atoms; ++i)
-                EXPECT_LT(length2({whole[c].atmXYZ[i].x - expected[i][0], whole[c].atmXYZ[i].y - expected[i][1],
-                                   whole[c].atmXYZ[i].z - expected[i][2]}),
+                EXPECT_LT(length2({whole[c].positions[i].x - expected[i][0], whole[c].positions[i].y - expected[i][1],
+                                   whole[c].positions[i].z - expected[i][2]}),
                           1e-8L)
                     << i;
         }
@@ -174,7 +174,7 @@ TEST(ThermalFrames, WindowMeanMatchesBruteForceOnAChangingTriclinicCellAndSkipCh
                 ASSERT_TRUE(r->skip());
             int c = first;
             for (Frame out; out.water = waters, r->next(out); ++c)
-                EXPECT_EQ(std::memcmp(out.atmXYZ.data(), whole[c].atmXYZ.data(), sizeof(Vec3) * atoms), 0) << first;
+                EXPECT_EQ(std::memcmp(out.positions.data(), whole[c].positions.data(), sizeof(Vec3) * atoms), 0) << first;
             EXPECT_EQ(c, nFrames);
             EXPECT_FALSE(r->skip());
         }
@@ -189,19 +189,19 @@ TEST(ThermalFrames, WatersThatMeetInTheMeanStayWhereTheirFrameHasThem)
     const float xa[3] = {8.0f, 8.8f, 12.0f}, xb[3] = {12.0f, 11.2f, 8.0f}, xc[3] = {3.0f, 3.3f, 3.0f};
     std::vector<Frame> frames(3);
     for (int f = 0; f < 3; ++f) {
-        frames[f].numAtom = 9;
+        frames[f].atomCount = 9;
         frames[f].box = {20.0f, 20.0f, 20.0f};
         for (float x : {xa[f], xb[f], xc[f]})
             for (Vec3 d : {Vec3{0, 0, 0}, Vec3{0, 0.96f, 0}, Vec3{0, 0, 0.96f}})
-                frames[f].atmXYZ.push_back(Vec3{x, 10.0f, 10.0f} + d);
+                frames[f].positions.push_back(Vec3{x, 10.0f, 10.0f} + d);
     }
     auto reader = averageFrames(std::make_unique<MemoryTrajectory>(&frames), 1, "memory");
     Frame out;
     out.water = {{0, {1, 2}}, {3, {4, 5}}, {6, {7, 8}}};
     ASSERT_TRUE(reader->next(out) && reader->next(out));
     for (int i = 0; i < 6; ++i)
-        EXPECT_EQ(out.atmXYZ[i].x, frames[1].atmXYZ[i].x) << i;
-    EXPECT_NEAR(out.atmXYZ[6].x, 3.1, 1e-5);
+        EXPECT_EQ(out.positions[i].x, frames[1].positions[i].x) << i;
+    EXPECT_NEAR(out.positions[6].x, 3.1, 1e-5);
 }
 
 } // namespace

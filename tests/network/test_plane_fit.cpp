@@ -34,9 +34,9 @@ Fit fit(const Frame& atoms, const Rings& rings, float ringDeviation)
 Frame atomsAt(const std::vector<Vec3>& pos, Box box)
 {
     Frame t;
-    t.atmXYZ = pos;
-    t.numAtom = static_cast<int32_t>(pos.size());
-    t.isOW.assign(pos.size(), 1);
+    t.positions = pos;
+    t.atomCount = static_cast<int32_t>(pos.size());
+    t.isWaterOxygen.assign(pos.size(), 1);
     t.box = box;
     indexWaters(t);
     return t;
@@ -133,7 +133,7 @@ TEST(RingPlaneFit, LatticeRingsGetUnitNormalsAndBarycentricTransformsAndStayAlig
         for (std::size_t j = 0; j < n; ++j) { // rows 0 and 1 weigh members j and j+1; row 2 vanishes on them
             const Transform t = all.tang(r, j);
             for (std::size_t m : {j, (j + 1) % n}) {
-                const Vec3 p = minimumImage(atoms.atmXYZ[ring[m]], c, atoms.box);
+                const Vec3 p = minimumImage(atoms.positions[ring[m]], c, atoms.box);
                 const float expected[3] = {m == j ? 1.0f : 0.0f, m == j ? 0.0f : 1.0f, 0.0f};
                 for (int row = 0; row < 3; ++row)
                     EXPECT_NEAR(t[3 * row] * p.x + t[3 * row + 1] * p.y + t[3 * row + 2] * p.z, expected[row], 1e-4f) << r;

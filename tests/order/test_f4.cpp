@@ -74,7 +74,7 @@ TEST(F4, IdealLattices)
 double bruteForceF4(const Frame& f)
 {
     auto vec = [&](int32_t to, int32_t from) {
-        DVec3 d = toDouble(f.atmXYZ[to]) - toDouble(f.atmXYZ[from]);
+        DVec3 d = toDouble(f.positions[to]) - toDouble(f.positions[from]);
         const DVec3 box = toDouble(Vec3{f.box.x, f.box.y, f.box.z});
         return d - DVec3{box.x * std::round(d.x / box.x), box.y * std::round(d.y / box.y), box.z * std::round(d.z / box.z)};
     };

@@ -34,9 +34,9 @@ Oxygens oxygensOf(const std::string& words)
                          : parseConfiguration(test::latticeGro({std::istream_iterator<std::string>(in), {}}), "c.gro",
                                               "SOL", "OW");
     Oxygens o{words, {}, f.box};
-    for (int32_t k = 0; k < f.numAtom; ++k)
-        if (f.isOW[k])
-            o.pos.push_back(f.atmXYZ[k]);
+    for (int32_t k = 0; k < f.atomCount; ++k)
+        if (f.isWaterOxygen[k])
+            o.pos.push_back(f.positions[k]);
     return o;
 }
 

@@ -32,23 +32,23 @@ Frame atomsFromWaters(const std::vector<Water>& waters, Box box)
         const Vec3 p[3] = {w.o, w.h1, w.h2};
         const char* names[3] = {"OW", "HW1", "HW2"};
         for (int k = 0; k < 3; ++k) {
-            t.resName.push_back("1SOL");
-            t.atmName.push_back(names[k]);
-            t.atmXYZ.push_back(p[k]);
-            t.isOW.push_back(k == 0 ? 1 : 0);
+            t.residue.push_back("1SOL");
+            t.atomName.push_back(names[k]);
+            t.positions.push_back(p[k]);
+            t.isWaterOxygen.push_back(k == 0 ? 1 : 0);
         }
     }
-    t.numAtom = static_cast<int32_t>(t.atmXYZ.size());
-    t.numWater = static_cast<int32_t>(waters.size());
+    t.atomCount = static_cast<int32_t>(t.positions.size());
+    t.waterCount = static_cast<int32_t>(waters.size());
     t.box = box;
     indexWaters(t);
     return t;
 }
 
-Network networkFromBonds(int32_t numAtom, const std::vector<std::pair<int32_t, int32_t>>& bonds)
+Network networkFromBonds(int32_t atomCount, const std::vector<std::pair<int32_t, int32_t>>& bonds)
 {
     Network net;
-    std::vector<std::vector<int32_t>> adj(numAtom);
+    std::vector<std::vector<int32_t>> adj(atomCount);
     for (auto [a, b] : bonds) {
         net.edgeList.push_back(std::min(a, b));
         net.edgeList.push_back(std::max(a, b));

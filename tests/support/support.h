@@ -23,9 +23,9 @@ Water waterPointingAt(Vec3 o, Vec3 toward1, Vec3 toward2);
 // The atom table of the waters in order (OW, HW1, HW2 each), all selected.
 Frame atomsFromWaters(const std::vector<Water>& waters, Box box);
 
-// A network over atoms 0 .. numAtom-1 whose edgeList holds `bonds` in the
+// A network over atoms 0 .. atomCount-1 whose edgeList holds `bonds` in the
 // given order (smaller index first), with degrees and neighbour lists.
-Network networkFromBonds(int32_t numAtom, const std::vector<std::pair<int32_t, int32_t>>& bonds);
+Network networkFromBonds(int32_t atomCount, const std::vector<std::pair<int32_t, int32_t>>& bonds);
 
 // .gro text for the waters, coordinates in nm with three decimals.
 std::string groFromWaters(const std::vector<Water>& waters, Box box, const std::string& title = "test");
