@@ -10,6 +10,7 @@
 #include <iterator>
 #include <initializer_list>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include <tbb/blocked_range.h>
@@ -106,10 +107,10 @@ struct OffsetArray {
     template <class RowOf>
     void pack(std::size_t count, RowOf rowOf)
     {
-        start.resize(count + 1);
-        start[0] = 0;
+        std::vector<int64_t> starts(count + 1, 0);
         for (std::size_t r = 0; r < count; ++r)
-            start[r + 1] = start[r] + static_cast<int64_t>(std::size(rowOf(r)));
+            starts[r + 1] = starts[r] + static_cast<int64_t>(std::size(rowOf(r)));
+        start = std::move(starts);
         item.resize(static_cast<std::size_t>(start[count]));
         tbb::parallel_for(tbb::blocked_range<std::size_t>(0, count, 256), [&](const tbb::blocked_range<std::size_t>& b) {
             for (std::size_t r = b.begin(); r < b.end(); ++r) {
