@@ -127,11 +127,11 @@ struct PyResult {
         if (bondsBuilt)
             return;
         const Network& net = analysis.net;
-        for (std::size_t a = 0; a + 1 < net.adjStart.size(); ++a)
-            for (int32_t k = net.adjStart[a]; k < net.adjStart[a + 1]; ++k)
-                if (net.adjNode[static_cast<std::size_t>(k)] > static_cast<int32_t>(a)) {
+        for (std::size_t a = 0; a < net.adj.rows(); ++a)
+            for (int32_t b : net.adj[a])
+                if (b > static_cast<int32_t>(a)) {
                     bonds.push_back(frame->user(static_cast<int32_t>(a)));
-                    bonds.push_back(frame->user(net.adjNode[static_cast<std::size_t>(k)]));
+                    bonds.push_back(frame->user(b));
                 }
         bondsBuilt = true;
     }

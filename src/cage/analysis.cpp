@@ -1,5 +1,6 @@
 #include "cage/analysis.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "cage/split_faces.h"
@@ -53,9 +54,10 @@ Analysis analyse(const Frame& frame, const Criteria& c, Observer* observer)
     phases.start(Phase::Bonds);
     initNetwork(frame, a.net);
     if (frame.atomCount > 0) {
-        a.pairs = buildNeighbourList(frame.positions, waterOxygens(frame), frame.box, c.hbDistance);
         a.pairsCutoff = c.hbDistance;
-        findBonds(frame, a.pairs, c.hbAngle, a.net, c.distanceOnly);
+        a.pairsReach = std::max(c.hbDistance, c.pairsReach);
+        a.pairs = buildNeighbourList(frame.positions, waterOxygens(frame), frame.box, a.pairsReach);
+        findBonds(frame, a.pairs, c.hbAngle, a.net, c.distanceOnly, c.hbDistance);
     }
     phases.finish(Phase::Bonds);
     phases.start(Phase::Pruning);

@@ -14,6 +14,8 @@
 #include "network/plane_fit.h"
 #include "network/ring_neighbours.h"
 #include "network/ring_search.h"
+#include "order/chill.h"
+#include "order/pairs.h"
 
 namespace kavet {
 
@@ -30,6 +32,10 @@ struct Criteria {
     float cageAngle = 85.0f;      // largest angle between a side normal and a ray
     bool sealed = false;          // the sealed line-of-sight test (see cage/occlusion.h)
     bool distanceOnly = false;    // bonds from the O-O distance alone, hydrogens unused (one-site water)
+    // The water-oxygen pair list reaches at least this far (the bonds take
+    // only its pairs below hbDistance), so that the order parameters of the
+    // series can take their pairs from it.
+    float pairsReach = 0.0f;
     // How the rings are searched for: the same rings either way, with the
     // search's call count (which the classic report prints) only from
     // RingWalk::EveryBond.
@@ -44,6 +50,7 @@ struct Criteria {
         Criteria c = *this;
         c.sealed = true;
         c.walk = RingWalk::Once;
+        c.pairsReach = pairSearchCutoff(kChillCutoff);
         return c;
     }
 };
@@ -56,8 +63,9 @@ inline Criteria seriesCriteria() { return Criteria{}.series(); }
 // the neighbour lists. Rings are those flat enough; cages those left after
 // deduplication.
 struct Analysis {
-    NeighbourList pairs; // water oxygens closer than the bond distance limit (the frame's water table order)
-    float pairsCutoff = 0.0f; // that limit (Criteria::hbDistance)
+    NeighbourList pairs; // water oxygens closer than pairsReach (the frame's water table order)
+    float pairsCutoff = 0.0f; // the bond distance limit (Criteria::hbDistance)
+    float pairsReach = 0.0f;  // the list's cut-off: the larger of that limit and Criteria::pairsReach
     Network net;
     RingSearch rings;
     RingGeometry geo;

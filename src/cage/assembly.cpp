@@ -68,8 +68,7 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
             decided[r] = f;
             for (std::size_t head = 0; head < queue.size(); ++head) {
                 const int32_t u = queue[head];
-                for (int32_t e = nb.edgeStart[u]; e < nb.edgeStart[u + 1]; ++e) {
-                    const int32_t k = nb.edgeRing[e];
+                for (int32_t k : nb.edge[static_cast<std::size_t>(u)]) {
                     if (decided[k] == f)
                         continue;
                     decided[k] = f;

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <numeric>
 
+#include "core/offsets.h"
+
 namespace kavet {
 namespace {
 
@@ -101,16 +103,17 @@ std::vector<ClusterShape> clusterShapes(const OffsetArray& cages,
 {
     const std::size_t n = cages.size(), numCluster = k.size.size();
     // The closed cages of every ring.
-    std::vector<std::vector<int32_t>> holders;
-    for (std::size_t c = 0; c < n; ++c) {
-        if (k.clusterOf[c] == 0)
-            continue;
-        for (int32_t r : cages[c]) {
-            if (holders.size() <= static_cast<std::size_t>(r))
-                holders.resize(static_cast<std::size_t>(r) + 1);
-            holders[r].push_back(static_cast<int32_t>(c));
-        }
-    }
+    int32_t maxRing = -1;
+    for (std::size_t c = 0; c < n; ++c)
+        if (k.clusterOf[c] != 0)
+            for (int32_t r : cages[c])
+                maxRing = std::max(maxRing, r);
+    const OffsetArray holders = buildOffsets(static_cast<std::size_t>(maxRing + 1), [&](auto emit) {
+        for (std::size_t c = 0; c < n; ++c)
+            if (k.clusterOf[c] != 0)
+                for (int32_t r : cages[c])
+                    emit(r, static_cast<int32_t>(c));
+    });
     std::vector<ClusterShape> shape(numCluster);
     std::vector<DVec3> placed(n);
     std::vector<uint8_t> seen(n, 0);
@@ -128,7 +131,7 @@ std::vector<ClusterShape> clusterShapes(const OffsetArray& cages,
         for (std::size_t head = 0; head < queue.size(); ++head) {
             const int32_t c = queue[head];
             for (int32_t r : cages[c])
-                for (int32_t d : holders[r]) {
+                for (int32_t d : holders[static_cast<std::size_t>(r)]) {
                     if (d == c)
                         continue;
                     const DVec3 at = placed[c] + minimumImage(centre[d] - centre[c], box);

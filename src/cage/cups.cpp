@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "core/offsets.h"
+
 namespace kavet {
 namespace {
 
@@ -61,19 +63,12 @@ std::vector<Cup> findCups(const RingSearch& rings)
     for (const std::span<const int32_t> ring : list)
         for (int32_t a : ring)
             atomCount = std::max(atomCount, a + 1);
-    std::vector<int32_t> start(static_cast<std::size_t>(atomCount) + 1, 0), pentagonsAt;
-    for (const std::span<const int32_t> ring : list)
-        if (ring.size() == 5)
-            for (int32_t a : ring)
-                ++start[a + 1];
-    for (int32_t a = 0; a < atomCount; ++a)
-        start[a + 1] += start[a];
-    pentagonsAt.resize(start[atomCount]);
-    std::vector<int32_t> fill(start.begin(), start.end() - 1);
-    for (std::size_t r = 0; r < list.size(); ++r)
-        if (list[r].size() == 5)
-            for (int32_t a : list[r])
-                pentagonsAt[fill[a]++] = static_cast<int32_t>(r);
+    const OffsetArray pentagonsAt = buildOffsets(static_cast<std::size_t>(atomCount), [&](auto emit) {
+        for (std::size_t r = 0; r < list.size(); ++r)
+            if (list[r].size() == 5)
+                for (int32_t a : list[r])
+                    emit(a, static_cast<int32_t>(r));
+    });
 
     std::vector<Cup> cups;
     std::vector<Side> sides[6];
@@ -87,8 +82,7 @@ std::vector<Cup> findCups(const RingSearch& rings)
         for (std::size_t k = 0; k < n && every; ++k) {
             const int32_t u = base[k], w = base[(k + 1) % n];
             sides[k].clear();
-            for (int32_t i = start[u]; i < start[u + 1]; ++i) {
-                const int32_t r = pentagonsAt[i];
+            for (int32_t r : pentagonsAt[static_cast<std::size_t>(u)]) {
                 const std::span<const int32_t> p = list[r];
                 std::size_t iu = 0;
                 while (p[iu] != u)

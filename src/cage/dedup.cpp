@@ -16,15 +16,15 @@ void deduplicateCages(CageSearch& cages)
     // by it, and each group (in parallel) finds, for each entry, the first
     // entry with the same set. The distinct sets are then numbered in the
     // order of their first entries.
-    std::vector<int32_t> groupStart, groupEntry;
-    groupBySmallest(n, [&](std::size_t i) { return cages.cageList[i]; }, groupStart,
-                    groupEntry);
+    OffsetArray groups;
+    groupBySmallest(n, [&](std::size_t i) { return cages.cageList[i]; }, groups.start,
+                    groups.item);
     std::vector<int32_t> first(n);
     struct Sorted {
         std::vector<int32_t> a, b;
     };
     tbb::enumerable_thread_specific<Sorted> sorted;
-    tbb::parallel_for(std::size_t(0), groupStart.size() - 1, [&](std::size_t g) {
+    tbb::parallel_for(std::size_t(0), groups.rows(), [&](std::size_t g) {
         Sorted& t = sorted.local();
         auto sortedInto = [&](int32_t i, std::vector<int32_t>& out) {
             const std::span<const int32_t> entry = cages.cageList[static_cast<std::size_t>(i)];
@@ -34,8 +34,7 @@ void deduplicateCages(CageSearch& cages)
         // Entries in ascending order; `distinct` holds the first entry of
         // each set met so far in this group.
         std::vector<int32_t> distinct;
-        for (int32_t e = groupStart[g]; e < groupStart[g + 1]; ++e) {
-            const int32_t i = groupEntry[static_cast<std::size_t>(e)];
+        for (int32_t i : groups[g]) {
             first[static_cast<std::size_t>(i)] = i;
             bool sortedSelf = false;
             for (int32_t d : distinct) {
@@ -55,7 +54,7 @@ void deduplicateCages(CageSearch& cages)
                 distinct.push_back(i);
         }
     });
-    std::vector<int32_t>().swap(groupEntry);
+    groups = OffsetArray();
     std::vector<int32_t> setOf(n); // entry -> distinct set
     std::vector<int32_t> firstEntry;
     for (std::size_t i = 0; i < n; ++i) {
@@ -79,15 +78,11 @@ void deduplicateCages(CageSearch& cages)
     for (const auto& s : sets)
         if (!s.empty())
             maxRing = std::max(maxRing, s.back());
-    std::vector<int32_t> start, holder;
-    buildOffsets(
-        static_cast<std::size_t>(maxRing) + 1,
-        [&](auto emit) {
-            for (std::size_t k = 0; k < sets.size(); ++k)
-                for (int32_t r : sets[k])
-                    emit(r, static_cast<int32_t>(k));
-        },
-        start, holder);
+    const OffsetArray holders = buildOffsets(static_cast<std::size_t>(maxRing) + 1, [&](auto emit) {
+        for (std::size_t k = 0; k < sets.size(); ++k)
+            for (int32_t r : sets[k])
+                emit(r, static_cast<int32_t>(k));
+    });
 
     // A set is contained in a larger one only if that one holds its rarest ring.
     std::vector<uint8_t> contained(sets.size(), 0);
@@ -95,12 +90,14 @@ void deduplicateCages(CageSearch& cages)
         const std::vector<int32_t>& s = sets[k];
         int32_t rarest = s[0];
         for (int32_t r : s)
-            if (start[r + 1] - start[r] < start[rarest + 1] - start[rarest])
+            if (holders.size(r) < holders.size(rarest))
                 rarest = r;
-        for (int32_t h = start[rarest]; h < start[rarest + 1] && !contained[k]; ++h) {
-            const std::vector<int32_t>& t = sets[holder[h]];
-            if (t.size() > s.size() && std::includes(t.begin(), t.end(), s.begin(), s.end()))
+        for (int32_t h : holders[static_cast<std::size_t>(rarest)]) {
+            const std::vector<int32_t>& t = sets[h];
+            if (t.size() > s.size() && std::includes(t.begin(), t.end(), s.begin(), s.end())) {
                 contained[k] = 1;
+                break;
+            }
         }
     });
 
@@ -158,8 +155,7 @@ void classifyCages(const CageSearch& cages, const RingSearch& rings, const std::
         // Every bond between two nodes of the cage, counted once.
         long long edges = 0;
         for (int32_t a : nodes)
-            for (int32_t e = net.adjStart[a]; e < net.adjStart[a + 1]; ++e) {
-                const int32_t b = net.adjNode[e];
+            for (int32_t b : net.adj[static_cast<std::size_t>(a)]) {
                 if (b > a && inCage[b] == static_cast<int32_t>(c))
                     ++edges;
             }

@@ -371,10 +371,10 @@ int segmentHitsNearRing(const OcclusionContext& ctx, SeedView& seed, const SideV
         const double hi = slab.hi + allowance, lo = slab.lo - allowance;
         if (((s0 > hi) & (s1 > hi)) | ((s0 < lo) & (s1 < lo)))
             return -1;
-        return segmentHitsSealed(fan, cache.stride, geo.tangStart[m + 1] - geo.tangStart[m], o, dD);
+        return segmentHitsSealed(fan, cache.stride, geo.tangCount(static_cast<std::size_t>(m)), o, dD);
     }
     const Vec3 o = side.v - seed.dM[p];
-    return segmentHitsRing(geo.tangRing.data() + geo.tangStart[m], geo.tangStart[m + 1] - geo.tangStart[m], o, d);
+    return segmentHitsRing(geo.tang(static_cast<std::size_t>(m)), geo.tangCount(static_cast<std::size_t>(m)), o, d);
 }
 
 // Sets bit i of `bits` (zeroed) for each of the side's first n blockers

@@ -1,5 +1,6 @@
 #include "census/census.h"
 
+#include <functional>
 #include <limits>
 
 #include <algorithm>
@@ -14,10 +15,27 @@
 #include "order/f4.h"
 #include "order/mcg.h"
 #include "order/pairs.h"
+#include "core/cell_grid.h"
 
 namespace kavet {
 
 namespace {
+
+// Whether a neighbour list over `items` built with the cut-off `wide` lists
+// its pairs below `narrow` in the order of one built with `narrow`: it does
+// when both bin the points into the same cells.
+bool sameSearchOrder(const Frame& frame, const std::vector<int32_t>& items, float narrow, float wide)
+{
+    if (narrow == wide)
+        return true;
+    const CellGrid g = buildCellGrid(frame.positions, items, frame.box, narrow);
+    const CellGrid h = buildCellGrid(frame.positions, items, frame.box, wide);
+    for (int k = 0; k < 3; ++k)
+        if (g.n[k] != h.n[k] || g.periodic[k] != h.periodic[k] || g.origin[k] != h.origin[k] ||
+            g.width[k] != h.width[k] || g.length[k] != h.length[k])
+            return false;
+    return g.reach == h.reach && g.cellStart == h.cellStart && g.cellItem == h.cellItem && g.itemCell == h.itemCell;
+}
 
 // The atoms of a cage's faces, each once, ascending.
 std::vector<int32_t> cageAtoms(std::span<const int32_t> cage, const RingSearch& rings)
@@ -104,7 +122,7 @@ void hydrateWaters(FrameCensus& f, const Frame& frame, const Analysis& a, const 
     // Hydrate-like waters joined through the bonds of the full network.
     std::vector<int32_t> parent(atomCount);
     std::iota(parent.begin(), parent.end(), 0);
-    const bool bonds = a.net.adjStart.size() == atomCount + 1;
+    const bool bonds = a.net.adj.rows() == atomCount;
     f.closedCagesOfWater.reserve(frame.water.size());
     f.inCup.reserve(frame.water.size());
     for (const Water& w : frame.water) {
@@ -115,8 +133,7 @@ void hydrateWaters(FrameCensus& f, const Frame& frame, const Analysis& a, const 
             continue;
         ++f.hydrateWaters;
         if (bonds)
-            for (int32_t k = a.net.adjStart[o]; k < a.net.adjStart[o + 1]; ++k) {
-                const int32_t b = a.net.adjNode[k];
+            for (int32_t b : a.net.adj[static_cast<std::size_t>(o)]) {
                 if (cagesOf[b] > 0) {
                     const int32_t x = rootOf(parent, o), y = rootOf(parent, b);
                     if (x != y)
@@ -187,7 +204,7 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
 {
     FrameCensus f;
     f.waters = frame.waterCount;
-    f.hbonds = static_cast<int64_t>(a.net.adjNode.size() / 2);
+    f.hbonds = static_cast<int64_t>(a.net.adj.item.size() / 2);
     for (const auto& ring : a.rings.ringList) {
         if (f.rings.size() <= ring.size())
             f.rings.resize(ring.size() + 1, 0);
@@ -254,7 +271,17 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
         oxygens.push_back(frame.positions[w.oxygen]);
     // One list of the O-O pairs within 3.5 angstrom for CHILL+, F3, q and q̄_l.
     static_assert(kF3Cutoff == kChillCutoff && kSteinhardtCutoff == kChillCutoff);
-    const std::vector<NeighbourPair> oo = neighbourPairs(oxygens, frame.box, kChillCutoff);
+    // The analysis' list, when built with the cut-off of this search over the
+    // same oxygens in ascending order, holds its candidates in its order.
+    if (oxygenAtoms.empty())
+        oxygenAtoms = waterOxygens(frame);
+    const bool listed = a.pairs.start.size() == oxygenAtoms.size() + 1;
+    const bool ascending = std::adjacent_find(oxygenAtoms.begin(), oxygenAtoms.end(), std::greater_equal<>()) ==
+                           oxygenAtoms.end();
+    const std::vector<NeighbourPair> oo =
+        listed && ascending && a.pairsReach == pairSearchCutoff(kChillCutoff)
+            ? neighbourPairs(frame.positions, oxygenAtoms, a.pairs, frame.box, kChillCutoff)
+            : neighbourPairs(oxygens, frame.box, kChillCutoff);
     const int32_t numOxygen = static_cast<int32_t>(oxygens.size());
     f.chill = chillPlus(numOxygen, oo);
     f.f3 = f3Of(numOxygen, oo);
@@ -279,7 +306,9 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
     hydrateWaters(f, frame, a, closed, cupList);
     f.wrappingRings = wrappingRings(frame, a);
 
-    F4 f4 = a.pairsCutoff == f4Cutoff ? f4Of(frame, a.pairs) : f4Of(frame);
+    F4 f4 = listed && a.pairsReach >= f4Cutoff && sameSearchOrder(frame, oxygenAtoms, f4Cutoff, a.pairsReach)
+                ? f4Of(frame, a.pairs)
+                : f4Of(frame);
     f.f4 = f4.value;
     f.f4Pairs = f4.pairs;
     f.f4PerWater = std::move(f4.perWater);

@@ -184,8 +184,8 @@ OffsetArray buildOffsets(std::size_t rows, Visit visit)
 // counts -1): row m + 1 holds, ascending, the lists whose smallest is m.
 // Equal lists land in one row. `list(i)` gives list i; the smallest are
 // found in parallel.
-template <class List>
-void groupBySmallest(std::size_t count, List list, std::vector<int32_t>& start, std::vector<int32_t>& item)
+template <class List, class Start>
+void groupBySmallest(std::size_t count, List list, std::vector<Start>& start, std::vector<int32_t>& item)
 {
     std::vector<int32_t> smallest(count);
     tbb::parallel_for(std::size_t(0), count, [&](std::size_t i) {

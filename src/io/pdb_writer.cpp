@@ -328,8 +328,8 @@ void writeCageModel(std::FILE* f, const Frame& atoms, const RingSearch& rings, c
         if (a < 0)
             continue;
         partners.clear();
-        for (int32_t e = net.adjStart[a]; e < net.adjStart[a + 1]; ++e) {
-            const int32_t t = serialOf[net.adjNode[e]];
+        for (int32_t b : net.adj[static_cast<std::size_t>(a)]) {
+            const int32_t t = serialOf[b];
             if (t > static_cast<int32_t>(s) + 1)
                 partners.push_back(t);
         }

@@ -46,8 +46,8 @@ bool donates(const Donor& d, Vec3 toAcceptor, float t)
 void initNetwork(const Frame& atoms, Network& net)
 {
     net.degree.assign(atoms.atomCount, 0);
-    net.adjStart.assign(static_cast<std::size_t>(atoms.atomCount) + 1, 0);
-    net.adjNode.clear();
+    net.adj.start.assign(static_cast<std::size_t>(atoms.atomCount) + 1, 0);
+    net.adj.item.clear();
 }
 
 void findBonds(const Frame& atoms, float hbDistance, float hbAngle, Network& net)
@@ -55,7 +55,8 @@ void findBonds(const Frame& atoms, float hbDistance, float hbAngle, Network& net
     findBonds(atoms, buildNeighbourList(atoms.positions, waterOxygens(atoms), atoms.box, hbDistance), hbAngle, net);
 }
 
-void findBonds(const Frame& atoms, const NeighbourList& pairs, float hbAngle, Network& net, bool distanceOnly)
+void findBonds(const Frame& atoms, const NeighbourList& pairs, float hbAngle, Network& net, bool distanceOnly,
+               float hbDistance)
 {
     const int32_t atomCount = atoms.atomCount;
     const float c = static_cast<float>(std::cos(static_cast<double>(hbAngle) * std::numbers::pi / 180.0));
@@ -86,6 +87,8 @@ void findBonds(const Frame& atoms, const NeighbourList& pairs, float hbAngle, Ne
             const Vec3 o = atoms.positions[i];
             partners.clear();
             for (int32_t p = pairs.start[k]; p < pairs.start[k + 1]; ++p) {
+                if (!(pairs.dist[p] < hbDistance))
+                    continue;
                 const int32_t j = pairs.second[p];
                 const float t = c * pairs.dist[p];
                 if (distanceOnly || donates(donor[k], pairs.vec[p], t) ||
@@ -107,15 +110,12 @@ void findBonds(const Frame& atoms, const NeighbourList& pairs, float hbAngle, Ne
     initNetwork(atoms, net);
     for (int32_t a : net.edgeList)
         ++net.degree[a];
-    buildOffsets(
-        static_cast<std::size_t>(atomCount),
-        [&](auto emit) {
-            for (std::size_t e = 0; e < net.edgeList.size(); e += 2) {
-                emit(net.edgeList[e], net.edgeList[e + 1]);
-                emit(net.edgeList[e + 1], net.edgeList[e]);
-            }
-        },
-        net.adjStart, net.adjNode);
+    net.adj = buildOffsets(static_cast<std::size_t>(atomCount), [&](auto emit) {
+        for (std::size_t e = 0; e < net.edgeList.size(); e += 2) {
+            emit(net.edgeList[e], net.edgeList[e + 1]);
+            emit(net.edgeList[e + 1], net.edgeList[e]);
+        }
+    });
 }
 
 void pruneEdges(Network& net)

@@ -7,10 +7,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "core/frame.h"
 #include "core/neighbours.h"
+#include "core/offsets.h"
 
 namespace kavet {
 
@@ -20,17 +22,15 @@ struct Network {
     std::vector<int32_t> edgeList;
     // Bonds per atom in the full network (0 for atoms that are not nodes).
     std::vector<int32_t> degree;
-    // The full network as sorted neighbour lists: the neighbours of atom a are
-    // adjNode[adjStart[a] .. adjStart[a+1]).
-    std::vector<int32_t> adjStart;
-    std::vector<int32_t> adjNode;
+    // The full network as sorted neighbour lists: row a holds the
+    // neighbours of atom a.
+    OffsetArray adj;
 
     // Whether atoms a and b are hydrogen-bonded.
     bool isEdge(int32_t a, int32_t b) const
     {
-        auto first = adjNode.begin() + adjStart[a];
-        auto last = adjNode.begin() + adjStart[a + 1];
-        return std::binary_search(first, last, b);
+        const std::span<const int32_t> n = adj[static_cast<std::size_t>(a)];
+        return std::binary_search(n.begin(), n.end(), b);
     }
 };
 
@@ -42,11 +42,12 @@ void initNetwork(const Frame& atoms, Network& net);
 // without both hydrogens cannot donate, but can accept.
 void findBonds(const Frame& atoms, float hbDistance, float hbAngle, Network& net);
 // The same on oxygen pairs already found: `pairs` must be built over
-// waterOxygens(atoms) with the distance limit as its cut-off. With
-// `distanceOnly` every pair is a bond and no hydrogen is looked at (one-site
-// water).
+// waterOxygens(atoms) with the distance limit `hbDistance` as its cut-off, or
+// a larger one (its pairs at or beyond the limit are passed over). With
+// `distanceOnly` every pair within the limit is a bond and no hydrogen is
+// looked at (one-site water).
 void findBonds(const Frame& atoms, const NeighbourList& pairs, float hbAngle, Network& net,
-               bool distanceOnly = false);
+               bool distanceOnly = false, float hbDistance = std::numeric_limits<float>::infinity());
 
 // Drops from edgeList every bond with an end of degree 0 or 1 in the full
 // network, in one pass and keeping the order; degree and the neighbour lists

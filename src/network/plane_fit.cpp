@@ -41,7 +41,7 @@ void fitRings(const Frame& atoms, float ringDeviation, RingSearch& rings, RingGe
     // each into its own place, and the dropped ones are compacted away below.
     geo.tangStart.assign(numRing + 1, 0);
     for (std::size_t i = 0; i < numRing; ++i)
-        geo.tangStart[i + 1] = geo.tangStart[i] + static_cast<int32_t>(rings.ringList[i].size());
+        geo.tangStart[i + 1] = geo.tangStart[i] + static_cast<int64_t>(rings.ringList[i].size());
     // Every kept ring writes all of its transforms.
     geo.tangRing.resize(transforms ? static_cast<std::size_t>(geo.tangStart[numRing]) : 0);
     std::vector<uint8_t> dropped(numRing, 0);
@@ -119,7 +119,7 @@ void fitRings(const Frame& atoms, float ringDeviation, RingSearch& rings, RingGe
     if (std::find(dropped.begin(), dropped.end(), uint8_t(1)) == dropped.end())
         return;
     std::size_t kept = 0;
-    std::vector<int32_t> start{0};
+    std::vector<int64_t> start{0};
     std::vector<Transform, DefaultInit<Transform>> tang;
     tang.reserve(geo.tangRing.size());
     for (std::size_t i = 0; i < numRing; ++i) {

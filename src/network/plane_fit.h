@@ -29,9 +29,11 @@ struct RingGeometry {
     std::vector<Vec3> centRing;   // centre, next to member 0 (not wrapped into the box)
     std::vector<Vec3> normRing;   // normal tip: centre plus unit normal
     // The transforms of ring r are tangRing[tangStart[r] .. tangStart[r+1]),
-    // one per member.
+    // one per member (rows laid out as in OffsetArray, 64-bit starts).
     std::vector<Transform, DefaultInit<Transform>> tangRing;
-    std::vector<int32_t> tangStart;
+    std::vector<int64_t> tangStart{0};
+    int32_t tangCount(std::size_t r) const { return static_cast<int32_t>(tangStart[r + 1] - tangStart[r]); }
+    const Transform* tang(std::size_t r) const { return tangRing.data() + tangStart[r]; }
     // Triangles of the fitted rings too thin to transform (their transforms
     // are all zeros, which no ray can hit).
     int64_t degenerateTriangles = 0;

@@ -75,15 +75,11 @@ void findRingNeighbours(const RingSearch& rings, const RingGeometry& geo, const 
     // Rings that share a bond share its nodes: pair rings through an index
     // from node to the rings that hold it.
     const std::size_t atomCount = net.degree.size();
-    std::vector<int32_t> start, holder;
-    buildOffsets(
-        atomCount,
-        [&](auto emit) {
-            for (int32_t r = 0; r < numRing; ++r)
-                for (int32_t a : rings.ringList[r])
-                    emit(a, r);
-        },
-        start, holder);
+    const OffsetArray holders = buildOffsets(atomCount, [&](auto emit) {
+        for (int32_t r = 0; r < numRing; ++r)
+            for (int32_t a : rings.ringList[r])
+                emit(a, r);
+    });
 
     // Runs of rings are paired in parallel, each thread with its own marks.
     constexpr int32_t run = 512;
@@ -94,8 +90,7 @@ void findRingNeighbours(const RingSearch& rings, const RingGeometry& geo, const 
         const int32_t first = static_cast<int32_t>(part) * run;
         for (int32_t i = first; i < std::min(numRing, first + run); ++i) {
             for (int32_t a : rings.ringList[i]) {
-                for (int32_t h = start[a]; h < start[a + 1]; ++h) {
-                    const int32_t j = holder[h];
+                for (int32_t j : holders[static_cast<std::size_t>(a)]) {
                     if (j <= i || seen[j] == i)
                         continue;
                     seen[j] = i;
@@ -109,17 +104,15 @@ void findRingNeighbours(const RingSearch& rings, const RingGeometry& geo, const 
             }
         }
     });
-    buildOffsets(
-        static_cast<std::size_t>(numRing),
-        [&](auto emit) {
-            for (const auto& pairs : found)
-                for (const auto& [i, j] : pairs)
-                    emit(i, j);
-        },
-        nb.edgeStart, nb.edgeRing);
+    nb.edge = buildOffsets(static_cast<std::size_t>(numRing), [&](auto emit) {
+        for (const auto& pairs : found)
+            for (const auto& [i, j] : pairs)
+                emit(i, j);
+    });
     // Each ring's list, ascending.
-    tbb::parallel_for(int32_t(0), numRing, [&](int32_t r) {
-        std::sort(nb.edgeRing.begin() + nb.edgeStart[r], nb.edgeRing.begin() + nb.edgeStart[r + 1]);
+    tbb::parallel_for(std::size_t(0), nb.edge.rows(), [&](std::size_t r) {
+        const std::span<int32_t> row = nb.edge.row(r);
+        std::sort(row.begin(), row.end());
     });
 }
 

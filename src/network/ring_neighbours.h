@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/cell_grid.h"
+#include "core/offsets.h"
 #include "network/hbond.h"
 #include "network/plane_fit.h"
 
@@ -27,10 +28,8 @@ struct RingNeighbours {
     // lengths on each periodic axis: any two centres' image is at most one
     // box length away.
     bool shiftOnce = false;
-    // The rings sharing one bond with ring r, ascending:
-    // edgeRing[edgeStart[r] .. edgeStart[r+1]).
-    std::vector<int32_t> edgeStart;
-    std::vector<int32_t> edgeRing;
+    // Row r: the rings sharing one bond with ring r, ascending.
+    OffsetArray edge;
 };
 
 float nearDistance(int32_t ringMax, float hbDistance);

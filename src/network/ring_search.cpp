@@ -72,9 +72,11 @@ private:
 
 // Each node's bonds of edgeList that may extend a path, by ascending
 // position, as the node at the bond's other end and as the bond's position;
-// the last bond of the list never extends a path.
+// the last bond of the list never extends a path. bond[p] is the position
+// of the bond of entry p of `other`.
 struct BondIndex {
-    std::vector<int32_t> start, other, bond;
+    OffsetArray other;
+    std::vector<int32_t> bond;
 
     explicit BondIndex(const Network& net)
     {
@@ -89,16 +91,17 @@ struct BondIndex {
                 }
             };
         };
-        buildOffsets(net.degree.size(), entries(false), start, other);
+        other = buildOffsets(net.degree.size(), entries(false));
+        std::vector<int64_t> start;
         buildOffsets(net.degree.size(), entries(true), start, bond);
     }
 
-    // The position in `other` of the bond from u to v, or -1.
+    // The position in other.item of the bond from u to v, or -1.
     int32_t entry(int32_t u, int32_t v) const
     {
-        for (int32_t p = start[u]; p < start[u + 1]; ++p)
-            if (other[p] == v)
-                return p;
+        for (int64_t p = other.start[u]; p < other.start[u + 1]; ++p)
+            if (other.item[p] == v)
+                return static_cast<int32_t>(p);
         return -1;
     }
 };
@@ -163,22 +166,20 @@ public:
         for (std::size_t bond = first; bond < last; ++bond) {
             const std::size_t k = 2 * bond;
             const int32_t a = e[k];
-            for (int32_t q = net_.adjStart[a]; q < net_.adjStart[a + 1]; ++q)
-                nearFirst_[net_.adjNode[q]] = static_cast<int64_t>(k);
+            for (int32_t b : net_.adj[a])
+                nearFirst_[b] = static_cast<int64_t>(k);
             start_ = static_cast<int64_t>(k);
             startBond_ = static_cast<int32_t>(bond);
             if constexpr (Once) {
                 // Bonded to the first node through an earlier bond (or this
                 // one): such a ring was searched for from that bond.
-                for (int32_t p = index_.start[a]; p < index_.start[a + 1]; ++p)
+                for (int64_t p = index_.other.start[a]; p < index_.other.start[a + 1]; ++p)
                     if (index_.bond[p] <= startBond_)
-                        nearFirst_[index_.other[p]] = start_ + 1;
+                        nearFirst_[index_.other.item[p]] = start_ + 1;
                 // Two bonds or fewer from the first node.
-                for (int32_t q = net_.adjStart[a]; q < net_.adjStart[a + 1]; ++q) {
-                    const int32_t b = net_.adjNode[q];
-                    for (int32_t r = net_.adjStart[b]; r < net_.adjStart[b + 1]; ++r)
-                        nearSecond_[net_.adjNode[r]] = start_;
-                }
+                for (int32_t b : net_.adj[a])
+                    for (int32_t c : net_.adj[b])
+                        nearSecond_[c] = start_;
             }
             path_.start(e[k], e[k + 1]);
             inPath_[e[k]] = inPath_[e[k + 1]] = 1;
@@ -195,8 +196,8 @@ private:
     void push(int32_t node)
     {
         const int32_t interior = path_.back();
-        for (int32_t q = net_.adjStart[interior]; q < net_.adjStart[interior + 1]; ++q)
-            ++nearInterior_[net_.adjNode[q]];
+        for (int32_t b : net_.adj[interior])
+            ++nearInterior_[b];
         path_.push_back(node);
         inPath_[node] = 1;
     }
@@ -206,8 +207,8 @@ private:
         inPath_[path_.back()] = 0;
         path_.pop_back();
         const int32_t interior = path_.back();
-        for (int32_t q = net_.adjStart[interior]; q < net_.adjStart[interior + 1]; ++q)
-            --nearInterior_[net_.adjNode[q]];
+        for (int32_t b : net_.adj[interior])
+            --nearInterior_[b];
     }
 
     template <bool Once>
@@ -220,11 +221,11 @@ private:
             return;
         const int32_t last = path_[n - 1];
         const int32_t before = path_[n - 2];
-        for (int32_t p = index_.start[last]; p < index_.start[last + 1]; ++p) {
+        for (int64_t p = index_.other.start[last]; p < index_.other.start[last + 1]; ++p) {
             if constexpr (Once)
                 if (index_.bond[p] <= startBond_)
                     continue;
-            const int32_t candidate = index_.other[p];
+            const int32_t candidate = index_.other.item[p];
             if (candidate == before)
                 continue;
             // Already on the path, or a chord to an interior node.
@@ -435,13 +436,13 @@ void keepFirstOfEach(std::vector<std::vector<int32_t>>& list, std::vector<Found>
         for (std::vector<int32_t>& r : f.rings)
             ring.push_back(&r);
     const std::size_t total = ring.size();
-    std::vector<int32_t> groupStart, member;
-    groupBySmallest(total, [&](std::size_t k) -> const std::vector<int32_t>& { return *ring[k]; }, groupStart, member);
+    OffsetArray groups;
+    groupBySmallest(total, [&](std::size_t k) -> const std::vector<int32_t>& { return *ring[k]; }, groups.start,
+                    groups.item);
     std::vector<uint8_t> keep(total, 1);
-    tbb::parallel_for(std::size_t(0), groupStart.size() - 1, [&](std::size_t g) {
+    tbb::parallel_for(std::size_t(0), groups.rows(), [&](std::size_t g) {
         std::vector<int32_t> kept; // the group's rings kept so far
-        for (int32_t e = groupStart[g]; e < groupStart[g + 1]; ++e) {
-            const int32_t k = member[static_cast<std::size_t>(e)];
+        for (int32_t k : groups[g]) {
             bool seen = false;
             for (int32_t j : kept)
                 if (*ring[static_cast<std::size_t>(j)] == *ring[static_cast<std::size_t>(k)]) {
@@ -455,7 +456,7 @@ void keepFirstOfEach(std::vector<std::vector<int32_t>>& list, std::vector<Found>
                 kept.push_back(k);
         }
     });
-    std::vector<int32_t>().swap(member);
+    groups = OffsetArray();
     std::size_t count = old;
     for (std::size_t k = old; k < total; ++k)
         count += keep[k];

@@ -8,14 +8,14 @@ namespace kavet {
 F3 f3Of(int32_t waterCount, const std::vector<NeighbourPair>& pairs)
 {
     const NeighbourVectors nb = neighbourVectors(waterCount, pairs);
-    const std::size_t n = nb.start.size() - 1;
+    const std::size_t n = nb.other.rows();
     F3 f;
     f.perWater.assign(n, std::numeric_limits<double>::quiet_NaN());
     std::vector<DVec3> unit;
     double sum = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
         unit.clear();
-        for (int32_t e = nb.start[i]; e < nb.start[i + 1]; ++e) {
+        for (int64_t e = nb.other.start[i]; e < nb.other.start[i + 1]; ++e) {
             const double r = norm(nb.d[e]);
             if (r > 0.0)
                 unit.push_back(nb.d[e] * (1.0 / r));

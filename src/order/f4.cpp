@@ -8,7 +8,7 @@
 
 namespace kavet {
 
-F4 f4Of(const Frame& frame, const NeighbourList& list)
+F4 f4Of(const Frame& frame, const NeighbourList& list, float below)
 {
     const std::vector<Vec3>& xyz = frame.positions;
     const int32_t atomCount = static_cast<int32_t>(xyz.size());
@@ -47,6 +47,8 @@ F4 f4Of(const Frame& frame, const NeighbourList& list)
         if (wi < 0)
             continue;
         for (int32_t e = list.start[k]; e < list.start[k + 1]; ++e) {
+            if (!(list.dist[e] < below))
+                continue;
             const int32_t j = list.second[e];
             const int32_t wj = j >= 0 && j < atomCount ? waterOf[j] : -1;
             if (wj < 0 || wj == wi)

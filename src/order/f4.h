@@ -45,7 +45,10 @@ struct F4 {
 // distances within f4TieTolerance of their sum), the one first in the input. A pair with a water that lacks them, or whose torsion
 // is undefined (the three bonds of the torsion not spanning a plane on either
 // side), does not count.
-F4 f4Of(const Frame& frame, const NeighbourList& oxygenPairs);
+// A list built with a larger cut-off serves when its pairs below f4Cutoff
+// come in the order of one built with f4Cutoff; `below` then passes over the
+// others.
+F4 f4Of(const Frame& frame, const NeighbourList& oxygenPairs, float below = f4Cutoff);
 
 // The same with a neighbour list of its own.
 F4 f4Of(const Frame& frame);

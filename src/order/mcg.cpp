@@ -14,18 +14,21 @@ Mcg mcgOf(const std::vector<Vec3>& guests, const std::vector<Vec3>& oxygens, con
         return out;
     const std::vector<NeighbourPair> close = neighbourPairs(guests, box, rule.guestDistance);
     // Per guest, the vectors to the water oxygens within the water distance:
-    // those of guest g are near[start[g] .. start[g + 1]).
+    // row g of nearWater holds the waters of guest g, and near[e] the vector
+    // to the water at nearWater.item[e].
     const std::vector<NeighbourPair> reach = crossPairs(guests, oxygens, box, rule.waterDistance);
-    std::vector<int32_t> start(n + 1, 0);
+    OffsetArray nearWater;
+    std::vector<int64_t>& start = nearWater.start;
+    start.assign(n + 1, 0);
     for (const NeighbourPair& p : reach)
         ++start[p.i + 1];
     for (std::size_t g = 0; g < n; ++g)
         start[g + 1] += start[g];
     std::vector<DVec3> near(reach.size());
-    std::vector<int32_t> nearWater(reach.size());
-    std::vector<int32_t> fill(start.begin(), start.end() - 1);
+    nearWater.item.resize(reach.size());
+    std::vector<int64_t> fill(start.begin(), start.end() - 1);
     for (const NeighbourPair& p : reach) {
-        nearWater[fill[p.i]] = p.j;
+        nearWater.item[fill[p.i]] = p.j;
         near[fill[p.i]++] = p.d;
     }
     const double w2 = rule.waterDistance * rule.waterDistance;
@@ -43,12 +46,11 @@ Mcg mcgOf(const std::vector<Vec3>& guests, const std::vector<Vec3>& oxygens, con
     };
 
     std::vector<NeighbourPair> linked;
-    std::vector<int32_t> sharedStart{0}, sharedWaters; // the waters of each link
+    OffsetArray shared; // row k: the waters of link k
     std::vector<int32_t> shares;
     for (const NeighbourPair& p : close) {
-        int32_t shared = 0;
         shares.clear();
-        for (int32_t k = start[p.i]; k < start[p.i + 1]; ++k) {
+        for (int64_t k = start[p.i]; k < start[p.i + 1]; ++k) {
             // The water seen from guest j, at the image consistent with the pair.
             const DVec3 fromI = near[k];
             const DVec3 fromJ = fromI - p.d;
@@ -56,14 +58,12 @@ Mcg mcgOf(const std::vector<Vec3>& guests, const std::vector<Vec3>& oxygens, con
                 continue;
             // Inside the cone at i (towards j) and the cone at j (towards i).
             if (inCone(fromI, p.d) && inCone(fromJ, -p.d)) {
-                ++shared;
-                shares.push_back(nearWater[k]);
+                shares.push_back(nearWater.item[k]);
             }
         }
-        if (shared >= rule.minWaters) {
+        if (static_cast<int32_t>(shares.size()) >= rule.minWaters) {
             linked.push_back(p);
-            sharedWaters.insert(sharedWaters.end(), shares.begin(), shares.end());
-            sharedStart.push_back(static_cast<int32_t>(sharedWaters.size()));
+            shared.append(shares);
             ++out.links[p.i];
             ++out.links[p.j];
         }
@@ -98,8 +98,7 @@ Mcg mcgOf(const std::vector<Vec3>& guests, const std::vector<Vec3>& oxygens, con
         std::vector<int32_t> waters;
         for (std::size_t k = 0; k < linked.size() && best >= 0; ++k)
             if (member(linked[k].i) && member(linked[k].j) && root(linked[k].i) == best)
-                waters.insert(waters.end(), sharedWaters.begin() + sharedStart[k],
-                              sharedWaters.begin() + sharedStart[k + 1]);
+                waters.insert(waters.end(), shared.begin(k), shared.end(k));
         std::sort(waters.begin(), waters.end());
         watersOut = static_cast<int32_t>(std::unique(waters.begin(), waters.end()) - waters.begin());
     };

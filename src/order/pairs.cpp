@@ -10,6 +10,33 @@
 namespace kavet {
 namespace {
 
+// The pairs of `list` (over items, queries first) at most `cutoff` apart by
+// the double-precision vector at the image the list took; item k's pairs
+// with a later item, as (k, place of the other), through `place` (point
+// number to place among the items). With split >= 0 only those with a place
+// at or above it, as (k, place - split).
+template <class Place>
+void pairsOfList(const std::vector<Vec3>& pos, const std::vector<int32_t>& items, const NeighbourList& list,
+                 std::size_t queries, const Box& box, double cutoff, int32_t split, Place place,
+                 std::vector<NeighbourPair>& pairs)
+{
+    const double cut2 = cutoff * cutoff;
+    pairs.reserve(list.second.size());
+    for (std::size_t k = 0; k < queries; ++k) {
+        const int32_t i = items[k];
+        for (int32_t p = list.start[k]; p < list.start[k + 1]; ++p) {
+            const int32_t pj = list.second[p];
+            const int32_t j = place(pj);
+            if (split >= 0 && j < split)
+                continue;
+            const DVec3 d = sameImageD(pos[pj], pos[i], box, list.vec[p]);
+            if (!(dot(d, d) <= cut2))
+                continue;
+            pairs.push_back({static_cast<int32_t>(k), split >= 0 ? j - split : j, d});
+        }
+    }
+}
+
 // The pairs of points of `pos` at most `cutoff` apart, from the core
 // neighbour list. With split < 0 every pair, as (smaller index, larger index);
 // otherwise only the pairs of a point below `split` with one at or above it,
@@ -24,27 +51,35 @@ std::vector<NeighbourPair> closePairs(const std::vector<Vec3>& pos, const Box& b
         return pairs;
     std::vector<int32_t> items(static_cast<std::size_t>(n));
     std::iota(items.begin(), items.end(), 0);
-    const float loose = static_cast<float>(cutoff) * 1.001f + 1e-4f;
     const std::size_t queries = split >= 0 ? static_cast<std::size_t>(split) : items.size();
-    const NeighbourList list = buildNeighbourList(pos, items, box, loose, queries);
-    const double cut2 = cutoff * cutoff;
-    pairs.reserve(list.second.size());
-    for (std::size_t k = 0; k < queries; ++k) {
-        const int32_t i = items[k];
-        for (int32_t p = list.start[k]; p < list.start[k + 1]; ++p) {
-            const int32_t j = list.second[p];
-            if (split >= 0 && j < split)
-                continue;
-            const DVec3 d = sameImageD(pos[j], pos[i], box, list.vec[p]);
-            if (!(dot(d, d) <= cut2))
-                continue;
-            pairs.push_back({i, split >= 0 ? j - split : j, d});
-        }
-    }
+    const NeighbourList list = buildNeighbourList(pos, items, box, pairSearchCutoff(cutoff), queries);
+    pairsOfList(pos, items, list, queries, box, cutoff, split, [](int32_t j) { return j; }, pairs);
     return pairs;
 }
 
 } // namespace
+
+float pairSearchCutoff(double cutoff)
+{
+    return static_cast<float>(cutoff) * 1.001f + 1e-4f;
+}
+
+std::vector<NeighbourPair> neighbourPairs(const std::vector<Vec3>& atomPositions, const std::vector<int32_t>& items,
+                                          const NeighbourList& list, const Box& box, double cutoff)
+{
+    std::vector<NeighbourPair> pairs;
+    if (items.size() < 2 || !(cutoff > 0.0))
+        return pairs;
+    int32_t top = 0;
+    for (int32_t i : items)
+        top = std::max(top, i);
+    std::vector<int32_t> place(static_cast<std::size_t>(top) + 1, -1);
+    for (std::size_t k = 0; k < items.size(); ++k)
+        place[items[k]] = static_cast<int32_t>(k);
+    pairsOfList(atomPositions, items, list, std::min(items.size(), list.start.size() - 1), box, cutoff, -1,
+                [&](int32_t j) { return place[j]; }, pairs);
+    return pairs;
+}
 
 std::vector<NeighbourPair> neighbourPairs(const std::vector<Vec3>& pos, const Box& box, double cutoff)
 {
@@ -106,23 +141,25 @@ NeighbourVectors neighbourVectors(int32_t numPoints, const std::vector<Neighbour
 {
     const std::size_t n = static_cast<std::size_t>(std::max(numPoints, 0));
     NeighbourVectors v;
-    v.start.assign(n + 1, 0);
+    std::vector<int64_t>& start = v.other.start;
+    start.assign(n + 1, 0);
     auto inside = [&](const NeighbourPair& p) { return p.i >= 0 && p.j >= 0 && p.i < numPoints && p.j < numPoints; };
     for (const NeighbourPair& p : pairs)
         if (inside(p)) {
-            ++v.start[p.i + 1];
-            ++v.start[p.j + 1];
+            ++start[p.i + 1];
+            ++start[p.j + 1];
         }
     for (std::size_t k = 0; k < n; ++k)
-        v.start[k + 1] += v.start[k];
-    v.other.resize(static_cast<std::size_t>(v.start[n]));
-    v.d.resize(v.other.size());
-    std::vector<int32_t> next(v.start.begin(), v.start.end() - 1);
+        start[k + 1] += start[k];
+    v.other.item.resize(static_cast<std::size_t>(start[n]));
+    v.d.resize(v.other.item.size());
+    // Filled as buildOffsets does, with the vectors alongside.
+    std::vector<int64_t> next(start.begin(), start.end() - 1);
     for (const NeighbourPair& p : pairs)
         if (inside(p)) {
-            v.other[next[p.i]] = p.j;
+            v.other.item[next[p.i]] = p.j;
             v.d[next[p.i]++] = p.d;
-            v.other[next[p.j]] = p.i;
+            v.other.item[next[p.j]] = p.i;
             v.d[next[p.j]++] = -p.d;
         }
     return v;

@@ -9,6 +9,8 @@
 
 #include "core/box.h"
 #include "core/dvec3.h"
+#include "core/neighbours.h"
+#include "core/offsets.h"
 #include "core/vec3.h"
 
 namespace kavet {
@@ -26,6 +28,18 @@ struct NeighbourPair {
 // least twice the cut-off wide across every pair of faces.
 std::vector<NeighbourPair> neighbourPairs(const std::vector<Vec3>& pos, const Box& box, double cutoff);
 
+// The cut-off of the single-precision neighbour list that neighbourPairs
+// searches for `cutoff`: a little beyond it, so that the double-precision
+// test decides.
+float pairSearchCutoff(double cutoff);
+
+// neighbourPairs(pos, box, cutoff) taken from `list`, a neighbour list over
+// the points `items` of `atomPositions` (pos[k] == atomPositions[items[k]],
+// items strictly ascending) built with the cut-off pairSearchCutoff(cutoff):
+// the same pairs in the same order, numbered by their place in `items`.
+std::vector<NeighbourPair> neighbourPairs(const std::vector<Vec3>& atomPositions, const std::vector<int32_t>& items,
+                                          const NeighbourList& list, const Box& box, double cutoff);
+
 // The same between two sets of points: every point a[i] and b[j] at most
 // `cutoff` apart, as i, j and the vector b[j] - a[i].
 std::vector<NeighbourPair> crossPairs(const std::vector<Vec3>& a, const std::vector<Vec3>& b, const Box& box,
@@ -40,14 +54,14 @@ double narrowestWidth(const Box& box);
 // join (both ends members), by union-find; 0 when there is no member.
 int32_t largestCluster(const std::vector<uint8_t>& member, const std::vector<NeighbourPair>& pairs);
 
-// The pairs as each point's list of neighbours: point k's are entries
-// start[k] .. start[k+1] of `other` (the neighbour) and `d` (the vector from
-// point k to it), in the order of `pairs`. Pairs with an end outside
+// The pairs as each point's list of neighbours: row k of `other` holds point
+// k's neighbours, in the order of `pairs`, and d[e] is the vector from point
+// k to the neighbour at other.item[e]. Pairs with an end outside
 // 0 .. numPoints-1 are left out.
 struct NeighbourVectors {
-    std::vector<int32_t> start, other;
+    OffsetArray other;
     std::vector<DVec3> d;
-    int32_t count(int32_t k) const { return start[k + 1] - start[k]; }
+    int32_t count(int32_t k) const { return other.size(static_cast<std::size_t>(k)); }
 };
 NeighbourVectors neighbourVectors(int32_t numPoints, const std::vector<NeighbourPair>& pairs);
 

@@ -50,10 +50,10 @@ Tetrahedral tetrahedralOf(const std::vector<Vec3>& oxygens, const Box& box, cons
     std::vector<int32_t> few;
     for (int32_t i = 0; i < n; ++i) {
         c.clear();
-        for (int32_t e = nb.start[i]; e < nb.start[i + 1]; ++e) {
+        for (int64_t e = nb.other.start[i]; e < nb.other.start[i + 1]; ++e) {
             const double r2 = dot(nb.d[e], nb.d[e]);
             if (r2 > 0.0)
-                c.push_back({r2, nb.other[e], nb.d[e]});
+                c.push_back({r2, nb.other.item[e], nb.d[e]});
         }
         if (c.size() >= 4)
             t.perWater[i] = qOf(c);

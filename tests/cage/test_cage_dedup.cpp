@@ -125,12 +125,10 @@ CageClasses classified(const std::vector<std::vector<int32_t>>& ringList, const 
         adj[b].push_back(a);
     }
     Network net;
-    net.adjStart.push_back(0);
     for (auto& list : adj) {
         std::sort(list.begin(), list.end());
         list.erase(std::unique(list.begin(), list.end()), list.end());
-        net.adjNode.insert(net.adjNode.end(), list.begin(), list.end());
-        net.adjStart.push_back(static_cast<int32_t>(net.adjNode.size()));
+        net.adj.append(list);
         net.degree.push_back(static_cast<int32_t>(list.size()));
     }
     CageClasses classes;

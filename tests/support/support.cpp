@@ -55,12 +55,10 @@ Network networkFromBonds(int32_t atomCount, const std::vector<std::pair<int32_t,
         adj[a].push_back(b);
         adj[b].push_back(a);
     }
-    net.adjStart.push_back(0);
     for (auto& list : adj) {
         std::sort(list.begin(), list.end());
         net.degree.push_back(static_cast<int32_t>(list.size()));
-        net.adjNode.insert(net.adjNode.end(), list.begin(), list.end());
-        net.adjStart.push_back(static_cast<int32_t>(net.adjNode.size()));
+        net.adj.append(list);
     }
     return net;
 }
