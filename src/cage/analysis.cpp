@@ -52,7 +52,7 @@ Analysis analyse(const Frame& frame, const Criteria& c, Observer* observer)
 
     phases.start(Phase::Bonds);
     initNetwork(frame, a.net);
-    if (frame.atomCount > 0) {
+    if (frame.topology().atomCount > 0) {
         a.pairs = buildNeighbourList(frame.positions, waterOxygens(frame), frame.box, c.hbDistance);
         a.pairsCutoff = c.hbDistance;
         findBonds(frame, a.pairs, c.hbAngle, a.net, c.distanceOnly);
@@ -61,7 +61,8 @@ Analysis analyse(const Frame& frame, const Criteria& c, Observer* observer)
     phases.start(Phase::Pruning);
     pruneEdges(a.net);
     phases.finish(Phase::Pruning);
-    if (const std::string fault = denseNetworkFault(frame.waterCount, static_cast<int64_t>(a.net.edgeList.size()));
+    if (const std::string fault =
+            denseNetworkFault(frame.topology().waterCount, static_cast<int64_t>(a.net.edgeList.size()));
         !fault.empty())
         throw InputError(fault);
 
