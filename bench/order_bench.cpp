@@ -30,10 +30,10 @@ int main(int argc, char** argv)
     const int repeats = argc > 2 ? std::max(1, std::atoi(argv[2])) : 20;
     const kavet::Frame f = kavet::readConfiguration(argv[1], "SOL", "OW");
     std::vector<kavet::Vec3> oxygens, guests;
-    for (int32_t k = 0; k < f.atomCount; ++k) {
-        if (f.isWaterOxygen[k])
+    for (int32_t k = 0; k < f.topology().atomCount; ++k) {
+        if (f.topology().isWaterOxygen[k])
             oxygens.push_back(f.positions[k]);
-        else if (f.atomName[k] == "C")
+        else if (f.topology().atomName[k] == "C")
             guests.push_back(f.positions[k]);
     }
     kavet::Chill c;

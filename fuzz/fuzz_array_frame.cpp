@@ -193,13 +193,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         return 0; // refused with a message
     }
     // What the checks passed holds together.
-    if (frame.frame.waterCount != static_cast<int32_t>(oxygens.size()) ||
-        frame.frame.positions.size() != static_cast<std::size_t>(frame.frame.atomCount) ||
+    const Topology& topology = frame.frame.topology();
+    if (topology.waterCount != static_cast<int32_t>(oxygens.size()) ||
+        frame.frame.positions.size() != static_cast<std::size_t>(topology.atomCount) ||
         frame.guests.firstAtom.size() != frame.guests.atomCount.size())
         __builtin_trap();
     for (std::size_t g = 0; g < frame.guests.firstAtom.size(); ++g)
         if (frame.guests.firstAtom[g] < 0 ||
-            frame.guests.firstAtom[g] + frame.guests.atomCount[g] > frame.frame.atomCount)
+            frame.guests.firstAtom[g] + frame.guests.atomCount[g] > topology.atomCount)
             __builtin_trap();
     uint32_t hash = 2166136261u; // FNV-1a
     for (std::size_t i = 0; i < size; ++i)

@@ -15,16 +15,21 @@
 
 namespace {
 
-// The frame's fields, or the failure message without a frame context.
+// The frame's fields (without `names`, its coordinates only, as a
+// trajectory reader fills them), or the failure message without a frame
+// context.
 template <class Read>
-std::string outcome(Read read)
+std::string outcome(Read read, bool names = true)
 {
     try {
         const kavet::Frame t = read();
-        std::string d = std::to_string(t.atomCount) + " " + std::to_string(t.box.x) + " " + std::to_string(t.box.zy);
+        const kavet::Topology& top = t.topology();
+        std::string d = std::to_string(t.positions.size()) + " " + std::to_string(t.box.x) + " " +
+                        std::to_string(t.box.zy);
         for (std::size_t i = 0; i < t.positions.size(); ++i)
-            d += "|" + t.residue[i] + "|" + t.atomName[i] + "|" + std::to_string(t.positions[i].x) + "," +
-                 std::to_string(t.positions[i].y) + "," + std::to_string(t.positions[i].z);
+            d += (names ? "|" + top.residue[i] + "|" + top.atomName[i] + "|" : std::string("|")) +
+                 std::to_string(t.positions[i].x) + "," + std::to_string(t.positions[i].y) + "," +
+                 std::to_string(t.positions[i].z);
         return d;
     } catch (const kavet::Failure& failure) {
         std::string what = failure.what();
@@ -39,9 +44,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
     const std::string text(reinterpret_cast<const char*>(data), size);
     try {
-        const kavet::Frame t = kavet::parseConfiguration(text, "fuzz.gro", "SOL", "OW");
+        const kavet::Frame frame = kavet::parseConfiguration(text, "fuzz.gro", "SOL", "OW");
+        const kavet::Topology& t = frame.topology();
         const std::size_t n = static_cast<std::size_t>(t.atomCount);
-        if (t.atomCount < 0 || t.residue.size() != n || t.atomName.size() != n || t.positions.size() != n ||
+        if (t.atomCount < 0 || t.residue.size() != n || t.atomName.size() != n || frame.positions.size() != n ||
             t.isWaterOxygen.size() != n || t.waterCount < 0 || t.waterCount > t.atomCount)
             std::abort(); // the table does not match the count it accepted
     } catch (const kavet::Failure&) {
@@ -54,13 +60,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         return 0;
     const std::string inMemory = outcome([&] { return kavet::parseConfiguration(text, path, "SOL", "OW"); });
     const std::string fromFile = outcome([&] { return kavet::readConfiguration(path, "SOL", "OW"); });
-    const std::string byLine = outcome([&] {
-        kavet::GroTrajectory reader(path);
-        kavet::Frame frame;
-        reader.next(frame);
-        return frame;
-    });
-    if (inMemory != fromFile || inMemory != byLine)
+    const std::string byLine = outcome(
+        [&] {
+            kavet::GroTrajectory reader(path);
+            kavet::Frame frame;
+            reader.next(frame);
+            return frame;
+        },
+        false);
+    const std::string coordinates =
+        outcome([&] { return kavet::parseConfiguration(text, path, "SOL", "OW"); }, false);
+    if (inMemory != fromFile || coordinates != byLine)
         std::abort(); // the readers disagree
     return 0;
 }

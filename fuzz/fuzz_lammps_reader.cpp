@@ -20,7 +20,7 @@ namespace {
 void checkConsistent(const kavet::LammpsStructure& s)
 {
     const std::size_t n = s.atoms.id.size();
-    if (s.frame.atomCount < 0 || static_cast<std::size_t>(s.frame.atomCount) != n || s.frame.positions.size() != n ||
+    if (s.frame.positions.size() != n ||
         s.atoms.type.size() != n || (!s.atoms.molecule.empty() && s.atoms.molecule.size() != n))
         std::abort(); // the tables do not match the count accepted
     for (std::size_t k = 1; k < n; ++k)
@@ -35,8 +35,10 @@ void nameByType(const kavet::LammpsStructure& s)
     types.hydrogenType = 2;
     types.guestTypes = {3};
     try {
-        const kavet::Frame f = kavet::typedFrame(s, types, "fuzz");
-        if (f.residue.size() != f.positions.size() || f.isWaterOxygen.size() != f.positions.size() ||
+        const kavet::Frame frame = kavet::typedFrame(s, types, "fuzz");
+        const kavet::Topology& f = frame.topology();
+        if (f.residue.size() != frame.positions.size() || f.isWaterOxygen.size() != frame.positions.size() ||
+            static_cast<std::size_t>(f.atomCount) != frame.positions.size() ||
             static_cast<std::size_t>(f.waterCount) != f.water.size())
             std::abort();
     } catch (const kavet::Failure&) {

@@ -111,7 +111,7 @@ std::shared_ptr<PyFrame> readGro(const std::string& path, const std::string& wat
     requireReadable(path);
     auto p = std::make_shared<PyFrame>();
     p->frame = readConfiguration(path, water, oxygen);
-    p->userAtoms = p->frame.atomCount;
+    p->userAtoms = p->frame.topology().atomCount;
     p->oneSite = nohyd;
     if (nohyd)
         dropHydrogens(p->frame);
@@ -132,15 +132,16 @@ void bindFrame(py::module_& m)
         .def(py::init(&frameOfArguments), py::arg("positions"), py::arg("box"), py::arg("oxygens"),
              py::arg("hydrogens") = py::none(), py::arg("guests") = py::none(), py::arg("time") = py::none())
         .def_property_readonly("n_atoms", [](const PyFrame& f) { return f.userAtoms; })
-        .def_property_readonly("n_waters", [](const PyFrame& f) { return f.frame.waterCount; })
+        .def_property_readonly("n_waters", [](const PyFrame& f) { return f.frame.topology().waterCount; })
         .def_property_readonly("n_guests",
                                [](const PyFrame& f) { return static_cast<int64_t>(f.guests.firstAtom.size()); })
         .def_property_readonly("one_site", [](const PyFrame& f) { return f.oneSite; })
         .def_property_readonly("oxygens",
                                [](const PyFrame& f) {
                                    std::vector<int64_t> o;
-                                   o.reserve(f.frame.water.size());
-                                   for (const Water& w : f.frame.water)
+                                   const std::vector<Water>& water = f.frame.topology().water;
+                                   o.reserve(water.size());
+                                   for (const Water& w : water)
                                        o.push_back(f.user(w.oxygen));
                                    return owned(std::move(o));
                                })

@@ -12,22 +12,22 @@ namespace {
 
 using Positions = py::array_t<float, py::array::c_style | py::array::forcecast>;
 
-// The frames of a window held in arrays, handed out in order, each with the
-// water table of the frame it fills (as a reader leaves it).
+// The frames of a window held in arrays, handed out in order: the
+// coordinates of `like`'s atoms.
 class WindowFrames : public TrajectoryReader {
 public:
     WindowFrames(const PyFrame& like, const Positions& positions, std::vector<Box> boxes)
         : like_(like), positions_(positions), boxes_(std::move(boxes))
     {
     }
-    bool next(Frame& frame) override
+    bool next(Coordinates& frame) override
     {
         if (next_ >= static_cast<py::ssize_t>(boxes_.size()))
             return false;
         const auto p = positions_.unchecked<3>();
-        frame.atomCount = like_.frame.atomCount;
-        frame.positions.resize(static_cast<std::size_t>(frame.atomCount));
-        for (int32_t a = 0; a < frame.atomCount; ++a) {
+        const int32_t atoms = atomCount();
+        frame.positions.resize(static_cast<std::size_t>(atoms));
+        for (int32_t a = 0; a < atoms; ++a) {
             const py::ssize_t u = like_.user(a);
             frame.positions[static_cast<std::size_t>(a)] = {p(next_, u, 0), p(next_, u, 1), p(next_, u, 2)};
         }
@@ -37,7 +37,7 @@ public:
         ++next_;
         return true;
     }
-    int32_t atomCount() const override { return like_.frame.atomCount; }
+    int32_t atomCount() const override { return like_.frame.topology().atomCount; }
 
 private:
     const PyFrame& like_;
@@ -69,7 +69,8 @@ std::shared_ptr<PyFrame> thermalFrame(const PyFrame& frame, const Positions& pos
     {
         py::gil_scoped_release release;
         std::unique_ptr<TrajectoryReader> window =
-            averageFrames(std::make_unique<WindowFrames>(frame, positions, cells), half, "the thermal window");
+            averageFrames(std::make_unique<WindowFrames>(frame, positions, cells), half, "the thermal window",
+                          frame.frame.sharedTopology());
         for (int64_t c = 0; c < centre; ++c)
             window->skip();
         window->next(out->frame);

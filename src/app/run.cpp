@@ -170,8 +170,8 @@ public:
         case Phase::Bonds:
             printHeading(">>>> Node degree: ");
             printCount(">>>> Edge Size: ", static_cast<long long>(a.net.edgeList.size()));
-            if (a.net.edgeList.empty() && frame_.waterCount > 0)
-                printWarnings({noBondWarning(s_.criteria, frame_.waterCount)});
+            if (a.net.edgeList.empty() && frame_.topology().waterCount > 0)
+                printWarnings({noBondWarning(s_.criteria, frame_.topology().waterCount)});
             break;
         case Phase::Pruning:
             printCount(">>>> Edge Size (degree>1): ", static_cast<long long>(a.net.edgeList.size()));
@@ -227,7 +227,7 @@ private:
     // Once, before the ring search (see growthWarning).
     void warnOfGrowth(const Analysis& a) const
     {
-        const std::string w = growthWarning(frame_.waterCount, static_cast<int64_t>(a.net.edgeList.size()),
+        const std::string w = growthWarning(frame_.topology().waterCount, static_cast<int64_t>(a.net.edgeList.size()),
                                             s_.criteria.ringMax);
         if (!w.empty())
             std::fprintf(stderr, " !!! Warning !!! %s\n", w.c_str());
@@ -240,7 +240,7 @@ private:
         const auto& ringList = a.rings.ringList;
         const long long first = ringList.empty() ? 0 : static_cast<long long>(ringList[0].size());
         printHeading(">>>> Ring Info.");
-        printRingTables(ringInfoTables(frame_.waterCount, static_cast<long long>(ringList.size()), first,
+        printRingTables(ringInfoTables(frame_.topology().waterCount, static_cast<long long>(ringList.size()), first,
                                        s_.criteria.ringMax),
                         false);
     }
@@ -278,8 +278,8 @@ int runFrame(const Settings& s)
     // The names have served the selection and the checks: the analysis and
     // the files read positions only, and a large frame's names take a sixth
     // of its run's memory.
-    std::vector<std::string>().swap(frame.residue);
-    std::vector<std::string>().swap(frame.atomName);
+    std::vector<std::string>().swap(frame.editTopology().residue);
+    std::vector<std::string>().swap(frame.editTopology().atomName);
     // Every output is checked and locked before the analysis; a run that does
     // not complete, interrupted ones included, leaves them as they were.
     SignalGuard interruption([](const std::string& signal) {
@@ -289,10 +289,10 @@ int runFrame(const Settings& s)
                              {s.cageFile, OutputKind::CageFile},
                              {s.dataFile, OutputKind::DataFile}},
                             {s.confFile, s.indexFile}, &interruption);
-    printSystemBlock(frame.atomCount);
+    printSystemBlock(frame.topology().atomCount);
     printHeading(">>>> Water");
-    printCount("     OW:       ", frame.waterCount);
-    printRingTables(waterTables(frame.waterCount, s.criteria.ringMax), true);
+    printCount("     OW:       ", frame.topology().waterCount);
+    printRingTables(waterTables(frame.topology().waterCount, s.criteria.ringMax), true);
 
     ConsoleReport report(s, frame);
     const Analysis a = analyse(frame, s.criteria, &report);

@@ -53,7 +53,7 @@ Analysis analyse(const Frame& frame, const Criteria& c, Observer* observer)
 
     phases.start(Phase::Bonds);
     initNetwork(frame, a.net);
-    if (frame.atomCount > 0) {
+    if (frame.topology().atomCount > 0) {
         a.pairsCutoff = c.hbDistance;
         a.pairsReach = std::max(c.hbDistance, c.pairsReach);
         a.pairs = buildNeighbourList(frame.positions, waterOxygens(frame), frame.box, a.pairsReach);
@@ -63,7 +63,8 @@ Analysis analyse(const Frame& frame, const Criteria& c, Observer* observer)
     phases.start(Phase::Pruning);
     pruneEdges(a.net);
     phases.finish(Phase::Pruning);
-    if (const std::string fault = denseNetworkFault(frame.waterCount, static_cast<int64_t>(a.net.edgeList.size()));
+    if (const std::string fault =
+            denseNetworkFault(frame.topology().waterCount, static_cast<int64_t>(a.net.edgeList.size()));
         !fault.empty())
         throw InputError(fault);
 

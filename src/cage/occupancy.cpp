@@ -37,16 +37,16 @@ GuestMolecules selectGuests(const Frame& frame, const std::string& name)
 {
     if (name.empty())
         throw InputError("the guest residue name is empty");
-    if (frame.residue.size() != frame.positions.size())
+    if (frame.topology().residue.size() != frame.positions.size())
         throw InputError("the frame has " + std::to_string(frame.positions.size()) + " positions but " +
-                         std::to_string(frame.residue.size()) + " residue names");
+                         std::to_string(frame.topology().residue.size()) + " residue names");
     GuestMolecules g;
-    const std::size_t n = frame.residue.size();
+    const std::size_t n = frame.topology().residue.size();
     for (std::size_t i = 0; i < n;) {
         std::size_t j = i + 1;
-        while (j < n && frame.residue[j] == frame.residue[i])
+        while (j < n && frame.topology().residue[j] == frame.topology().residue[i])
             ++j;
-        if (isName(frame.residue[i], name)) {
+        if (isName(frame.topology().residue[i], name)) {
             g.firstAtom.push_back(static_cast<int32_t>(i));
             g.atomCount.push_back(static_cast<int32_t>(j - i));
         }
@@ -58,10 +58,10 @@ GuestMolecules selectGuests(const Frame& frame, const std::string& name)
 std::vector<std::string> residueNames(const Frame& frame)
 {
     std::vector<std::string> names;
-    for (std::size_t i = 0; i < frame.residue.size(); ++i) {
-        if (i > 0 && frame.residue[i] == frame.residue[i - 1])
+    for (std::size_t i = 0; i < frame.topology().residue.size(); ++i) {
+        if (i > 0 && frame.topology().residue[i] == frame.topology().residue[i - 1])
             continue;
-        std::string s = namePart(frame.residue[i]);
+        std::string s = namePart(frame.topology().residue[i]);
         if (std::find(names.begin(), names.end(), s) == names.end())
             names.push_back(std::move(s));
     }

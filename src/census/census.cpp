@@ -105,7 +105,7 @@ int32_t rootOf(std::vector<int32_t>& parent, int32_t x)
 void hydrateWaters(FrameCensus& f, const Frame& frame, const Analysis& a, const std::vector<uint8_t>& closed,
                    const std::vector<Cup>& cups)
 {
-    const std::size_t atomCount = static_cast<std::size_t>(frame.atomCount);
+    const std::size_t atomCount = static_cast<std::size_t>(frame.topology().atomCount);
     std::vector<uint8_t> cagesOf(atomCount, 0), cup(atomCount, 0);
     for (std::size_t c = 0; c < closed.size(); ++c)
         if (closed[c])
@@ -123,9 +123,9 @@ void hydrateWaters(FrameCensus& f, const Frame& frame, const Analysis& a, const 
     std::vector<int32_t> parent(atomCount);
     std::iota(parent.begin(), parent.end(), 0);
     const bool bonds = a.net.adj.rows() == atomCount;
-    f.closedCagesOfWater.reserve(frame.water.size());
-    f.inCup.reserve(frame.water.size());
-    for (const Water& w : frame.water) {
+    f.closedCagesOfWater.reserve(frame.topology().water.size());
+    f.inCup.reserve(frame.topology().water.size());
+    for (const Water& w : frame.topology().water) {
         const int32_t o = w.oxygen;
         f.closedCagesOfWater.push_back(cagesOf[o]);
         f.inCup.push_back(cup[o]);
@@ -142,7 +142,7 @@ void hydrateWaters(FrameCensus& f, const Frame& frame, const Analysis& a, const 
             }
     }
     std::vector<int32_t> size(atomCount, 0);
-    for (const Water& w : frame.water)
+    for (const Water& w : frame.topology().water)
         if (cagesOf[w.oxygen] > 0)
             f.largestHydrateWaters = std::max<int64_t>(f.largestHydrateWaters, ++size[rootOf(parent, w.oxygen)]);
 }
@@ -203,7 +203,7 @@ std::string wrappingRingWarning(int64_t frameNumber, int64_t rings, const Box& b
 FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions& options)
 {
     FrameCensus f;
-    f.waters = frame.waterCount;
+    f.waters = frame.topology().waterCount;
     f.hbonds = static_cast<int64_t>(a.net.adj.item.size() / 2);
     for (const auto& ring : a.rings.ringList) {
         if (f.rings.size() <= ring.size())
@@ -266,8 +266,8 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
     }
 
     std::vector<Vec3> oxygens;
-    oxygens.reserve(frame.water.size());
-    for (const Water& w : frame.water)
+    oxygens.reserve(frame.topology().water.size());
+    for (const Water& w : frame.topology().water)
         oxygens.push_back(frame.positions[w.oxygen]);
     // One list of the O-O pairs within 3.5 angstrom for CHILL+, F3, q and q̄_l.
     static_assert(kF3Cutoff == kChillCutoff && kSteinhardtCutoff == kChillCutoff);

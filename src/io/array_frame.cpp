@@ -105,6 +105,7 @@ ArrayFrame arrayFrame(const ArrayFrameInput& in)
     ArrayFrame p;
     p.userAtoms = static_cast<int32_t>(n);
     Frame& f = p.frame;
+    Topology& t = f.editTopology();
     f.box = arrayBox(in.box);
     if (in.time) {
         f.hasTime = true;
@@ -184,13 +185,13 @@ ArrayFrame arrayFrame(const ArrayFrameInput& in)
 
     const float* xyz = positions.data;
     if (keep) {
-        f.atomCount = static_cast<int32_t>(n);
+        t.atomCount = static_cast<int32_t>(n);
         f.positions.resize(static_cast<std::size_t>(n));
         if (n > 0)
             std::memcpy(static_cast<void*>(f.positions.data()), xyz, sizeof(float) * 3 * static_cast<std::size_t>(n));
-        f.isWaterOxygen.assign(static_cast<std::size_t>(n), 0);
+        t.isWaterOxygen.assign(static_cast<std::size_t>(n), 0);
         for (int64_t o : ow)
-            f.isWaterOxygen[static_cast<std::size_t>(o)] = 1;
+            t.isWaterOxygen[static_cast<std::size_t>(o)] = 1;
         for (std::size_t g = 0; g < gatoms.size(); g += static_cast<std::size_t>(perGuest)) {
             p.guests.firstAtom.push_back(static_cast<int32_t>(gatoms[g]));
             p.guests.atomCount.push_back(static_cast<int32_t>(perGuest));
@@ -219,9 +220,9 @@ ArrayFrame arrayFrame(const ArrayFrameInput& in)
                 order.push_back(gatoms[g + static_cast<std::size_t>(k)]);
         }
         oxygenSlot.resize(order.size(), 0);
-        f.atomCount = static_cast<int32_t>(order.size());
+        t.atomCount = static_cast<int32_t>(order.size());
         f.positions.resize(order.size());
-        f.isWaterOxygen = std::move(oxygenSlot);
+        t.isWaterOxygen = std::move(oxygenSlot);
         p.userIndex.resize(order.size());
         for (std::size_t k = 0; k < order.size(); ++k) {
             const float* r = xyz + 3 * order[k];
@@ -229,18 +230,16 @@ ArrayFrame arrayFrame(const ArrayFrameInput& in)
             p.userIndex[k] = static_cast<int32_t>(order[k]);
         }
     }
-    f.waterCount = static_cast<int32_t>(ow.size());
-    indexWaters(f);
+    t.waterCount = static_cast<int32_t>(ow.size());
+    indexWaters(t);
     if (oneSite)
-        dropHydrogens(f);
+        dropHydrogens(t);
     p.oneSite = oneSite;
-    f.residue.assign(static_cast<std::size_t>(f.atomCount), std::string());
-    f.atomName.assign(static_cast<std::size_t>(f.atomCount), std::string());
     // Given hydrogens lie where an O-H bond puts them; then the frame checks:
     // finite numbers, hydrogens, oxygens no closer than water allows (as when
     // the coordinates are in nm).
     if (in.hydrogens)
-        for (const Water& w : f.water)
+        for (const Water& w : t.water)
             for (int32_t h : w.hydrogen) {
                 const Vec3 d = minimumImage(f.positions[h], f.positions[w.oxygen], f.box);
                 const float r = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);

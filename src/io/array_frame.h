@@ -58,7 +58,8 @@ struct ArrayFrameInput {
 // caller's order where that serves (oxygens ascending, each followed by its
 // hydrogens, each guest's atoms consecutive); otherwise the frame holds each
 // water as oxygen, hydrogen, hydrogen in the order of `oxygens`, then the
-// guests' atoms, and userIndex names the caller's index of every atom.
+// guests' atoms, and userIndex names the caller's index of every atom. The
+// frame's topology has no atom names (messages name atoms by number).
 struct ArrayFrame {
     Frame frame;
     GuestMolecules guests;

@@ -23,10 +23,11 @@ std::string angstrom(float d)
 // "atom N (NAME, line L)", or "atom N" for an atom without names
 std::string atomText(const Frame& frame, int32_t i)
 {
-    if (frame.residue[i].empty() && frame.atomName[i].empty()) // a frame from arrays
+    const Topology& t = frame.topology();
+    if (!t.named(static_cast<std::size_t>(i))) // a frame from arrays
         return "atom " + std::to_string(static_cast<long long>(i) + 1);
-    return "atom " + std::to_string(static_cast<long long>(i) + 1) + " (" + frame.residue[i] + " " +
-           frame.atomName[i] + ", line " + std::to_string(static_cast<long long>(i) + 3) + ")";
+    return "atom " + std::to_string(static_cast<long long>(i) + 1) + " (" + t.residue[i] + " " + t.atomName[i] +
+           ", line " + std::to_string(static_cast<long long>(i) + 3) + ")";
 }
 
 float length(Vec3 d)
@@ -89,12 +90,12 @@ std::vector<std::string> checkFrame(const Frame& frame, const std::string& name)
     const std::vector<int32_t> oxygens = waterOxygens(frame);
 
     // Each water's hydrogens, as the water table gives them.
-    for (const Water& w : frame.water) {
+    for (const Water& w : frame.topology().water) {
         const int32_t i = w.oxygen;
         for (int32_t h : w.hydrogen) {
             if (h < 0)
                 continue;
-            if (frame.isWaterOxygen[h])
+            if (frame.topology().isWaterOxygen[h])
                 throw FormatError(name + ": " + atomText(frame, h) + " after water oxygen " + atomText(frame, i) +
                                   " should be one of its hydrogens, but is a water oxygen itself (water of one site, without "
                                   "hydrogens, is analysed with -nohyd)");

@@ -125,7 +125,7 @@ public:
         numAtom_ = readHead().atomCount;
     }
 
-    bool next(Frame& frame) override { return step(&frame); }
+    bool next(Coordinates& frame) override { return step(&frame); }
     bool skip() override { return step(nullptr); }
 
     int32_t atomCount() const override { return numAtom_; }
@@ -137,7 +137,7 @@ public:
 private:
     // Reads the next frame with positions into `into`, or passes over it
     // by its header when `frame` is null.
-    bool step(Frame* into)
+    bool step(Coordinates* into)
     {
         for (;;) {
             if (offset_ == size_)
@@ -145,10 +145,9 @@ private:
             const FrameHead h = readHead();
             const int64_t k = index_ + 1;
             if (h.hasX && into) {
-                Frame& frame = *into;
+                Coordinates& frame = *into;
                 frame.box = cell(h, k);
                 readCoordinates(h, k, frame.positions);
-                frame.atomCount = h.atomCount;
                 frame.hasTime = true;
                 frame.time = static_cast<double>(h.time);
                 frame.step = h.step;

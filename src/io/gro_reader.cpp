@@ -191,7 +191,7 @@ struct Fields {
 
     // GROMACS writes "t= TIME step= STEP" into the title line of every frame
     // of a trajectory.
-    static void readTitle(Frame& t, const std::string& line)
+    static void readTitle(Coordinates& t, const std::string& line)
     {
         t.hasTime = false;
         t.time = 0.0;
@@ -279,9 +279,10 @@ struct Fields {
         return scaled;
     }
 
-    // `unterminated`: the line ends the file without an end of line.
-    void readAtom(std::string_view line, long long number, bool unterminated, std::string& residue,
-                  std::string& atomName, Vec3& p) const
+    // `unterminated`: the line ends the file without an end of line. The
+    // names are read where `residue` and `atomName` are given.
+    void readAtom(std::string_view line, long long number, bool unterminated, std::string* residue,
+                  std::string* atomName, Vec3& p) const
     {
         refuseNul(line, number);
         if (line.size() < 20 + 3 * width && unterminated)
@@ -293,8 +294,10 @@ struct Fields {
         p.x = coordinate(line, 20, "x", number);
         p.y = coordinate(line, 20 + width, "y", number);
         p.z = coordinate(line, 20 + 2 * width, "z", number);
-        residue = trimmedField(line, 0, 10);
-        atomName = trimmedField(line, 10, 5);
+        if (residue)
+            *residue = trimmedField(line, 0, 10);
+        if (atomName)
+            *atomName = trimmedField(line, 10, 5);
     }
 
     // Three box lengths, or the nine numbers of a triclinic cell in GROMACS's
@@ -380,24 +383,22 @@ struct SourceLines {
     }
 };
 
-// Reads a frame's names and positions line by line into `t`.
+// Reads a frame's coordinates line by line into `t` (the names of a later
+// frame are the first frame's: they are not read).
 struct LineByLine : SourceLines {
-    Frame& t;
+    Coordinates& t;
+    long long atomCount = 0;
 
     void title(const std::string& line) { Fields::readTitle(t, line); }
     void count(long long count)
     {
-        t.atomCount = static_cast<int32_t>(count);
-        t.residue.clear();
-        t.atomName.clear();
+        atomCount = count;
         t.positions.clear();
         // The count is not trusted for memory: room is made for no more atom
         // lines (of at least 21 characters) than the rest of the source
         // holds, and the tables grow with the lines actually read.
         const std::size_t room = static_cast<std::size_t>(
             std::min<long long>(count, static_cast<long long>(src.bytesLeft() / 21 + 1)));
-        t.residue.reserve(room);
-        t.atomName.reserve(room);
         t.positions.reserve(room);
     }
     long long atoms(long long count, long long firstNumber)
@@ -408,11 +409,8 @@ struct LineByLine : SourceLines {
                 return i;
             if (fields.width == 0)
                 fields.width = fieldWidth(l);
-            t.residue.emplace_back();
-            t.atomName.emplace_back();
             t.positions.emplace_back();
-            fields.readAtom(l, firstNumber + i, src.unterminated(), t.residue.back(), t.atomName.back(),
-                            t.positions.back());
+            fields.readAtom(l, firstNumber + i, src.unterminated(), nullptr, nullptr, t.positions.back());
         }
         return count;
     }
@@ -422,10 +420,11 @@ struct LineByLine : SourceLines {
 // Passes over a frame, counting its atom lines; reads only its title and count
 // into `head`.
 struct Skimming : SourceLines {
-    Frame& head;
+    Coordinates& head;
+    long long atomCount = 0;
 
     void title(const std::string& line) { Fields::readTitle(head, line); }
-    void count(long long count) { head.atomCount = static_cast<int32_t>(count); }
+    void count(long long count) { atomCount = count; }
     long long atoms(long long count, long long)
     {
         std::string l;
@@ -459,7 +458,10 @@ class InPieces {
 public:
     Fields fields;
 
-    InPieces(std::string_view text, const std::string& name, Frame& t) : fields{name}, text_(text), t_(t) {}
+    InPieces(std::string_view text, const std::string& name, Topology& names, Coordinates& t)
+        : fields{name}, text_(text), names_(names), t_(t)
+    {
+    }
 
     long long linesBefore() const { return 0; }
     bool line(std::string& line)
@@ -478,15 +480,15 @@ public:
         return true;
     }
     void title(const std::string& line) { Fields::readTitle(t_, line); }
-    void count(long long count) { t_.atomCount = static_cast<int32_t>(count); }
+    void count(long long count) { names_.atomCount = static_cast<int32_t>(count); }
     long long atoms(long long count, long long firstNumber)
     {
         cut();
         const long long atoms = std::min(count, available_);
         if (atoms > 0)
             fields.width = fieldWidth(lineOf(0));
-        t_.residue.resize(static_cast<std::size_t>(atoms));
-        t_.atomName.resize(static_cast<std::size_t>(atoms));
+        names_.residue.resize(static_cast<std::size_t>(atoms));
+        names_.atomName.resize(static_cast<std::size_t>(atoms));
         t_.positions.resize(static_cast<std::size_t>(atoms));
         std::vector<std::exception_ptr> fault(pieces_);
         tbb::parallel_for(std::size_t(0), pieces_, [&](std::size_t k) {
@@ -496,7 +498,8 @@ public:
                 for (long long i = firstLine_[k]; i < std::min(atoms, firstLine_[k + 1]); ++i) {
                     pieceLine(k, p, l);
                     const std::size_t a = static_cast<std::size_t>(i);
-                    fields.readAtom(l, firstNumber + i, endsText(l), t_.residue[a], t_.atomName[a], t_.positions[a]);
+                    fields.readAtom(l, firstNumber + i, endsText(l), &names_.residue[a], &names_.atomName[a],
+                                    t_.positions[a]);
                 }
             } catch (...) {
                 fault[k] = std::current_exception();
@@ -564,7 +567,8 @@ private:
     }
 
     std::string_view text_;
-    Frame& t_;
+    Topology& names_;
+    Coordinates& t_;
     std::size_t pos_ = 0;      // in the text, before the rest is cut
     bool inRest_ = false;      // whether the rest is cut
     std::string_view rest_;    // the text after the count line
@@ -578,7 +582,7 @@ private:
 
 void readFirstFrame(std::string_view text, const std::string& name, Frame& t)
 {
-    InPieces pieces(text, name, t);
+    InPieces pieces(text, name, t.editTopology(), t);
     readFrame(pieces, true);
 }
 
@@ -655,6 +659,7 @@ Frame readConfiguration(const std::string& path, const std::string& waterName, c
     // fresh memory, whose first touch is slow. Room is made for no more atom
     // lines (of at least 21 characters) than the file holds.
     Frame frame;
+    Topology& names = frame.editTopology();
     tbb::task_group tables;
     struct stat st;
     const long long size = ::fstat(::fileno(file.get()), &st) == 0 ? static_cast<long long>(st.st_size) : 0;
@@ -662,9 +667,9 @@ Frame readConfiguration(const std::string& path, const std::string& waterName, c
     try {
         text = firstFrameText(file.get(), path, [&](long long count) {
             const std::size_t room = static_cast<std::size_t>(std::min(count, size / 21 + 1));
-            tables.run([&frame, room] {
-                frame.residue.resize(room);
-                frame.atomName.resize(room);
+            tables.run([&frame, &names, room] {
+                names.residue.resize(room);
+                names.atomName.resize(room);
                 frame.positions.resize(room);
             });
         });
@@ -726,35 +731,25 @@ void GroTrajectory::takeAtomCount(int32_t atomCount)
                           " atoms, the first frame " + std::to_string(numAtom_));
 }
 
-bool GroTrajectory::next(Frame& frame)
+bool GroTrajectory::next(Coordinates& frame)
 {
-    Frame read;
-    LineByLine lines{{source_->lines, Fields{path_}}, read};
+    // Read into the frame's own storage, which a failure leaves unspecified.
+    LineByLine lines{{source_->lines, Fields{path_}}, frame};
     if (!inFrame([&] { return readFrame(lines, frames_ == 0); }))
         return false;
-    takeAtomCount(read.atomCount);
-    frame.atomCount = read.atomCount;
-    frame.positions = std::move(read.positions);
-    frame.box = read.box;
-    frame.hasTime = read.hasTime;
-    frame.time = read.time;
-    frame.step = read.step;
-    if (frame.residue.empty()) {
-        frame.residue = std::move(read.residue);
-        frame.atomName = std::move(read.atomName);
-    }
-    lastTime_ = read.hasTime ? read.time : static_cast<double>(frames_);
+    takeAtomCount(static_cast<int32_t>(lines.atomCount));
+    lastTime_ = frame.hasTime ? frame.time : static_cast<double>(frames_);
     ++frames_;
     return true;
 }
 
 bool GroTrajectory::skip()
 {
-    Frame head; // title and atom count only
+    Coordinates head; // title and atom count only
     Skimming lines{{source_->lines, Fields{path_}}, head};
     if (!inFrame([&] { return readFrame(lines, frames_ == 0); }))
         return false;
-    takeAtomCount(head.atomCount);
+    takeAtomCount(static_cast<int32_t>(lines.atomCount));
     lastTime_ = head.hasTime ? head.time : static_cast<double>(frames_);
     ++frames_;
     return true;

@@ -24,13 +24,13 @@ Frame parseConfiguration(const std::string& text, const std::string& name, const
                              const std::string& oxygenName);
 
 // The frames of a multi-frame .gro file, one at a time, read as the first
-// frame is. Every frame must hold as many atoms as the first; the names of
-// the first frame are kept.
+// frame is. Every frame must hold as many atoms as the first; their names
+// are not read (a run's names are its structure's).
 class GroTrajectory : public TrajectoryReader {
 public:
     explicit GroTrajectory(const std::string& path);
     ~GroTrajectory() override;
-    bool next(Frame& frame) override;
+    bool next(Coordinates& frame) override;
     bool skip() override;
     int32_t atomCount() const override { return numAtom_; }
     double fractionRead() const override;

@@ -32,9 +32,9 @@ std::vector<int32_t> atomsIn(const Frame& frame, const IndexGroup& group)
     std::vector<int32_t> atoms = group.atoms;
     std::sort(atoms.begin(), atoms.end());
     atoms.erase(std::unique(atoms.begin(), atoms.end()), atoms.end());
-    if (!atoms.empty() && atoms.back() >= frame.atomCount)
+    if (!atoms.empty() && atoms.back() >= frame.topology().atomCount)
         throw InputError("index group " + group.name + " holds atom " + std::to_string(atoms.back() + 1) +
-                         ", but the structure has " + std::to_string(frame.atomCount) +
+                         ", but the structure has " + std::to_string(frame.topology().atomCount) +
                          " atoms: the index must describe the structure's atoms");
     return atoms;
 }
@@ -104,7 +104,8 @@ Frame savedAtoms(const Frame& frame, const IndexGroup& saved, std::vector<IndexG
     // gmx trjconv -n writes them), which need not be the structure's.
     const std::vector<int32_t>& atoms = saved.atoms;
     (void)atomsIn(frame, saved);
-    std::vector<int32_t> kept(static_cast<std::size_t>(frame.atomCount), -1);
+    const Topology& from = frame.topology();
+    std::vector<int32_t> kept(static_cast<std::size_t>(from.atomCount), -1);
     for (std::size_t k = 0; k < atoms.size(); ++k)
         if (kept[atoms[k]] >= 0)
             throw InputError("index group " + saved.name + " gives atom " + std::to_string(atoms[k] + 1) +
@@ -118,16 +119,17 @@ Frame savedAtoms(const Frame& frame, const IndexGroup& saved, std::vector<IndexG
     f.hasTime = frame.hasTime;
     f.time = frame.time;
     f.step = frame.step;
+    Topology& t = f.editTopology();
     for (int32_t a : atoms) {
-        kept[a] = f.atomCount++;
-        f.residue.push_back(frame.residue[a]);
-        f.atomName.push_back(frame.atomName[a]);
+        kept[a] = t.atomCount++;
+        t.residue.push_back(from.residue[a]);
+        t.atomName.push_back(from.atomName[a]);
         f.positions.push_back(frame.positions[a]);
     }
     for (IndexGroup& g : groups) {
         std::vector<int32_t> renumbered;
         for (int32_t a : g.atoms)
-            if (a < frame.atomCount && kept[a] >= 0)
+            if (a < from.atomCount && kept[a] >= 0)
                 renumbered.push_back(kept[a]);
         g.atoms = std::move(renumbered);
     }
@@ -138,26 +140,28 @@ Frame savedAtoms(const Frame& frame, const IndexGroup& saved, std::vector<IndexG
 void selectWaterGroup(Frame& frame, const IndexGroup& group, const std::string& oxygenName)
 {
     const std::vector<int32_t> atoms = atomsIn(frame, group);
-    frame.isWaterOxygen.assign(static_cast<std::size_t>(frame.atomCount), 0);
-    frame.waterCount = 0;
+    Topology& t = frame.editTopology();
+    t.isWaterOxygen.assign(static_cast<std::size_t>(t.atomCount), 0);
+    t.waterCount = 0;
     for (int32_t a : atoms)
-        if (frame.atomName[a] == oxygenName) {
-            frame.isWaterOxygen[a] = 1;
-            ++frame.waterCount;
+        if (t.atomName[a] == oxygenName) {
+            t.isWaterOxygen[a] = 1;
+            ++t.waterCount;
         }
-    if (frame.waterCount == 0)
+    if (t.waterCount == 0)
         throw InputError("index group " + group.name + " holds no atom named " + oxygenName +
                          " (the water oxygen name, -oxy)");
-    indexWaters(frame);
+    indexWaters(t);
 }
 
 GuestMolecules guestGroupMolecules(const Frame& frame, const IndexGroup& group)
 {
     const std::vector<int32_t> atoms = atomsIn(frame, group);
+    const std::vector<std::string>& residue = frame.topology().residue;
     GuestMolecules g;
     for (std::size_t k = 0; k < atoms.size();) {
         std::size_t e = k + 1;
-        while (e < atoms.size() && atoms[e] == atoms[e - 1] + 1 && frame.residue[atoms[e]] == frame.residue[atoms[k]])
+        while (e < atoms.size() && atoms[e] == atoms[e - 1] + 1 && residue[atoms[e]] == residue[atoms[k]])
             ++e;
         g.firstAtom.push_back(atoms[k]);
         g.atomCount.push_back(static_cast<int32_t>(e - k));

@@ -244,8 +244,7 @@ void orderById(const Lines& lines, LammpsStructure& s, std::vector<std::array<do
     sorted.id.resize(n);
     sorted.type.resize(n);
     sorted.molecule.resize(a.molecule.empty() ? 0 : n);
-    Frame& f = s.frame;
-    f.atomCount = static_cast<int32_t>(n);
+    Coordinates& f = s.frame;
     f.positions.resize(n);
     for (std::size_t k = 0; k < n; ++k) {
         const std::size_t i = order[k];
@@ -561,7 +560,7 @@ LammpsDumpTrajectory::LammpsDumpTrajectory(const std::string& text, const std::s
 
 LammpsDumpTrajectory::~LammpsDumpTrajectory() = default;
 
-bool LammpsDumpTrajectory::next(Frame& frame)
+bool LammpsDumpTrajectory::next(Coordinates& frame)
 {
     LammpsStructure& s = source_->scratch;
     s.frame.positions.swap(frame.positions);
@@ -572,7 +571,7 @@ bool LammpsDumpTrajectory::next(Frame& frame)
     const std::string& name = source_->lines.name();
     if (frames_ == 0) {
         first_ = s.atoms;
-        numAtom_ = s.frame.atomCount;
+        numAtom_ = static_cast<int32_t>(s.frame.positions.size());
     } else if (s.atoms.id != first_.id || s.atoms.type != first_.type) {
         std::size_t k = 0;
         const std::size_t n = std::min(s.atoms.id.size(), first_.id.size());
@@ -589,7 +588,6 @@ bool LammpsDumpTrajectory::next(Frame& frame)
     }
     atoms_ = s.atoms;
     ++frames_;
-    frame.atomCount = s.frame.atomCount;
     frame.positions.swap(s.frame.positions);
     frame.box = s.frame.box;
     frame.hasTime = true;
@@ -601,7 +599,7 @@ bool LammpsDumpTrajectory::next(Frame& frame)
 bool LammpsDumpTrajectory::skip()
 {
     if (frames_ == 0) {
-        Frame scratch;
+        Coordinates scratch;
         return next(scratch);
     }
     if (!lammps::readDumpFrame(source_->lines, timestepFs_, nullptr))

@@ -24,10 +24,10 @@ struct LammpsAtoms {
     std::vector<int64_t> molecule;
 };
 
-// One frame of a LAMMPS file: positions, cell, step and time in `frame`
-// (which has no names and no water selection), and the atoms' ids and types.
+// One frame of a LAMMPS file: positions, cell, step and time in `frame`,
+// and the atoms' ids and types (from which typedFrame makes a topology).
 struct LammpsStructure {
-    Frame frame;
+    Coordinates frame;
     LammpsAtoms atoms;
 };
 
@@ -60,7 +60,7 @@ public:
     // Reads text in memory (for tests and fuzzing).
     LammpsDumpTrajectory(const std::string& text, const std::string& name, double timestepFs);
     ~LammpsDumpTrajectory() override;
-    bool next(Frame& frame) override;
+    bool next(Coordinates& frame) override;
     bool skip() override;
     int32_t atomCount() const override { return numAtom_; }
     double fractionRead() const override;

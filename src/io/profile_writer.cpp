@@ -63,8 +63,8 @@ std::string profileFrameText(int64_t number, const std::string& time, const Fram
     std::vector<std::array<int64_t, kChillLabels + 1>> count(static_cast<std::size_t>(slabs));
     for (auto& c : count)
         c.fill(0);
-    for (std::size_t w = 0; w < frame.water.size() && w < labels.size(); ++w) {
-        const Vec3 p = frame.positions[static_cast<std::size_t>(frame.water[w].oxygen)];
+    for (std::size_t w = 0; w < frame.topology().water.size() && w < labels.size(); ++w) {
+        const Vec3 p = frame.positions[static_cast<std::size_t>(frame.topology().water[w].oxygen)];
         const std::size_t label = static_cast<std::size_t>(labels[w]);
         std::size_t column = 0;
         while (column < columnLabels.size() && static_cast<std::size_t>(columnLabels[column]) != label)

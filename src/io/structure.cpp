@@ -27,9 +27,12 @@ std::string typeCounts(const LammpsAtoms& atoms)
 
 Frame typedFrame(LammpsStructure structure, const TypeSelection& types, const std::string& name)
 {
-    Frame f = std::move(structure.frame);
+    Frame frame;
+    static_cast<Coordinates&>(frame) = std::move(structure.frame);
+    Topology& f = frame.editTopology();
     const LammpsAtoms& a = structure.atoms;
     const std::size_t n = a.id.size();
+    f.atomCount = static_cast<int32_t>(n);
     const bool molecules = !a.molecule.empty();
     auto moleculeOf = [&](std::size_t i) { return molecules ? a.molecule[i] : int64_t{0}; };
     const std::vector<int32_t>& guestTypes = types.guestTypes;
@@ -124,7 +127,7 @@ Frame typedFrame(LammpsStructure structure, const TypeSelection& types, const st
         }
         f.residue[i] = std::to_string(guests) + typedGuestName;
     }
-    return f;
+    return frame;
 }
 
 Frame readStructure(const std::string& path, const std::string& waterName, const std::string& oxygenName,

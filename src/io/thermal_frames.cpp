@@ -40,15 +40,17 @@ DVec3 cartesian(DVec3 s, const Box& box)
 
 class AveragedTrajectory : public TrajectoryReader {
 public:
-    AveragedTrajectory(std::unique_ptr<TrajectoryReader> inner, int32_t halfWidth, std::string name)
-        : inner_(std::move(inner)), half_(halfWidth), name_(std::move(name))
+    AveragedTrajectory(std::unique_ptr<TrajectoryReader> inner, int32_t halfWidth, std::string name,
+                       std::shared_ptr<const Topology> topology)
+        : inner_(std::move(inner)), half_(halfWidth), name_(std::move(name)),
+          water_(topology ? std::move(topology) : std::make_shared<const Topology>())
     {
         if (halfWidth < 0)
             throw Failure("the half-width of the frame average must be 0 or more frames, not " +
                           std::to_string(halfWidth));
     }
 
-    bool next(Frame& frame) override
+    bool next(Coordinates& frame) override
     {
         if (!load(centre_ + half_))
             return false;
@@ -71,7 +73,7 @@ public:
 
 private:
     struct Raw {
-        Frame frame;              // positions, cell, time and step as read
+        Coordinates frame;        // positions, cell, time and step as read
         std::vector<DVec3> s;     // scaled positions, in the frame's own cell
     };
 
@@ -102,11 +104,12 @@ private:
                 ended_ = true;
                 break;
             }
+            const int32_t atoms = static_cast<int32_t>(raw.frame.positions.size());
             if (atoms_ < 0)
-                atoms_ = raw.frame.atomCount;
-            else if (raw.frame.atomCount != atoms_)
+                atoms_ = atoms;
+            else if (atoms != atoms_)
                 throw FormatError(name_ + ": frame " + std::to_string(read_) + " has " +
-                                  std::to_string(raw.frame.atomCount) + " atoms, but frame 0 has " +
+                                  std::to_string(atoms) + " atoms, but frame 0 has " +
                                   std::to_string(atoms_));
             raw.s.resize(raw.frame.positions.size());
             for (std::size_t i = 0; i < raw.s.size(); ++i)
@@ -119,7 +122,7 @@ private:
         return centre_ >= first_ && centre_ < first_ + static_cast<int64_t>(window_.size());
     }
 
-    void average(Frame& out)
+    void average(Coordinates& out)
     {
         const Raw& c = window_[static_cast<std::size_t>(centre_ - first_)];
         const Box& box = c.frame.box;
@@ -142,7 +145,7 @@ private:
                 sum_[i] = sum_[i] + d;
             }
         }
-        out.atomCount = c.frame.atomCount;
+        const int32_t atomCount = static_cast<int32_t>(atoms);
         out.positions.resize(atoms);
         for (std::size_t i = 0; i < atoms; ++i) {
             const DVec3 r = cartesian(c.s[i] + sum_[i] * (1.0 / n), box);
@@ -150,12 +153,12 @@ private:
         }
         // Each hydrogen at its O-H length of the centre frame, along its mean
         // O-H vector.
-        for (const Water& w : out.water) {
-            if (!w.hasHydrogens() || w.oxygen >= out.atomCount)
+        for (const Water& w : water_->water) {
+            if (!w.hasHydrogens() || w.oxygen >= atomCount)
                 continue;
             const std::size_t o = static_cast<std::size_t>(w.oxygen);
             for (int32_t h : w.hydrogen) {
-                if (h >= out.atomCount)
+                if (h >= atomCount)
                     continue;
                 const std::size_t hh = static_cast<std::size_t>(h);
                 const double length = norm(toDouble(minimumImage(c.frame.positions[hh], c.frame.positions[o], box)));
@@ -187,15 +190,17 @@ private:
     // suspiciousOxygenDistance to another one's is put back, whole, where
     // frame c has it, until no such pair is left but those of frame c itself:
     // an averaged frame then shows no closer contact than its frame does.
-    void keepApart(Frame& out, const Frame& centre)
+    void keepApart(Coordinates& out, const Coordinates& centre)
     {
-        const std::size_t waters = out.water.size();
+        const std::vector<Water>& water = water_->water;
+        const int32_t atomCount = static_cast<int32_t>(out.positions.size());
+        const std::size_t waters = water.size();
         if (waters < 2)
             return;
-        std::vector<int32_t> oxygens, waterOf(static_cast<std::size_t>(out.atomCount), -1);
+        std::vector<int32_t> oxygens, waterOf(static_cast<std::size_t>(atomCount), -1);
         for (std::size_t w = 0; w < waters; ++w) {
-            const int32_t o = out.water[w].oxygen;
-            if (o < 0 || o >= out.atomCount)
+            const int32_t o = water[w].oxygen;
+            if (o < 0 || o >= atomCount)
                 return;
             oxygens.push_back(o);
             waterOf[static_cast<std::size_t>(o)] = static_cast<int32_t>(w);
@@ -215,9 +220,9 @@ private:
                             continue;
                         restored[w] = 1;
                         changed = true;
-                        const Water& water = out.water[w];
-                        for (int32_t i : {water.oxygen, water.hydrogen[0], water.hydrogen[1]})
-                            if (i >= 0 && i < out.atomCount)
+                        const Water& one = water[w];
+                        for (int32_t i : {one.oxygen, one.hydrogen[0], one.hydrogen[1]})
+                            if (i >= 0 && i < atomCount)
                                 out.positions[static_cast<std::size_t>(i)] = centre.positions[static_cast<std::size_t>(i)];
                     }
             if (!changed)
@@ -228,6 +233,7 @@ private:
     std::unique_ptr<TrajectoryReader> inner_;
     int32_t half_;
     std::string name_;
+    std::shared_ptr<const Topology> water_; // its water table
     std::deque<Raw> window_;  // frames first_ .. first_ + size - 1, read whole
     std::vector<Raw> spare_;
     std::vector<DVec3> sum_;
@@ -241,9 +247,9 @@ private:
 } // namespace
 
 std::unique_ptr<TrajectoryReader> averageFrames(std::unique_ptr<TrajectoryReader> inner, int32_t halfWidth,
-                                                std::string name)
+                                                std::string name, std::shared_ptr<const Topology> topology)
 {
-    return std::make_unique<AveragedTrajectory>(std::move(inner), halfWidth, std::move(name));
+    return std::make_unique<AveragedTrajectory>(std::move(inner), halfWidth, std::move(name), std::move(topology));
 }
 
 } // namespace kavet

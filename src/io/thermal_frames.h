@@ -25,6 +25,7 @@
 #include <memory>
 #include <string>
 
+#include "core/frame.h"
 #include "io/trajectory.h"
 
 namespace kavet {
@@ -34,13 +35,13 @@ inline constexpr int32_t defaultThermalHalfWidth = 2;
 
 // Wraps `inner` so that every frame it hands out is the window's mean
 // around it (halfWidth 0: the frames as they are). `name` names the file in
-// messages. next() takes the water table from the frame it fills, as the
-// readers take the names (the caller's selection of waters). skip() passes
+// messages; `topology`'s water table (the caller's selection of waters) says
+// which atoms are a water's hydrogens. skip() passes
 // over a frame as next() would, reading the frames its neighbours' windows
 // need; a frame more than H before any frame still to come is passed over
 // unread. Throws FormatError when a frame's atom count differs from the
 // first frame's.
 std::unique_ptr<TrajectoryReader> averageFrames(std::unique_ptr<TrajectoryReader> inner, int32_t halfWidth,
-                                                std::string name);
+                                                std::string name, std::shared_ptr<const Topology> topology);
 
 } // namespace kavet

@@ -15,12 +15,13 @@ namespace kavet {
 class TrajectoryReader {
 public:
     virtual ~TrajectoryReader() = default;
-    // Reads the next frame into `frame`: positions (angstrom), cell, time
-    // (ps) and step. Names and the water selection of `frame` are left as
-    // they are. Returns false at the clean end of the file; throws FormatError
-    // for a truncated or corrupt frame, naming the file and the frame, and
-    // FileError when the file cannot be read.
-    virtual bool next(Frame& frame) = 0;
+    // Reads the next frame's coordinates into `frame`: positions (angstrom),
+    // cell, time (ps) and step; a frame's topology (names, waters) is read
+    // once, apart from the trajectory, and a Frame passed here keeps its own.
+    // Returns false at the clean end of the file, `frame` untouched; throws
+    // FormatError for a truncated or corrupt frame, naming the file and the
+    // frame, and FileError when the file cannot be read.
+    virtual bool next(Coordinates& frame) = 0;
     // Passes over the next frame as next() would, without reading its
     // positions: a .gro frame's lines are counted, not parsed, and an .xtc or
     // .trr frame is stepped over by its header. A frame passed over is
@@ -28,7 +29,7 @@ public:
     // the clean end of the file.
     virtual bool skip()
     {
-        Frame scratch;
+        Coordinates scratch;
         return next(scratch);
     }
     // Atoms per frame, once the first frame is read.

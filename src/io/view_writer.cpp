@@ -47,11 +47,11 @@ std::string viewFrameText(int64_t number, double time, const Frame& frame, const
                  const std::vector<ChillLabel>& labels, const std::vector<int32_t>& ids,
                  const std::vector<ViewReal>& reals)
 {
-    const std::size_t waterCount = frame.water.size();
+    const std::size_t waterCount = frame.topology().water.size();
     // Per water: closed cages and the smallest cluster among them.
-    std::vector<int32_t> slot(static_cast<std::size_t>(frame.atomCount) + 1, -1);
+    std::vector<int32_t> slot(static_cast<std::size_t>(frame.topology().atomCount) + 1, -1);
     for (std::size_t w = 0; w < waterCount; ++w)
-        slot[static_cast<std::size_t>(frame.water[w].oxygen) + 1] = static_cast<int32_t>(w);
+        slot[static_cast<std::size_t>(frame.topology().water[w].oxygen) + 1] = static_cast<int32_t>(w);
     std::vector<int32_t> inCages(waterCount, 0), cluster(waterCount, 0);
     std::size_t closed = 0;
     for (const CageRecord& r : cages) {
@@ -59,7 +59,8 @@ std::string viewFrameText(int64_t number, double time, const Frame& frame, const
             continue;
         ++closed;
         for (int32_t atom : r.waters) {
-            const int32_t w = atom >= 1 && atom <= frame.atomCount ? slot[static_cast<std::size_t>(atom)] : -1;
+            const int32_t w =
+                atom >= 1 && atom <= frame.topology().atomCount ? slot[static_cast<std::size_t>(atom)] : -1;
             if (w < 0)
                 continue;
             ++inCages[w];
@@ -88,7 +89,7 @@ std::string viewFrameText(int64_t number, double time, const Frame& frame, const
                   b.y > 0.0f ? 'T' : 'F', b.z > 0.0f ? 'T' : 'F', static_cast<long long>(number), time);
     t += line;
     for (std::size_t w = 0; w < waterCount; ++w) {
-        const Vec3 p = frame.positions[frame.water[w].oxygen];
+        const Vec3 p = frame.positions[frame.topology().water[w].oxygen];
         const int label = w < labels.size() ? static_cast<int>(labels[w]) : 0;
         std::snprintf(line, sizeof line, "O %.4f %.4f %.4f OW %d %d %d 0", static_cast<double>(p.x),
                       static_cast<double>(p.y), static_cast<double>(p.z), label, inCages[w], cluster[w]);

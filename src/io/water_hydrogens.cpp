@@ -18,7 +18,7 @@ float distance(const Frame& frame, int32_t a, int32_t b)
 
 bool plausible(const Frame& frame, int32_t oxygen, int32_t h)
 {
-    if (h < 0 || h == oxygen || frame.isWaterOxygen[h])
+    if (h < 0 || h == oxygen || frame.topology().isWaterOxygen[h])
         return false;
     const float d = distance(frame, oxygen, h);
     return d >= shortestHydrogenDistance && d <= longestHydrogenDistance;
@@ -29,9 +29,10 @@ std::string found(const Frame& frame, int32_t oxygen, int32_t h)
 {
     if (h < 0)
         return "no atom (the frame ends)";
-    std::string text = "atom " + std::to_string(static_cast<long long>(h) + 1) + " (" + frame.residue[h] + " " +
-                       frame.atomName[h] + ", line " + std::to_string(static_cast<long long>(h) + 3) + ")";
-    if (frame.isWaterOxygen[h])
+    const Topology& t = frame.topology();
+    std::string text = "atom " + std::to_string(static_cast<long long>(h) + 1) + " (" + t.residue[h] + " " +
+                       t.atomName[h] + ", line " + std::to_string(static_cast<long long>(h) + 3) + ")";
+    if (t.isWaterOxygen[h])
         return text + ", a water oxygen";
     char d[64];
     std::snprintf(d, sizeof d, " at %.3f A", static_cast<double>(distance(frame, oxygen, h)));
@@ -42,22 +43,23 @@ std::string found(const Frame& frame, int32_t oxygen, int32_t h)
 
 int64_t placeHydrogens(Frame& frame, const std::string& name)
 {
-    const int32_t atoms = static_cast<int32_t>(frame.atomName.size());
+    Topology& t = frame.editTopology();
+    const int32_t atoms = static_cast<int32_t>(t.atomName.size());
     int64_t byName = 0;
-    for (Water& w : frame.water) {
+    for (Water& w : t.water) {
         const int32_t o = w.oxygen;
         if (plausible(frame, o, w.hydrogen[0]) && plausible(frame, o, w.hydrogen[1]))
             continue;
         // The oxygen's residue: the atoms around it with the same residue field.
         int32_t first = o, last = o;
-        while (first > 0 && frame.residue[first - 1] == frame.residue[o])
+        while (first > 0 && t.residue[first - 1] == t.residue[o])
             --first;
-        while (last + 1 < atoms && frame.residue[last + 1] == frame.residue[o])
+        while (last + 1 < atoms && t.residue[last + 1] == t.residue[o])
             ++last;
         std::array<int32_t, 2> named = {-1, -1};
         int32_t count = 0;
         for (int32_t a = first; a <= last && count < 2; ++a)
-            if (a != o && !frame.isWaterOxygen[a] && !frame.atomName[a].empty() && frame.atomName[a][0] == 'H')
+            if (a != o && !t.isWaterOxygen[a] && !t.atomName[a].empty() && t.atomName[a][0] == 'H')
                 named[count++] = a;
         if (count == 2 && plausible(frame, o, named[0]) && plausible(frame, o, named[1])) {
             w.hydrogen = named;
@@ -65,7 +67,7 @@ int64_t placeHydrogens(Frame& frame, const std::string& name)
             continue;
         }
         std::string what = name + ": water oxygen atom " + std::to_string(static_cast<long long>(o) + 1) + " (" +
-                           frame.residue[o] + " " + frame.atomName[o] + ", line " +
+                           t.residue[o] + " " + t.atomName[o] + ", line " +
                            std::to_string(static_cast<long long>(o) + 3) + ") has no two hydrogens ";
         char range[64];
         std::snprintf(range, sizeof range, "%.1f to %.1f A", static_cast<double>(shortestHydrogenDistance),

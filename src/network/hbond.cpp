@@ -45,8 +45,8 @@ bool donates(const Donor& d, Vec3 toAcceptor, float t)
 
 void initNetwork(const Frame& atoms, Network& net)
 {
-    net.degree.assign(atoms.atomCount, 0);
-    net.adj.start.assign(static_cast<std::size_t>(atoms.atomCount) + 1, 0);
+    net.degree.assign(atoms.topology().atomCount, 0);
+    net.adj.start.assign(static_cast<std::size_t>(atoms.topology().atomCount) + 1, 0);
     net.adj.item.clear();
 }
 
@@ -58,7 +58,7 @@ void findBonds(const Frame& atoms, float hbDistance, float hbAngle, Network& net
 void findBonds(const Frame& atoms, const NeighbourList& pairs, float hbAngle, Network& net, bool distanceOnly,
                float hbDistance)
 {
-    const int32_t atomCount = atoms.atomCount;
+    const int32_t atomCount = atoms.topology().atomCount;
     const float c = static_cast<float>(std::cos(static_cast<double>(hbAngle) * std::numbers::pi / 180.0));
 
     const std::vector<int32_t> oxygens = waterOxygens(atoms);
@@ -74,7 +74,7 @@ void findBonds(const Frame& atoms, const NeighbourList& pairs, float hbAngle, Ne
         slot[oxygens[k]] = static_cast<int32_t>(k);
     if (!distanceOnly)
         tbb::parallel_for(std::size_t(0), oxygens.size(),
-                          [&](std::size_t k) { donor[k] = donorOf(atoms, atoms.water[k]); });
+                          [&](std::size_t k) { donor[k] = donorOf(atoms, atoms.topology().water[k]); });
 
     // The bonds of runs of oxygens are found in parallel and joined in
     // oxygen order.

@@ -13,11 +13,11 @@ F4 f4Of(const Frame& frame, const NeighbourList& list, float below)
     const std::vector<Vec3>& xyz = frame.positions;
     const int32_t atomCount = static_cast<int32_t>(xyz.size());
     const Box& box = frame.box;
-    const std::size_t waterCount = frame.water.size();
+    const std::size_t waterCount = frame.topology().water.size();
     // The water of each atom that is an oxygen with both hydrogens, or -1.
     std::vector<int32_t> waterOf(static_cast<std::size_t>(atomCount), -1);
     for (std::size_t w = 0; w < waterCount; ++w) {
-        const Water& water = frame.water[w];
+        const Water& water = frame.topology().water[w];
         if (water.hasHydrogens() && water.oxygen < atomCount && water.hydrogen[0] < atomCount &&
             water.hydrogen[1] < atomCount)
             waterOf[water.oxygen] = static_cast<int32_t>(w);
@@ -26,7 +26,7 @@ F4 f4Of(const Frame& frame, const NeighbourList& list, float below)
     // oxygen; of two equally far within f4TieTolerance, the one first in the
     // input.
     auto outerHydrogen = [&](int32_t w, DVec3 p) {
-        const Water& water = frame.water[w];
+        const Water& water = frame.topology().water[w];
         const Vec3 o = xyz[water.oxygen];
         const bool inOrder = water.hydrogen[0] < water.hydrogen[1];
         const DVec3 first = minimumImageD(xyz[water.hydrogen[inOrder ? 0 : 1]], o, box);
@@ -42,7 +42,7 @@ F4 f4Of(const Frame& frame, const NeighbourList& list, float below)
     std::vector<int32_t> waterPairs(waterCount, 0);
     const std::size_t queries = std::min(waterCount, list.start.empty() ? 0 : list.start.size() - 1);
     for (std::size_t k = 0; k < queries; ++k) {
-        const int32_t i = frame.water[k].oxygen;
+        const int32_t i = frame.topology().water[k].oxygen;
         const int32_t wi = i >= 0 && i < atomCount ? waterOf[i] : -1;
         if (wi < 0)
             continue;

@@ -81,16 +81,17 @@ bool FrameSelection::selects(double t) const
 std::string emptySelectionWarning(const Frame& frame, const std::string& water, const std::string& oxygen,
                                   const std::string& file, OptionStyle style)
 {
-    if (frame.waterCount > 0)
+    if (frame.topology().waterCount > 0)
         return "";
     // Residues are counted once each (a run of atoms with the same residue
     // field), by their name without the number.
     std::map<std::string, int64_t> residues, atoms;
-    for (std::size_t i = 0; i < frame.residue.size(); ++i) {
-        ++atoms[frame.atomName[i]];
-        if (i > 0 && frame.residue[i] == frame.residue[i - 1])
+    const Topology& t = frame.topology();
+    for (std::size_t i = 0; i < t.residue.size(); ++i) {
+        ++atoms[t.atomName[i]];
+        if (i > 0 && t.residue[i] == t.residue[i - 1])
             continue;
-        const std::string& r = frame.residue[i];
+        const std::string& r = t.residue[i];
         ++residues[r.substr(std::min(r.find_first_not_of("0123456789"), r.size()))];
     }
     return optionText(style, "wat", {water}) + " " + optionText(style, "oxy", {oxygen}) +
@@ -203,9 +204,9 @@ SeriesRun::SeriesRun(SeriesOptions options, WarningSink warn)
         placeHydrogens(structure_, o.structure);
     if (std::string empty = emptySelectionWarning(structure_, o.water, o.oxygen, o.structure, style); !empty.empty())
         say(std::move(empty));
-    reader_ = openTrajectory(o.trajectory, structure_.atomCount, o.timestep);
+    reader_ = openTrajectory(o.trajectory, atoms(), o.timestep);
     if (o.thermalHalf > 0) // thermal frames (io/thermal_frames.h)
-        reader_ = averageFrames(std::move(reader_), o.thermalHalf, o.trajectory);
+        reader_ = averageFrames(std::move(reader_), o.thermalHalf, o.trajectory, structure_.sharedTopology());
     census_.qbarDegrees = qbarDegreesWith(o.qbarDegrees);
     columns_ = seriesColumns(o.criteria, o.hasGuest, census_.qbarDegrees);
     // Guests are picked once, by the structure's residue names or a group.
@@ -216,7 +217,7 @@ SeriesRun::SeriesRun(SeriesOptions options, WarningSink warn)
         // count every water as a guest of the cages it builds.
         for (std::size_t g = 0; g < guests_.firstAtom.size(); ++g)
             for (int32_t a = guests_.firstAtom[g]; a < guests_.firstAtom[g] + guests_.atomCount[g]; ++a)
-                if (structure_.isWaterOxygen[static_cast<std::size_t>(a)])
+                if (topology().isWaterOxygen[static_cast<std::size_t>(a)])
                     throw InputError(
                         o.guestGroup.empty()
                             ? optionText(style, "guest", {o.guestName}) + " selects the waters (residue " + o.water +
@@ -246,16 +247,12 @@ SeriesRun::SeriesRun(SeriesOptions options, WarningSink warn)
     // the defective ones, so born, died and guest residence are the same.
     census_.cageMembers =
         o.cageRecords || o.everyCage ? CensusOptions::Members::All : CensusOptions::Members::Closed;
-    // The analysis reads no names, only the checks of a frame read do: the
-    // structure's are held once and lent to the frame being checked.
-    resNames_ = std::move(structure_.residue);
-    atmNames_ = std::move(structure_.atomName);
-    structure_.residue.clear();
-    structure_.atomName.clear();
+    // Every frame read shares the structure's topology; its positions are
+    // not needed again.
     std::vector<Vec3>().swap(structure_.positions);
     sum_.assign(columns_.size(), 0.0);
     last_.assign(columns_.size(), 0.0);
-    growth_ = std::make_unique<GrowthWatch>(structure_.waterCount, [this](const std::string& w) {
+    growth_ = std::make_unique<GrowthWatch>(topology().waterCount, [this](const std::string& w) {
         if (warn_)
             warn_(w);
     });
@@ -263,13 +260,13 @@ SeriesRun::SeriesRun(SeriesOptions options, WarningSink warn)
 
 std::string SeriesRun::ringSizeWarning() const
 {
-    return growthWarning(structure_.waterCount, -1, options_.criteria.ringMax, options_.style);
+    return growthWarning(topology().waterCount, -1, options_.criteria.ringMax, options_.style);
 }
 
 SeriesFrame SeriesRun::frameBuffer() const
 {
     SeriesFrame f;
-    f.frame = structure_;
+    f.frame.setTopology(structure_.sharedTopology());
     return f;
 }
 
@@ -289,48 +286,21 @@ bool SeriesRun::read(SeriesFrame& f, int64_t before)
         if (before >= 0 && next_ >= before)
             return false;
         f.number = next_;
-        bool lent = false;
-        // The names go back to the run (or are dropped, when the frame
-        // brought its own) whatever happens.
-        struct GiveBack {
-            SeriesRun& run;
-            Frame& frame;
-            bool& lent;
-            ~GiveBack()
-            {
-                if (lent) {
-                    frame.residue.swap(run.resNames_);
-                    frame.atomName.swap(run.atmNames_);
-                } else {
-                    std::vector<std::string>().swap(frame.residue);
-                    std::vector<std::string>().swap(frame.atomName);
-                }
-            }
-        } giveBack{*this, f.frame, lent};
+        if (f.frame.sharedTopology() != structure_.sharedTopology())
+            f.frame.setTopology(structure_.sharedTopology());
         if (!reader.next(f.frame))
             return false;
-        if (f.frame.atomCount != structure_.atomCount)
-            throw InputError("the structure " + o.structure + " has " + std::to_string(structure_.atomCount) +
+        const int64_t atoms = static_cast<int64_t>(f.frame.positions.size());
+        const int64_t expected = this->atoms();
+        if (atoms != expected)
+            throw InputError("the structure " + o.structure + " has " + std::to_string(expected) +
                              " atoms, but frame " + std::to_string(next_) + " of " + o.trajectory + " has " +
-                             std::to_string(f.frame.atomCount) +
-                             (f.frame.atomCount < structure_.atomCount && o.savedGroup.empty()
+                             std::to_string(atoms) +
+                             (atoms < expected && o.savedGroup.empty()
                                   ? " (for a trajectory of some atoms only, name their index group with " +
                                         optionText(o.style, "n", {"INDEX"}) + " " +
                                         optionText(o.style, "traj-group", {"GROUP"}) + ")"
                                   : std::string()));
-        const std::size_t atoms = f.frame.positions.size();
-        if (atoms > 0 && f.frame.residue.size() == atoms) {
-            std::vector<std::string>().swap(resNames_);
-            std::vector<std::string>().swap(atmNames_);
-        } else {
-            // Names given up after an earlier frame brought its own: the
-            // checks then name atoms by number only.
-            resNames_.resize(atoms);
-            atmNames_.resize(atoms);
-            f.frame.residue.swap(resNames_);
-            f.frame.atomName.swap(atmNames_);
-            lent = true;
-        }
         f.warnings = checkFrame(f.frame, o.trajectory + " frame " + std::to_string(next_));
         f.time = f.frame.hasTime ? f.frame.time : static_cast<double>(next_);
         firstTime_ = framesRead_++ == 0 ? f.time : firstTime_;

@@ -74,9 +74,10 @@ struct SeriesOptions {
     OptionStyle style = OptionStyle::CommandLine;
 };
 
-// One frame read and selected, for the analysis: the frame, its number in
-// the trajectory (from 0), its time (the frame number without a time) and
-// the warnings of its checks (checkFrame).
+// One frame read and selected, for the analysis: the frame (the run's
+// topology and the coordinates read), its number in the trajectory (from 0),
+// its time (the frame number without a time) and the warnings of its checks
+// (checkFrame).
 struct SeriesFrame {
     Frame frame;
     int64_t number = 0;
@@ -131,9 +132,12 @@ public:
 
     const SeriesOptions& options() const { return options_; }
     const SeriesColumns& columns() const { return columns_; }
-    // The structure's topology: atoms, water table, box of the structure file.
+    // The structure: the run's topology (atoms, names, water table), shared
+    // by every frame read, and the box of the structure file (its positions
+    // are dropped once the run is prepared).
     const Frame& structure() const { return structure_; }
-    int32_t atoms() const { return structure_.atomCount; }
+    const Topology& topology() const { return structure_.topology(); }
+    int32_t atoms() const { return topology().atomCount; }
     const GuestMolecules& guests() const { return guests_; }
     // Each guest by the atom number (from 1) of its first atom.
     const std::vector<int32_t>& guestAtoms() const { return guestAtoms_; }
@@ -145,7 +149,7 @@ public:
     // The census options every row is made with.
     const CensusOptions& censusOptions() const { return census_; }
 
-    // A frame to read into: the structure's water table, no positions.
+    // A frame to read into: the run's topology, no positions.
     SeriesFrame frameBuffer() const;
     // Reads frames into `f` up to the next one the selection picks, and
     // checks it (its atom count against the structure's, checkFrame). Returns
@@ -176,7 +180,6 @@ private:
     WarningSink warn_;
     SeriesColumns columns_;
     Frame structure_;
-    std::vector<std::string> resNames_, atmNames_; // the structure's names, lent to frames without their own
     GuestMolecules guests_;
     std::vector<int32_t> guestAtoms_;
     CensusOptions census_;

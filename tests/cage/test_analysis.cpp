@@ -24,11 +24,11 @@ TEST(Analysis, AFrameBuiltInMemoryGivesItsCagesQuietlyWithEveryPhaseObserved)
     Frame frame;
     frame.box = parsed.box;
     frame.positions = parsed.positions;
-    frame.atomName = parsed.atomName;
-    frame.residue = parsed.residue;
-    frame.atomCount = static_cast<int32_t>(frame.positions.size());
+    frame.editTopology().atomName = parsed.topology().atomName;
+    frame.editTopology().residue = parsed.topology().residue;
+    frame.editTopology().atomCount = static_cast<int32_t>(frame.positions.size());
     selectWaters(frame, "SOL", "OW");
-    ASSERT_EQ(frame.waterCount, 368);
+    ASSERT_EQ(frame.editTopology().waterCount, 368);
 
     PhaseLog log;
     testing::internal::CaptureStdout();

@@ -48,21 +48,21 @@ TEST(Cups, HalvesOfEveryCageInHydratesAndNoneInWaterOrIce)
             closed.push_back(censusShape(cages[c], a.rings, a.geo, frame) == CageShape::Closed ? 1 : 0);
             // In a crystal every cage is closed (none defective), labelled as
             // the classic census labels it.
-            EXPECT_TRUE(closed[c] || perWater == 0.0) << frame.waterCount;
+            EXPECT_TRUE(closed[c] || perWater == 0.0) << frame.topology().waterCount;
             if (closed[c]) {
                 ++n[cageLabel(cages[c], a.rings)];
                 EXPECT_EQ(cageLabel(cages[c], a.rings), a.classes.cageType[c]);
             }
         }
-        EXPECT_EQ(std::count(closed.begin(), closed.end(), 1), std::lround(frame.waterCount * perWater));
+        EXPECT_EQ(std::count(closed.begin(), closed.end(), 1), std::lround(frame.topology().waterCount * perWater));
         // A 5^12 is twelve pentagons each ringed by five; the hexagons ringed
         // by pentagons are the two of a 5^12-6^2, the four of a 5^12-6^4 and
         // the two polar ones of a 5^12-6^8.
         const std::vector<Cup> found = findCups(a.rings);
         const CupCounts cups = countCups(found, cages, closed);
-        EXPECT_EQ(cups.pentagonBase, 12 * n["5^12"]) << frame.waterCount;
-        EXPECT_EQ(cups.hexagonBase, 2 * n["5^12-6^2"] + 4 * n["5^12-6^4"] + 2 * n["5^12-6^8"]) << frame.waterCount;
-        EXPECT_EQ(cups.free, 0) << frame.waterCount;
+        EXPECT_EQ(cups.pentagonBase, 12 * n["5^12"]) << frame.topology().waterCount;
+        EXPECT_EQ(cups.hexagonBase, 2 * n["5^12-6^2"] + 4 * n["5^12-6^4"] + 2 * n["5^12-6^8"]) << frame.topology().waterCount;
+        EXPECT_EQ(cups.free, 0) << frame.topology().waterCount;
         EXPECT_EQ(countCups(found, cages, {}).free, cups.pentagonBase + cups.hexagonBase); // no closed cage
     }
 }

@@ -88,9 +88,9 @@ Frame interfaceFrame(const Frame& liquid)
     for (int t = -1; t < 8; ++t) { // the crystal, then the liquid's tiles
         const Frame& f = t < 0 ? s : liquid;
         const Vec3 tile = t < 0 ? Vec3{} : Vec3{(t & 1) * f.box.x, (t >> 1 & 1) * f.box.y, (t >> 2) * f.box.z};
-        for (int32_t i = 0; i < f.atomCount; ++i) {
+        for (int32_t i = 0; i < f.topology().atomCount; ++i) {
             const Vec3 o = f.positions[i] + tile, p = t < 0 ? o : o + Vec3{0.0f, 0.0f, s.box.z};
-            bool skip = !f.isWaterOxygen[i] || (t >= 0 && (o.x >= s.box.x || o.y >= s.box.y || o.z >= s.box.z));
+            bool skip = !f.topology().isWaterOxygen[i] || (t >= 0 && (o.x >= s.box.x || o.y >= s.box.y || o.z >= s.box.z));
             for (std::size_t k = 0; t >= 0 && k < w.size() && !skip; ++k)
                 skip = dot(minimumImage(p, w[k].o, box), minimumImage(p, w[k].o, box)) < 2.5f * 2.5f;
             if (!skip)

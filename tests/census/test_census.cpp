@@ -35,11 +35,12 @@ FrameCensus censusWithGuests(const Frame& frame, const std::string& name = "CH4"
 
 void eraseAtom(Frame& frame, std::size_t i)
 {
+    Topology& t = frame.editTopology();
     frame.positions.erase(frame.positions.begin() + static_cast<std::ptrdiff_t>(i));
-    frame.residue.erase(frame.residue.begin() + static_cast<std::ptrdiff_t>(i));
-    frame.atomName.erase(frame.atomName.begin() + static_cast<std::ptrdiff_t>(i));
-    frame.isWaterOxygen.erase(frame.isWaterOxygen.begin() + static_cast<std::ptrdiff_t>(i));
-    --frame.atomCount;
+    t.residue.erase(t.residue.begin() + static_cast<std::ptrdiff_t>(i));
+    t.atomName.erase(t.atomName.begin() + static_cast<std::ptrdiff_t>(i));
+    t.isWaterOxygen.erase(t.isWaterOxygen.begin() + static_cast<std::ptrdiff_t>(i));
+    --t.atomCount;
     indexWaters(frame);
 }
 
@@ -74,8 +75,9 @@ TEST(Guests, AFilledCellThenOneGuestOutAndOneOfThreeAtomsAcrossTheBoundary)
     // second guest in the same cage makes it multiply occupied.
     std::size_t corner = 0;
     float best = 1e9f;
-    for (std::size_t i = 0; i < frame.residue.size(); ++i) {
-        if (frame.atomName[i] != "C")
+    Topology& t = frame.editTopology();
+    for (std::size_t i = 0; i < t.residue.size(); ++i) {
+        if (t.atomName[i] != "C")
             continue;
         const Vec3 d = minimumImage(frame.positions[i], Vec3{}, frame.box);
         if (dot(d, d) < best) {
@@ -85,19 +87,20 @@ TEST(Guests, AFilledCellThenOneGuestOutAndOneOfThreeAtomsAcrossTheBoundary)
     }
     const Vec3 c = frame.positions[corner];
     auto wrap = [&](float x) { return x < 0.0f ? x + frame.box.x : (x >= frame.box.x ? x - frame.box.x : x); };
-    const std::string res = frame.residue[corner];
+    const std::string res = t.residue[corner];
+    const std::ptrdiff_t after = static_cast<std::ptrdiff_t>(corner) + 1;
     for (float dx : {1.16f, -1.16f}) {
-        frame.positions.insert(frame.positions.begin() + static_cast<std::ptrdiff_t>(corner) + 1, Vec3{wrap(c.x + dx), c.y, c.z});
-        frame.residue.insert(frame.residue.begin() + static_cast<std::ptrdiff_t>(corner) + 1, res);
-        frame.atomName.insert(frame.atomName.begin() + static_cast<std::ptrdiff_t>(corner) + 1, "O");
-        frame.isWaterOxygen.insert(frame.isWaterOxygen.begin() + static_cast<std::ptrdiff_t>(corner) + 1, 0);
-        ++frame.atomCount;
+        frame.positions.insert(frame.positions.begin() + after, Vec3{wrap(c.x + dx), c.y, c.z});
+        t.residue.insert(t.residue.begin() + after, res);
+        t.atomName.insert(t.atomName.begin() + after, "O");
+        t.isWaterOxygen.insert(t.isWaterOxygen.begin() + after, 0);
+        ++t.atomCount;
     }
     frame.positions.push_back(c + Vec3{0.5f, 0.5f, 0.5f});
-    frame.residue.push_back("999CH4");
-    frame.atomName.push_back("C");
-    frame.isWaterOxygen.push_back(0);
-    ++frame.atomCount;
+    t.residue.push_back("999CH4");
+    t.atomName.push_back("C");
+    t.isWaterOxygen.push_back(0);
+    ++t.atomCount;
     indexWaters(frame);
     f = censusWithGuests(frame);
     EXPECT_EQ(f.guests, 65);
@@ -106,7 +109,7 @@ TEST(Guests, AFilledCellThenOneGuestOutAndOneOfThreeAtomsAcrossTheBoundary)
     EXPECT_EQ(f.multiplyOccupied, 1);
     for (const CageRecord& cage : f.cages) {
         if (cage.guests.size() > 1) {
-            EXPECT_EQ(cage.guests, (std::vector<int32_t>{static_cast<int32_t>(corner) + 1, frame.atomCount}));
+            EXPECT_EQ(cage.guests, (std::vector<int32_t>{static_cast<int32_t>(corner) + 1, frame.topology().atomCount}));
         }
     }
 
@@ -155,10 +158,11 @@ TEST(Clusters, TwoSlabsOfHydrateAndTheGuestsBetweenThem)
     // cages are outside every cage.
     Frame frame = latticeFrame(
         {"--structure", "sI", "--cells", "2", "2", "4", "--displace", "0.1", "--seed", "4", "--guests", "1"});
-    for (std::size_t i = frame.residue.size(); i-- > 0;) {
-        const std::size_t first = i - (frame.atomName[i] == "HW2" ? 2 : frame.atomName[i] == "HW1" ? 1 : 0);
+    for (std::size_t i = frame.topology().residue.size(); i-- > 0;) {
+        const std::string& name = frame.topology().atomName[i];
+        const std::size_t first = i - (name == "HW2" ? 2 : name == "HW1" ? 1 : 0);
         const float z = frame.positions[first].z;
-        if (frame.atomName[i] != "C" && ((z >= 0.0f && z < 3.0f) || (z >= 24.0f && z < 27.0f)))
+        if (name != "C" && ((z >= 0.0f && z < 3.0f) || (z >= 24.0f && z < 27.0f)))
             eraseAtom(frame, i);
     }
     selectWaters(frame, "SOL", "OW");

@@ -119,7 +119,7 @@ TEST(SeriesRow, CagesOnlyWhereThereAreCagesAndOneClusterPerCrystal)
             std::map<std::string, double> v;
             for (const SeriesColumn& col : columns)
                 v[col.name] = col.value(row);
-            const std::string where = std::to_string(frame.waterCount) + (oneSite ? " one-site" : "");
+            const std::string where = std::to_string(frame.topology().waterCount) + (oneSite ? " one-site" : "");
             if (c.closed == 0) {
                 EXPECT_EQ(v["closed"] + v["defective"] + v["hydrate_waters"], 0) << where;
                 continue;
@@ -137,14 +137,14 @@ TEST(SeriesRow, CagesOnlyWhereThereAreCagesAndOneClusterPerCrystal)
             EXPECT_EQ(k.types, row.closedTypes) << where;
             EXPECT_EQ(k.occupied, c.closed) << where;
             EXPECT_EQ(k.guests, c.closed) << where;
-            EXPECT_EQ(k.waters, frame.waterCount) << where;
+            EXPECT_EQ(k.waters, frame.topology().waterCount) << where;
             EXPECT_EQ(k.spans, 3) << where;
             EXPECT_GT(k.rg, 0.0) << where;
-            EXPECT_EQ(v["largest_cluster_waters"], frame.waterCount) << where;
+            EXPECT_EQ(v["largest_cluster_waters"], frame.topology().waterCount) << where;
             EXPECT_EQ(v["largest_cluster_guests"], c.closed) << where;
             EXPECT_EQ(v["largest_cluster_spans"], 3) << where;
-            EXPECT_EQ(v["hydrate_waters"], frame.waterCount) << where;
-            EXPECT_EQ(v["largest_hydrate_waters"], frame.waterCount) << where;
+            EXPECT_EQ(v["hydrate_waters"], frame.topology().waterCount) << where;
+            EXPECT_EQ(v["largest_hydrate_waters"], frame.topology().waterCount) << where;
             // A crystal's water is a vertex of four cages at most (of 4 in sI's
             // and sII's 5^12 corners, of 3 in others), every one of at least one.
             for (uint8_t n : row.closedCagesOfWater)

@@ -21,8 +21,8 @@ TEST(HydrateLattice, EveryWaterHasFourBondsAndTheRingsAreTheCrystalsFaces)
     const std::string gro = latticeGro({"--structure", "sI", "--cells", "2", "2", "2", "--displace", "0.1",
                                         "--seed", "5"});
     const RingStage s = ringStage(parseConfiguration(gro, "sI.gro", "SOL", "OW"));
-    for (int32_t a = 0; a < s.atoms.atomCount; ++a)
-        EXPECT_EQ(s.net.degree[a], s.atoms.isWaterOxygen[a] ? 4 : 0) << "atom " << a;
+    for (int32_t a = 0; a < s.atoms.topology().atomCount; ++a)
+        EXPECT_EQ(s.net.degree[a], s.atoms.topology().isWaterOxygen[a] ? 4 : 0) << "atom " << a;
     std::map<std::size_t, int> bySize;
     for (const auto& ring : s.rings.ringList)
         ++bySize[ring.size()];

@@ -72,13 +72,13 @@ TEST(ArrayFrame, AtomsInAnyOrderAreTheCallersAtoms)
             a.guests.insert(a.guests.end(), {where[18 + 2 * g], where[19 + 2 * g]});
         const ArrayFrame f = build(a);
 
-        ASSERT_EQ(f.frame.waterCount, 6);
-        for (int32_t k = 0; k < f.frame.atomCount; ++k) {
+        ASSERT_EQ(f.frame.topology().waterCount, 6);
+        for (int32_t k = 0; k < f.frame.topology().atomCount; ++k) {
             const float* p = &a.xyz[3 * static_cast<std::size_t>(f.user(k))];
             EXPECT_TRUE(f.frame.positions[k].x == p[0] && f.frame.positions[k].y == p[1] && f.frame.positions[k].z == p[2]);
         }
         for (std::size_t w = 0; w < 6; ++w) {
-            const Water& water = f.frame.water[w];
+            const Water& water = f.frame.topology().water[w];
             EXPECT_EQ(f.user(water.oxygen), a.oxygens[w]);
             EXPECT_EQ(f.user(water.hydrogen[0]), a.hydrogens[2 * w]);
             EXPECT_EQ(f.user(water.hydrogen[1]), a.hydrogens[2 * w + 1]);

@@ -59,7 +59,7 @@ Reading readAll(const std::string& file, int32_t expectedAtoms = -1)
         auto reader = openGmxTrajectory(file, expectedAtoms);
         r.atomCount = reader->atomCount();
         Frame frame;
-        frame.atomName = {"kept"};
+        frame.editTopology().atomName = {"kept"};
         while (reader->next(frame))
             r.frames.push_back(frame);
         r.readPastEnd = reader->next(frame);
@@ -126,7 +126,7 @@ TEST_F(GmxTrajectory, ReadsEveryFrameQuietly)
         ASSERT_EQ(r.frames.size(), numFrame);
         for (std::size_t f = 0; f < numFrame; ++f) {
             const Frame& frame = r.frames[f];
-            EXPECT_EQ(frame.atomName, std::vector<std::string>{"kept"});
+            EXPECT_EQ(frame.topology().atomName, std::vector<std::string>{"kept"});
             ASSERT_EQ(frame.positions.size(), std::size_t{atomCount});
             std::vector<std::pair<Vec3, Vec3>> pairs{{frame.box.a(), {20.0f, 0.0f, 0.0f}},
                                                      {frame.box.b(), {3.0f, 21.0f, 0.0f}},

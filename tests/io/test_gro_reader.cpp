@@ -54,16 +54,26 @@ std::string rejection(const std::string& text, const std::string& path = "")
     return "accepted";
 }
 
-// Every field of the table, floats with all their digits.
-std::string describe(const Frame& t)
+// Every field of the table, floats with all their digits; with `names`
+// false, the coordinates alone (what a trajectory reader fills).
+std::string describe(const Frame& frame, bool names = true)
 {
+    const Topology& t = frame.topology();
     char buf[160];
-    std::snprintf(buf, sizeof buf, "%d atoms, W=%d, box %.9g %.9g %.9g\n", t.atomCount, t.waterCount, t.box.x, t.box.y,
-                  t.box.z);
+    if (names)
+        std::snprintf(buf, sizeof buf, "%d atoms, W=%d, box %.9g %.9g %.9g\n", t.atomCount, t.waterCount, frame.box.x,
+                      frame.box.y, frame.box.z);
+    else
+        std::snprintf(buf, sizeof buf, "%zu atoms, box %.9g %.9g %.9g\n", frame.positions.size(), frame.box.x,
+                      frame.box.y, frame.box.z);
     std::string d = buf;
-    for (std::size_t i = 0; i < t.positions.size(); ++i) {
-        std::snprintf(buf, sizeof buf, "[%s] [%s] %d %.9g %.9g %.9g\n", t.residue.at(i).c_str(),
-                      t.atomName.at(i).c_str(), t.isWaterOxygen.at(i), t.positions[i].x, t.positions[i].y, t.positions[i].z);
+    for (std::size_t i = 0; i < frame.positions.size(); ++i) {
+        const Vec3& p = frame.positions[i];
+        if (names)
+            std::snprintf(buf, sizeof buf, "[%s] [%s] %d %.9g %.9g %.9g\n", t.residue.at(i).c_str(),
+                          t.atomName.at(i).c_str(), t.isWaterOxygen.at(i), p.x, p.y, p.z);
+        else
+            std::snprintf(buf, sizeof buf, "%.9g %.9g %.9g\n", p.x, p.y, p.z);
         d += buf;
     }
     return d;
@@ -137,8 +147,9 @@ TEST(GroSelection, ResidueFieldMustContainTheWaterName)
     };
     for (const auto& [water, selected] : cases) {
         const Frame t = parse(text, water);
-        EXPECT_EQ(t.isWaterOxygen, selected) << "water name [" << water << "]";
-        EXPECT_EQ(t.waterCount, std::count(selected.begin(), selected.end(), 1)) << "water name [" << water << "]";
+        EXPECT_EQ(t.topology().isWaterOxygen, selected) << "water name [" << water << "]";
+        EXPECT_EQ(t.topology().waterCount, std::count(selected.begin(), selected.end(), 1))
+            << "water name [" << water << "]";
     }
 }
 
@@ -146,10 +157,10 @@ TEST(GroSelection, AtomNameMustEqualTheOxygenNameExactly)
 {
     const std::string text = frame({atomLine("    1SOL  ", "   OW"), atomLine("    1SOL  ", "  OW1"),
                                     atomLine("    1SOL  ", "   ow"), atomLine("    1SOL  ", "  HW1")});
-    EXPECT_EQ(parse(text, "SOL", "OW").isWaterOxygen, (std::vector<uint8_t>{1, 0, 0, 0}));
-    EXPECT_EQ(parse(text, "SOL", "OW1").isWaterOxygen, (std::vector<uint8_t>{0, 1, 0, 0}));
-    EXPECT_EQ(parse(text, "SOL", "O").isWaterOxygen, (std::vector<uint8_t>{0, 0, 0, 0}));
-    EXPECT_EQ(parse(text, "HOH", "OW").waterCount, 0);
+    EXPECT_EQ(parse(text, "SOL", "OW").topology().isWaterOxygen, (std::vector<uint8_t>{1, 0, 0, 0}));
+    EXPECT_EQ(parse(text, "SOL", "OW1").topology().isWaterOxygen, (std::vector<uint8_t>{0, 1, 0, 0}));
+    EXPECT_EQ(parse(text, "SOL", "O").topology().isWaterOxygen, (std::vector<uint8_t>{0, 0, 0, 0}));
+    EXPECT_EQ(parse(text, "HOH", "OW").topology().waterCount, 0);
 }
 
 TEST(GroFrame, VelocitiesLongLinesCrlfAndLooseCountLinesReadLikePlainLines)
@@ -230,7 +241,7 @@ TEST(GroFrame, FileReadInBlocksMatchesTheSameTextInMemory)
         text += box3 + "\r\n";
         test::writeFile(dir + "/big.gro", text);
         const Frame fromFile = readConfiguration(dir + "/big.gro", "SOL", "OW");
-        EXPECT_EQ(fromFile.waterCount, 7667);
+        EXPECT_EQ(fromFile.topology().waterCount, 7667);
         EXPECT_EQ(describe(fromFile), describe(parse(text)));
     }
 }
@@ -281,7 +292,8 @@ TEST(GroFrame, FirstFrameInPiecesReadsAsTheLineByLineReader)
 {
     // A frame of a few hundred kilobytes, read in parallel pieces, against
     // the trajectory reader, which takes the same text a line at a time:
-    // the same table, or the same first fault, wherever the faults fall.
+    // the same coordinates, or the same first fault, wherever the faults
+    // fall.
     const std::string dir = test::freshDirectory("gro-pieces");
     std::vector<std::string> lines = {"pieces t= 1.0", "6000"};
     for (int i = 0; i < 6000; ++i)
@@ -309,15 +321,14 @@ TEST(GroFrame, FirstFrameInPiecesReadsAsTheLineByLineReader)
             GroTrajectory reader(dir + "/f.gro");
             Frame frame;
             reader.next(frame);
-            selectWaters(frame, "SOL", "OW");
-            byLine = describe(frame);
+            byLine = describe(frame, false);
         } catch (const Failure& failure) {
             byLine = failure.what();
             byLine = byLine.substr(0, byLine.rfind(" (frame 0)"));
         }
         std::string inPieces;
         try {
-            inPieces = describe(readConfiguration(dir + "/f.gro", "SOL", "OW"));
+            inPieces = describe(readConfiguration(dir + "/f.gro", "SOL", "OW"), false);
         } catch (const Failure& failure) {
             inPieces = failure.what();
         }

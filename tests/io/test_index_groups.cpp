@@ -33,21 +33,21 @@ TEST(IndexGroups, SelectWatersAndGuestsAsResidueNamesDo)
         "SOL", "OW");
     const Frame example = readConfiguration(sourcePath("examples/si-2x2x2.gro"), "SOL", "OW");
     std::vector<int32_t> water, guests, exampleWater;
-    for (int32_t a = 0; a < f.atomCount; ++a)
-        (f.residue[a].find("SOL") != std::string::npos ? water : guests).push_back(a);
-    for (int32_t a = 0; a < example.atomCount; ++a)
-        if (example.residue[a].find("SOL") != std::string::npos)
+    for (int32_t a = 0; a < f.topology().atomCount; ++a)
+        (f.topology().residue[a].find("SOL") != std::string::npos ? water : guests).push_back(a);
+    for (int32_t a = 0; a < example.topology().atomCount; ++a)
+        if (example.topology().residue[a].find("SOL") != std::string::npos)
             exampleWater.push_back(a);
     writeFile(dir + "/index.ndx", ndxText({{"System", {}}, {"SOL", exampleWater}, {"CH4", guests}, {"Water", water}}));
     const std::vector<IndexGroup> groups = readIndexGroups(dir + "/index.ndx");
     ASSERT_EQ(groups.size(), 4u);
 
     Frame selected = example;
-    selected.isWaterOxygen.assign(selected.isWaterOxygen.size(), 0);
-    selected.water.clear();
+    selected.editTopology().isWaterOxygen.assign(selected.editTopology().isWaterOxygen.size(), 0);
+    selected.editTopology().water.clear();
     selectWaterGroup(selected, findIndexGroup(groups, "sol", dir + "/index.ndx"), "OW");
-    EXPECT_EQ(selected.isWaterOxygen, example.isWaterOxygen);
-    EXPECT_EQ(selected.waterCount, example.waterCount);
+    EXPECT_EQ(selected.editTopology().isWaterOxygen, example.topology().isWaterOxygen);
+    EXPECT_EQ(selected.editTopology().waterCount, example.topology().waterCount);
     EXPECT_EQ(waterOxygens(selected), waterOxygens(example));
 
     const GuestMolecules byGroup = guestGroupMolecules(f, findIndexGroup(groups, "CH4", ""));
@@ -65,7 +65,7 @@ TEST(IndexGroups, SelectWatersAndGuestsAsResidueNamesDo)
     writeFile(dir + "/bad.ndx", "[ SOL ]\n1 2 x3\n");
     EXPECT_THROW(readIndexGroups(dir + "/bad.ndx"), FormatError);
     // A group reaching past the structure's atoms.
-    EXPECT_THROW(selectWaterGroup(selected, IndexGroup{"big", {example.atomCount}}, "OW"), InputError);
+    EXPECT_THROW(selectWaterGroup(selected, IndexGroup{"big", {example.topology().atomCount}}, "OW"), InputError);
 }
 
 // A trajectory of the waters alone, analysed with the whole structure and

@@ -90,7 +90,7 @@ TEST(LammpsDump, EveryStyleBoxAndOrderReadsBackThePositions)
             EXPECT_EQ(f.box.x, b.x);
             EXPECT_EQ(f.box.yx, b.yx);
             EXPECT_EQ(f.box.zy, b.zy);
-            ASSERT_EQ(f.atomCount, 30);
+            ASSERT_EQ(f.positions.size(), 30u);
             for (std::size_t i = 0; i < r.size(); ++i) {
                 EXPECT_EQ(reader.atoms().id[i], static_cast<int64_t>(i) + 10);
                 EXPECT_EQ(reader.atoms().type[i], static_cast<int32_t>(i % 3) + 1);
@@ -112,20 +112,20 @@ TEST(LammpsTypes, WatersByMoleculeOrByOrderAndGuestsByMoleculeOrByAtom)
                              "1 1 1 0 0.2 5 5\n2 2 3 0 3 3 3\n3 2 3 0 3.5 3 3\n4 1 2 0 9.5 5 5\n5 1 2 0 0.6 5.9 5\n"
                              "6 0 1 0 5 5 1\n7 0 2 0 5.9 5 1\n8 0 2 0 4.7 5.9 1\n9 0 4 0 7 7 7\n";
     LammpsStructure s = parseLammpsData(data, "w.data");
-    ASSERT_EQ(s.frame.atomCount, 9);
+    ASSERT_EQ(s.frame.positions.size(), 9u);
     EXPECT_NEAR(s.frame.positions[3].x, -0.5f, 1e-5f); // made whole around its oxygen
     TypeSelection types;
     types.oxygenType = 1;
     types.hydrogenType = 2;
     types.guestTypes = {3, 4};
     const Frame f = typedFrame(s, types, "w.data");
-    ASSERT_EQ(f.water.size(), 2u);
-    EXPECT_EQ(f.water[0].hydrogen, (std::array<int32_t, 2>{3, 4}));
-    EXPECT_EQ(f.water[1].hydrogen, (std::array<int32_t, 2>{6, 7}));
+    ASSERT_EQ(f.topology().water.size(), 2u);
+    EXPECT_EQ(f.topology().water[0].hydrogen, (std::array<int32_t, 2>{3, 4}));
+    EXPECT_EQ(f.topology().water[1].hydrogen, (std::array<int32_t, 2>{6, 7}));
     const std::vector<std::string> names = {"1SOL", "1GST", "1GST", "1SOL", "1SOL", "2SOL", "2SOL", "2SOL", "2GST"};
-    EXPECT_EQ(f.residue, names);
-    EXPECT_EQ(f.atomName[4], "HW2");
-    EXPECT_EQ(f.waterCount, 2);
+    EXPECT_EQ(f.topology().residue, names);
+    EXPECT_EQ(f.topology().atomName[4], "HW2");
+    EXPECT_EQ(f.topology().waterCount, 2);
 
     types.hydrogenType = 4;
     types.guestTypes = {3};

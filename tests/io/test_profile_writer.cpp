@@ -25,10 +25,10 @@ TEST(Profile, CountsEachWaterAndCageInTheSlabOfItsReciprocalCoordinate)
     std::vector<ChillLabel> labels;
     for (int32_t w = 0; w < 300; ++w) {
         f.positions.push_back({u(rng), u(rng), u(rng)});
-        f.water.push_back({w, {-1, -1}});
+        f.editTopology().water.push_back({w, {-1, -1}});
         labels.push_back(static_cast<ChillLabel>(w % kChillLabels));
     }
-    f.atomCount = 300;
+    f.editTopology().atomCount = 300;
     std::vector<CageRecord> cages(40);
     for (std::size_t k = 0; k < cages.size(); ++k) {
         cages[k].closed = k % 4 != 0;

@@ -16,14 +16,17 @@ namespace {
 class MemoryTrajectory : public TrajectoryReader {
 public:
     explicit MemoryTrajectory(const std::vector<Frame>* frames) : frames_(frames) {}
-    bool next(Frame& f) override
+    bool next(Coordinates& f) override
     {
         if (at_ >= frames_->size())
             return false;
         f = (*frames_)[at_++];
         return true;
     }
-    int32_t atomCount() const override { return frames_->empty() ? 0 : frames_->front().atomCount; }
+    int32_t atomCount() const override
+    {
+        return frames_->empty() ? 0 : static_cast<int32_t>(frames_->front().positions.size());
+    }
 
 private:
     const std::vector<Frame>* frames_;
@@ -88,7 +91,7 @@ std::vector<L3> twin(const std::vector<Frame>& frames, int c, int half, const st
     const int lo = std::max(0, c - half), hi = std::min(static_cast<int>(frames.size()) - 1, c + half);
     const Mat mc = cellOf(frames[c].box), unit = {{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
     std::vector<L3> out;
-    for (int32_t i = 0; i < frames[c].atomCount; ++i) {
+    for (std::size_t i = 0; i < frames[c].positions.size(); ++i) {
         const L3 sc = fractional(frames[c].positions[i], mc);
         L3 mean{};
         for (int k = lo; k <= hi; ++k) {
@@ -132,10 +135,12 @@ TEST(ThermalFrames, WindowMeanMatchesBruteForceOnAChangingTriclinicCellAndSkipCh
     std::vector<Water> waters(nWater);
     for (int w = 0; w < nWater; ++w)
         waters[w] = {3 * w, {3 * w + 1, 3 * w + 2}};
+    auto topology = std::make_shared<Topology>();
+    topology->atomCount = atoms;
+    topology->water = waters;
     std::vector<Frame> frames(nFrames);
     for (int f = 0; f < nFrames; ++f) {
         Frame& fr = frames[f];
-        fr.atomCount = atoms;
         fr.time = 0.5 * f;
         fr.box = {static_cast<float>(24.0 * (1 + 0.02 * std::sin(f))), static_cast<float>(22.0 * (1 - 0.015 * f / 8.0)),
                   static_cast<float>(20.0 * (1 + 0.01 * std::cos(f))), static_cast<float>(3.0 + 0.4 * std::sin(2.0 * f)),
@@ -152,8 +157,8 @@ TEST(ThermalFrames, WindowMeanMatchesBruteForceOnAChangingTriclinicCellAndSkipCh
     for (int half : {1, 2}) {
         SCOPED_TRACE(half);
         std::vector<Frame> whole;
-        auto reader = averageFrames(std::make_unique<MemoryTrajectory>(&frames), half, "memory");
-        for (Frame out; out.water = waters, reader->next(out);)
+        auto reader = averageFrames(std::make_unique<MemoryTrajectory>(&frames), half, "memory", topology);
+        for (Frame out; reader->next(out);)
             whole.push_back(out);
         ASSERT_EQ(whole.size(), frames.size());
         for (int c = 0; c < nFrames; ++c) {
@@ -169,11 +174,11 @@ TEST(ThermalFrames, WindowMeanMatchesBruteForceOnAChangingTriclinicCellAndSkipCh
         }
         // Any number of frames skipped first: the same frames after them.
         for (int first = 1; first <= nFrames; ++first) {
-            auto r = averageFrames(std::make_unique<MemoryTrajectory>(&frames), half, "memory");
+            auto r = averageFrames(std::make_unique<MemoryTrajectory>(&frames), half, "memory", topology);
             for (int k = 0; k < first; ++k)
                 ASSERT_TRUE(r->skip());
             int c = first;
-            for (Frame out; out.water = waters, r->next(out); ++c)
+            for (Frame out; r->next(out); ++c)
                 EXPECT_EQ(std::memcmp(out.positions.data(), whole[c].positions.data(), sizeof(Vec3) * atoms), 0) << first;
             EXPECT_EQ(c, nFrames);
             EXPECT_FALSE(r->skip());
@@ -189,15 +194,16 @@ TEST(ThermalFrames, WatersThatMeetInTheMeanStayWhereTheirFrameHasThem)
     const float xa[3] = {8.0f, 8.8f, 12.0f}, xb[3] = {12.0f, 11.2f, 8.0f}, xc[3] = {3.0f, 3.3f, 3.0f};
     std::vector<Frame> frames(3);
     for (int f = 0; f < 3; ++f) {
-        frames[f].atomCount = 9;
         frames[f].box = {20.0f, 20.0f, 20.0f};
         for (float x : {xa[f], xb[f], xc[f]})
             for (Vec3 d : {Vec3{0, 0, 0}, Vec3{0, 0.96f, 0}, Vec3{0, 0, 0.96f}})
                 frames[f].positions.push_back(Vec3{x, 10.0f, 10.0f} + d);
     }
-    auto reader = averageFrames(std::make_unique<MemoryTrajectory>(&frames), 1, "memory");
+    auto topology = std::make_shared<Topology>();
+    topology->atomCount = 9;
+    topology->water = {{0, {1, 2}}, {3, {4, 5}}, {6, {7, 8}}};
+    auto reader = averageFrames(std::make_unique<MemoryTrajectory>(&frames), 1, "memory", topology);
     Frame out;
-    out.water = {{0, {1, 2}}, {3, {4, 5}}, {6, {7, 8}}};
     ASSERT_TRUE(reader->next(out) && reader->next(out));
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ(out.positions[i].x, frames[1].positions[i].x) << i;

@@ -22,18 +22,18 @@ Edges allPairsBonds(const Frame& t, float hbDistance, float hbAngle)
 {
     const float c = static_cast<float>(std::cos(static_cast<double>(hbAngle) * M_PI / 180.0));
     auto donates = [&](int32_t w, Vec3 toOther, float lim) {
-        if (w + 2 >= t.atomCount)
+        if (w + 2 >= t.topology().atomCount)
             return false;
         const Vec3 u1 = minimumImage(t.positions[w + 1], t.positions[w], t.box);
         const Vec3 u2 = minimumImage(t.positions[w + 2], t.positions[w], t.box);
         return dot(u1, toOther) > norm(u1) * lim || dot(u2, toOther) > norm(u2) * lim;
     };
     Edges edges;
-    for (int32_t i = 0; i < t.atomCount; ++i) {
-        for (int32_t j = i + 1; j < t.atomCount && t.isWaterOxygen[i]; ++j) {
+    for (int32_t i = 0; i < t.topology().atomCount; ++i) {
+        for (int32_t j = i + 1; j < t.topology().atomCount && t.topology().isWaterOxygen[i]; ++j) {
             const Vec3 d = minimumImage(t.positions[j], t.positions[i], t.box);
             const float r = norm(d);
-            if (!t.isWaterOxygen[j] || !(r < hbDistance))
+            if (!t.topology().isWaterOxygen[j] || !(r < hbDistance))
                 continue;
             if (donates(i, d, c * r) || donates(j, minimumImage(t.positions[i], t.positions[j], t.box), c * r)) {
                 edges.push_back(i);
@@ -55,10 +55,10 @@ Network bondsOf(const Frame& t, float hbDistance = 3.5f, float hbAngle = 30.0f)
 void appendOxygen(Frame& t, Vec3 o)
 {
     t.positions.push_back(o);
-    t.isWaterOxygen.push_back(1);
-    t.residue.push_back("9SOL");
-    t.atomName.push_back("OW");
-    ++t.atomCount;
+    t.editTopology().isWaterOxygen.push_back(1);
+    t.editTopology().residue.push_back("9SOL");
+    t.editTopology().atomName.push_back("OW");
+    ++t.editTopology().atomCount;
     indexWaters(t);
 }
 
@@ -82,7 +82,7 @@ Frame randomWaters(unsigned seed, Box box, float hbAngle)
     }
     Frame t = atomsFromWaters(waters, box);
     for (int k = 0; k < count; k += 7)
-        t.isWaterOxygen[3 * k] = 0;
+        t.editTopology().isWaterOxygen[3 * k] = 0;
     appendOxygen(t, waters[0].o + Vec3{1.4f, 1.4f, 1.4f});
     return t;
 }
@@ -93,16 +93,16 @@ void expectSameNetwork(const Frame& t, float hbDistance, float hbAngle)
     const Edges expected = allPairsBonds(t, hbDistance, hbAngle);
     ASSERT_EQ(net.edgeList, expected);
     EXPECT_GT(expected.size(), t.positions.size() / 6);
-    std::vector<int32_t> degree(t.atomCount, 0);
-    std::vector<std::vector<char>> bonded(t.atomCount, std::vector<char>(t.atomCount, 0));
+    std::vector<int32_t> degree(t.topology().atomCount, 0);
+    std::vector<std::vector<char>> bonded(t.topology().atomCount, std::vector<char>(t.topology().atomCount, 0));
     for (std::size_t k = 0; k < expected.size(); k += 2) {
         ++degree[expected[k]];
         ++degree[expected[k + 1]];
         bonded[expected[k]][expected[k + 1]] = bonded[expected[k + 1]][expected[k]] = 1;
     }
     EXPECT_EQ(net.degree, degree);
-    for (int32_t a = 0; a < t.atomCount; ++a)
-        for (int32_t b = 0; b < t.atomCount; ++b)
+    for (int32_t a = 0; a < t.topology().atomCount; ++a)
+        for (int32_t b = 0; b < t.topology().atomCount; ++b)
             ASSERT_EQ(net.isEdge(a, b), bonded[a][b] == 1) << a << " " << b;
 }
 
@@ -173,7 +173,7 @@ TEST(HydrogenBondNetwork, OxygenWithFewerThanTwoAtomsAfterItAcceptsButDoesNotDon
         appendOxygen(t, last);
         if (after == 1) { // one hydrogen, pointing at the idle water
             appendOxygen(t, waterPointingAt(last, idle, idle).h1);
-            t.isWaterOxygen.back() = 0;
+            t.editTopology().isWaterOxygen.back() = 0;
             indexWaters(t);
         }
         EXPECT_EQ(bondsOf(t).edgeList, (Edges{0, 6})) << after;

@@ -35,8 +35,8 @@ Frame atomsAt(const std::vector<Vec3>& pos, Box box)
 {
     Frame t;
     t.positions = pos;
-    t.atomCount = static_cast<int32_t>(pos.size());
-    t.isWaterOxygen.assign(pos.size(), 1);
+    t.editTopology().atomCount = static_cast<int32_t>(pos.size());
+    t.editTopology().isWaterOxygen.assign(pos.size(), 1);
     t.box = box;
     indexWaters(t);
     return t;

@@ -84,12 +84,13 @@ double bruteForceF4(const Frame& f)
     };
     double sum = 0.0;
     int pairs = 0;
-    for (std::size_t i = 0; i < f.water.size(); ++i)
-        for (std::size_t j = i + 1; j < f.water.size(); ++j) {
-            const DVec3 b2 = vec(f.water[j].oxygen, f.water[i].oxygen);
+    const std::vector<Water>& water = f.topology().water;
+    for (std::size_t i = 0; i < water.size(); ++i)
+        for (std::size_t j = i + 1; j < water.size(); ++j) {
+            const DVec3 b2 = vec(water[j].oxygen, water[i].oxygen);
             if (dot(b2, b2) >= 3.5 * 3.5)
                 continue;
-            const DVec3 n1 = cross(-outer(f.water[i], b2), b2), n2 = cross(b2, outer(f.water[j], -b2));
+            const DVec3 n1 = cross(-outer(water[i], b2), b2), n2 = cross(b2, outer(water[j], -b2));
             sum += std::cos(3 * std::atan2(dot(cross(n1, n2), b2) / norm(b2), dot(n1, n2)));
             ++pairs;
         }
@@ -105,7 +106,7 @@ TEST(F4, LiquidWaterAgreesWithABruteForceTwin)
         const Frame frame = readConfiguration(path, "SOL", "OW");
         const F4 f = f4Of(frame);
         EXPECT_NEAR(f.value, bruteForceF4(frame), 1e-3) << name;
-        EXPECT_GT(f.pairs, 2 * static_cast<int64_t>(frame.water.size())) << name; // not just the bonded pairs
+        EXPECT_GT(f.pairs, 2 * static_cast<int64_t>(frame.topology().water.size())) << name; // not just the bonded pairs
     }
 }
 

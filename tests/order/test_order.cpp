@@ -35,8 +35,8 @@ Points pointsOf(const std::string& words, const std::string& path = "")
                                                       "c.gro", "SOL", "OW")
                                  : readConfiguration(path, "SOL", "OW");
     Points p{{}, {}, f.box};
-    for (int32_t k = 0; k < f.atomCount; ++k)
-        (f.isWaterOxygen[k] ? p.water : p.other).push_back(f.positions[k]);
+    for (int32_t k = 0; k < f.topology().atomCount; ++k)
+        (f.topology().isWaterOxygen[k] ? p.water : p.other).push_back(f.positions[k]);
     return p;
 }
 

@@ -34,8 +34,8 @@ Oxygens oxygensOf(const std::string& words)
                          : parseConfiguration(test::latticeGro({std::istream_iterator<std::string>(in), {}}), "c.gro",
                                               "SOL", "OW");
     Oxygens o{words, {}, f.box};
-    for (int32_t k = 0; k < f.atomCount; ++k)
-        if (f.isWaterOxygen[k])
+    for (int32_t k = 0; k < f.topology().atomCount; ++k)
+        if (f.topology().isWaterOxygen[k])
             o.pos.push_back(f.positions[k]);
     return o;
 }

@@ -32,14 +32,14 @@ Frame atomsFromWaters(const std::vector<Water>& waters, Box box)
         const Vec3 p[3] = {w.o, w.h1, w.h2};
         const char* names[3] = {"OW", "HW1", "HW2"};
         for (int k = 0; k < 3; ++k) {
-            t.residue.push_back("1SOL");
-            t.atomName.push_back(names[k]);
+            t.editTopology().residue.push_back("1SOL");
+            t.editTopology().atomName.push_back(names[k]);
             t.positions.push_back(p[k]);
-            t.isWaterOxygen.push_back(k == 0 ? 1 : 0);
+            t.editTopology().isWaterOxygen.push_back(k == 0 ? 1 : 0);
         }
     }
-    t.atomCount = static_cast<int32_t>(t.positions.size());
-    t.waterCount = static_cast<int32_t>(waters.size());
+    t.editTopology().atomCount = static_cast<int32_t>(t.positions.size());
+    t.editTopology().waterCount = static_cast<int32_t>(waters.size());
     t.box = box;
     indexWaters(t);
     return t;
