@@ -126,6 +126,7 @@ fuzz-long: fuzz-build
 # series frames/s at 1e4 waters on one and two threads. SIZES="1e4 1e5" for
 # a subset, REPEAT=3 for the best of three interleaved runs.
 bench: kavet
+	@cmake --build $(BUILD)/release -j $(JOBS) --target floor_bench
 	python3 bench/summary.py $(if $(SIZES),--sizes $(SIZES)) $(if $(REPEAT),--repeat $(REPEAT))
 
 # Per-phase times on supercells of about 1e3 to 4e5 waters; TRICLINIC=1 times

@@ -133,23 +133,39 @@ CellGrid buildCellGrid(const std::vector<Vec3>& pos, const std::vector<int32_t>&
 void adjacentCells(const CellGrid& g, int32_t cell, std::vector<int32_t>& out)
 {
     out.clear();
-    int idx[3] = {cell / (g.n[1] * g.n[2]), (cell / g.n[2]) % g.n[1], cell % g.n[2]};
-    std::vector<int> along[3];
+    const int idx[3] = {cell / (g.n[1] * g.n[2]), (cell / g.n[2]) % g.n[1], cell % g.n[2]};
+    // The distinct cell numbers along each axis, in the order of d = -reach
+    // .. reach; on the stack for the usual reach, a wrapped axis holding
+    // either 2 reach + 1 cells or more, or a single one.
+    constexpr int inlineReach = 8;
+    int inlineAlong[3][2 * inlineReach + 1];
+    std::vector<int> heapAlong[3];
+    int* along[3];
+    int count[3] = {0, 0, 0};
     for (int a = 0; a < 3; ++a) {
+        if (g.reach > inlineReach) {
+            heapAlong[a].resize(2 * static_cast<std::size_t>(g.reach) + 1);
+            along[a] = heapAlong[a].data();
+        } else {
+            along[a] = inlineAlong[a];
+        }
         for (int d = -g.reach; d <= g.reach; ++d) {
             int j = idx[a] + d;
             if (g.periodic[a])
                 j = (j + g.n[a]) % g.n[a];
             else if (j < 0 || j >= g.n[a])
                 continue;
-            if (std::find(along[a].begin(), along[a].end(), j) == along[a].end())
-                along[a].push_back(j);
+            if (std::find(along[a], along[a] + count[a], j) == along[a] + count[a])
+                along[a][count[a]++] = j;
         }
     }
-    for (int i : along[0])
-        for (int j : along[1])
-            for (int k : along[2])
-                out.push_back((i * g.n[1] + j) * g.n[2] + k);
+    out.reserve(static_cast<std::size_t>(count[0]) * count[1] * count[2]);
+    for (int x = 0; x < count[0]; ++x)
+        for (int y = 0; y < count[1]; ++y) {
+            const int32_t row = (along[0][x] * g.n[1] + along[1][y]) * g.n[2];
+            for (int z = 0; z < count[2]; ++z)
+                out.push_back(row + along[2][z]);
+        }
 }
 
 } // namespace kavet
