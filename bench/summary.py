@@ -142,7 +142,7 @@ def main():
     # Speed-up of two threads over one, where both were run.
     for label in ("single frame", "series"):
         walls = {p[2]: best(r)[0] for p, r in zip(plan, results) if p[0] == label and
-                 (label == "series" or p[1] > 50000 and p[1] < 500000)}
+                 (p[1] == waters if label == "series" else 50000 < p[1] < 500000)}
         if 1 in walls and 2 in walls:
             print("\nspeed-up on 2 threads, %s%s: %.2fx" %
                   (label, " at 10^5 waters" if label == "single frame" else " at 10^4 waters",

@@ -118,12 +118,18 @@ CellGrid buildCellGrid(const std::vector<Vec3>& pos, const std::vector<int32_t>&
     for (int32_t i : items)
         g.itemCell[i] = (cellIndex(g, 0, pos[i].x) * g.n[1] + cellIndex(g, 1, pos[i].y)) * g.n[2] +
                         cellIndex(g, 2, pos[i].z);
-    std::vector<int32_t> sorted(items);
-    std::sort(sorted.begin(), sorted.end());
+    // Callers mostly pass their points in ascending order already.
+    std::vector<int32_t> sorted;
+    const bool ascending = std::is_sorted(items.begin(), items.end());
+    if (!ascending) {
+        sorted = items;
+        std::sort(sorted.begin(), sorted.end());
+    }
+    const std::vector<int32_t>& order = ascending ? items : sorted;
     buildOffsets(
         static_cast<std::size_t>(numCells),
         [&](auto emit) {
-            for (int32_t i : sorted)
+            for (int32_t i : order)
                 emit(g.itemCell[i], i);
         },
         g.cellStart, g.cellItem);
