@@ -138,11 +138,9 @@ CellGrid buildCellGrid(const std::vector<Vec3>& pos, const std::vector<int32_t>&
 
 void adjacentCells(const CellGrid& g, int32_t cell, std::vector<int32_t>& out)
 {
-    out.clear();
     const int idx[3] = {cell / (g.n[1] * g.n[2]), (cell / g.n[2]) % g.n[1], cell % g.n[2]};
     // The distinct cell numbers along each axis, in the order of d = -reach
-    // .. reach; on the stack for the usual reach, a wrapped axis holding
-    // either 2 reach + 1 cells or more, or a single one.
+    // .. reach; on the stack for the usual reach.
     constexpr int inlineReach = 8;
     int inlineAlong[3][2 * inlineReach + 1];
     std::vector<int> heapAlong[3];
@@ -155,22 +153,30 @@ void adjacentCells(const CellGrid& g, int32_t cell, std::vector<int32_t>& out)
         } else {
             along[a] = inlineAlong[a];
         }
-        for (int d = -g.reach; d <= g.reach; ++d) {
-            int j = idx[a] + d;
-            if (g.periodic[a])
-                j = (j + g.n[a]) % g.n[a];
-            else if (j < 0 || j >= g.n[a])
-                continue;
-            if (std::find(along[a], along[a] + count[a], j) == along[a] + count[a])
+        const int n = g.n[a];
+        if (!g.periodic[a]) {
+            for (int j = std::max(idx[a] - g.reach, 0); j <= std::min(idx[a] + g.reach, n - 1); ++j)
                 along[a][count[a]++] = j;
+        } else if (n >= 2 * g.reach + 1) { // a wrap at most once, and no cell twice
+            for (int d = -g.reach; d <= g.reach; ++d) {
+                const int j = idx[a] + d;
+                along[a][count[a]++] = j < 0 ? j + n : j >= n ? j - n : j;
+            }
+        } else {
+            for (int d = -g.reach; d <= g.reach; ++d) {
+                const int j = ((idx[a] + d) % n + n) % n;
+                if (std::find(along[a], along[a] + count[a], j) == along[a] + count[a])
+                    along[a][count[a]++] = j;
+            }
         }
     }
-    out.reserve(static_cast<std::size_t>(count[0]) * count[1] * count[2]);
+    out.resize(static_cast<std::size_t>(count[0]) * count[1] * count[2]);
+    int32_t* o = out.data();
     for (int x = 0; x < count[0]; ++x)
         for (int y = 0; y < count[1]; ++y) {
             const int32_t row = (along[0][x] * g.n[1] + along[1][y]) * g.n[2];
             for (int z = 0; z < count[2]; ++z)
-                out.push_back(row + along[2][z]);
+                *o++ = row + along[2][z];
         }
 }
 
