@@ -105,8 +105,8 @@ struct PyResult {
     int threads = 0; // the analysis's thread count, which the cage table follows too
 
     std::optional<FrameCensus> records;
-    std::vector<int32_t> bonds, ringMembers, cageWaters, cageRings, cageGuests, cageCluster, cageFaces;
-    std::vector<int64_t> ringOffsets, cageWaterOffsets, cageRingOffsets, cageGuestOffsets;
+    std::vector<int32_t> bonds, userRingMembers, cageWaters, cageRings, cageGuests, cageCluster, cageFaces;
+    std::vector<int64_t> cageWaterOffsets, cageRingOffsets, cageGuestOffsets;
     std::vector<uint8_t> cageClosed;
     std::vector<double> cageCentres;
     std::vector<std::string> cageTypes;
@@ -136,17 +136,21 @@ struct PyResult {
         bondsBuilt = true;
     }
 
-    void buildRings()
+    // The rings' starts are the library's own; so are their members when
+    // the caller's atom order was kept, and otherwise a copy in the caller's
+    // atom numbers, made once.
+    const std::vector<int64_t>& ringOffsets() const { return analysis.rings.ringList.start; }
+    const std::vector<int32_t>& ringMembers()
     {
-        if (ringsBuilt)
-            return;
-        ringOffsets.push_back(0);
-        for (const auto& ring : analysis.rings.ringList) {
-            for (int32_t atom : ring)
-                ringMembers.push_back(frame->user(atom));
-            ringOffsets.push_back(static_cast<int64_t>(ringMembers.size()));
+        if (frame->userIndex.empty())
+            return analysis.rings.ringList.item;
+        if (!ringsBuilt) {
+            userRingMembers.reserve(analysis.rings.ringList.item.size());
+            for (int32_t atom : analysis.rings.ringList.item)
+                userRingMembers.push_back(frame->user(atom));
+            ringsBuilt = true;
         }
-        ringsBuilt = true;
+        return userRingMembers;
     }
 
     // Called with the interpreter lock held; releases it before waiting on

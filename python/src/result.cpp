@@ -49,15 +49,15 @@ void bindResult(py::module_& m)
                                })
         .def_property_readonly("ring_offsets",
                                [](py::object self) {
-                                   PyResult& r = self.cast<PyResult&>();
-                                   r.buildRings();
-                                   return view(r.ringOffsets, {rows(r.ringOffsets.size(), 1)}, self);
+                                   const PyResult& r = self.cast<const PyResult&>();
+                                   const std::vector<int64_t>& v = r.ringOffsets();
+                                   return view(v, {rows(v.size(), 1)}, self);
                                })
         .def_property_readonly("ring_members",
                                [](py::object self) {
                                    PyResult& r = self.cast<PyResult&>();
-                                   r.buildRings();
-                                   return view(r.ringMembers, {rows(r.ringMembers.size(), 1)}, self);
+                                   const std::vector<int32_t>& v = r.ringMembers();
+                                   return view(v, {rows(v.size(), 1)}, self);
                                })
         .def_property_readonly("cage_types",
                                [](py::object self) {

@@ -140,3 +140,20 @@ def test_one_version_everywhere(kavet_binary):
         package = tomllib.load(f)["project"]["version"]
     program = subprocess.run([kavet_binary, "--version"], capture_output=True, text=True).stdout.split()[-1]
     assert kavet.__version__ == package == program
+
+
+def test_ring_arrays_view_the_analysis_and_outlive_the_result():
+    """ring_offsets and ring_members are read-only views of the analysis's own rows, not copies: each
+    access gives the same memory, and they stay whole after every other reference to the result goes."""
+    import gc
+    result = kavet.analyse(kavet.read_gro(STRUCTURE), threads=1)
+    offsets, members = result.ring_offsets, result.ring_members
+    assert offsets.dtype == np.int64 and members.dtype == np.int32
+    assert offsets[0] == 0 and offsets[-1] == len(members) and np.all(np.diff(offsets) >= 3)
+    for a, again in ((offsets, result.ring_offsets), (members, result.ring_members)):
+        assert not a.flags.writeable and not a.flags.owndata and np.shares_memory(a, again)
+    rings = [members[offsets[r]:offsets[r + 1]].copy() for r in range(len(offsets) - 1)]
+    del result
+    gc.collect()
+    assert [r.tolist() for r in np.split(members, offsets[1:-1])] == [r.tolist() for r in rings]
+    assert all(len(set(r)) == len(r) for r in rings)

@@ -11,7 +11,8 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
                    const std::vector<int32_t>* seeds)
 {
     const RingNeighbours& nb = *ctx.nb;
-    cages.cageList.resize(2 * static_cast<std::size_t>(numRing));
+    // Each side's rings, packed into cageList once every side is grown.
+    std::vector<std::vector<int32_t>> sides(2 * static_cast<std::size_t>(numRing));
     cages.cageNorm.assign(2 * static_cast<std::size_t>(numRing), 0);
 
     // Seeds are grown in parallel, each writing its own two entries; every
@@ -80,7 +81,7 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
                 }
             }
             std::sort(joined.begin(), joined.end());
-            std::vector<int32_t>& entry = cages.cageList[f];
+            std::vector<int32_t>& entry = sides[f];
             entry.clear();
             entry.push_back(r);
             entry.insert(entry.end(), joined.begin(), joined.end());
@@ -91,15 +92,14 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
             nearPos[k] = -1;
     };
     if (seeds) {
-        for (auto& entry : cages.cageList)
-            entry.clear();
         tbb::parallel_for(std::size_t(0), seeds->size(), [&](std::size_t i) { grow((*seeds)[i]); });
-        return;
+    } else {
+        tbb::parallel_for(std::size_t(0), runs.size(), [&](std::size_t run) {
+            for (int32_t i = runs[run].first; i < runs[run].second; ++i)
+                grow(grid.cellItem[i]);
+        });
     }
-    tbb::parallel_for(std::size_t(0), runs.size(), [&](std::size_t run) {
-        for (int32_t i = runs[run].first; i < runs[run].second; ++i)
-            grow(grid.cellItem[i]);
-    });
+    cages.cageList.pack(sides);
 }
 
 } // namespace kavet

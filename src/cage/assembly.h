@@ -12,11 +12,12 @@
 #include <vector>
 
 #include "cage/occlusion.h"
+#include "core/offsets.h"
 
 namespace kavet {
 
 struct CageSearch {
-    std::vector<std::vector<int32_t>> cageList; // per side (later per cage): seed first
+    OffsetArray cageList;          // per side (later per cage) its rings: seed first
     std::vector<int32_t> cageNorm;              // +1 or -1: the side the cage was built from
 };
 

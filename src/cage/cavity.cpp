@@ -24,7 +24,7 @@ bool inside(const std::vector<DVec3>& corners, DVec3 p) { return std::fabs(windi
 
 } // namespace
 
-double freeRadius(const std::vector<int32_t>& cage, const RingSearch& rings, const RingGeometry& geo,
+double freeRadius(std::span<const int32_t> cage, const RingSearch& rings, const RingGeometry& geo,
                   const Frame& frame, const std::vector<int32_t>& oxygens)
 {
     if (cage.empty())

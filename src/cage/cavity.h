@@ -27,7 +27,7 @@ inline constexpr double cageFreeRadiusMin = 3.3;
 // cage's waters (26 directions, the step halved from 0.5 A down to 0.005 A),
 // each move kept only when it stays inside the surface (winding number).
 // 0 when the faces cannot be oriented or the search cannot start inside.
-double freeRadius(const std::vector<int32_t>& cage, const RingSearch& rings, const RingGeometry& geo,
+double freeRadius(std::span<const int32_t> cage, const RingSearch& rings, const RingGeometry& geo,
                   const Frame& frame, const std::vector<int32_t>& oxygens);
 
 } // namespace kavet

@@ -19,7 +19,7 @@ int32_t root(std::vector<int32_t>& parent, int32_t c)
 
 } // namespace
 
-CageClusters clustersOf(const std::vector<std::vector<int32_t>>& cages, const std::vector<uint8_t>& closed)
+CageClusters clustersOf(const OffsetArray& cages, const std::vector<uint8_t>& closed)
 {
     const int32_t n = static_cast<int32_t>(cages.size());
     std::vector<int32_t> parent(n);
@@ -96,7 +96,7 @@ DVec3 wrapped(DVec3 p, const Box& box)
 
 } // namespace
 
-std::vector<ClusterShape> clusterShapes(const std::vector<std::vector<int32_t>>& cages,
+std::vector<ClusterShape> clusterShapes(const OffsetArray& cages,
                                         const CageClusters& k, const std::vector<DVec3>& centre, const Box& box)
 {
     const std::size_t n = cages.size(), numCluster = k.size.size();

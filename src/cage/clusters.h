@@ -8,6 +8,7 @@
 
 #include "core/box.h"
 #include "core/dvec3.h"
+#include "core/offsets.h"
 
 namespace kavet {
 
@@ -20,7 +21,7 @@ struct CageClusters {
 };
 
 // `cages[c]` lists the rings of cage c; `closed[c]` says whether it counts.
-CageClusters clustersOf(const std::vector<std::vector<int32_t>>& cages, const std::vector<uint8_t>& closed);
+CageClusters clustersOf(const OffsetArray& cages, const std::vector<uint8_t>& closed);
 
 // Where each cluster lies and how far it reaches. The cages of a cluster are
 // laid out by walking its face-sharing graph from its first cage, each cage's
@@ -39,7 +40,7 @@ struct ClusterShape {
 // of every cage (`centre[c]`, read for closed cages only: any image).
 // Neighbouring cages' centres must lie less than half the narrowest cell
 // width apart for the minimum image to place them.
-std::vector<ClusterShape> clusterShapes(const std::vector<std::vector<int32_t>>& cages,
+std::vector<ClusterShape> clusterShapes(const OffsetArray& cages,
                                         const CageClusters& k, const std::vector<DVec3>& centre, const Box& box);
 
 } // namespace kavet

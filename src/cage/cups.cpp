@@ -55,14 +55,14 @@ private:
 
 std::vector<Cup> findCups(const RingSearch& rings)
 {
-    const std::vector<std::vector<int32_t>>& list = rings.ringList;
+    const OffsetArray& list = rings.ringList;
     // The pentagons at each water, to find the pentagons on an edge.
     int32_t atomCount = 0;
-    for (const std::vector<int32_t>& ring : list)
+    for (const std::span<const int32_t> ring : list)
         for (int32_t a : ring)
             atomCount = std::max(atomCount, a + 1);
     std::vector<int32_t> start(static_cast<std::size_t>(atomCount) + 1, 0), pentagonsAt;
-    for (const std::vector<int32_t>& ring : list)
+    for (const std::span<const int32_t> ring : list)
         if (ring.size() == 5)
             for (int32_t a : ring)
                 ++start[a + 1];
@@ -79,7 +79,7 @@ std::vector<Cup> findCups(const RingSearch& rings)
     std::vector<Side> sides[6];
     std::vector<std::array<int32_t, 6>> found;
     for (std::size_t b = 0; b < list.size(); ++b) {
-        const std::vector<int32_t>& base = list[b];
+        const std::span<const int32_t> base = list[b];
         const std::size_t n = base.size();
         if (n != 5 && n != 6)
             continue;
@@ -89,7 +89,7 @@ std::vector<Cup> findCups(const RingSearch& rings)
             sides[k].clear();
             for (int32_t i = start[u]; i < start[u + 1]; ++i) {
                 const int32_t r = pentagonsAt[i];
-                const std::vector<int32_t>& p = list[r];
+                const std::span<const int32_t> p = list[r];
                 std::size_t iu = 0;
                 while (p[iu] != u)
                     ++iu;
@@ -136,7 +136,7 @@ std::vector<Cup> findCups(const RingSearch& rings)
     return cups;
 }
 
-CupCounts countCups(const std::vector<Cup>& cups, const std::vector<std::vector<int32_t>>& cages,
+CupCounts countCups(const std::vector<Cup>& cups, const OffsetArray& cages,
                     const std::vector<uint8_t>& closed)
 {
     // The closed cages through each ring, and each closed cage's rings sorted.
@@ -145,7 +145,7 @@ CupCounts countCups(const std::vector<Cup>& cups, const std::vector<std::vector<
     for (std::size_t c = 0; c < cages.size(); ++c) {
         if (c >= closed.size() || !closed[c])
             continue;
-        sorted[c] = cages[c];
+        sorted[c].assign(cages[c].begin(), cages[c].end());
         std::sort(sorted[c].begin(), sorted[c].end());
         for (int32_t r : cages[c])
             ringCage.emplace_back(r, static_cast<int32_t>(c));

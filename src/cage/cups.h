@@ -41,7 +41,7 @@ struct CupCounts {
 
 // Counts the cups by type and tells the caged from the free. `cages[c]` lists
 // the rings of cage c, `closed[c]` whether it is a closed cage.
-CupCounts countCups(const std::vector<Cup>& cups, const std::vector<std::vector<int32_t>>& cages,
+CupCounts countCups(const std::vector<Cup>& cups, const OffsetArray& cages,
                     const std::vector<uint8_t>& closed);
 
 } // namespace kavet

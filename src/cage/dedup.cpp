@@ -17,7 +17,7 @@ void deduplicateCages(CageSearch& cages)
     // entry with the same set. The distinct sets are then numbered in the
     // order of their first entries.
     std::vector<int32_t> groupStart, groupEntry;
-    groupBySmallest(n, [&](std::size_t i) -> const std::vector<int32_t>& { return cages.cageList[i]; }, groupStart,
+    groupBySmallest(n, [&](std::size_t i) { return cages.cageList[i]; }, groupStart,
                     groupEntry);
     std::vector<int32_t> first(n);
     struct Sorted {
@@ -27,7 +27,8 @@ void deduplicateCages(CageSearch& cages)
     tbb::parallel_for(std::size_t(0), groupStart.size() - 1, [&](std::size_t g) {
         Sorted& t = sorted.local();
         auto sortedInto = [&](int32_t i, std::vector<int32_t>& out) {
-            out = cages.cageList[static_cast<std::size_t>(i)];
+            const std::span<const int32_t> entry = cages.cageList[static_cast<std::size_t>(i)];
+            out.assign(entry.begin(), entry.end());
             std::sort(out.begin(), out.end());
         };
         // Entries in ascending order; `distinct` holds the first entry of
@@ -68,7 +69,8 @@ void deduplicateCages(CageSearch& cages)
     std::vector<int32_t>().swap(first);
     std::vector<std::vector<int32_t>> sets(firstEntry.size()); // distinct sorted sets
     tbb::parallel_for(std::size_t(0), sets.size(), [&](std::size_t k) {
-        sets[k] = cages.cageList[static_cast<std::size_t>(firstEntry[k])];
+        const std::span<const int32_t> entry = cages.cageList[static_cast<std::size_t>(firstEntry[k])];
+        sets[k].assign(entry.begin(), entry.end());
         std::sort(sets[k].begin(), sets[k].end());
     });
 
@@ -102,20 +104,16 @@ void deduplicateCages(CageSearch& cages)
         }
     });
 
-    std::vector<uint8_t> taken(sets.size(), 0);
+    std::vector<uint8_t> taken(sets.size(), 0), keep(n, 0);
     std::size_t kept = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const int32_t k = setOf[i];
         if (contained[k] || taken[k])
             continue;
-        taken[k] = 1;
-        if (kept != i) {
-            cages.cageList[kept] = std::move(cages.cageList[i]);
-            cages.cageNorm[kept] = cages.cageNorm[i];
-        }
-        ++kept;
+        taken[k] = keep[i] = 1;
+        cages.cageNorm[kept++] = cages.cageNorm[i];
     }
-    cages.cageList.resize(kept);
+    cages.cageList.keepRows(keep);
     cages.cageNorm.resize(kept);
 }
 
@@ -143,7 +141,7 @@ void classifyCages(const CageSearch& cages, const RingSearch& rings, const std::
         std::vector<int32_t>& faces = t.faces;
         std::vector<int32_t>& inCage = t.inCage;
         std::vector<int32_t>& nodes = t.nodes;
-        const std::vector<int32_t>& cage = cages.cageList[c];
+        const std::span<const int32_t> cage = cages.cageList[c];
         std::fill(faces.begin(), faces.end(), 0);
         nodes.clear();
         for (int32_t r : cage) {

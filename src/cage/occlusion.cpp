@@ -40,7 +40,7 @@ OcclusionContext makeOcclusionContext(const RingSearch& rings, const RingGeometr
         ctx.ringRadius[r] = finite ? radius : HUGE_VALF;
     });
     if (sealed)
-        for (const std::vector<int32_t>& ring : rings.ringList)
+        for (const std::span<const int32_t> ring : rings.ringList)
             ctx.maxMembers = std::max(ctx.maxMembers, static_cast<int32_t>(ring.size()));
     return ctx;
 }
@@ -60,7 +60,7 @@ void putTriangle(double* fan, std::size_t stride, std::size_t t, const SealedTri
 void prepareSealedRing(const OcclusionContext& ctx, int32_t r, double* fan, int32_t stride,
                        OcclusionContext::Slab& slab)
 {
-    const std::vector<int32_t>& ring = ctx.rings->ringList[static_cast<std::size_t>(r)];
+    const std::span<const int32_t> ring = ctx.rings->ringList[static_cast<std::size_t>(r)];
     const std::vector<Vec3>& positions = *ctx.positions;
     const Vec3 centre = ctx.geo->centRing[static_cast<std::size_t>(r)];
     const std::size_t n = ring.size();

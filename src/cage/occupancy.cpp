@@ -88,7 +88,7 @@ std::vector<DVec3> guestPositions(const Frame& frame, const GuestMolecules& gues
     return pos;
 }
 
-DVec3 cageCentre(const std::vector<int32_t>& cage, const RingGeometry& geo, const Box& box)
+DVec3 cageCentre(std::span<const int32_t> cage, const RingGeometry& geo, const Box& box)
 {
     const Vec3 first = geo.centRing[cage[0]];
     DVec3 sum;
@@ -116,7 +116,7 @@ Occupancy occupancyOf(const std::vector<DVec3>& position, const Frame& frame, co
 {
     const std::size_t numGuest = position.size(), numCage = cages.cageList.size();
     Occupancy occ;
-    occ.guestsOf.resize(numCage);
+    occ.guestsOf.start.assign(numCage + 1, 0); // every cage empty until filled below
     occ.cagesOf.assign(numGuest, 0);
     const Box& box = frame.box;
 
@@ -155,14 +155,17 @@ Occupancy occupancyOf(const std::vector<DVec3>& position, const Frame& frame, co
     }
     const CellGrid grid = buildCellGrid(points, items, box, static_cast<float>(widest * 1.001 + 0.01));
 
-    std::vector<int32_t> cells;
+    std::vector<int32_t> cells, inside;
     std::vector<DVec3> corners;
+    occ.guestsOf.clear();
     for (std::size_t c = 0; c < numCage; ++c) {
-        if (!closed[c])
+        inside.clear();
+        if (!closed[c]) {
+            occ.guestsOf.append(inside);
             continue;
+        }
         const Vec3 origin = geo.centRing[cages.cageList[c][0]];
         bool built = false, oriented = false;
-        std::vector<int32_t>& inside = occ.guestsOf[c];
         forEachNear(grid, static_cast<int32_t>(numGuest + c), cells, [&](int32_t g) {
             if (static_cast<std::size_t>(g) >= numGuest)
                 return;
@@ -179,6 +182,7 @@ Occupancy occupancyOf(const std::vector<DVec3>& position, const Frame& frame, co
         std::sort(inside.begin(), inside.end());
         for (int32_t g : inside)
             ++occ.cagesOf[g];
+        occ.guestsOf.append(inside);
     }
     return occ;
 }

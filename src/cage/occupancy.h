@@ -15,6 +15,7 @@
 #include "cage/assembly.h"
 #include "core/dvec3.h"
 #include "core/frame.h"
+#include "core/offsets.h"
 #include "network/plane_fit.h"
 
 namespace kavet {
@@ -44,7 +45,7 @@ std::vector<DVec3> guestPositions(const Frame& frame, const GuestMolecules& gues
 
 // The centre of a cage: the mean of its ring centres, each at its minimum
 // image from the first ring's centre.
-DVec3 cageCentre(const std::vector<int32_t>& cage, const RingGeometry& geo, const Box& box);
+DVec3 cageCentre(std::span<const int32_t> cage, const RingGeometry& geo, const Box& box);
 
 // The winding number of a closed, consistently oriented triangle surface
 // around point p: +-1 inside, 0 outside (up to rounding).
@@ -53,7 +54,7 @@ double windingNumber(const std::vector<DVec3>& corners, DVec3 p);
 struct Occupancy {
     // Per cage, the guests inside it (numbers into the guest list), ascending;
     // empty for cages that are not closed.
-    std::vector<std::vector<int32_t>> guestsOf;
+    OffsetArray guestsOf;
     // Per guest, the closed cages that hold it.
     std::vector<int32_t> cagesOf;
 };

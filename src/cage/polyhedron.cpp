@@ -52,7 +52,7 @@ bool oneCycle(const Wedge* w, std::size_t m)
 
 } // namespace
 
-Polyhedron polyhedronOf(const std::vector<int32_t>& cage, const RingSearch& rings)
+Polyhedron polyhedronOf(std::span<const int32_t> cage, const RingSearch& rings)
 {
     // Each edge as one number, lower node in the high half; scratch kept per
     // thread, as this runs for every cage of every frame.
@@ -60,7 +60,7 @@ Polyhedron polyhedronOf(const std::vector<int32_t>& cage, const RingSearch& ring
     edges.clear();
     uint64_t parity = 0; // each edge twice: every bit of the edges' XOR is 0
     for (int32_t r : cage) {
-        const std::vector<int32_t>& ring = rings.ringList[r];
+        const std::span<const int32_t> ring = rings.ringList[r];
         for (std::size_t k = 0; k < ring.size(); ++k) {
             const int32_t a = ring[k], b = ring[k + 1 < ring.size() ? k + 1 : 0];
             const uint64_t edge = static_cast<uint64_t>(static_cast<uint32_t>(std::min(a, b))) << 32 |
@@ -92,7 +92,7 @@ Polyhedron polyhedronOf(const std::vector<int32_t>& cage, const RingSearch& ring
     thread_local std::vector<int32_t> parent;
     wedges.clear();
     for (std::size_t f = 0; f < cage.size(); ++f) {
-        const std::vector<int32_t>& ring = rings.ringList[cage[f]];
+        const std::span<const int32_t> ring = rings.ringList[cage[f]];
         const std::size_t n = ring.size();
         for (std::size_t k = 0; k < n; ++k) {
             const int32_t prev = ring[k > 0 ? k - 1 : n - 1], next = ring[k + 1 < n ? k + 1 : 0];
@@ -127,7 +127,7 @@ Polyhedron polyhedronOf(const std::vector<int32_t>& cage, const RingSearch& ring
     return p;
 }
 
-bool cageSurface(const std::vector<int32_t>& cage, const RingSearch& rings, const RingGeometry& geo,
+bool cageSurface(std::span<const int32_t> cage, const RingSearch& rings, const RingGeometry& geo,
                  const std::vector<Vec3>& xyz, const Box& box, Vec3 origin, std::vector<DVec3>& corners)
 {
     const std::size_t faces = cage.size();
@@ -139,7 +139,7 @@ bool cageSurface(const std::vector<int32_t>& cage, const RingSearch& rings, cons
     };
     std::vector<Edge> edges;
     for (std::size_t f = 0; f < faces; ++f) {
-        const std::vector<int32_t>& ring = rings.ringList[cage[f]];
+        const std::span<const int32_t> ring = rings.ringList[cage[f]];
         for (std::size_t k = 0; k < ring.size(); ++k) {
             const int32_t a = ring[k], b = ring[k + 1 < ring.size() ? k + 1 : 0];
             edges.push_back({std::min(a, b), std::max(a, b), static_cast<int32_t>(f), a < b});
@@ -181,7 +181,7 @@ bool cageSurface(const std::vector<int32_t>& cage, const RingSearch& rings, cons
     corners.clear();
     for (std::size_t f = 0; f < faces; ++f) {
         const int32_t r = cage[f];
-        const std::vector<int32_t>& ring = rings.ringList[r];
+        const std::span<const int32_t> ring = rings.ringList[r];
         const DVec3 c = minimumImageD(geo.centRing[r], origin, box);
         const std::size_t n = ring.size();
         for (std::size_t k = 0; k < n; ++k) {
@@ -195,7 +195,7 @@ bool cageSurface(const std::vector<int32_t>& cage, const RingSearch& rings, cons
     return true;
 }
 
-double enclosedVolume(const std::vector<int32_t>& cage, const RingSearch& rings, const RingGeometry& geo,
+double enclosedVolume(std::span<const int32_t> cage, const RingSearch& rings, const RingGeometry& geo,
                       const Frame& frame)
 {
     if (cage.empty())
@@ -212,7 +212,7 @@ double enclosedVolume(const std::vector<int32_t>& cage, const RingSearch& rings,
     return std::fabs(six) / 6.0;
 }
 
-CageShape censusShape(const std::vector<int32_t>& cage, const RingSearch& rings, const RingGeometry& geo,
+CageShape censusShape(std::span<const int32_t> cage, const RingSearch& rings, const RingGeometry& geo,
                       const Frame& frame)
 {
     const CageShape shape = polyhedronOf(cage, rings).shape;
@@ -243,7 +243,7 @@ std::string faceLabel(const std::vector<int32_t>& faceSizes)
     return label;
 }
 
-std::string cageLabel(const std::vector<int32_t>& cage, const RingSearch& rings)
+std::string cageLabel(std::span<const int32_t> cage, const RingSearch& rings)
 {
     std::vector<int32_t> sizes;
     sizes.reserve(cage.size());

@@ -42,7 +42,7 @@ struct Polyhedron {
 // Vertices and edges are counted only when every edge is shared by exactly
 // two faces; otherwise they are 0 and the cage is open. Scratch is kept per
 // thread; safe to call from several threads at once.
-Polyhedron polyhedronOf(const std::vector<int32_t>& cage, const RingSearch& rings);
+Polyhedron polyhedronOf(std::span<const int32_t> cage, const RingSearch& rings);
 
 // The triangles of a cage's faces, three corners each: per face, the fan of
 // its ring centre and consecutive members, every position at its minimum
@@ -50,7 +50,7 @@ Polyhedron polyhedronOf(const std::vector<int32_t>& cage, const RingSearch& ring
 // the faces agree in orientation (each edge shared by two faces runs one way
 // in one and the other way in the other). Returns false when the faces
 // cannot be so oriented.
-bool cageSurface(const std::vector<int32_t>& cage, const RingSearch& rings, const RingGeometry& geo,
+bool cageSurface(std::span<const int32_t> cage, const RingSearch& rings, const RingGeometry& geo,
                  const std::vector<Vec3>& xyz, const Box& box, Vec3 origin, std::vector<DVec3>& corners);
 
 // The volume the faces of `cage` enclose, in cubic angstrom: by the
@@ -58,7 +58,7 @@ bool cageSurface(const std::vector<int32_t>& cage, const RingSearch& rings, cons
 // centre of the cage's first ring. Meaningful for a surface whose every edge
 // lies in two faces (closed or defective); 0 when the faces cannot be
 // oriented consistently. A 5^12 of structure-I hydrate encloses about 164.
-double enclosedVolume(const std::vector<int32_t>& cage, const RingSearch& rings, const RingGeometry& geo,
+double enclosedVolume(std::span<const int32_t> cage, const RingSearch& rings, const RingGeometry& geo,
                       const Frame& frame);
 
 // The least volume (cubic angstrom) a defective cage must enclose to be
@@ -67,7 +67,7 @@ inline constexpr double defectiveVolumeMin = 100.0;
 
 // The shape as the census counts it: Closed for a polyhedron, Defective for a
 // defective surface enclosing at least defectiveVolumeMin, Open otherwise.
-CageShape censusShape(const std::vector<int32_t>& cage, const RingSearch& rings, const RingGeometry& geo,
+CageShape censusShape(std::span<const int32_t> cage, const RingSearch& rings, const RingGeometry& geo,
                       const Frame& frame);
 
 // The label of a set of faces from their sizes (in any order): "n^k" for each
@@ -77,6 +77,6 @@ CageShape censusShape(const std::vector<int32_t>& cage, const RingSearch& rings,
 std::string faceLabel(const std::vector<int32_t>& faceSizes);
 
 // The label of `cage` from the sizes of its rings.
-std::string cageLabel(const std::vector<int32_t>& cage, const RingSearch& rings);
+std::string cageLabel(std::span<const int32_t> cage, const RingSearch& rings);
 
 } // namespace kavet

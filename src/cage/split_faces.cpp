@@ -29,7 +29,7 @@ struct RingHash {
 };
 
 // Whether a and b are consecutive members of `ring`.
-bool hasEdge(const std::vector<int32_t>& ring, int32_t a, int32_t b)
+bool hasEdge(std::span<const int32_t> ring, int32_t a, int32_t b)
 {
     const std::size_t n = ring.size();
     for (std::size_t i = 0; i < n; ++i) {
@@ -39,6 +39,8 @@ bool hasEdge(const std::vector<int32_t>& ring, int32_t a, int32_t b)
     }
     return false;
 }
+
+std::vector<int32_t> nodesOf(std::span<const int32_t> ring) { return {ring.begin(), ring.end()}; }
 
 } // namespace
 
@@ -63,7 +65,7 @@ std::vector<SplitPentagon> findSplitPentagons(const RingSearch& rings, const Net
             if (it == squaresOfEdge.end())
                 continue;
             for (int32_t q : it->second) {
-                const std::vector<int32_t>& sq = list[q];
+                const std::span<const int32_t> sq = list[q];
                 if (std::find(sq.begin(), sq.end(), c) != sq.end())
                     continue;
                 // The square's path from b back to a that avoids the chord.
@@ -106,20 +108,20 @@ void addCagesAcrossSplitPentagons(const Frame& frame, const RingSearch& rings, c
     std::unordered_map<std::vector<int32_t>, int32_t, RingHash> frameRing, pentagonOf;
     RingSearch restored;
     for (std::size_t r = 0; r < rings.ringList.size(); ++r) {
-        const std::vector<int32_t>& ring = rings.ringList[r];
+        const std::span<const int32_t> ring = rings.ringList[r];
         bool chordEdge = false;
         for (std::size_t i = 0; i < ring.size() && !chordEdge; ++i)
             chordEdge = chords.count(edgeKey(ring[i], ring[(i + 1) % ring.size()])) > 0;
         if (chordEdge)
             continue;
-        frameRing.emplace(ring, static_cast<int32_t>(r));
-        restored.ringList.push_back(ring);
+        frameRing.emplace(nodesOf(ring), static_cast<int32_t>(r));
+        restored.ringList.append(ring);
     }
     for (std::size_t k = 0; k < split.size(); ++k) {
         std::vector<int32_t> p = split[k].pentagon;
         canonicalRing(p);
         if (pentagonOf.emplace(p, static_cast<int32_t>(k)).second)
-            restored.ringList.push_back(std::move(p));
+            restored.ringList.append(p);
     }
 
     RingGeometry geo;
@@ -127,7 +129,7 @@ void addCagesAcrossSplitPentagons(const Frame& frame, const RingSearch& rings, c
     const int32_t numRing = static_cast<int32_t>(restored.ringList.size());
     std::vector<int32_t> seeds;
     for (int32_t r = 0; r < numRing; ++r)
-        if (pentagonOf.count(restored.ringList[r]))
+        if (pentagonOf.count(nodesOf(restored.ringList[r])))
             seeds.push_back(r);
     if (seeds.empty())
         return;
@@ -139,12 +141,12 @@ void addCagesAcrossSplitPentagons(const Frame& frame, const RingSearch& rings, c
 
     for (int32_t s : seeds)
         for (const int64_t f : {static_cast<int64_t>(s), static_cast<int64_t>(s) + numRing}) {
-            const std::vector<int32_t>& entry = grown.cageList[f];
+            const std::span<const int32_t> entry = grown.cageList[f];
             if (entry.empty() || polyhedronOf(entry, restored).shape != CageShape::Closed)
                 continue;
             std::vector<int32_t> faces;
             for (int32_t r : entry) {
-                const std::vector<int32_t>& ring = restored.ringList[r];
+                const std::vector<int32_t> ring = nodesOf(restored.ringList[r]);
                 if (const auto p = pentagonOf.find(ring); p != pentagonOf.end()) {
                     faces.push_back(split[p->second].triangle);
                     faces.push_back(split[p->second].square);
@@ -152,17 +154,17 @@ void addCagesAcrossSplitPentagons(const Frame& frame, const RingSearch& rings, c
                     faces.push_back(frameRing.at(ring));
                 }
             }
-            const int32_t first = split[pentagonOf.at(restored.ringList[s])].triangle;
+            const int32_t first = split[pentagonOf.at(nodesOf(restored.ringList[s]))].triangle;
             std::sort(faces.begin(), faces.end());
             faces.erase(std::unique(faces.begin(), faces.end()), faces.end());
             faces.erase(std::find(faces.begin(), faces.end(), first));
             faces.insert(faces.begin(), first);
-            cages.cageList.push_back(std::move(faces));
+            cages.cageList.append(faces);
             cages.cageNorm.push_back(grown.cageNorm[f]);
         }
 }
 
-std::string cageLabelJoiningSplitPentagons(const std::vector<int32_t>& cage, const RingSearch& rings)
+std::string cageLabelJoiningSplitPentagons(std::span<const int32_t> cage, const RingSearch& rings)
 {
     bool triangle = false, square = false;
     for (int32_t r : cage) {
@@ -175,7 +177,7 @@ std::string cageLabelJoiningSplitPentagons(const std::vector<int32_t>& cage, con
     const auto degree = [&](int32_t w) {
         std::vector<int32_t> next;
         for (int32_t r : cage) {
-            const std::vector<int32_t>& ring = rings.ringList[r];
+            const std::span<const int32_t> ring = rings.ringList[r];
             const auto at = std::find(ring.begin(), ring.end(), w);
             if (at == ring.end())
                 continue;
@@ -189,11 +191,11 @@ std::string cageLabelJoiningSplitPentagons(const std::vector<int32_t>& cage, con
     std::vector<int32_t> sizes;
     std::vector<uint8_t> joined(cage.size(), 0);
     for (std::size_t i = 0; i < cage.size(); ++i) {
-        const std::vector<int32_t>& t = rings.ringList[cage[i]];
+        const std::span<const int32_t> t = rings.ringList[cage[i]];
         if (t.size() != 3 || joined[i])
             continue;
         for (std::size_t j = 0; j < cage.size() && !joined[i]; ++j) {
-            const std::vector<int32_t>& q = rings.ringList[cage[j]];
+            const std::span<const int32_t> q = rings.ringList[cage[j]];
             if (q.size() != 4 || joined[j])
                 continue;
             std::vector<int32_t> common;

@@ -60,6 +60,6 @@ void addCagesAcrossSplitPentagons(const Frame& frame, const RingSearch& rings, c
 // (share one edge whose two ends each lie on four edges of the cage) counted
 // as that pentagon. A 5^12-6^2 with one pentagon split by a close contact is
 // a 5^12-6^2, not a 3^1-4^1-5^11-6^2.
-std::string cageLabelJoiningSplitPentagons(const std::vector<int32_t>& cage, const RingSearch& rings);
+std::string cageLabelJoiningSplitPentagons(std::span<const int32_t> cage, const RingSearch& rings);
 
 } // namespace kavet

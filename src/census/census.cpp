@@ -20,7 +20,7 @@ namespace kavet {
 namespace {
 
 // The atoms of a cage's faces, each once, ascending.
-std::vector<int32_t> cageAtoms(const std::vector<int32_t>& cage, const RingSearch& rings)
+std::vector<int32_t> cageAtoms(std::span<const int32_t> cage, const RingSearch& rings)
 {
     std::vector<int32_t> atoms;
     for (int32_t r : cage)
@@ -33,7 +33,7 @@ std::vector<int32_t> cageAtoms(const std::vector<int32_t>& cage, const RingSearc
 void clusterCensus(FrameCensus& f, const Frame& frame, const Analysis& a, const CageClusters& clusters,
                    const std::vector<uint8_t>& closed, const std::vector<std::string>& label, const Occupancy& occ)
 {
-    const std::vector<std::vector<int32_t>>& cageList = a.cages.cageList;
+    const OffsetArray& cageList = a.cages.cageList;
     const std::size_t numCage = cageList.size();
     std::vector<DVec3> centre(numCage);
     for (std::size_t c = 0; c < numCage; ++c)
@@ -194,7 +194,7 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
         ++f.rings[ring.size()];
     }
 
-    const std::vector<std::vector<int32_t>>& cageList = a.cages.cageList;
+    const OffsetArray& cageList = a.cages.cageList;
     const std::size_t numCage = cageList.size();
     std::vector<uint8_t> closed(numCage, 0), counted(numCage, 0); // closed; closed or defective
     std::vector<std::string> label(numCage);
@@ -298,7 +298,7 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
         if (!counted[c] || (closedOnly && !closed[c]))
             continue;
         CageRecord& r = f.cages.emplace_back();
-        const std::vector<int32_t>& cage = cageList[c];
+        const std::span<const int32_t> cage = cageList[c];
         r.id = static_cast<int32_t>(c) + 1;
         r.type = label[c];
         r.closed = closed[c] != 0;

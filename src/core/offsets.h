@@ -8,20 +8,34 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <initializer_list>
 #include <span>
 #include <vector>
 
+#include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
 
 namespace kavet {
 
 // Rows of int32 items stored end to end. Starts are 64-bit so that the
-// items of a large frame (10^7 and more) never overflow them.
+// items of a large frame (10^7 and more) never overflow them. Iterating the
+// array gives its rows in order, each as a span over `item`.
 struct OffsetArray {
     std::vector<int64_t> start{0}; // rows + 1 offsets, start[0] == 0
     std::vector<int32_t> item;
 
+    OffsetArray() = default;
+    // Packs the rows end to end (small tables and tests; a hot path packs
+    // with pack(), which copies the rows in parallel).
+    OffsetArray(std::initializer_list<std::initializer_list<int32_t>> rows)
+    {
+        for (const auto& r : rows)
+            append(r);
+    }
+    OffsetArray(const std::vector<std::vector<int32_t>>& rows) { pack(rows); }
+
     std::size_t rows() const { return start.size() - 1; }
+    std::size_t size() const { return rows(); }
     bool empty() const { return rows() == 0; }
     int32_t size(std::size_t row) const { return static_cast<int32_t>(start[row + 1] - start[row]); }
     std::span<const int32_t> row(std::size_t r) const
@@ -33,8 +47,45 @@ struct OffsetArray {
         return {item.data() + start[r], static_cast<std::size_t>(start[r + 1] - start[r])};
     }
     std::span<const int32_t> operator[](std::size_t r) const { return row(r); }
+    std::span<int32_t> operator[](std::size_t r) { return row(r); }
     const int32_t* begin(std::size_t r) const { return item.data() + start[r]; }
     const int32_t* end(std::size_t r) const { return item.data() + start[r + 1]; }
+
+    // Rows in order, as spans.
+    class RowIterator {
+    public:
+        using iterator_category = std::random_access_iterator_tag;
+        using value_type = std::span<const int32_t>;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = std::span<const int32_t>;
+        RowIterator() = default;
+        RowIterator(const OffsetArray* a, std::size_t r) : a_(a), r_(r) {}
+        reference operator*() const { return a_->row(r_); }
+        reference operator[](difference_type d) const { return a_->row(r_ + static_cast<std::size_t>(d)); }
+        RowIterator& operator++() { ++r_; return *this; }
+        RowIterator operator++(int) { RowIterator t = *this; ++r_; return t; }
+        RowIterator& operator--() { --r_; return *this; }
+        RowIterator operator--(int) { RowIterator t = *this; --r_; return t; }
+        RowIterator& operator+=(difference_type d) { r_ += static_cast<std::size_t>(d); return *this; }
+        RowIterator& operator-=(difference_type d) { r_ -= static_cast<std::size_t>(d); return *this; }
+        friend RowIterator operator+(RowIterator i, difference_type d) { return i += d; }
+        friend RowIterator operator+(difference_type d, RowIterator i) { return i += d; }
+        friend RowIterator operator-(RowIterator i, difference_type d) { return i -= d; }
+        friend difference_type operator-(const RowIterator& x, const RowIterator& y)
+        {
+            return static_cast<difference_type>(x.r_) - static_cast<difference_type>(y.r_);
+        }
+        friend bool operator==(const RowIterator& x, const RowIterator& y) { return x.r_ == y.r_; }
+        friend auto operator<=>(const RowIterator& x, const RowIterator& y) { return x.r_ <=> y.r_; }
+
+    private:
+        const OffsetArray* a_ = nullptr;
+        std::size_t r_ = 0;
+    };
+    RowIterator begin() const { return {this, 0}; }
+    RowIterator end() const { return {this, rows()}; }
+    std::span<const int32_t> back() const { return row(rows() - 1); }
 
     // Appends one row holding `items`.
     template <class Range>
@@ -48,6 +99,62 @@ struct OffsetArray {
         start.assign(1, 0);
         item.clear();
     }
+
+    // Replaces the rows by `rows` (count() of them; rowOf(r) gives row r as
+    // a range with size()): the starts by one pass, the items copied in
+    // parallel, each row to its own place.
+    template <class RowOf>
+    void pack(std::size_t count, RowOf rowOf)
+    {
+        start.resize(count + 1);
+        start[0] = 0;
+        for (std::size_t r = 0; r < count; ++r)
+            start[r + 1] = start[r] + static_cast<int64_t>(std::size(rowOf(r)));
+        item.resize(static_cast<std::size_t>(start[count]));
+        tbb::parallel_for(tbb::blocked_range<std::size_t>(0, count, 256), [&](const tbb::blocked_range<std::size_t>& b) {
+            for (std::size_t r = b.begin(); r < b.end(); ++r) {
+                const auto& items = rowOf(r);
+                std::copy(std::begin(items), std::end(items), item.begin() + start[r]);
+            }
+        });
+    }
+    void pack(const std::vector<std::vector<int32_t>>& rows)
+    {
+        pack(rows.size(), [&](std::size_t r) -> const std::vector<int32_t>& { return rows[r]; });
+    }
+
+    // Keeps the rows r with keep[r] != 0, in their order, and returns how
+    // many; the items move down in place.
+    template <class Flags>
+    std::size_t keepRows(const Flags& keep)
+    {
+        const std::size_t n = rows();
+        std::size_t kept = 0;
+        int64_t at = 0;
+        for (std::size_t r = 0; r < n; ++r) {
+            if (!keep[r])
+                continue;
+            const int64_t from = start[r], to = start[r + 1];
+            if (at != from)
+                std::copy(item.begin() + from, item.begin() + to, item.begin() + at);
+            at += to - from;
+            start[++kept] = at;
+        }
+        start.resize(kept + 1);
+        item.resize(static_cast<std::size_t>(at));
+        return kept;
+    }
+
+    // The rows as vectors of their own.
+    std::vector<std::vector<int32_t>> toVectors() const
+    {
+        std::vector<std::vector<int32_t>> v(rows());
+        for (std::size_t r = 0; r < rows(); ++r)
+            v[r].assign(begin(r), end(r));
+        return v;
+    }
+
+    bool operator==(const OffsetArray&) const = default;
 };
 
 // `visit(emit)` must call emit(row, item) for every pair, the same pairs in
@@ -81,8 +188,8 @@ void groupBySmallest(std::size_t count, List list, std::vector<int32_t>& start, 
 {
     std::vector<int32_t> smallest(count);
     tbb::parallel_for(std::size_t(0), count, [&](std::size_t i) {
-        const std::vector<int32_t>& l = list(i);
-        smallest[i] = l.empty() ? -1 : *std::min_element(l.begin(), l.end());
+        const auto& l = list(i);
+        smallest[i] = std::empty(l) ? -1 : *std::min_element(std::begin(l), std::end(l));
     });
     int32_t top = -1;
     for (int32_t m : smallest)

@@ -256,7 +256,7 @@ void writeBlocks(std::FILE* f, std::size_t count, Format format)
 void writeRingModel(std::FILE* f, const Frame& atoms, const RingSearch& rings, const RingGeometry& geo,
                     std::size_t r)
 {
-    const std::vector<int32_t>& ring = rings.ringList[r];
+    const std::span<const int32_t> ring = rings.ringList[r];
     const int n = geo.numNode[r];
     const long long number = static_cast<long long>(r) + 1;
     std::fprintf(f, "%s%9lld\n", "MODEL", number);
@@ -281,7 +281,7 @@ void writeCageModel(std::FILE* f, const Frame& atoms, const RingSearch& rings, c
     const std::array<float, 4>& vef = classes.cageVEF[i];
     if (vef[3] != 2.0f)
         return;
-    const std::vector<int32_t>& cage = cages.cageList[i];
+    const std::span<const int32_t> cage = cages.cageList[i];
     const int32_t r0 = cage[0];
     const Vec3 c0 = geo.centRing[r0];
     for (int32_t a : written)
@@ -306,7 +306,7 @@ void writeCageModel(std::FILE* f, const Frame& atoms, const RingSearch& rings, c
         HetatmRecord{serial, "X", "CNT", serial, x, static_cast<long long>(r) + 1, -1, "X"}.write(f);
         serialAtom.push_back(-1);
         const char* element = p == 0 ? "He" : cageElement(i);
-        const std::vector<int32_t>& ring = rings.ringList[r];
+        const std::span<const int32_t> ring = rings.ringList[r];
         for (int k = 0; k < geo.numNode[r]; ++k) {
             const int32_t a = ring[k];
             if (serialOf[a] != 0)

@@ -54,7 +54,7 @@ void fitRings(const Frame& atoms, float ringDeviation, RingSearch& rings, RingGe
         Eigen::JacobiSVD<Eigen::MatrixXd> svd;
 
         for (std::size_t i = range.begin(); i < range.end(); ++i) {
-            const std::vector<int32_t>& ring = rings.ringList[i];
+            const std::span<const int32_t> ring = rings.ringList[i];
             const std::size_t n = ring.size();
             geo.numNode[i] = static_cast<int8_t>(n);
 
@@ -126,7 +126,6 @@ void fitRings(const Frame& atoms, float ringDeviation, RingSearch& rings, RingGe
         if (dropped[i])
             continue;
         if (kept != i) {
-            rings.ringList[kept] = std::move(rings.ringList[i]);
             geo.numNode[kept] = geo.numNode[i];
             geo.distRing[kept] = geo.distRing[i];
             geo.centRing[kept] = geo.centRing[i];
@@ -138,7 +137,9 @@ void fitRings(const Frame& atoms, float ringDeviation, RingSearch& rings, RingGe
         start.push_back(start.back() + (geo.tangStart[i + 1] - geo.tangStart[i]));
         ++kept;
     }
-    rings.ringList.resize(kept);
+    for (uint8_t& d : dropped)
+        d = !d;
+    rings.ringList.keepRows(dropped);
     geo.numNode.resize(kept);
     geo.distRing.resize(kept);
     geo.centRing.resize(kept);

@@ -13,7 +13,7 @@ namespace {
 
 // Whether rings i and j share exactly one bond: walking ring j in ring order,
 // exactly two of its nodes occur in ring i, and these two are bonded.
-int commonNodeCode(const std::vector<int32_t>& ringI, const std::vector<int32_t>& ringJ, const Network& net)
+int commonNodeCode(std::span<const int32_t> ringI, std::span<const int32_t> ringJ, const Network& net)
 {
     int32_t common[2] = {-1, -1};
     int count = 0;

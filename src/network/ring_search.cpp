@@ -112,13 +112,39 @@ struct Found {
     int64_t iter = 0;
 };
 
+// The open path of a search, held in room taken once (`room` nodes: the
+// largest ring size, or the network's nodes when fewer, since a path visits
+// each node once), so that growing it never allocates nor checks for room.
+class Path {
+public:
+    explicit Path(std::size_t room) : node_(room) {}
+    void start(int32_t a, int32_t b)
+    {
+        node_[0] = a;
+        node_[1] = b;
+        size_ = 2;
+    }
+    void push_back(int32_t v) { node_[size_++] = v; }
+    void pop_back() { --size_; }
+    int32_t back() const { return node_[size_ - 1]; }
+    int32_t operator[](std::size_t k) const { return node_[k]; }
+    std::size_t size() const { return size_; }
+    const int32_t* begin() const { return node_.data(); }
+    const int32_t* end() const { return node_.data() + size_; }
+
+private:
+    std::vector<int32_t> node_;
+    std::size_t size_ = 0;
+};
+
 // The depth-first search over open paths from one start bond at a time. A
 // path is extended only through the indexed bonds that touch its last node,
 // taken in list order.
 class Walker {
 public:
     Walker(const Network& net, const BondIndex& index, int32_t maximum)
-        : net_(net), index_(index), maximum_(maximum), inPath_(net.degree.size(), 0),
+        : net_(net), index_(index), maximum_(maximum), path_(std::min<std::size_t>(static_cast<std::size_t>(std::max(maximum, 2)), net.degree.size() + 2) + 1),
+          inPath_(net.degree.size(), 0),
           nearInterior_(net.degree.size(), 0), nearFirst_(net.degree.size(), -1),
           nearSecond_(net.degree.size(), -1)
     {
@@ -154,7 +180,7 @@ public:
                         nearSecond_[net_.adjNode[r]] = start_;
                 }
             }
-            path_.assign({e[k], e[k + 1]});
+            path_.start(e[k], e[k + 1]);
             inPath_[e[k]] = inPath_[e[k + 1]] = 1;
             findNewCycle<Once>();
             inPath_[e[k]] = inPath_[e[k + 1]] = 0;
@@ -220,8 +246,9 @@ private:
                 pop();
                 continue;
             }
-            newCycle_.assign(path_.begin(), path_.end());
-            newCycle_.push_back(candidate);
+            newCycle_.resize(n + 1);
+            std::copy(path_.begin(), path_.end(), newCycle_.begin());
+            newCycle_[n] = candidate;
             canonicalRing(newCycle_);
             if constexpr (Once) {
                 found_->rings.push_back(newCycle_);
@@ -235,7 +262,8 @@ private:
     const Network& net_;
     const BondIndex& index_;
     int32_t maximum_;
-    std::vector<int32_t> path_, newCycle_;
+    Path path_;
+    std::vector<int32_t> newCycle_;
     std::vector<uint8_t> inPath_;
     std::vector<int32_t> nearInterior_;
     std::vector<int64_t> nearFirst_; // the start bond whose first node the atom is bonded to
@@ -478,7 +506,7 @@ void findAllRings(const Network& net, int32_t minimum, int32_t maximum, RingSear
         }
         LastBondRings(net, index).insert(walkers.local(), list, startBond);
         if (rings.ringList.empty()) {
-            rings.ringList = std::move(list);
+            rings.ringList.pack(list);
             return;
         }
         // Rings already there stay first, each once: merged as one run.
@@ -487,7 +515,9 @@ void findAllRings(const Network& net, int32_t minimum, int32_t maximum, RingSear
     }
     for (const Found& f : found)
         rings.iter += f.iter;
-    keepFirstOfEach(rings.ringList, found);
+    std::vector<std::vector<int32_t>> list = rings.ringList.toVectors();
+    keepFirstOfEach(list, found);
+    rings.ringList.pack(list);
 }
 
 } // namespace kavet

@@ -7,12 +7,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/offsets.h"
 #include "network/hbond.h"
 
 namespace kavet {
 
 struct RingSearch {
-    std::vector<std::vector<int32_t>> ringList;
+    OffsetArray ringList; // per ring, its nodes in canonical order
     int64_t iter = 0; // calls of findNewCycle (searched from every bond)
 };
 

@@ -12,8 +12,12 @@ namespace kavet::test {
 namespace {
 
 // The pairwise procedure on sorted copies with removal marks.
-void plainDeduplicate(CageSearch& c)
+void plainDeduplicate(CageSearch& search)
 {
+    struct {
+        std::vector<std::vector<int32_t>> cageList;
+        std::vector<int32_t>& cageNorm;
+    } c{search.cageList.toVectors(), search.cageNorm};
     const std::size_t n = c.cageList.size();
     auto mark = [&](std::size_t e) {
         c.cageList[e] = {-1};
@@ -39,6 +43,7 @@ void plainDeduplicate(CageSearch& c)
     }
     std::erase(c.cageList, std::vector<int32_t>{-1});
     std::erase(c.cageNorm, 0);
+    search.cageList = c.cageList;
 }
 
 // Entries over a few rings: fresh sets, reorderings, subsets and supersets
@@ -56,7 +61,8 @@ CageSearch randomEntries(std::mt19937& random)
             std::shuffle(rings.begin(), rings.end(), random);
             entry.assign(rings.begin(), rings.begin() + 1 + pick(6));
         } else {
-            entry = c.cageList[pick(e)];
+            const std::span<const int32_t> earlier = c.cageList[pick(e)];
+            entry.assign(earlier.begin(), earlier.end());
             std::shuffle(entry.begin(), entry.end(), random);
             if (kind == 2 && entry.size() > 1)
                 entry.resize(1 + pick(static_cast<int>(entry.size()) - 1));
@@ -66,7 +72,7 @@ CageSearch randomEntries(std::mt19937& random)
                     break;
                 }
         }
-        c.cageList.push_back(entry);
+        c.cageList.append(entry);
         c.cageNorm.push_back(pick(2) ? 1 : -1);
     }
     return c;

@@ -41,7 +41,7 @@ TEST(Cups, HalvesOfEveryCageInHydratesAndNoneInWaterOrIce)
     const Criteria series = seriesCriteria();
     for (const auto& [frame, perWater] : frames) {
         const Analysis a = analyse(frame, series);
-        const std::vector<std::vector<int32_t>>& cages = a.cages.cageList;
+        const OffsetArray& cages = a.cages.cageList;
         std::vector<uint8_t> closed;
         std::map<std::string, int64_t> n; // closed cages by label
         for (std::size_t c = 0; c < cages.size(); ++c) {

@@ -108,9 +108,9 @@ TEST(Polyhedron, EveryCageOfMeltingAndInterfaceFramesIsShapedByTheRules)
     RingSearch tetrahedra;
     tetrahedra.ringList = {{0, 1, 2}, {0, 1, 3}, {0, 2, 3}, {1, 2, 3}, {3, 4, 5},  {3, 4, 6},
                            {3, 5, 6}, {4, 5, 6}, {7, 8, 9}, {7, 8, 10}, {7, 9, 10}, {8, 9, 10}};
-    EXPECT_EQ(polyhedronOf({0, 1, 2, 3}, tetrahedra).shape, CageShape::Closed);
-    EXPECT_EQ(polyhedronOf({0, 1, 2, 3, 4, 5, 6, 7}, tetrahedra).shape, CageShape::Defective);
-    EXPECT_EQ(polyhedronOf({0, 1, 2, 3, 8, 9, 10, 11}, tetrahedra).shape, CageShape::Open);
+    EXPECT_EQ(polyhedronOf(std::vector<int32_t>{0, 1, 2, 3}, tetrahedra).shape, CageShape::Closed);
+    EXPECT_EQ(polyhedronOf(std::vector<int32_t>{0, 1, 2, 3, 4, 5, 6, 7}, tetrahedra).shape, CageShape::Defective);
+    EXPECT_EQ(polyhedronOf(std::vector<int32_t>{0, 1, 2, 3, 8, 9, 10, 11}, tetrahedra).shape, CageShape::Open);
 
     std::vector<Frame> frames;
     const std::string melting = test::sourcePath("examples/si-2x2x2-melting.gro");
@@ -124,10 +124,10 @@ TEST(Polyhedron, EveryCageOfMeltingAndInterfaceFramesIsShapedByTheRules)
     std::map<CageShape, int> seen;
     for (const Frame& f : frames) {
         const Analysis a = analyse(f, series);
-        for (const std::vector<int32_t>& cage : a.cages.cageList) {
+        for (const std::span<const int32_t> cage : a.cages.cageList) {
             std::vector<std::vector<int32_t>> faces;
             for (int32_t r : cage)
-                faces.push_back(a.rings.ringList[r]);
+                faces.emplace_back(a.rings.ringList[r].begin(), a.rings.ringList[r].end());
             const Polyhedron p = polyhedronOf(cage, a.rings);
             ASSERT_EQ(std::pair(p.shape, p.edges > 0 && p.vertices - p.edges + p.faces == 2), shapeByTheRules(faces)) << cageLabel(cage, a.rings);
             ++seen[p.shape];

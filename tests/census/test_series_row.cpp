@@ -170,8 +170,9 @@ TEST(SeriesRow, OneSiteCagesKeepTheirTypesAcrossASplitPentagon)
     CensusOptions options;
     options.guests = &guests;
     int tried = 0;
-    for (const std::vector<int32_t>& ring : whole.rings.ringList) {
-        if (ring.size() != 5 || tried == 10 || (&ring - &whole.rings.ringList[0]) % 29 != 0)
+    for (std::size_t r = 0; r < whole.rings.ringList.size(); ++r) {
+        const std::span<const int32_t> ring = whole.rings.ringList[r];
+        if (ring.size() != 5 || tried == 10 || r % 29 != 0)
             continue;
         Frame frame = crystal;
         Vec3& a = frame.positions[ring[0]];

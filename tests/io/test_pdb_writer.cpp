@@ -91,7 +91,7 @@ TEST(CageFile, pentagonalDodecahedronModelAndMirroredNormalTip)
         CageSearch one;
         CageClasses cls;
         for (std::size_t k = 0; k < 6; ++k) {
-            one.cageList.push_back(l.cages.cageList[i]);
+            one.cageList.append(l.cages.cageList[i]);
             one.cageNorm.push_back(sign);
             cls.cageVEF.push_back({20, 30, 12, k == 5 ? 2.0f : 1.0f});
             cls.cageType.push_back("5^12");

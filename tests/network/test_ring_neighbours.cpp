@@ -13,7 +13,7 @@ namespace kavet {
 namespace {
 
 using test::networkFromBonds;
-using Rings = std::vector<std::vector<int32_t>>;
+using Rings = OffsetArray;
 
 struct Neighbours {
     RingSearch rings;

@@ -41,7 +41,7 @@ inline RingStage ringStage(const Frame& atoms, const std::function<bool(std::siz
         std::vector<std::vector<int32_t>> kept;
         for (std::size_t r = 0; r < s.rings.ringList.size(); ++r)
             if (keepRing(r))
-                kept.push_back(s.rings.ringList[r]);
+                kept.emplace_back(s.rings.ringList[r].begin(), s.rings.ringList[r].end());
         s.rings.ringList = kept;
     }
     const std::size_t n = s.rings.ringList.size();
