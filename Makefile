@@ -123,9 +123,12 @@ fuzz-long: fuzz-build
 
 # The benchmark table: the machine, single frames of about 1e4, 1e5 and 1e6
 # waters (time and peak memory), the 1e6 frame as a one-frame series, and
-# series frames/s at 1e4 waters on one and two threads. SIZES="1e4 1e5" for
+# series frames/s at 1e4 waters on one and two threads, and the floor of a
+# series frame (reading and the neighbour list alone, bench/floor_bench.cpp)
+# at 1e4 and 1e5 waters. SIZES="1e4 1e5" for
 # a subset, REPEAT=3 for the best of three interleaved runs.
 bench: kavet
+	@cmake --build $(BUILD)/release -j $(JOBS) --target floor_bench
 	python3 bench/summary.py $(if $(SIZES),--sizes $(SIZES)) $(if $(REPEAT),--repeat $(REPEAT))
 
 # Per-phase times on supercells of about 1e3 to 4e5 waters; TRICLINIC=1 times

@@ -6,7 +6,10 @@ displacement) of about 10^4, 10^5 and 10^6 waters, timed whole (reading,
 analysis and the three output files) with their peak resident memory; the
 10^6 frame also as a one-frame series; and series mode on the 20-frame
 trajectory of 9 936 waters of bench/series_bench.py, on one and on two
-threads. Wall time is what a user waits; processor time (user + system, all
+threads. Below it, the floor of a series frame: the wall time per frame of
+reading the trajectory and building each frame's O-O neighbour list alone
+(bench/floor_bench.cpp), against a series frame's, at 10^4 and 10^5 waters
+on two threads. Wall time is what a user waits; processor time (user + system, all
 threads) is given beside it, since other work may share the machine. With
 --repeat N every run is made N times, interleaved, and the one with the
 least wall time is kept.
@@ -73,6 +76,9 @@ def main():
     parser.add_argument("--workdir", default=os.path.join(ROOT, "build", "bench"))
     parser.add_argument("--sizes", nargs="+", default=["1e4", "1e5", "1e6"], choices=list(run_bench.SIZES))
     parser.add_argument("--repeat", type=int, default=1)
+    parser.add_argument("--floor-bench", default=os.path.join(ROOT, "build", "release", "floor_bench"),
+                        help="the program that times reading and the neighbour list alone; the floor table is left "
+                             "out when it is missing")
     args = parser.parse_args()
     os.makedirs(args.workdir, exist_ok=True)
     kavet = os.path.abspath(args.kavet)
@@ -81,6 +87,14 @@ def main():
     frames = {size: run_bench.lattice(args.workdir, run_bench.SIZES[size]) for size in args.sizes}
     cells, count = series_bench.SIZES["1e4"]
     traj, waters = series_bench.trajectory(args.workdir, cells, count)
+    floor_bench = os.path.abspath(args.floor_bench)
+    floors = {}  # waters -> (trajectory, frames)
+    if os.path.exists(floor_bench):
+        floors[waters] = (traj, count)
+        if "1e5" in args.sizes:
+            big_cells, big_count = series_bench.SIZES["1e5"]
+            big_traj, big_waters = series_bench.trajectory(args.workdir, big_cells, big_count)
+            floors[big_waters] = (big_traj, big_count)
 
     def single(gro, threads):
         return [kavet, "-f", gro, "-or", "ring.pdb", "-oc", "cage.pdb", "-od", "cage.dat", "-nt", str(threads)]
@@ -99,11 +113,19 @@ def main():
             plan.append(("one-frame series", n, 2, 1, series(gro, gro, 2)))
     plan.append(("series", waters, 1, count, series(traj, traj, 1)))
     plan.append(("series", waters, 2, count, series(traj, traj, 2)))
+    for n, (path, frames_in) in floors.items():
+        if n != waters:
+            plan.append(("series", n, 2, frames_in, series(path, path, 2)))
+    floor_runs = {n: [] for n in floors}
 
     results = [[] for _ in plan]
     for _ in range(args.repeat):
         for k, (_, _, _, _, argv) in enumerate(plan):
             results[k].append(timed(argv, args.workdir))
+        for n, (path, _) in floors.items():
+            out = subprocess.run([floor_bench, path, path, "2"], check=True, capture_output=True, text=True).stdout
+            frames_read, read_s, list_s, _ = out.split()
+            floor_runs[n].append((float(read_s) + float(list_s), float(read_s), float(list_s), int(frames_read)))
 
     print("kavet benchmark, %s" % datetime.date.today().isoformat())
     print("machine: %s" % machine())
@@ -120,11 +142,23 @@ def main():
     # Speed-up of two threads over one, where both were run.
     for label in ("single frame", "series"):
         walls = {p[2]: best(r)[0] for p, r in zip(plan, results) if p[0] == label and
-                 (label == "series" or p[1] > 50000 and p[1] < 500000)}
+                 (p[1] == waters if label == "series" else 50000 < p[1] < 500000)}
         if 1 in walls and 2 in walls:
             print("\nspeed-up on 2 threads, %s%s: %.2fx" %
                   (label, " at 10^5 waters" if label == "single frame" else " at 10^4 waters",
                    walls[1] / walls[2]))
+    if floors:
+        print("\nfloor of a series frame on 2 threads (reading + O-O neighbour list alone, bench/floor_bench.cpp):")
+        print()
+        print("| waters | series ms/frame | reading ms/frame | neighbour list ms/frame | floor ms/frame | series / floor |")
+        print("|---:|---:|---:|---:|---:|---:|")
+        for n in sorted(floors):
+            walls = [best(r)[0] / p[3] for p, r in zip(plan, results) if p[0] == "series" and p[1] == n and p[2] == 2]
+            total, read_s, list_s, frames_read = min(floor_runs[n])
+            floor = total / frames_read
+            print("| %d | %.1f | %.1f | %.1f | %.1f | %.1f |" %
+                  (n, 1e3 * walls[0], 1e3 * read_s / frames_read, 1e3 * list_s / frames_read, 1e3 * floor,
+                   walls[0] / floor), flush=True)
 
 
 if __name__ == "__main__":

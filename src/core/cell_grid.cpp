@@ -118,12 +118,18 @@ CellGrid buildCellGrid(const std::vector<Vec3>& pos, const std::vector<int32_t>&
     for (int32_t i : items)
         g.itemCell[i] = (cellIndex(g, 0, pos[i].x) * g.n[1] + cellIndex(g, 1, pos[i].y)) * g.n[2] +
                         cellIndex(g, 2, pos[i].z);
-    std::vector<int32_t> sorted(items);
-    std::sort(sorted.begin(), sorted.end());
+    // Callers mostly pass their points in ascending order already.
+    std::vector<int32_t> sorted;
+    const bool ascending = std::is_sorted(items.begin(), items.end());
+    if (!ascending) {
+        sorted = items;
+        std::sort(sorted.begin(), sorted.end());
+    }
+    const std::vector<int32_t>& order = ascending ? items : sorted;
     buildOffsets(
         static_cast<std::size_t>(numCells),
         [&](auto emit) {
-            for (int32_t i : sorted)
+            for (int32_t i : order)
                 emit(g.itemCell[i], i);
         },
         g.cellStart, g.cellItem);
@@ -132,24 +138,46 @@ CellGrid buildCellGrid(const std::vector<Vec3>& pos, const std::vector<int32_t>&
 
 void adjacentCells(const CellGrid& g, int32_t cell, std::vector<int32_t>& out)
 {
-    out.clear();
-    int idx[3] = {cell / (g.n[1] * g.n[2]), (cell / g.n[2]) % g.n[1], cell % g.n[2]};
-    std::vector<int> along[3];
+    const int idx[3] = {cell / (g.n[1] * g.n[2]), (cell / g.n[2]) % g.n[1], cell % g.n[2]};
+    // The distinct cell numbers along each axis, in the order of d = -reach
+    // .. reach; on the stack for the usual reach.
+    constexpr int inlineReach = 8;
+    int inlineAlong[3][2 * inlineReach + 1];
+    std::vector<int> heapAlong[3];
+    int* along[3];
+    int count[3] = {0, 0, 0};
     for (int a = 0; a < 3; ++a) {
-        for (int d = -g.reach; d <= g.reach; ++d) {
-            int j = idx[a] + d;
-            if (g.periodic[a])
-                j = (j + g.n[a]) % g.n[a];
-            else if (j < 0 || j >= g.n[a])
-                continue;
-            if (std::find(along[a].begin(), along[a].end(), j) == along[a].end())
-                along[a].push_back(j);
+        if (g.reach > inlineReach) {
+            heapAlong[a].resize(2 * static_cast<std::size_t>(g.reach) + 1);
+            along[a] = heapAlong[a].data();
+        } else {
+            along[a] = inlineAlong[a];
+        }
+        const int n = g.n[a];
+        if (!g.periodic[a]) {
+            for (int j = std::max(idx[a] - g.reach, 0); j <= std::min(idx[a] + g.reach, n - 1); ++j)
+                along[a][count[a]++] = j;
+        } else if (n >= 2 * g.reach + 1) { // a wrap at most once, and no cell twice
+            for (int d = -g.reach; d <= g.reach; ++d) {
+                const int j = idx[a] + d;
+                along[a][count[a]++] = j < 0 ? j + n : j >= n ? j - n : j;
+            }
+        } else {
+            for (int d = -g.reach; d <= g.reach; ++d) {
+                const int j = ((idx[a] + d) % n + n) % n;
+                if (std::find(along[a], along[a] + count[a], j) == along[a] + count[a])
+                    along[a][count[a]++] = j;
+            }
         }
     }
-    for (int i : along[0])
-        for (int j : along[1])
-            for (int k : along[2])
-                out.push_back((i * g.n[1] + j) * g.n[2] + k);
+    out.resize(static_cast<std::size_t>(count[0]) * count[1] * count[2]);
+    int32_t* o = out.data();
+    for (int x = 0; x < count[0]; ++x)
+        for (int y = 0; y < count[1]; ++y) {
+            const int32_t row = (along[0][x] * g.n[1] + along[1][y]) * g.n[2];
+            for (int z = 0; z < count[2]; ++z)
+                *o++ = row + along[2][z];
+        }
 }
 
 } // namespace kavet

@@ -29,20 +29,28 @@ NeighbourList buildNeighbourList(const std::vector<Vec3>& pos, const std::vector
     tbb::parallel_for(std::size_t(0), parts.size(), [&](std::size_t p) {
         Part& out = parts[p];
         std::vector<int32_t> cells;
+        int32_t cellsOf = -1; // the cell whose neighbourhood `cells` holds
         for (std::size_t k = p * run; k < std::min(queries, (p + 1) * run); ++k) {
             const int32_t i = items[k];
             const Vec3 o = pos[i];
-            forEachNear(grid, i, cells, [&](int32_t j) {
-                if (j <= i)
-                    return;
-                const Vec3 d = minimumImage(pos[j], o, box);
-                const float r = norm(d);
-                if (!(r < cutoff))
-                    return;
-                out.second.push_back(j);
-                out.vec.push_back(d);
-                out.dist.push_back(r);
-            });
+            // As forEachNear visits them: cell by cell, ascending within a cell.
+            if (grid.itemCell[i] != cellsOf) {
+                cellsOf = grid.itemCell[i];
+                adjacentCells(grid, cellsOf, cells);
+            }
+            for (int32_t cell : cells)
+                for (int32_t c = grid.cellStart[cell]; c < grid.cellStart[cell + 1]; ++c) {
+                    const int32_t j = grid.cellItem[c];
+                    if (j <= i)
+                        continue;
+                    const Vec3 d = minimumImage(pos[j], o, box);
+                    const float r = norm(d);
+                    if (!(r < cutoff))
+                        continue;
+                    out.second.push_back(j);
+                    out.vec.push_back(d);
+                    out.dist.push_back(r);
+                }
             nl.start[k + 1] = static_cast<int32_t>(out.second.size()); // within the run, for now
         }
     });

@@ -59,24 +59,54 @@ public:
         return true;
     }
 
+    // Appends up to `n` whole lines to `out` as they stand in the source,
+    // ends of line and carriage returns included (a last line that ends the
+    // source without an end of line has none); returns how many.
+    long long takeLines(long long n, std::string& out)
+    {
+        long long taken = 0;
+        while (taken < n) {
+            if (pos_ == end_ && !refill()) {
+                if (pendingPartial_) {
+                    pendingPartial_ = false;
+                    unterminated_ = true;
+                    ++lineNumber_;
+                    ++taken;
+                }
+                break;
+            }
+            const char* start = buffer_.data() + pos_;
+            const char* stop = buffer_.data() + end_;
+            const char* p = start;
+            while (taken < n) {
+                const void* nl = std::memchr(p, '\n', static_cast<std::size_t>(stop - p));
+                if (!nl)
+                    break;
+                p = static_cast<const char*>(nl) + 1;
+                ++taken;
+                ++lineNumber_;
+                unterminated_ = false;
+            }
+            if (taken == n) {
+                out.append(start, static_cast<std::size_t>(p - start));
+                pos_ = static_cast<std::size_t>(p - buffer_.data());
+                pendingPartial_ = false;
+                break;
+            }
+            out.append(start, static_cast<std::size_t>(stop - start));
+            pendingPartial_ = p < stop;
+            pos_ = end_;
+        }
+        return taken;
+    }
+
     long long lineNumber() const { return lineNumber_; }
     // Whether the last line handed out ended with the file, without an end
     // of line.
     bool unterminated() const { return unterminated_; }
 
-    // The bytes not yet handed out, as far as can be told (0 if not).
-    std::size_t bytesLeft() const
-    {
-        std::size_t left = end_ - pos_;
-        struct stat st;
-        if (file_ && !exhausted_ && ::fstat(::fileno(file_), &st) == 0) {
-            const long at = std::ftell(file_);
-            if (at >= 0 && st.st_size > at)
-                left += static_cast<std::size_t>(st.st_size - at);
-        }
-        return left;
-    }
     bool readError() const { return readError_; }
+    int readErrno() const { return readErrno_; }
 
 private:
     bool refill()
@@ -87,6 +117,7 @@ private:
         std::size_t got = std::fread(buffer_.data(), 1, buffer_.size(), file_);
         if (got == 0) {
             readError_ = std::ferror(file_) != 0;
+            readErrno_ = errno;
             exhausted_ = true;
             return false;
         }
@@ -102,6 +133,7 @@ private:
     bool pendingPartial_ = false;
     bool unterminated_ = false;
     bool readError_ = false;
+    int readErrno_ = 0; // errno as the read failed
     long long lineNumber_ = 0;
 };
 
@@ -383,9 +415,14 @@ struct SourceLines {
     }
 };
 
-// Reads a frame's coordinates line by line into `t` (the names of a later
-// frame are the first frame's: they are not read).
-struct LineByLine : SourceLines {
+bool nextLine(std::string_view text, std::size_t& pos, std::string_view& line);
+
+// Reads a frame's coordinates into `t` (the names of a later frame are the
+// first frame's: they are not read). Its atom lines are taken from the source
+// in runs, and each run is read in parallel pieces, the first fault in line
+// order the one reported. The table grows with the lines actually there,
+// whatever the count line announces.
+struct InRuns : SourceLines {
     Coordinates& t;
     long long atomCount = 0;
 
@@ -394,25 +431,76 @@ struct LineByLine : SourceLines {
     {
         atomCount = count;
         t.positions.clear();
-        // The count is not trusted for memory: room is made for no more atom
-        // lines (of at least 21 characters) than the rest of the source
-        // holds, and the tables grow with the lines actually read.
-        const std::size_t room = static_cast<std::size_t>(
-            std::min<long long>(count, static_cast<long long>(src.bytesLeft() / 21 + 1)));
-        t.positions.reserve(room);
     }
     long long atoms(long long count, long long firstNumber)
     {
-        std::string l;
-        for (long long i = 0; i < count; ++i) {
-            if (!line(l))
-                return i;
-            if (fields.width == 0)
+        constexpr long long runLines = 1 << 16;
+        constexpr std::size_t pieceBytes = 1 << 15;
+        std::string text;
+        std::vector<std::size_t> begin;
+        std::vector<long long> firstLine;
+        long long done = 0;
+        while (done < count) {
+            text.clear();
+            const long long lines = src.takeLines(std::min(runLines, count - done), text);
+            if (lines == 0)
+                break;
+            // The last line of the run ends the source without an end of line.
+            const bool lastUnterminated = !text.empty() && text.back() != '\n';
+            const std::size_t pieces = std::max<std::size_t>(1, std::min<std::size_t>(256, text.size() / pieceBytes));
+            begin.assign(pieces + 1, text.size());
+            begin[0] = 0;
+            for (std::size_t k = 1; k < pieces; ++k) {
+                std::size_t at = std::max(begin[k - 1], text.size() * k / pieces);
+                if (at > 0 && at < text.size()) {
+                    const void* nl = std::memchr(text.data() + at - 1, '\n', text.size() - at + 1);
+                    at = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - text.data()) + 1 : text.size();
+                }
+                begin[k] = at;
+            }
+            const std::string_view all(text);
+            firstLine.assign(pieces + 1, 0);
+            tbb::parallel_for(std::size_t(0), pieces, [&](std::size_t k) {
+                std::size_t p = begin[k];
+                std::string_view l;
+                long long n = 0;
+                while (nextLine(all.substr(0, begin[k + 1]), p, l))
+                    ++n;
+                firstLine[k + 1] = n;
+            });
+            for (std::size_t k = 0; k < pieces; ++k)
+                firstLine[k + 1] += firstLine[k];
+            if (done == 0) {
+                std::size_t p = 0;
+                std::string_view l;
+                nextLine(all, p, l);
                 fields.width = fieldWidth(l);
-            t.positions.emplace_back();
-            fields.readAtom(l, firstNumber + i, src.unterminated(), nullptr, nullptr, t.positions.back());
+            }
+            const std::size_t at = static_cast<std::size_t>(done);
+            t.positions.resize(at + static_cast<std::size_t>(lines));
+            std::vector<std::exception_ptr> fault(pieces);
+            tbb::parallel_for(std::size_t(0), pieces, [&](std::size_t k) {
+                std::size_t p = begin[k];
+                std::string_view l;
+                try {
+                    for (long long i = firstLine[k]; i < firstLine[k + 1]; ++i) {
+                        nextLine(all.substr(0, begin[k + 1]), p, l);
+                        const std::size_t a = at + static_cast<std::size_t>(i);
+                        fields.readAtom(l, firstNumber + done + i, lastUnterminated && i + 1 == lines, nullptr,
+                                        nullptr, t.positions[a]);
+                    }
+                } catch (...) {
+                    fault[k] = std::current_exception();
+                }
+            });
+            for (const std::exception_ptr& f : fault)
+                if (f)
+                    std::rethrow_exception(f);
+            done += lines;
         }
-        return count;
+        if (done < count && src.readError())
+            throw FileError("reading " + fields.name + " failed", src.readErrno());
+        return done;
     }
     void box(const std::string& line, long long number) { fields.readBox(line, number, src.unterminated(), t.box); }
 };
@@ -734,7 +822,7 @@ void GroTrajectory::takeAtomCount(int32_t atomCount)
 bool GroTrajectory::next(Coordinates& frame)
 {
     // Read into the frame's own storage, which a failure leaves unspecified.
-    LineByLine lines{{source_->lines, Fields{path_}}, frame};
+    InRuns lines{{source_->lines, Fields{path_}}, frame};
     if (!inFrame([&] { return readFrame(lines, frames_ == 0); }))
         return false;
     takeAtomCount(static_cast<int32_t>(lines.atomCount));

@@ -40,6 +40,13 @@ public:
             }
         a_.assign(side * side, 0.0);
         b_.assign(side * side, 0.0);
+        diagStep_.assign(side, 1.0);
+        firstStep_.assign(side, 0.0);
+        for (int32_t m = 0; m <= lmax_; ++m) {
+            if (m > 0)
+                diagStep_[m] = std::sqrt((2.0 * m + 1.0) / (2.0 * m));
+            firstStep_[m] = std::sqrt(2.0 * m + 3.0);
+        }
         for (int32_t m = 0; m <= lmax_; ++m)
             for (int32_t l = m + 2; l <= lmax_; ++l) {
                 const double ll = l, mm = m;
@@ -60,7 +67,7 @@ public:
         double c = 1.0, s = 0.0;            // (x + iy)^m
         for (int32_t m = 0; m <= lmax_; ++m) {
             if (m > 0) {
-                diag *= std::sqrt((2.0 * m + 1.0) / (2.0 * m));
+                diag *= diagStep_[m];
                 const double cn = c * u.x - s * u.y;
                 s = c * u.y + s * u.x;
                 c = cn;
@@ -70,7 +77,7 @@ public:
             for (int32_t l = m; l <= lmax_; ++l) {
                 if (l == m + 1) {
                     before = p;
-                    p = std::sqrt(2.0 * m + 3.0) * z * p;
+                    p = firstStep_[m] * z * p;
                 } else if (l > m + 1) {
                     const double next = a_[l * side + m] * (z * p - b_[l * side + m] * before);
                     before = p;
@@ -90,6 +97,8 @@ private:
     int32_t lmax_ = 0, size_ = 0;
     std::vector<int32_t> offset_;
     std::vector<double> a_, b_;
+    // The factors of the recurrences that depend on m alone.
+    std::vector<double> diagStep_, firstStep_;
 };
 
 } // namespace

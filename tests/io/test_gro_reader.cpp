@@ -291,25 +291,25 @@ TEST(GroRejection, EachBrokenLayoutGetsItsMessage)
 TEST(GroFrame, FirstFrameInPiecesReadsAsTheLineByLineReader)
 {
     // A frame of a few hundred kilobytes, read in parallel pieces, against
-    // the trajectory reader, which takes the same text a line at a time:
-    // the same coordinates, or the same first fault, wherever the faults
-    // fall.
+    // the trajectory reader, which takes the same text in runs of lines cut
+    // in pieces of their own: the same coordinates, or the same first fault,
+    // wherever the faults fall (a frame of 70 000 atoms spans two runs).
     const std::string dir = test::freshDirectory("gro-pieces");
-    std::vector<std::string> lines = {"pieces t= 1.0", "6000"};
-    for (int i = 0; i < 6000; ++i)
-        lines.push_back(atomLine("    1SOL  ", i % 3 ? "  HW1" : "   OW", "   1.250   0.500   1.000"));
-    lines.push_back(box3);
     const std::vector<std::string> faults = {"", "    1SOL     OW    1   1.250   zzzzz   1.000", "short", "\r",
                                              std::string("    1SOL     OW    1   1.250\0  0.500   1.000", 44)};
     std::mt19937 random(5);
-    for (int trial = 0; trial < 24; ++trial) {
-        std::vector<std::string> text = lines;
+    for (int trial = 0; trial < 30; ++trial) {
+        const int atoms = trial < 24 ? 6000 : 70000;
+        std::vector<std::string> text = {"pieces t= 1.0", std::to_string(atoms)};
+        for (int i = 0; i < atoms; ++i)
+            text.push_back(atomLine("    1SOL  ", i % 3 ? "  HW1" : "   OW", "   1.250   0.500   1.000"));
+        text.push_back(box3);
         for (int k = 0; k < 3; ++k) {
-            const std::size_t at = 2 + random() % 6001;
+            const std::size_t at = 2 + random() % (atoms + 1);
             text[at] = faults[random() % faults.size()];
         }
         if (trial % 4 == 0)
-            text.resize(2 + random() % 6002); // cut short
+            text.resize(2 + random() % (atoms + 2)); // cut short
         std::string joined;
         for (const std::string& l : text)
             joined += l + (trial % 2 ? "\r\n" : "\n");
