@@ -85,7 +85,7 @@ Analysis analyse(const Frame& frame, const Criteria& c, Observer* observer)
     phases.start(Phase::Occlusion);
     const OcclusionContext ctx = makeOcclusionContext(a.rings, a.geo, a.nb, frame, c.cageDistance, c.cageAngle,
                                                          c.sealed);
-    assembleCages(ctx, numRing, a.cages, observer ? observer->seedTrace() : nullptr);
+    assembleCages(ctx, numRing, a.cages, observer ? observer->seedTrace() : nullptr, nullptr, c.shareSides);
     // One-site water in the series: cages across pentagons split by a close
     // contact (cage/split_faces.h), appended after the entries of the sides.
     if (c.distanceOnly && c.sealed)

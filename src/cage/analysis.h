@@ -40,17 +40,23 @@ struct Criteria {
     // search's call count (which the classic report prints) only from
     // RingWalk::EveryBond.
     RingWalk walk = RingWalk::EveryBond;
+    // Sides whose cage lies within one already grown are not grown again
+    // (see assembleCages): the same cages after deduplication, fewer
+    // entries before it.
+    bool shareSides = false;
 
     // The series preset: these distances, angles and ring sizes with the
     // sealed line of sight, since series counts are compared frame by frame and
     // no single frame should lose or gain a cage by rounding, and the
-    // once-per-ring walk, which finds the same rings faster.
+    // once-per-ring walk, which finds the same rings faster, and the shared
+    // sides, which find the same cages faster.
     Criteria series() const
     {
         Criteria c = *this;
         c.sealed = true;
         c.walk = RingWalk::Once;
         c.pairsReach = pairSearchCutoff(kChillCutoff);
+        c.shareSides = true;
         return c;
     }
 };
@@ -82,6 +88,7 @@ enum class Phase {
     Neighbours,     // ring neighbours
     Occlusion,      // cages grown from every ring side, the line of sight decided for
                     // the rings they reach; cages hold one entry per side when it finishes
+                    // (with Criteria::shareSides, one per side grown)
     Deduplication,  // duplicate and contained cages dropped
     Classification, // types and census
 };

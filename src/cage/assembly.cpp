@@ -1,6 +1,8 @@
 #include "cage/assembly.h"
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 
 #include <tbb/enumerable_thread_specific.h>
 #include <tbb/parallel_for.h>
@@ -8,11 +10,11 @@
 namespace kavet {
 
 void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cages, SeedTrace* trace,
-                   const std::vector<int32_t>* seeds)
+                   const std::vector<int32_t>* seeds, bool shareSides)
 {
     const RingNeighbours& nb = *ctx.nb;
     // Each side's rings, packed into cageList once every side is grown.
-    std::vector<std::vector<int32_t>> sides(2 * static_cast<std::size_t>(numRing));
+    std::vector<std::vector<int32_t>> entries(2 * static_cast<std::size_t>(numRing));
     cages.cageNorm.assign(2 * static_cast<std::size_t>(numRing), 0);
 
     // Seeds are grown in parallel, each writing its own two entries; every
@@ -20,17 +22,35 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
     // (or -1) and the last side that decided it.
     struct Scratch {
         std::vector<int32_t> nearPos;
-        std::vector<int64_t> decided;
+        std::vector<int64_t> decided, member;
         std::vector<int32_t> queue, joined;
+        int64_t mark = 0; // the last mark taken by a check against a grown cage (past 2R)
         SeedView seed;
         SideView side;
     };
-    tbb::enumerable_thread_specific<Scratch> scratch([numRing] {
+    const int64_t sides = 2 * static_cast<int64_t>(numRing);
+    tbb::enumerable_thread_specific<Scratch> scratch([numRing, sides] {
         Scratch s;
         s.nearPos.assign(static_cast<std::size_t>(numRing), -1);
         s.decided.assign(static_cast<std::size_t>(numRing), -1);
+        s.member.assign(static_cast<std::size_t>(numRing), -1);
+        s.mark = sides;
         return s;
     });
+
+    // Sharing: a side g whose cage is known to lie within the cage already
+    // grown from a side f < g leaves no entry of its own. Its cage is a ring
+    // set that deduplication would drop (contained in f's, or equal to it at
+    // a later position), so the deduplicated cages are the same. Per side,
+    // `grownAs` holds, once the side is finished, the side whose entry holds
+    // its cage (itself when grown), or -1 before.
+    shareSides = shareSides && !trace && !seeds;
+    std::unique_ptr<std::atomic<int64_t>[]> grownAs;
+    if (shareSides) {
+        grownAs.reset(new std::atomic<int64_t>[static_cast<std::size_t>(sides)]);
+        for (int64_t f = 0; f < sides; ++f)
+            grownAs[static_cast<std::size_t>(f)].store(-1, std::memory_order_relaxed);
+    }
 
     // Seeds are taken cell by cell of the ring grid, so that the rings around
     // a cell are gathered once for its seeds; a crowded cell is split.
@@ -51,9 +71,85 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
         for (std::size_t p = 0; p < seed.near.size(); ++p)
             nearPos[seed.near[p]] = static_cast<int32_t>(p);
 
+        // Whether every ring outside the grown cage S that shares an edge with
+        // one of its rings is hidden from side f (or not near the seed): the
+        // cage grown from f then cannot leave S.
+        // The cage's rings are visited outwards from the seed, and a ring
+        // outside is first tried against the two faces of the cage beside it.
+        auto staysWithin = [&](const std::vector<int32_t>& cage) {
+            std::vector<int64_t>& member = t.member;
+            const int64_t mark = (t.mark += 2) - 1; // mark: in the cage; mark + 1: visited
+            for (int32_t u : cage)
+                member[u] = mark;
+            queue.assign(1, r);
+            member[r] = mark + 1;
+            for (std::size_t head = 0; head < queue.size(); ++head) {
+                const int32_t u = queue[head];
+                const int32_t parent = u == r ? -1 : nearPos[u];
+                for (int32_t k : nb.edge[static_cast<std::size_t>(u)]) {
+                    if (member[k] == mark) {
+                        member[k] = mark + 1;
+                        queue.push_back(k);
+                        continue;
+                    }
+                    if (member[k] == mark + 1 || decided[k] == mark)
+                        continue;
+                    decided[k] = mark;
+                    if (nearPos[k] < 0)
+                        continue;
+                    int32_t other = -1;
+                    for (int32_t w : nb.edge[static_cast<std::size_t>(k)]) {
+                        if (w != u && w != r && member[w] >= mark) {
+                            other = nearPos[w];
+                            break;
+                        }
+                    }
+                    if (visibleFromSide(ctx, seed, side, nearPos[k], nullptr, parent, other))
+                        return false;
+                }
+            }
+            return true;
+        };
+        // A grown cage before side f that holds the seed and, in the cone of
+        // f, the ring beside the seed through which it was reached; the
+        // side's cage lies within it when nothing outside can be seen.
+        auto sharedCage = [&](int64_t f) -> int64_t {
+            int64_t tried[2] = {-1, -1};
+            int attempts = 0;
+            for (int32_t s : nb.edge[static_cast<std::size_t>(r)]) {
+                if (attempts >= 2)
+                    break;
+                if (nearPos[s] < 0)
+                    continue;
+                for (const int64_t h : {static_cast<int64_t>(s), static_cast<int64_t>(s) + numRing}) {
+                    const int64_t g = grownAs[static_cast<std::size_t>(h)].load(std::memory_order_acquire);
+                    if (g < 0 || g >= f || g == tried[0] || g == tried[1] || attempts >= 2)
+                        continue;
+                    const std::vector<int32_t>& cage = entries[static_cast<std::size_t>(g)];
+                    if (cage[0] != r && !std::binary_search(cage.begin() + 1, cage.end(), r))
+                        continue;
+                    if (!(ctx.sealed ? insideCone(ctx, side, centreD(ctx, seed, static_cast<std::size_t>(nearPos[s])))
+                                     : insideCone(ctx, side, seed.dM[static_cast<std::size_t>(nearPos[s])])))
+                        continue;
+                    tried[attempts++] = g;
+                    if (staysWithin(cage))
+                        return g;
+                }
+            }
+            return -1;
+        };
+
         for (int32_t sign : {1, -1}) {
             const int64_t f = sign > 0 ? r : static_cast<int64_t>(r) + numRing;
             viewFromSide(ctx, seed, sign, side);
+            if (shareSides) {
+                if (const int64_t g = sharedCage(f); g >= 0) {
+                    entries[static_cast<std::size_t>(f)].clear();
+                    cages.cageNorm[f] = sign;
+                    grownAs[static_cast<std::size_t>(f)].store(g, std::memory_order_release);
+                    continue;
+                }
+            }
 
             if (trace && r == trace->seed) {
                 trace->side(seed.c, side.v);
@@ -80,11 +176,13 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
                 }
             }
             std::sort(joined.begin(), joined.end());
-            std::vector<int32_t>& entry = sides[f];
+            std::vector<int32_t>& entry = entries[static_cast<std::size_t>(f)];
             entry.clear();
             entry.push_back(r);
             entry.insert(entry.end(), joined.begin(), joined.end());
             cages.cageNorm[f] = sign;
+            if (shareSides)
+                grownAs[static_cast<std::size_t>(f)].store(f, std::memory_order_release);
         }
 
         for (int32_t k : seed.near)
@@ -98,7 +196,22 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
                 grow(grid.cellItem[i]);
         });
     }
-    cages.cageList.pack(sides);
+    if (shareSides) {
+        // The entries of the shared sides go; the rest keep their order.
+        std::size_t kept = 0;
+        for (std::size_t f = 0; f < static_cast<std::size_t>(sides); ++f) {
+            if (grownAs[f].load(std::memory_order_relaxed) != static_cast<int64_t>(f))
+                continue;
+            if (kept != f) {
+                entries[kept] = std::move(entries[f]);
+                cages.cageNorm[kept] = cages.cageNorm[f];
+            }
+            ++kept;
+        }
+        entries.resize(kept);
+        cages.cageNorm.resize(kept);
+    }
+    cages.cageList.pack(entries);
 }
 
 } // namespace kavet

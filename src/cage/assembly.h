@@ -35,7 +35,14 @@ public:
 // trace->seed to `trace` when that ring exists. With `seeds`, only the sides
 // of those rings are grown; the entries of the other sides are left empty
 // with a sign of 0.
+//
+// With `shareSides` (and neither a trace nor seeds), a side is not grown when
+// its cage is found to lie within a cage grown from a side before it (no ring
+// outside that cage that shares an edge with it is visible from the side):
+// such a side would only repeat that cage or a part of it, and its entry is
+// left out. The entries then are those of the grown sides, in side order,
+// and deduplication gives the same cages as from all 2R entries.
 void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cages, SeedTrace* trace = nullptr,
-                   const std::vector<int32_t>* seeds = nullptr);
+                   const std::vector<int32_t>* seeds = nullptr, bool shareSides = false);
 
 } // namespace kavet

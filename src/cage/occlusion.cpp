@@ -171,9 +171,15 @@ void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sig
         side.vvD = dot(vD, vD);
         side.vD = sign < 0 ? -vD : vD;
     }
-    const std::size_t n = seed.near.size();
-    side.tried.assign(n, -1);
+    side.tried.assign(seed.near.size(), -1);
     side.lastHider = -1;
+    side.haveBlockers = false;
+}
+
+void blockersOfSide(const OcclusionContext& ctx, const SeedView& seed, SideView& side)
+{
+    side.haveBlockers = true;
+    const std::size_t n = seed.near.size();
     // Inside a cone narrower than a half space, a candidate's centre lies in
     // front of the seed's plane, and so does the whole segment from the ray
     // start to it: a blocker whose reach stays behind the plane (by more
@@ -422,7 +428,7 @@ void scanReach(const SideView& side, std::size_t n, Vec3 d, float dd, float inv,
 } // namespace
 
 bool visibleFromSide(const OcclusionContext& ctx, SeedView& seed, SideView& side, std::size_t pos,
-                     OcclusionTrace* trace, int32_t parent)
+                     OcclusionTrace* trace, int32_t parent, int32_t other)
 {
     const Vec3 dK = seed.dM[pos];
     if (trace)
@@ -447,11 +453,15 @@ bool visibleFromSide(const OcclusionContext& ctx, SeedView& seed, SideView& side
         };
         if (hides(parent))
             return false;
+        if (hides(other))
+            return false;
         if (hides(side.lastHider))
             return false;
 
         // Only the blockers whose reach comes within the segment's length of
         // the ray start.
+        if (!side.haveBlockers)
+            blockersOfSide(ctx, seed, side);
         const float length = std::sqrt(dd);
         const std::size_t steps = side.stepEnd.size();
         std::size_t n = static_cast<std::size_t>(side.stepEnd[steps - 1]);

@@ -159,7 +159,9 @@ inline const DVec3& centreD(const OcclusionContext& ctx, SeedView& seed, std::si
 }
 
 // One side of the seed: the side vector v (sign applied), and the blockers
-// that a line of sight from the ray start point can meet.
+// that a line of sight from the ray start point can meet. The blockers are
+// sorted only when a line of sight first needs them: a candidate hidden by the
+// face it was reached from needs none.
 struct SideView {
     Vec3 v;
     float vv = 0.0f;
@@ -186,9 +188,13 @@ struct SideView {
     std::vector<uint8_t> behind; // scratch, per near ring
     int64_t test = 0;
     int32_t lastHider = -1; // the near ring that last hid a candidate
+    bool haveBlockers = false; // item, stepEnd, at and the columns are filled
 };
 
+// The side vector and the scratch of one side; visibleFromSide fills the
+// blocker tables (blockersOfSide) when first needed.
 void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sign, SideView& side);
+void blockersOfSide(const OcclusionContext& ctx, const SeedView& seed, SideView& side);
 
 // The cone test of candidate centre dK (seen from the seed centre).
 inline bool insideCone(const OcclusionContext& ctx, const SideView& side, Vec3 dK)
@@ -228,13 +234,13 @@ int segmentHitsRingSealed(const DVec3* member, int32_t count, DVec3 o, DVec3 d);
 int segmentHitsSealed(const double* fan, int32_t stride, int32_t count, DVec3 o, DVec3 d);
 
 // Whether the near ring at position `pos` of seed.near is visible from the
-// side (cone test and line of sight). The near ring at position `parent`
-// (the face the candidate was reached from), then the last one that hid a
-// candidate, are tested first: a ring outside a cage is usually hidden by a
-// face of the cage already grown. With a trace, blockers are tried in
-// ascending ring order instead and every step is reported; the answer is the
-// same.
+// side (cone test and line of sight). The near rings at positions `parent`
+// (the face the candidate was reached from) and `other` (another face beside
+// it), then the last one that hid a candidate, are tested first: a ring
+// outside a cage is usually hidden by a face of the cage already grown. With
+// a trace, blockers are tried in ascending ring order instead and every step
+// is reported; the answer is the same.
 bool visibleFromSide(const OcclusionContext& ctx, SeedView& seed, SideView& side, std::size_t pos,
-                     OcclusionTrace* trace = nullptr, int32_t parent = -1);
+                     OcclusionTrace* trace = nullptr, int32_t parent = -1, int32_t other = -1);
 
 } // namespace kavet
