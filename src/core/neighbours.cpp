@@ -13,14 +13,15 @@ NeighbourList buildNeighbourList(const std::vector<Vec3>& pos, const std::vector
 {
     queries = std::min(queries, items.size());
     NeighbourList nl;
-    nl.start.assign(items.size() + 1, 0);
+    std::vector<int64_t>& start = nl.other.start;
+    start.assign(items.size() + 1, 0);
     if (!(cutoff > 0.0f) || items.empty())
         return nl;
     const CellGrid grid = buildCellGrid(pos, items, box, cutoff);
 
     // Runs of query points are searched in parallel and joined in order.
     struct Part {
-        std::vector<int32_t> second;
+        std::vector<int32_t> other;
         std::vector<Vec3> vec;
         std::vector<float> dist;
     };
@@ -39,35 +40,34 @@ NeighbourList buildNeighbourList(const std::vector<Vec3>& pos, const std::vector
                 adjacentCells(grid, cellsOf, cells);
             }
             for (int32_t cell : cells)
-                for (int32_t c = grid.cellStart[cell]; c < grid.cellStart[cell + 1]; ++c) {
-                    const int32_t j = grid.cellItem[c];
+                for (const int32_t j : grid.cells[cell]) {
                     if (j <= i)
                         continue;
                     const Vec3 d = minimumImage(pos[j], o, box);
                     const float r = norm(d);
                     if (!(r < cutoff))
                         continue;
-                    out.second.push_back(j);
+                    out.other.push_back(j);
                     out.vec.push_back(d);
                     out.dist.push_back(r);
                 }
-            nl.start[k + 1] = static_cast<int32_t>(out.second.size()); // within the run, for now
+            start[k + 1] = static_cast<int64_t>(out.other.size()); // within the run, for now
         }
     });
 
-    std::size_t total = 0;
+    int64_t total = 0;
     for (std::size_t p = 0; p < parts.size(); ++p) {
         for (std::size_t k = p * run; k < std::min(queries, (p + 1) * run); ++k)
-            nl.start[k + 1] += static_cast<int32_t>(total);
-        total += parts[p].second.size();
+            start[k + 1] += total;
+        total += static_cast<int64_t>(parts[p].other.size());
     }
     for (std::size_t k = queries; k < items.size(); ++k)
-        nl.start[k + 1] = static_cast<int32_t>(total);
-    nl.second.reserve(total);
-    nl.vec.reserve(total);
-    nl.dist.reserve(total);
+        start[k + 1] = total;
+    nl.other.item.reserve(static_cast<std::size_t>(total));
+    nl.vec.reserve(static_cast<std::size_t>(total));
+    nl.dist.reserve(static_cast<std::size_t>(total));
     for (const Part& part : parts) {
-        nl.second.insert(nl.second.end(), part.second.begin(), part.second.end());
+        nl.other.item.insert(nl.other.item.end(), part.other.begin(), part.other.end());
         nl.vec.insert(nl.vec.end(), part.vec.begin(), part.vec.end());
         nl.dist.insert(nl.dist.end(), part.dist.begin(), part.dist.end());
     }
