@@ -38,7 +38,7 @@ Frame atomsAt(const std::vector<Vec3>& pos, Box box)
     t.editTopology().atomCount = static_cast<int32_t>(pos.size());
     t.editTopology().isWaterOxygen.assign(pos.size(), 1);
     t.box = box;
-    indexWaters(t);
+    indexWaters(t.editTopology());
     return t;
 }
 
