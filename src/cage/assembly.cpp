@@ -18,10 +18,9 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
     cages.cageNorm.assign(2 * static_cast<std::size_t>(numRing), 0);
 
     // Seeds are grown in parallel, each writing its own two entries; every
-    // thread keeps, per ring, its position in the current seed's near list
-    // (or -1) and the last side that decided it.
+    // thread keeps, per ring, the last side that decided it (the seed view
+    // keeps its place in the seed's near list).
     struct Scratch {
-        std::vector<int32_t> nearPos;
         std::vector<int64_t> decided, member;
         std::vector<int32_t> queue, joined;
         int64_t mark = 0; // the last mark taken by a check against a grown cage (past 2R)
@@ -31,7 +30,6 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
     const int64_t sides = 2 * static_cast<int64_t>(numRing);
     tbb::enumerable_thread_specific<Scratch> scratch([numRing, sides] {
         Scratch s;
-        s.nearPos.assign(static_cast<std::size_t>(numRing), -1);
         s.decided.assign(static_cast<std::size_t>(numRing), -1);
         s.member.assign(static_cast<std::size_t>(numRing), -1);
         s.mark = sides;
@@ -61,15 +59,16 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
             runs.emplace_back(i, std::min(i + 16, grid.cells.start[c + 1]));
     auto grow = [&](int32_t r) {
         Scratch& t = scratch.local();
-        std::vector<int32_t>& nearPos = t.nearPos;
         std::vector<int64_t>& decided = t.decided;
         std::vector<int32_t>& queue = t.queue;
         std::vector<int32_t>& joined = t.joined;
         SeedView& seed = t.seed;
         SideView& side = t.side;
-        viewFromSeed(ctx, r, seed);
-        for (std::size_t p = 0; p < seed.near.size(); ++p)
-            nearPos[seed.near[p]] = static_cast<int32_t>(p);
+        // With sharing, most seeds need only the near rings around the cages
+        // beside them: the near list is built as rings are asked for, and
+        // completed when a side needs every blocker.
+        viewFromSeed(ctx, r, seed, !shareSides);
+        auto nearPos = [&](int32_t k) { return placeOf(ctx, seed, k); };
 
         // Whether every ring outside the grown cage S that shares an edge with
         // one of its rings is hidden from side f (or not near the seed): the
@@ -85,7 +84,7 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
             member[r] = mark + 1;
             for (std::size_t head = 0; head < queue.size(); ++head) {
                 const int32_t u = queue[head];
-                const int32_t parent = u == r ? -1 : nearPos[u];
+                const int32_t parent = u == r ? -1 : nearPos(u);
                 for (int32_t k : nb.edge[static_cast<std::size_t>(u)]) {
                     if (member[k] == mark) {
                         member[k] = mark + 1;
@@ -95,16 +94,17 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
                     if (member[k] == mark + 1 || decided[k] == mark)
                         continue;
                     decided[k] = mark;
-                    if (nearPos[k] < 0)
+                    const int32_t at = nearPos(k);
+                    if (at < 0)
                         continue;
                     int32_t other = -1;
                     for (int32_t w : nb.edge[static_cast<std::size_t>(k)]) {
                         if (w != u && w != r && member[w] >= mark) {
-                            other = nearPos[w];
+                            other = nearPos(w);
                             break;
                         }
                     }
-                    if (visibleFromSide(ctx, seed, side, nearPos[k], nullptr, parent, other))
+                    if (visibleFromSide(ctx, seed, side, static_cast<std::size_t>(at), nullptr, parent, other))
                         return false;
                 }
             }
@@ -119,7 +119,8 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
             for (int32_t s : nb.edge[static_cast<std::size_t>(r)]) {
                 if (attempts >= 2)
                     break;
-                if (nearPos[s] < 0)
+                const int32_t at = nearPos(s);
+                if (at < 0)
                     continue;
                 for (const int64_t h : {static_cast<int64_t>(s), static_cast<int64_t>(s) + numRing}) {
                     const int64_t g = grownAs[static_cast<std::size_t>(h)].load(std::memory_order_acquire);
@@ -128,8 +129,8 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
                     const std::vector<int32_t>& cage = entries[static_cast<std::size_t>(g)];
                     if (cage[0] != r && !std::binary_search(cage.begin() + 1, cage.end(), r))
                         continue;
-                    if (!(ctx.sealed ? insideCone(ctx, side, centreD(ctx, seed, static_cast<std::size_t>(nearPos[s])))
-                                     : insideCone(ctx, side, seed.dM[static_cast<std::size_t>(nearPos[s])])))
+                    if (!(ctx.sealed ? insideCone(ctx, side, centreD(ctx, seed, static_cast<std::size_t>(at)))
+                                     : insideCone(ctx, side, seed.dM[static_cast<std::size_t>(at)])))
                         continue;
                     tried[attempts++] = g;
                     if (staysWithin(cage))
@@ -154,8 +155,8 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
             if (trace && r == trace->seed) {
                 trace->side(seed.c, side.v);
                 const int32_t k = trace->candidate;
-                if (k >= 0 && k < numRing && nearPos[k] >= 0)
-                    visibleFromSide(ctx, seed, side, nearPos[k], trace);
+                if (k >= 0 && k < numRing && nearPos(k) >= 0)
+                    visibleFromSide(ctx, seed, side, static_cast<std::size_t>(nearPos(k)), trace);
             }
 
             // Grow the cage from the seed through shared edges.
@@ -168,8 +169,9 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
                     if (decided[k] == f)
                         continue;
                     decided[k] = f;
-                    if (nearPos[k] < 0 || !visibleFromSide(ctx, seed, side, nearPos[k], nullptr,
-                                                           u == r ? -1 : nearPos[u]))
+                    const int32_t at = nearPos(k);
+                    if (at < 0 || !visibleFromSide(ctx, seed, side, static_cast<std::size_t>(at), nullptr,
+                                                   u == r ? -1 : nearPos(u)))
                         continue;
                     joined.push_back(k);
                     queue.push_back(k);
@@ -184,9 +186,6 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
             if (shareSides)
                 grownAs[static_cast<std::size_t>(f)].store(f, std::memory_order_release);
         }
-
-        for (int32_t k : seed.near)
-            nearPos[k] = -1;
     };
     if (seeds) {
         tbb::parallel_for(std::size_t(0), seeds->size(), [&](std::size_t i) { grow((*seeds)[i]); });

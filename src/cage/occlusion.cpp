@@ -105,11 +105,26 @@ void prepareSealedRing(const OcclusionContext& ctx, int32_t r, double* fan, int3
     }
 }
 
-void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view)
+namespace {
+
+// The radius around near ring p's centre within which a segment can meet its
+// triangles. Rounding in the exact test can place a hit a hair outside the
+// triangle or the segment; the margin is far above that. A sealed triangle
+// takes in its outer edge, so a hit can sit on a member at the sphere's very
+// boundary, and this sphere pass runs in single precision while the sealed
+// test does not: the margin is doubled for it.
+inline float reachOf(const OcclusionContext& ctx, float radius, float length)
 {
-    view.seed = seed;
-    view.c = ctx.geo->centRing[seed];
-    collectNearRings(*ctx.nb, *ctx.geo, seed, view.near, view.scratch, &view.dM, &view.length);
+    const float vLength = std::fabs(ctx.cageDistance);
+    const float spread = 1e-4f * (length + vLength + radius + 32.0f);
+    const float reach = ctx.sealed ? radius + 2.0f * (0.01f + spread) : radius + 0.01f + spread;
+    return std::isfinite(reach) ? reach : HUGE_VALF;
+}
+
+// The columns and reaches of every near ring, and (sealed) the slots of the
+// double-precision centres past those already there.
+void describeNear(const OcclusionContext& ctx, SeedView& view)
+{
     const std::size_t n = view.near.size();
     view.dx.resize(n);
     view.dy.resize(n);
@@ -121,25 +136,51 @@ void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view)
     }
     view.reach.resize(n);
     view.reach2.resize(n);
-    const float vLength = std::fabs(ctx.cageDistance);
-    // Rounding in the exact test can place a hit a hair outside the triangle
-    // or the segment; the margin is far above that. A sealed triangle takes
-    // in its outer edge, so a hit can sit on a member at the sphere's very
-    // boundary, and this sphere pass runs in single precision while the
-    // sealed test does not: the margin is doubled for it.
     for (std::size_t p = 0; p < n; ++p) {
-        const float radius = ctx.ringRadius[view.near[p]];
-        const float spread = 1e-4f * (view.length[p] + vLength + radius + 32.0f);
-        const float reach = ctx.sealed ? radius + 2.0f * (0.01f + spread) : radius + 0.01f + spread;
-        view.reach[p] = std::isfinite(reach) ? reach : HUGE_VALF;
-        view.reach2[p] = std::isfinite(reach) ? reach * reach : HUGE_VALF;
+        const float reach = reachOf(ctx, ctx.ringRadius[view.near[p]], view.length[p]);
+        view.reach[p] = reach;
+        view.reach2[p] = reach < HUGE_VALF ? reach * reach : HUGE_VALF;
     }
     if (ctx.sealed) {
         view.dMD.resize(n);
-        view.haveD.assign(n, 0);
+        view.haveD.resize(n, 0);
+    }
+}
+
+} // namespace
+
+void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view, bool whole)
+{
+    // The places of the last seed's rings go.
+    const std::size_t numRing = ctx.ringRadius.size();
+    if (view.place.size() != numRing) {
+        view.place.assign(numRing, -1);
+    } else {
+        for (int32_t k : view.near)
+            view.place[static_cast<std::size_t>(k)] = -1;
+        for (int32_t k : view.far)
+            view.place[static_cast<std::size_t>(k)] = -1;
+    }
+    view.far.clear();
+    view.seed = seed;
+    view.c = ctx.geo->centRing[seed];
+    if (whole) {
+        collectNearRings(*ctx.nb, *ctx.geo, seed, view.near, view.scratch, &view.dM, &view.length);
+        for (std::size_t p = 0; p < view.near.size(); ++p)
+            view.place[static_cast<std::size_t>(view.near[p])] = static_cast<int32_t>(p);
+    } else {
+        view.near.clear();
+        view.dM.clear();
+        view.length.clear();
+    }
+    view.complete = whole;
+    view.haveD.clear();
+    view.reach2.clear();
+    if (whole)
+        describeNear(ctx, view);
+    if (ctx.sealed) {
         SealedCache& cache = view.sealedRings;
         if (cache.of != &ctx) {
-            const std::size_t numRing = ctx.rings->ringList.size();
             const std::size_t stride = static_cast<std::size_t>(sealedStride(ctx.maxMembers));
             const std::size_t slots = std::bit_ceil(std::max<std::size_t>(
                 1, ctx.sealedCacheSlots > 0 ? ctx.sealedCacheSlots
@@ -151,6 +192,61 @@ void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view)
             cache.slab.assign(slots, OcclusionContext::Slab{});
         }
     }
+}
+
+int32_t addNearRing(const OcclusionContext& ctx, SeedView& view, int32_t k)
+{
+    Vec3 offset;
+    float length = 0.0f;
+    if (!nearRingOffset(*ctx.nb, *ctx.geo, view.seed, k, offset, length)) {
+        view.place[static_cast<std::size_t>(k)] = -2;
+        view.far.push_back(k);
+        return -1;
+    }
+    const std::size_t p = view.near.size();
+    view.near.push_back(k);
+    view.dM.push_back(offset);
+    view.length.push_back(length);
+    // Until the list is complete, only what the tests of single blockers
+    // read: the reach squared and the slot of the double-precision centre.
+    const float reach = reachOf(ctx, ctx.ringRadius[static_cast<std::size_t>(k)], length);
+    view.reach2.push_back(reach < HUGE_VALF ? reach * reach : HUGE_VALF);
+    if (ctx.sealed) {
+        view.dMD.emplace_back();
+        view.haveD.push_back(0);
+    }
+    view.place[static_cast<std::size_t>(k)] = static_cast<int32_t>(p);
+    return static_cast<int32_t>(p);
+}
+
+void completeNearRings(const OcclusionContext& ctx, SeedView& view)
+{
+    if (view.complete)
+        return;
+    collectNearRings(*ctx.nb, *ctx.geo, view.seed, view.moreNear, view.scratch, &view.moreOffsets,
+                     &view.moreLengths);
+    // The rings not yet placed go after the others, without branches.
+    const std::size_t more = view.moreNear.size();
+    std::size_t n = view.near.size();
+    view.near.resize(n + more);
+    view.dM.resize(n + more);
+    view.length.resize(n + more);
+    int32_t* place = view.place.data();
+    for (std::size_t i = 0; i < more; ++i) {
+        const int32_t k = view.moreNear[i];
+        const int32_t was = place[k];
+        const bool fresh = was < 0;
+        place[k] = fresh ? static_cast<int32_t>(n) : was;
+        view.near[n] = k;
+        view.dM[n] = view.moreOffsets[i];
+        view.length[n] = view.moreLengths[i];
+        n += static_cast<std::size_t>(fresh);
+    }
+    view.near.resize(n);
+    view.dM.resize(n);
+    view.length.resize(n);
+    view.complete = true;
+    describeNear(ctx, view);
 }
 
 void computeCentreD(const OcclusionContext& ctx, SeedView& seed, std::size_t p)
@@ -292,7 +388,93 @@ SealedTriangle sealedTriangle(DVec3 b, DVec3 c)
     return t;
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#define KAVET_WIDE_KERNELS 1
+namespace {
+
+using Lanes4d = double __attribute__((vector_size(32)));
+using Lanes2d = double __attribute__((vector_size(16)));
+using Lanes8f = float __attribute__((vector_size(32)));
+using Mask8f = int32_t __attribute__((vector_size(32)));
+
+// An unaligned load, in the instruction set of the wide forms.
+template <class V, class T>
+__attribute__((target("avx2"), always_inline)) inline V loadWide(const T* p)
+{
+    V v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Whether the processor runs the four- and eight-lane forms below.
+const bool wideLanes = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}();
+
+// segmentHitsSealed four triangles at a time (two where a column has fewer
+// left), each lane with the operations of the two-lane form: the same bits.
+// Lanes past a block of 64 belong to the next block; a hit there is the
+// first one only when the block has none before it, so it may be returned.
+__attribute__((target("avx2"))) int segmentHitsSealedWide(const double* fan, int32_t stride, int32_t count,
+                                                           DVec3 o, DVec3 d)
+{
+    const std::size_t s = static_cast<std::size_t>(stride);
+#define quad(c, t) loadWide<Lanes4d>(fan + (c) * s + static_cast<std::size_t>(t))
+#define pair(c, t) loadWide<Lanes2d>(fan + (c) * s + static_cast<std::size_t>(t))
+    const Lanes4d ox = {o.x, o.x, o.x, o.x}, oy = {o.y, o.y, o.y, o.y}, oz = {o.z, o.z, o.z, o.z};
+    const Lanes4d dx = {d.x, d.x, d.x, d.x}, dy = {d.y, d.y, d.y, d.y}, dz = {d.z, d.z, d.z, d.z};
+    const Lanes4d start = {1e-7, 1e-7, 1e-7, 1e-7}, one = {1.0, 1.0, 1.0, 1.0};
+    const double lo = -sealedTolerance, hi = 1.0 + sealedTolerance;
+    const Lanes4d low = {lo, lo, lo, lo}, high = {hi, hi, hi, hi};
+    for (int32_t base = 0; base < count; base += 64) {
+        const int32_t end = std::min(count, base + 64);
+        uint64_t hit = 0;
+        for (int32_t t = base; t < end;) {
+            if (t + 4 <= stride) {
+                const Lanes4d nx = quad(0, t), ny = quad(1, t), nz = quad(2, t);
+                const Lanes4d a = -(nx * ox + ny * oy + nz * oz) / (nx * dx + ny * dy + nz * dz);
+                const Lanes4d px = ox + dx * a, py = oy + dy * a, pz = oz + dz * a;
+                const Lanes4d xg = px * quad(3, t) + py * quad(4, t) + pz * quad(5, t);
+                const Lanes4d yg = px * quad(6, t) + py * quad(7, t) + pz * quad(8, t);
+                const auto inside = (a > start) & (a < one) & (xg >= low) & (yg >= low) & (xg + yg <= high);
+                hit |= static_cast<uint64_t>(__builtin_ia32_movmskpd256((Lanes4d)inside)) << (t - base);
+                t += 4;
+            } else {
+                const Lanes2d pox = {o.x, o.x}, poy = {o.y, o.y}, poz = {o.z, o.z};
+                const Lanes2d pdx = {d.x, d.x}, pdy = {d.y, d.y}, pdz = {d.z, d.z};
+                const Lanes2d nx = pair(0, t), ny = pair(1, t), nz = pair(2, t);
+                const Lanes2d a = -(nx * pox + ny * poy + nz * poz) / (nx * pdx + ny * pdy + nz * pdz);
+                const Lanes2d px = pox + pdx * a, py = poy + pdy * a, pz = poz + pdz * a;
+                const Lanes2d xg = px * pair(3, t) + py * pair(4, t) + pz * pair(5, t);
+                const Lanes2d yg = px * pair(6, t) + py * pair(7, t) + pz * pair(8, t);
+                const Lanes2d pstart = {1e-7, 1e-7}, pone = {1.0, 1.0}, plow = {lo, lo}, phigh = {hi, hi};
+                const auto inside = (a > pstart) & (a < pone) & (xg >= plow) & (yg >= plow) & (xg + yg <= phigh);
+                hit |= static_cast<uint64_t>(__builtin_ia32_movmskpd((Lanes2d)inside)) << (t - base);
+                t += 2;
+            }
+        }
+        if (hit != 0)
+            return base + std::countr_zero(hit);
+    }
+#undef quad
+#undef pair
+    return -1;
+}
+
+} // namespace
+#endif
+
 int segmentHitsSealed(const double* fan, int32_t stride, int32_t count, DVec3 o, DVec3 d)
+{
+#ifdef KAVET_WIDE_KERNELS
+    if (wideLanes)
+        return segmentHitsSealedWide(fan, stride, count, o, d);
+#endif
+    return segmentHitsSealedPairs(fan, stride, count, o, d);
+}
+
+int segmentHitsSealedPairs(const double* fan, int32_t stride, int32_t count, DVec3 o, DVec3 d)
 {
     // Two triangles at a time, every triangle of a block of 32 without
     // branches (the crossings do not depend on each other, so their
@@ -394,8 +576,42 @@ int segmentHitsNearRing(const OcclusionContext& ctx, SeedView& seed, const SideV
 // taken here (see SideView::gap), so a blocker whose reach the segment
 // meets is always marked: the marks only spare exact tests, which decide.
 // Not a number marks a blocker. Four blockers at a time.
+#ifdef KAVET_WIDE_KERNELS
+// scanReach eight blockers at a time (n is a multiple of 8), each lane with
+// the operations of the four-lane form: the same bits.
+__attribute__((target("avx2"))) void scanReachWide(const SideView& side, std::size_t n, Vec3 d, float dd, float inv,
+                                                    uint64_t* bits)
+{
+    using Mask = Mask8f;
+#define load(p) loadWide<Lanes8f>(p)
+#define all(x) Lanes8f{x, x, x, x, x, x, x, x}
+    const Lanes8f dx = all(d.x), dy = all(d.y), dz = all(d.z);
+    const Lanes8f scale = all(inv), span = all(dd), zero = all(0.0f), one = all(1.0f);
+    const float allowance = 2e-5f * dd;
+    const Lanes8f extra = all(allowance);
+#undef all
+    for (std::size_t i = 0; i < n; i += 8) {
+        const Lanes8f od = load(side.ox.data() + i) * dx + load(side.oy.data() + i) * dy + load(side.oz.data() + i) * dz;
+        Lanes8f t = -od * scale;
+        const Mask below = t < one;
+        t = (Lanes8f)(((Mask)t & below) | ((Mask)one & ~below));
+        t = (Lanes8f)((Mask)t & (zero < t));
+        const Mask out = load(side.gap.data() + i) + t * ((od + od) + t * span) - extra > zero;
+#undef load
+        const uint64_t in = static_cast<uint64_t>(__builtin_ia32_movmskps256((Lanes8f)~out));
+        bits[i / 64] |= in << (i % 64);
+    }
+}
+#endif
+
 void scanReach(const SideView& side, std::size_t n, Vec3 d, float dd, float inv, uint64_t* bits)
 {
+#ifdef KAVET_WIDE_KERNELS
+    if (wideLanes && n % 8 == 0) {
+        scanReachWide(side, n, d, dd, inv, bits);
+        return;
+    }
+#endif
     using Quad = float __attribute__((vector_size(16)));
     using Mask = int32_t __attribute__((vector_size(16)));
     auto load = [](const float* p) {
@@ -440,6 +656,9 @@ bool visibleFromSide(const OcclusionContext& ctx, SeedView& seed, SideView& side
     const float dd = dot(d, d);
     const float inv = dd > 0.0f ? 1.0f / dd : 0.0f;
     const int64_t test = ++side.test;
+    // A near list built piecemeal may have grown since the side was set up.
+    if (side.tried.size() < seed.near.size())
+        side.tried.resize(seed.near.size(), -1);
     if (!trace) {
         auto hides = [&](int32_t p) {
             if (p < 0 || static_cast<std::size_t>(p) == pos || side.tried[p] == test ||
@@ -460,8 +679,11 @@ bool visibleFromSide(const OcclusionContext& ctx, SeedView& seed, SideView& side
 
         // Only the blockers whose reach comes within the segment's length of
         // the ray start.
-        if (!side.haveBlockers)
+        if (!side.haveBlockers) {
+            completeNearRings(ctx, seed);
+            side.tried.resize(seed.near.size(), -1);
             blockersOfSide(ctx, seed, side);
+        }
         const float length = std::sqrt(dd);
         const std::size_t steps = side.stepEnd.size();
         std::size_t n = static_cast<std::size_t>(side.stepEnd[steps - 1]);
@@ -502,6 +724,7 @@ bool visibleFromSide(const OcclusionContext& ctx, SeedView& seed, SideView& side
 
     // Traced: every blocker in ascending ring order. A blocker whose sphere
     // misses the segment cannot be hit, so the first hit is the same.
+    completeNearRings(ctx, seed);
     const std::size_t n = seed.near.size();
     std::vector<std::size_t> ascending(n);
     for (std::size_t p = 0; p < n; ++p)

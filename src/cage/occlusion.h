@@ -128,11 +128,18 @@ struct SealedCache {
     std::vector<OcclusionContext::Slab> slab;
 };
 
-// What the seed ring sees around it, shared by its two sides.
+// What the seed ring sees around it, shared by its two sides. The near list
+// holds every ring near the seed, or, built piecemeal, the near rings asked
+// for so far (see placeOf) until the blockers of a side need all of them.
 struct SeedView {
     int32_t seed = -1;
     Vec3 c;                    // seed centre
     std::vector<int32_t> near; // rings near the seed
+    bool complete = false;     // near holds every ring near the seed
+    // Per ring of the frame, its place in near; -2 once asked for and found
+    // not near, -1 otherwise. The rings found not near are kept in far.
+    std::vector<int32_t> place;
+    std::vector<int32_t> far;
     std::vector<Vec3> dM;      // their centres seen from the seed centre
     std::vector<float> dx, dy, dz; // the same by columns
     std::vector<float> length; // |dM|
@@ -144,9 +151,30 @@ struct SeedView {
     std::vector<uint8_t> haveD;
     SealedCache sealedRings;
     NearScratch scratch;
+    std::vector<int32_t> moreNear; // scratch of completeNearRings
+    std::vector<Vec3> moreOffsets;
+    std::vector<float> moreLengths;
 };
 
-void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view);
+// The view from `seed`; with `whole` false, the near list starts empty and
+// grows as placeOf asks for rings.
+void viewFromSeed(const OcclusionContext& ctx, int32_t seed, SeedView& view, bool whole = true);
+
+// Adds ring k to the near list when it is near the seed; its place, or -1.
+int32_t addNearRing(const OcclusionContext& ctx, SeedView& view, int32_t k);
+// Adds the near rings not yet in the list, after those already there.
+void completeNearRings(const OcclusionContext& ctx, SeedView& view);
+
+// Ring k's place in the seed's near list, or -1 when it is not near.
+inline int32_t placeOf(const OcclusionContext& ctx, SeedView& view, int32_t k)
+{
+    const int32_t p = view.place[static_cast<std::size_t>(k)];
+    if (p >= 0)
+        return p;
+    if (p == -2 || view.complete)
+        return -1;
+    return addNearRing(ctx, view, k);
+}
 
 // Near ring p's centre seen from the seed centre in double precision, at the
 // periodic image of the single-precision dM[p].
@@ -192,7 +220,8 @@ struct SideView {
 };
 
 // The side vector and the scratch of one side; visibleFromSide fills the
-// blocker tables (blockersOfSide) when first needed.
+// blocker tables (blockersOfSide, after completing the seed's near list)
+// when first needed.
 void viewFromSide(const OcclusionContext& ctx, const SeedView& seed, int32_t sign, SideView& side);
 void blockersOfSide(const OcclusionContext& ctx, const SeedView& seed, SideView& side);
 
@@ -232,6 +261,9 @@ int segmentHitsRing(const Transform* tang, int32_t count, Vec3 o, Vec3 d);
 int segmentHitsRingSealed(const DVec3* member, int32_t count, DVec3 o, DVec3 d);
 // The same with the triangles prepared (see prepareSealedRing).
 int segmentHitsSealed(const double* fan, int32_t stride, int32_t count, DVec3 o, DVec3 d);
+// The same two triangles at a time whatever the processor (segmentHitsSealed
+// takes four at a time where it can, with the same answer).
+int segmentHitsSealedPairs(const double* fan, int32_t stride, int32_t count, DVec3 o, DVec3 d);
 
 // Whether the near ring at position `pos` of seed.near is visible from the
 // side (cone test and line of sight). The near rings at positions `parent`

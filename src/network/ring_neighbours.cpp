@@ -346,6 +346,42 @@ void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t
     }
 }
 
+bool nearRingOffsetByImage(const RingNeighbours& nb, const RingGeometry& geo, int32_t r, int32_t k, Vec3& offset,
+                           float& length)
+{
+    const float d = nb.nearDistance;
+    if (k == r || !(d > 0.0f))
+        return false;
+    const bool triclinic = nb.box.triclinic();
+    const float hx = !triclinic && nb.box.x > 0.0f ? 0.49f * nb.box.x : HUGE_VALF;
+    const float hy = !triclinic && nb.box.y > 0.0f ? 0.49f * nb.box.y : HUGE_VALF;
+    const float hz = !triclinic && nb.box.z > 0.0f ? 0.49f * nb.box.z : HUGE_VALF;
+    float shortest = HUGE_VALF;
+    for (const float side : {nb.box.x, nb.box.y, nb.box.z})
+        if (triclinic && side > 0.0f)
+            shortest = std::min(shortest, 0.49f * side);
+    const float h2 = shortest < HUGE_VALF ? shortest * shortest : HUGE_VALF;
+    const float x = nb.cx[k] - nb.cx[r], y = nb.cy[k] - nb.cy[r], z = nb.cz[k] - nb.cz[r];
+    float s = x * x;
+    s += y * y;
+    s += z * z;
+    const bool wraps = (static_cast<int>(std::fabs(x) >= hx) | static_cast<int>(std::fabs(y) >= hy) |
+                        static_cast<int>(std::fabs(z) >= hz) | static_cast<int>(!(s < h2))) != 0;
+    const float distance = wraps ? -1.0f : std::sqrt(s);
+    bool near;
+    if (distance >= 0.0f)
+        near = d > distance;
+    else if (triclinic && !(d > triclinicImageLowerBound(geo.centRing[k], geo.centRing[r], nb.box)))
+        near = false;
+    else
+        near = ringsNear(geo, nb.box, d, r, k);
+    if (!near)
+        return false;
+    offset = minimumImage(geo.centRing[k], geo.centRing[r], nb.box);
+    length = norm(offset);
+    return true;
+}
+
 void nearRingsOf(const RingNeighbours& nb, const RingGeometry& geo, int32_t r, std::vector<int32_t>& out)
 {
     NearScratch scratch;

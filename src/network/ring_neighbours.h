@@ -9,6 +9,7 @@
 // sharing a bond (a few per ring) are stored.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -62,6 +63,42 @@ struct NearScratch {
 void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t r, std::vector<int32_t>& out,
                       NearScratch& scratch, std::vector<Vec3>* offsets = nullptr,
                       std::vector<float>* lengths = nullptr);
+
+// Whether ring k is one of the rings collectNearRings lists for ring r, and
+// then its offset and the offset's length as collectNearRings hands them on:
+// the same decision and the same bits, for one pair.
+bool nearRingOffsetByImage(const RingNeighbours& nb, const RingGeometry& geo, int32_t r, int32_t k, Vec3& offset,
+                           float& length);
+inline bool nearRingOffset(const RingNeighbours& nb, const RingGeometry& geo, int32_t r, int32_t k, Vec3& offset,
+                           float& length)
+{
+    if (!nb.shiftOnce)
+        return nearRingOffsetByImage(nb, geo, r, k, offset, length);
+    // The operations of collectNearRings where every offset needs at most
+    // one shift, for one pair.
+    const float d = nb.nearDistance;
+    if (k == r || !(d > 0.0f))
+        return false;
+    const float lx = nb.box.x > 0.0f ? nb.box.x : 1.0f, mx = nb.box.x > 0.0f ? 1.0f : 0.0f;
+    const float ly = nb.box.y > 0.0f ? nb.box.y : 1.0f, my = nb.box.y > 0.0f ? 1.0f : 0.0f;
+    const float lz = nb.box.z > 0.0f ? nb.box.z : 1.0f, mz = nb.box.z > 0.0f ? 1.0f : 0.0f;
+    auto shift = [](float u, float h) { return static_cast<float>(u >= h) - static_cast<float>(u <= -h); };
+    const float ux = nb.cx[k] - nb.cx[r], uy = nb.cy[k] - nb.cy[r], uz = nb.cz[k] - nb.cz[r];
+    const float x = ux - (lx * shift(ux, 0.5f * lx)) * mx;
+    const float y = uy - (ly * shift(uy, 0.5f * ly)) * my;
+    const float z = uz - (lz * shift(uz, 0.5f * lz)) * mz;
+    float s = x * x;
+    s += y * y;
+    s += z * z;
+    if (!(s < d * d * (1.0f + 0x1p-20f)))
+        return false;
+    const float l = std::sqrt(s);
+    if (!(d > l))
+        return false;
+    offset = Vec3{x, y, z};
+    length = l;
+    return true;
+}
 
 // The neighbour code of rings i and j (0 to 3).
 int nearRingCode(const RingSearch& rings, const RingGeometry& geo, const Network& net, const RingNeighbours& nb,

@@ -3,10 +3,14 @@
 // whose lines of sight run exactly along such edges, gives its crystal's cages.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
+#include <random>
+#include <vector>
 #include <string>
 
 #include "cage/analysis.h"
+#include "cage/occlusion.h"
 #include "cage/polyhedron.h"
 #include "io/gro_reader.h"
 #include "support/support.h"
@@ -38,6 +42,40 @@ TEST(SealedSegment, OuterEdgesCountAndTwoFacesSharingAnEdgeLeaveNoGap)
     const bool blocked = segmentHitsRingSealed(left, 3, o - DVec3{-1, 1, 0}, d) >= 0 ||
                          segmentHitsRingSealed(right, 3, o - DVec3{1, 1, -0.5}, d) >= 0;
     EXPECT_TRUE(blocked);
+}
+
+TEST(SealedSegment, FourLaneFormFindsTheFirstHitOfThePairForm)
+{
+    // Random fans of 3 to 70 triangles (past the blocks of 32 and 64), and
+    // segments aimed at members, edge points and random points of the fan.
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    int hits = 0;
+    for (int round = 0; round < 4000; ++round) {
+        const int32_t count = 3 + static_cast<int32_t>(random() % 68);
+        const int32_t stride = sealedStride(count);
+        std::vector<DVec3> member(static_cast<std::size_t>(count));
+        for (int32_t k = 0; k < count; ++k) {
+            const double angle = 6.283185307179586 * k / count;
+            member[k] = {2.0 * std::cos(angle), 2.0 * std::sin(angle), 0.3 * unit(random)};
+        }
+        std::vector<double> fan(sealedColumns * static_cast<std::size_t>(stride), 0.0);
+        for (int32_t t = 0; t < count; ++t) {
+            const SealedTriangle T = sealedTriangle(member[t], member[(t + 1) % count]);
+            const double v[sealedColumns] = {T.n.x, T.n.y, T.n.z, T.u.x, T.u.y, T.u.z, T.w.x, T.w.y, T.w.z};
+            for (std::size_t c = 0; c < sealedColumns; ++c)
+                fan[c * static_cast<std::size_t>(stride) + static_cast<std::size_t>(t)] = v[c];
+        }
+        const DVec3 m = member[random() % member.size()], n = member[random() % member.size()];
+        const double f = (random() % 3 == 0) ? 0.5 * (unit(random) + 1.0) : 0.0;
+        DVec3 target = random() % 4 == 0 ? DVec3{unit(random), unit(random), 0.0} : m * (1.0 - f) + n * f;
+        const DVec3 o{unit(random), unit(random), 1.0 + unit(random)};
+        const DVec3 d = (target - o) * (random() % 2 == 0 ? 2.0 : 0.999999999);
+        const int wide = segmentHitsSealed(fan.data(), stride, count, o, d);
+        ASSERT_EQ(wide, segmentHitsSealedPairs(fan.data(), stride, count, o, d)) << round;
+        hits += wide >= 0;
+    }
+    EXPECT_GT(hits, 1000);
 }
 
 struct Census {

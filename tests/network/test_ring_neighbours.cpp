@@ -74,6 +74,18 @@ void expectSameAsPlainTable(const Neighbours& n, Box box, int32_t ringMax, float
             ASSERT_TRUE(offsets[k].x == o.x && offsets[k].y == o.y && offsets[k].z == o.z && lengths[k] == norm(o))
                 << i << " " << got[k];
         }
+        // The same pairs, offsets and lengths one pair at a time.
+        for (int32_t j = 0; j < numRing; ++j) {
+            const auto at = std::find(got.begin(), got.end(), j);
+            Vec3 o;
+            float l = -1.0f;
+            ASSERT_EQ(nearRingOffset(n.nb, n.geo, i, j, o, l), at != got.end()) << i << " " << j;
+            if (at != got.end()) {
+                const std::size_t k = static_cast<std::size_t>(at - got.begin());
+                ASSERT_TRUE(offsets[k].x == o.x && offsets[k].y == o.y && offsets[k].z == o.z && lengths[k] == l)
+                    << i << " " << j;
+            }
+        }
         EXPECT_EQ(std::vector<int32_t>(n.nb.edge.begin(i), n.nb.edge.end(i)), shared) << i;
     }
 }
