@@ -55,22 +55,26 @@ NeighbourList buildNeighbourList(const std::vector<Vec3>& pos, const std::vector
         }
     });
 
-    std::size_t total = 0;
-    for (std::size_t p = 0; p < parts.size(); ++p) {
+    std::vector<std::size_t> offset(parts.size() + 1, 0);
+    for (std::size_t p = 0; p < parts.size(); ++p)
+        offset[p + 1] = offset[p] + parts[p].second.size();
+    const std::size_t total = offset.back();
+    // Each run's entries go to their place in parallel (which also spreads
+    // the first touch of the tables' pages over the threads).
+    nl.second.resize(total);
+    nl.vec.resize(total);
+    nl.dist.resize(total);
+    tbb::parallel_for(std::size_t(0), parts.size(), [&](std::size_t p) {
         for (std::size_t k = p * run; k < std::min(queries, (p + 1) * run); ++k)
-            nl.start[k + 1] += static_cast<int32_t>(total);
-        total += parts[p].second.size();
-    }
+            nl.start[k + 1] += static_cast<int32_t>(offset[p]);
+        Part& part = parts[p];
+        std::copy(part.second.begin(), part.second.end(), nl.second.begin() + static_cast<std::ptrdiff_t>(offset[p]));
+        std::copy(part.vec.begin(), part.vec.end(), nl.vec.begin() + static_cast<std::ptrdiff_t>(offset[p]));
+        std::copy(part.dist.begin(), part.dist.end(), nl.dist.begin() + static_cast<std::ptrdiff_t>(offset[p]));
+        part = Part();
+    });
     for (std::size_t k = queries; k < items.size(); ++k)
         nl.start[k + 1] = static_cast<int32_t>(total);
-    nl.second.reserve(total);
-    nl.vec.reserve(total);
-    nl.dist.reserve(total);
-    for (const Part& part : parts) {
-        nl.second.insert(nl.second.end(), part.second.begin(), part.second.end());
-        nl.vec.insert(nl.vec.end(), part.vec.begin(), part.vec.end());
-        nl.dist.insert(nl.dist.end(), part.dist.begin(), part.dist.end());
-    }
     return nl;
 }
 
