@@ -37,7 +37,7 @@ int main(int argc, char** argv)
         const auto t2 = Clock::now();
         reading += std::chrono::duration<double>(t1 - t0).count();
         listing += std::chrono::duration<double>(t2 - t1).count();
-        pairs += static_cast<long long>(list.second.size());
+        pairs += static_cast<long long>(list.other.item.size());
         ++frames;
     }
     std::printf("%lld %.6f %.6f %lld\n", frames, reading, listing, pairs);

@@ -114,7 +114,7 @@ std::shared_ptr<PyFrame> readGro(const std::string& path, const std::string& wat
     p->userAtoms = p->frame.topology().atomCount;
     p->oneSite = nohyd;
     if (nohyd)
-        dropHydrogens(p->frame);
+        dropHydrogens(p->frame.editTopology());
     else
         placeHydrogens(p->frame, path);
     if (guest) {

@@ -18,7 +18,7 @@ std::shared_ptr<PyResult> analyseFrame(std::shared_ptr<const PyFrame> frame, con
     if (criteria.distanceOnly && !frame->oneSite) {
         // The hydrogens unused, as the command line's -nohyd reads none (F4 not a number).
         auto copy = std::make_shared<PyFrame>(*frame);
-        dropHydrogens(copy->frame);
+        dropHydrogens(copy->frame.editTopology());
         copy->oneSite = true;
         frame = std::move(copy);
     }

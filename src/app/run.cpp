@@ -269,7 +269,7 @@ int runFrame(const Settings& s)
         selectWaterGroup(frame, findIndexGroup(readIndexGroups(s.indexFile), s.waterGroup, s.indexFile),
                          s.oxygenName);
     if (s.criteria.distanceOnly)
-        dropHydrogens(frame);
+        dropHydrogens(frame.editTopology());
     else
         placeHydrogens(frame, s.confFile);
     printWarnings(checkFrame(frame, s.confFile));

@@ -55,10 +55,10 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
     // Seeds are taken cell by cell of the ring grid, so that the rings around
     // a cell are gathered once for its seeds; a crowded cell is split.
     const CellGrid& grid = nb.grid;
-    std::vector<std::pair<int32_t, int32_t>> runs;
-    for (std::size_t c = 0; c + 1 < grid.cellStart.size(); ++c)
-        for (int32_t i = grid.cellStart[c]; i < grid.cellStart[c + 1]; i += 16)
-            runs.emplace_back(i, std::min(i + 16, grid.cellStart[c + 1]));
+    std::vector<std::pair<int64_t, int64_t>> runs;
+    for (std::size_t c = 0; c < grid.cells.rows(); ++c)
+        for (int64_t i = grid.cells.start[c]; i < grid.cells.start[c + 1]; i += 16)
+            runs.emplace_back(i, std::min(i + 16, grid.cells.start[c + 1]));
     auto grow = [&](int32_t r) {
         Scratch& t = scratch.local();
         std::vector<int32_t>& nearPos = t.nearPos;
@@ -192,8 +192,8 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
         tbb::parallel_for(std::size_t(0), seeds->size(), [&](std::size_t i) { grow((*seeds)[i]); });
     } else {
         tbb::parallel_for(std::size_t(0), runs.size(), [&](std::size_t run) {
-            for (int32_t i = runs[run].first; i < runs[run].second; ++i)
-                grow(grid.cellItem[i]);
+            for (int64_t i = runs[run].first; i < runs[run].second; ++i)
+                grow(grid.cells.item[i]);
         });
     }
     if (shareSides) {

@@ -34,7 +34,7 @@ bool sameSearchOrder(const Frame& frame, const std::vector<int32_t>& items, floa
         if (g.n[k] != h.n[k] || g.periodic[k] != h.periodic[k] || g.origin[k] != h.origin[k] ||
             g.width[k] != h.width[k] || g.length[k] != h.length[k])
             return false;
-    return g.reach == h.reach && g.cellStart == h.cellStart && g.cellItem == h.cellItem && g.itemCell == h.itemCell;
+    return g.reach == h.reach && g.cells == h.cells && g.itemCell == h.itemCell;
 }
 
 // The atoms of a cage's faces, each once, ascending.
@@ -275,7 +275,7 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
     // same oxygens in ascending order, holds its candidates in its order.
     if (oxygenAtoms.empty())
         oxygenAtoms = waterOxygens(frame);
-    const bool listed = a.pairs.start.size() == oxygenAtoms.size() + 1;
+    const bool listed = a.pairs.other.rows() == oxygenAtoms.size();
     const bool ascending = std::adjacent_find(oxygenAtoms.begin(), oxygenAtoms.end(), std::greater_equal<>()) ==
                            oxygenAtoms.end();
     const std::vector<NeighbourPair> oo =

@@ -126,13 +126,10 @@ CellGrid buildCellGrid(const std::vector<Vec3>& pos, const std::vector<int32_t>&
         std::sort(sorted.begin(), sorted.end());
     }
     const std::vector<int32_t>& order = ascending ? items : sorted;
-    buildOffsets(
-        static_cast<std::size_t>(numCells),
-        [&](auto emit) {
-            for (int32_t i : order)
-                emit(g.itemCell[i], i);
-        },
-        g.cellStart, g.cellItem);
+    g.cells = buildOffsets(static_cast<std::size_t>(numCells), [&](auto emit) {
+        for (int32_t i : order)
+            emit(g.itemCell[i], i);
+    });
     return g;
 }
 

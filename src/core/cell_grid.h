@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/box.h"
+#include "core/offsets.h"
 
 namespace kavet {
 
@@ -19,8 +20,7 @@ struct CellGrid {
     double origin[3] = {0, 0, 0};
     double width[3] = {1, 1, 1};
     double length[3] = {0, 0, 0};
-    std::vector<int32_t> cellStart;       // per cell, offset into cellItem; one extra at the end
-    std::vector<int32_t> cellItem;        // point numbers, ascending within each cell
+    OffsetArray cells;                    // row c: the points of cell c, ascending
     std::vector<int32_t> itemCell;        // per point its cell (-1 for points not binned)
 };
 
@@ -44,8 +44,8 @@ void forEachNear(const CellGrid& grid, int32_t i, std::vector<int32_t>& cells, V
 {
     adjacentCells(grid, grid.itemCell[i], cells);
     for (int32_t cell : cells)
-        for (int32_t p = grid.cellStart[cell]; p < grid.cellStart[cell + 1]; ++p)
-            visit(grid.cellItem[p]);
+        for (int32_t j : grid.cells[cell])
+            visit(j);
 }
 
 } // namespace kavet

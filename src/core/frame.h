@@ -91,13 +91,9 @@ void dropHydrogens(Topology& topology);
 // The oxygens of the water table, in its order.
 std::vector<int32_t> waterOxygens(const Topology& topology);
 
-// The same on a frame's topology (editTopology for those that change it).
-inline void selectWaters(Frame& frame, const std::string& waterName, const std::string& oxygenName)
-{
-    selectWaters(frame.editTopology(), waterName, oxygenName);
-}
-inline void indexWaters(Frame& frame) { indexWaters(frame.editTopology()); }
-inline void dropHydrogens(Frame& frame) { dropHydrogens(frame.editTopology()); }
+// The oxygens of a frame's water table. (The functions above that change a
+// topology take a frame's through editTopology(), which copies it first when
+// it is shared.)
 inline std::vector<int32_t> waterOxygens(const Frame& frame) { return waterOxygens(frame.topology()); }
 
 } // namespace kavet

@@ -13,14 +13,15 @@ NeighbourList buildNeighbourList(const std::vector<Vec3>& pos, const std::vector
 {
     queries = std::min(queries, items.size());
     NeighbourList nl;
-    nl.start.assign(items.size() + 1, 0);
+    std::vector<int64_t>& start = nl.other.start;
+    start.assign(items.size() + 1, 0);
     if (!(cutoff > 0.0f) || items.empty())
         return nl;
     const CellGrid grid = buildCellGrid(pos, items, box, cutoff);
 
     // Runs of query points are searched in parallel and joined in order.
     struct Part {
-        std::vector<int32_t> second;
+        std::vector<int32_t> other;
         std::vector<Vec3> vec;
         std::vector<float> dist;
     };
@@ -39,42 +40,41 @@ NeighbourList buildNeighbourList(const std::vector<Vec3>& pos, const std::vector
                 adjacentCells(grid, cellsOf, cells);
             }
             for (int32_t cell : cells)
-                for (int32_t c = grid.cellStart[cell]; c < grid.cellStart[cell + 1]; ++c) {
-                    const int32_t j = grid.cellItem[c];
+                for (const int32_t j : grid.cells[cell]) {
                     if (j <= i)
                         continue;
                     const Vec3 d = minimumImage(pos[j], o, box);
                     const float r = norm(d);
                     if (!(r < cutoff))
                         continue;
-                    out.second.push_back(j);
+                    out.other.push_back(j);
                     out.vec.push_back(d);
                     out.dist.push_back(r);
                 }
-            nl.start[k + 1] = static_cast<int32_t>(out.second.size()); // within the run, for now
+            start[k + 1] = static_cast<int64_t>(out.other.size()); // within the run, for now
         }
     });
 
     std::vector<std::size_t> offset(parts.size() + 1, 0);
     for (std::size_t p = 0; p < parts.size(); ++p)
-        offset[p + 1] = offset[p] + parts[p].second.size();
+        offset[p + 1] = offset[p] + parts[p].other.size();
     const std::size_t total = offset.back();
-    // Each run's entries go to their place in parallel (which also spreads
-    // the first touch of the tables' pages over the threads).
-    nl.second.resize(total);
+    // Each run's entries are copied to their place in parallel.
+    nl.other.item.resize(total);
     nl.vec.resize(total);
     nl.dist.resize(total);
     tbb::parallel_for(std::size_t(0), parts.size(), [&](std::size_t p) {
+        const auto at = static_cast<std::ptrdiff_t>(offset[p]);
         for (std::size_t k = p * run; k < std::min(queries, (p + 1) * run); ++k)
-            nl.start[k + 1] += static_cast<int32_t>(offset[p]);
+            start[k + 1] += at;
         Part& part = parts[p];
-        std::copy(part.second.begin(), part.second.end(), nl.second.begin() + static_cast<std::ptrdiff_t>(offset[p]));
-        std::copy(part.vec.begin(), part.vec.end(), nl.vec.begin() + static_cast<std::ptrdiff_t>(offset[p]));
-        std::copy(part.dist.begin(), part.dist.end(), nl.dist.begin() + static_cast<std::ptrdiff_t>(offset[p]));
+        std::copy(part.other.begin(), part.other.end(), nl.other.item.begin() + at);
+        std::copy(part.vec.begin(), part.vec.end(), nl.vec.begin() + at);
+        std::copy(part.dist.begin(), part.dist.end(), nl.dist.begin() + at);
         part = Part();
     });
     for (std::size_t k = queries; k < items.size(); ++k)
-        nl.start[k + 1] = static_cast<int32_t>(total);
+        start[k + 1] = static_cast<int64_t>(total);
     return nl;
 }
 

@@ -9,20 +9,18 @@
 #include <vector>
 
 #include "core/box.h"
-#include "core/default_init.h"
+#include "core/offsets.h"
 #include "core/vec3.h"
 
 namespace kavet {
 
 struct NeighbourList {
-    // The neighbours of items[k] are entries start[k] .. start[k+1] of the
-    // arrays below; `start` has one entry more than `items`.
-    std::vector<int32_t> start;
-    // Filled in parallel right after they are sized, so left uninitialised
-    // by the sizing.
-    std::vector<int32_t, DefaultInit<int32_t>> second; // point number j of each pair, always above the query point's
-    std::vector<Vec3, DefaultInit<Vec3>> vec;          // minimumImage(pos[j], pos[i], box)
-    std::vector<float, DefaultInit<float>> dist;       // norm(vec), strictly below the cut-off
+    // Row k: the other points j of the pairs of query point i = items[k],
+    // each above i; one row per item. vec and dist are aligned with
+    // other.item: entry e belongs to the pair (i, other.item[e]).
+    OffsetArray other;
+    std::vector<Vec3> vec;   // minimumImage(pos[j], pos[i], box)
+    std::vector<float> dist; // norm(vec), strictly below the cut-off
 };
 
 // Every pair i < j of points of `items` (point numbers into `pos`, ascending)

@@ -7,8 +7,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <iterator>
 #include <initializer_list>
+#include <iterator>
+#include <memory>
 #include <span>
 #include <utility>
 #include <vector>
@@ -18,50 +19,53 @@
 
 namespace kavet {
 
-// Rows of int32 items stored end to end. Starts are 64-bit so that the
-// items of a large frame (10^7 and more) never overflow them. Iterating the
-// array gives its rows in order, each as a span over `item`.
-struct OffsetArray {
+// Rows of items of type T stored end to end (OffsetArray: int32 items).
+// Starts are 64-bit so that the items of a large frame (10^7 and more) never
+// overflow them. Iterating the array gives its rows in order, each as a span
+// over `item`. `Alloc` allocates the items (DefaultInit for large tables of
+// trivial items filled in parallel right after they are sized).
+template <class T, class Alloc = std::allocator<T>>
+struct Rows {
     std::vector<int64_t> start{0}; // rows + 1 offsets, start[0] == 0
-    std::vector<int32_t> item;
+    std::vector<T, Alloc> item;
 
-    OffsetArray() = default;
+    Rows() = default;
     // Packs the rows end to end (small tables and tests; a hot path packs
     // with pack(), which copies the rows in parallel).
-    OffsetArray(std::initializer_list<std::initializer_list<int32_t>> rows)
+    Rows(std::initializer_list<std::initializer_list<T>> rows)
     {
         for (const auto& r : rows)
             append(r);
     }
-    OffsetArray(const std::vector<std::vector<int32_t>>& rows) { pack(rows); }
+    Rows(const std::vector<std::vector<T>>& rows) { pack(rows); }
 
     std::size_t rows() const { return start.size() - 1; }
     std::size_t size() const { return rows(); }
     bool empty() const { return rows() == 0; }
     int32_t size(std::size_t row) const { return static_cast<int32_t>(start[row + 1] - start[row]); }
-    std::span<const int32_t> row(std::size_t r) const
+    std::span<const T> row(std::size_t r) const
     {
         return {item.data() + start[r], static_cast<std::size_t>(start[r + 1] - start[r])};
     }
-    std::span<int32_t> row(std::size_t r)
+    std::span<T> row(std::size_t r)
     {
         return {item.data() + start[r], static_cast<std::size_t>(start[r + 1] - start[r])};
     }
-    std::span<const int32_t> operator[](std::size_t r) const { return row(r); }
-    std::span<int32_t> operator[](std::size_t r) { return row(r); }
-    const int32_t* begin(std::size_t r) const { return item.data() + start[r]; }
-    const int32_t* end(std::size_t r) const { return item.data() + start[r + 1]; }
+    std::span<const T> operator[](std::size_t r) const { return row(r); }
+    std::span<T> operator[](std::size_t r) { return row(r); }
+    const T* begin(std::size_t r) const { return item.data() + start[r]; }
+    const T* end(std::size_t r) const { return item.data() + start[r + 1]; }
 
     // Rows in order, as spans.
     class RowIterator {
     public:
         using iterator_category = std::random_access_iterator_tag;
-        using value_type = std::span<const int32_t>;
+        using value_type = std::span<const T>;
         using difference_type = std::ptrdiff_t;
         using pointer = void;
-        using reference = std::span<const int32_t>;
+        using reference = std::span<const T>;
         RowIterator() = default;
-        RowIterator(const OffsetArray* a, std::size_t r) : a_(a), r_(r) {}
+        RowIterator(const Rows* a, std::size_t r) : a_(a), r_(r) {}
         reference operator*() const { return a_->row(r_); }
         reference operator[](difference_type d) const { return a_->row(r_ + static_cast<std::size_t>(d)); }
         RowIterator& operator++() { ++r_; return *this; }
@@ -81,12 +85,12 @@ struct OffsetArray {
         friend auto operator<=>(const RowIterator& x, const RowIterator& y) { return x.r_ <=> y.r_; }
 
     private:
-        const OffsetArray* a_ = nullptr;
+        const Rows* a_ = nullptr;
         std::size_t r_ = 0;
     };
     RowIterator begin() const { return {this, 0}; }
     RowIterator end() const { return {this, rows()}; }
-    std::span<const int32_t> back() const { return row(rows() - 1); }
+    std::span<const T> back() const { return row(rows() - 1); }
 
     // Appends one row holding `items`.
     template <class Range>
@@ -101,17 +105,26 @@ struct OffsetArray {
         item.clear();
     }
 
+    // Replaces the rows by `count` rows, row r of sizeOf(r) items; the items
+    // are resized only (left uninitialised with DefaultInit), for the caller
+    // to fill each row in its place.
+    template <class SizeOf>
+    void shape(std::size_t count, SizeOf sizeOf)
+    {
+        std::vector<int64_t> starts(count + 1, 0);
+        for (std::size_t r = 0; r < count; ++r)
+            starts[r + 1] = starts[r] + static_cast<int64_t>(sizeOf(r));
+        start = std::move(starts);
+        item.resize(static_cast<std::size_t>(start[count]));
+    }
+
     // Replaces the rows by `rows` (count() of them; rowOf(r) gives row r as
     // a range with size()): the starts by one pass, the items copied in
     // parallel, each row to its own place.
     template <class RowOf>
     void pack(std::size_t count, RowOf rowOf)
     {
-        std::vector<int64_t> starts(count + 1, 0);
-        for (std::size_t r = 0; r < count; ++r)
-            starts[r + 1] = starts[r] + static_cast<int64_t>(std::size(rowOf(r)));
-        start = std::move(starts);
-        item.resize(static_cast<std::size_t>(start[count]));
+        shape(count, [&](std::size_t r) { return std::size(rowOf(r)); });
         tbb::parallel_for(tbb::blocked_range<std::size_t>(0, count, 256), [&](const tbb::blocked_range<std::size_t>& b) {
             for (std::size_t r = b.begin(); r < b.end(); ++r) {
                 const auto& items = rowOf(r);
@@ -119,9 +132,9 @@ struct OffsetArray {
             }
         });
     }
-    void pack(const std::vector<std::vector<int32_t>>& rows)
+    void pack(const std::vector<std::vector<T>>& rows)
     {
-        pack(rows.size(), [&](std::size_t r) -> const std::vector<int32_t>& { return rows[r]; });
+        pack(rows.size(), [&](std::size_t r) -> const std::vector<T>& { return rows[r]; });
     }
 
     // Keeps the rows r with keep[r] != 0, in their order, and returns how
@@ -147,16 +160,18 @@ struct OffsetArray {
     }
 
     // The rows as vectors of their own.
-    std::vector<std::vector<int32_t>> toVectors() const
+    std::vector<std::vector<T>> toVectors() const
     {
-        std::vector<std::vector<int32_t>> v(rows());
+        std::vector<std::vector<T>> v(rows());
         for (std::size_t r = 0; r < rows(); ++r)
             v[r].assign(begin(r), end(r));
         return v;
     }
 
-    bool operator==(const OffsetArray&) const = default;
+    bool operator==(const Rows&) const = default;
 };
+
+using OffsetArray = Rows<int32_t>;
 
 // `visit(emit)` must call emit(row, item) for every pair, the same pairs in
 // the same order each time it is called.

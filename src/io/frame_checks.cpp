@@ -125,8 +125,8 @@ std::vector<std::string> checkFrame(const Frame& frame, const std::string& name)
         Run& out = runs[k];
         for (std::size_t q = k * run; q < std::min(oxygens.size(), (k + 1) * run) && out.failure.empty(); ++q) {
             const int32_t i = oxygens[q];
-            for (int32_t p = pairs.start[q]; p < pairs.start[q + 1] && out.failure.empty(); ++p) {
-                const int32_t j = pairs.second[p];
+            for (int64_t p = pairs.other.start[q]; p < pairs.other.start[q + 1] && out.failure.empty(); ++p) {
+                const int32_t j = pairs.other.item[p];
                 const float d = pairs.dist[p];
                 if (d < impossibleOxygenDistance)
                     out.failure = name + ": water oxygens " + atomText(frame, i) + " and " + atomText(frame, j) +

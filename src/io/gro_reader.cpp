@@ -732,7 +732,7 @@ Frame parseConfiguration(const std::string& text, const std::string& name, const
 {
     Frame frame;
     readFirstFrame(text, name, frame);
-    selectWaters(frame, waterName, oxygenName);
+    selectWaters(frame.editTopology(), waterName, oxygenName);
     return frame;
 }
 
@@ -767,7 +767,7 @@ Frame readConfiguration(const std::string& path, const std::string& waterName, c
     }
     tables.wait();
     readFirstFrame(text, path, frame);
-    selectWaters(frame, waterName, oxygenName);
+    selectWaters(frame.editTopology(), waterName, oxygenName);
     return frame;
 }
 

@@ -133,7 +133,7 @@ Frame savedAtoms(const Frame& frame, const IndexGroup& saved, std::vector<IndexG
                 renumbered.push_back(kept[a]);
         g.atoms = std::move(renumbered);
     }
-    selectWaters(f, waterName, oxygenName);
+    selectWaters(f.editTopology(), waterName, oxygenName);
     return f;
 }
 

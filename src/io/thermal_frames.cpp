@@ -213,8 +213,8 @@ private:
                 buildNeighbourList(out.positions, oxygens, centre.box, suspiciousOxygenDistance);
             bool changed = false;
             for (std::size_t k = 0; k < oxygens.size(); ++k)
-                for (int32_t e = near.start[k]; e < near.start[k + 1]; ++e)
-                    for (int32_t atom : {oxygens[k], near.second[static_cast<std::size_t>(e)]}) {
+                for (const int32_t j : near.other[k])
+                    for (int32_t atom : {oxygens[k], j}) {
                         const std::size_t w = static_cast<std::size_t>(waterOf[static_cast<std::size_t>(atom)]);
                         if (restored[w])
                             continue;

@@ -66,7 +66,7 @@ void findBonds(const Frame& atoms, const NeighbourList& pairs, float hbAngle, Ne
 
     const std::vector<int32_t> oxygens = waterOxygens(atoms);
     // No pair closer than the limit (none when the limit is not positive): no bond.
-    if (pairs.second.empty() || oxygens.empty()) {
+    if (pairs.other.item.empty() || oxygens.empty()) {
         initNetwork(atoms, net);
         return;
     }
@@ -89,10 +89,10 @@ void findBonds(const Frame& atoms, const NeighbourList& pairs, float hbAngle, Ne
             const int32_t i = oxygens[k];
             const Vec3 o = atoms.positions[i];
             partners.clear();
-            for (int32_t p = pairs.start[k]; p < pairs.start[k + 1]; ++p) {
+            for (int64_t p = pairs.other.start[k]; p < pairs.other.start[k + 1]; ++p) {
                 if (!(pairs.dist[p] < hbDistance))
                     continue;
-                const int32_t j = pairs.second[p];
+                const int32_t j = pairs.other.item[p];
                 const float t = c * pairs.dist[p];
                 if (distanceOnly || donates(donor[k], pairs.vec[p], t) ||
                     donates(donor[slot[j]], minimumImage(o, atoms.positions[j], atoms.box), t))

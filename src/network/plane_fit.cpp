@@ -39,11 +39,11 @@ void fitRings(const Frame& atoms, float ringDeviation, RingSearch& rings, RingGe
     geo.degenerateTriangles = 0;
     // Room for every ring's transforms; the rings are fitted in parallel,
     // each into its own place, and the dropped ones are compacted away below.
-    geo.tangStart.assign(numRing + 1, 0);
-    for (std::size_t i = 0; i < numRing; ++i)
-        geo.tangStart[i + 1] = geo.tangStart[i] + static_cast<int64_t>(rings.ringList[i].size());
     // Every kept ring writes all of its transforms.
-    geo.tangRing.resize(transforms ? static_cast<std::size_t>(geo.tangStart[numRing]) : 0);
+    if (transforms)
+        geo.tangRing.shape(numRing, [&](std::size_t i) { return rings.ringList.size(i); });
+    else
+        geo.tangRing.clear();
     std::vector<uint8_t> dropped(numRing, 0);
     std::vector<int32_t> degenerate(numRing, 0);
 
@@ -104,8 +104,7 @@ void fitRings(const Frame& atoms, float ringDeviation, RingSearch& rings, RingGe
                 const Vec3 b = minimumImage(atoms.positions[ring[j]], centre, atoms.box);
                 const Vec3 c = minimumImage(atoms.positions[ring[j2]], centre, atoms.box);
                 Transform scratch;
-                if (!triangleTransform(b, c, transforms ? geo.tangRing[static_cast<std::size_t>(geo.tangStart[i]) + j]
-                                                        : scratch))
+                if (!triangleTransform(b, c, transforms ? geo.tangRing.row(i)[j] : scratch))
                     ++degenerate[i];
             }
         }
@@ -119,9 +118,6 @@ void fitRings(const Frame& atoms, float ringDeviation, RingSearch& rings, RingGe
     if (std::find(dropped.begin(), dropped.end(), uint8_t(1)) == dropped.end())
         return;
     std::size_t kept = 0;
-    std::vector<int64_t> start{0};
-    std::vector<Transform, DefaultInit<Transform>> tang;
-    tang.reserve(geo.tangRing.size());
     for (std::size_t i = 0; i < numRing; ++i) {
         if (dropped[i])
             continue;
@@ -131,21 +127,17 @@ void fitRings(const Frame& atoms, float ringDeviation, RingSearch& rings, RingGe
             geo.centRing[kept] = geo.centRing[i];
             geo.normRing[kept] = geo.normRing[i];
         }
-        if (transforms)
-            tang.insert(tang.end(), geo.tangRing.begin() + geo.tangStart[i],
-                        geo.tangRing.begin() + geo.tangStart[i + 1]);
-        start.push_back(start.back() + (geo.tangStart[i + 1] - geo.tangStart[i]));
         ++kept;
     }
     for (uint8_t& d : dropped)
         d = !d;
     rings.ringList.keepRows(dropped);
+    if (transforms)
+        geo.tangRing.keepRows(dropped);
     geo.numNode.resize(kept);
     geo.distRing.resize(kept);
     geo.centRing.resize(kept);
     geo.normRing.resize(kept);
-    geo.tangRing = std::move(tang);
-    geo.tangStart = std::move(start);
 }
 
 } // namespace kavet

@@ -12,6 +12,7 @@
 
 #include "core/default_init.h"
 #include "core/frame.h"
+#include "core/offsets.h"
 #include "network/ring_search.h"
 
 namespace kavet {
@@ -28,12 +29,12 @@ struct RingGeometry {
     std::vector<float> distRing;  // largest member distance from the plane
     std::vector<Vec3> centRing;   // centre, next to member 0 (not wrapped into the box)
     std::vector<Vec3> normRing;   // normal tip: centre plus unit normal
-    // The transforms of ring r are tangRing[tangStart[r] .. tangStart[r+1]),
-    // one per member (rows laid out as in OffsetArray, 64-bit starts).
-    std::vector<Transform, DefaultInit<Transform>> tangRing;
-    std::vector<int64_t> tangStart{0};
-    int32_t tangCount(std::size_t r) const { return static_cast<int32_t>(tangStart[r + 1] - tangStart[r]); }
-    const Transform* tang(std::size_t r) const { return tangRing.data() + tangStart[r]; }
+    // Row r: the transforms of ring r, one per member, triangle j spanning
+    // members j and j + 1. No rows when fitted without transforms.
+    Rows<Transform, DefaultInit<Transform>> tangRing;
+    // The triangles of ring r (one per member, transforms or not).
+    int32_t tangCount(std::size_t r) const { return numNode[r]; }
+    const Transform* tang(std::size_t r) const { return tangRing.begin(r); }
     // Triangles of the fitted rings too thin to transform (their transforms
     // are all zeros, which no ray can hit).
     int64_t degenerateTriangles = 0;
@@ -46,8 +47,8 @@ bool triangleTransform(Vec3 b, Vec3 c, Transform& t);
 // Fits every ring of `rings`, then drops the rings whose deviation exceeds
 // `ringDeviation` from ringList and from every per-ring table, keeping the
 // order of the others. Without `transforms`, tangRing is left empty (the
-// sealed line of sight does not read it; tangStart and the count of
-// degenerate triangles are filled all the same).
+// sealed line of sight does not read it; the count of degenerate triangles
+// is taken all the same).
 void fitRings(const Frame& atoms, float ringDeviation, RingSearch& rings, RingGeometry& geo,
               bool transforms = true);
 

@@ -128,14 +128,13 @@ void gatherBlock(const RingNeighbours& nb, int32_t cell, NearScratch& scratch)
     adjacentCells(nb.grid, cell, scratch.cells);
     std::size_t total = 0;
     for (int32_t c : scratch.cells)
-        total += static_cast<std::size_t>(nb.grid.cellStart[c + 1] - nb.grid.cellStart[c]);
+        total += nb.grid.cells[c].size();
     candidates.resize(total);
     total = 0;
     for (int32_t c : scratch.cells) {
-        const int32_t* from = nb.grid.cellItem.data() + nb.grid.cellStart[c];
-        const std::size_t count = static_cast<std::size_t>(nb.grid.cellStart[c + 1] - nb.grid.cellStart[c]);
-        std::copy(from, from + count, candidates.begin() + static_cast<std::ptrdiff_t>(total));
-        total += count;
+        const std::span<const int32_t> from = nb.grid.cells[c];
+        std::copy(from.begin(), from.end(), candidates.begin() + static_cast<std::ptrdiff_t>(total));
+        total += from.size();
     }
     scratch.cx.resize(total);
     scratch.cy.resize(total);

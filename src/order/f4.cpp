@@ -40,16 +40,16 @@ F4 f4Of(const Frame& frame, const NeighbourList& list, float below)
     F4 f;
     std::vector<double> waterSum(waterCount, 0.0);
     std::vector<int32_t> waterPairs(waterCount, 0);
-    const std::size_t queries = std::min(waterCount, list.start.empty() ? 0 : list.start.size() - 1);
+    const std::size_t queries = std::min(waterCount, list.other.rows());
     for (std::size_t k = 0; k < queries; ++k) {
         const int32_t i = frame.topology().water[k].oxygen;
         const int32_t wi = i >= 0 && i < atomCount ? waterOf[i] : -1;
         if (wi < 0)
             continue;
-        for (int32_t e = list.start[k]; e < list.start[k + 1]; ++e) {
+        for (int64_t e = list.other.start[k]; e < list.other.start[k + 1]; ++e) {
             if (!(list.dist[e] < below))
                 continue;
-            const int32_t j = list.second[e];
+            const int32_t j = list.other.item[e];
             const int32_t wj = j >= 0 && j < atomCount ? waterOf[j] : -1;
             if (wj < 0 || wj == wi)
                 continue;

@@ -21,11 +21,11 @@ void pairsOfList(const std::vector<Vec3>& pos, const std::vector<int32_t>& items
                  std::vector<NeighbourPair>& pairs)
 {
     const double cut2 = cutoff * cutoff;
-    pairs.reserve(list.second.size());
+    pairs.reserve(list.other.item.size());
     for (std::size_t k = 0; k < queries; ++k) {
         const int32_t i = items[k];
-        for (int32_t p = list.start[k]; p < list.start[k + 1]; ++p) {
-            const int32_t pj = list.second[p];
+        for (int64_t p = list.other.start[k]; p < list.other.start[k + 1]; ++p) {
+            const int32_t pj = list.other.item[p];
             const int32_t j = place(pj);
             if (split >= 0 && j < split)
                 continue;
@@ -76,7 +76,7 @@ std::vector<NeighbourPair> neighbourPairs(const std::vector<Vec3>& atomPositions
     std::vector<int32_t> place(static_cast<std::size_t>(top) + 1, -1);
     for (std::size_t k = 0; k < items.size(); ++k)
         place[items[k]] = static_cast<int32_t>(k);
-    pairsOfList(atomPositions, items, list, std::min(items.size(), list.start.size() - 1), box, cutoff, -1,
+    pairsOfList(atomPositions, items, list, std::min(items.size(), list.other.rows()), box, cutoff, -1,
                 [&](int32_t j) { return place[j]; }, pairs);
     return pairs;
 }

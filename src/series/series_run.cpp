@@ -199,7 +199,7 @@ SeriesRun::SeriesRun(SeriesOptions options, WarningSink warn)
         selectWaterGroup(structure_, findIndexGroup(groups, o.waterGroup, o.indexFile), o.oxygen);
     // The structure's water table, hydrogens checked, serves every frame.
     if (o.criteria.distanceOnly)
-        dropHydrogens(structure_);
+        dropHydrogens(structure_.editTopology());
     else
         placeHydrogens(structure_, o.structure);
     if (std::string empty = emptySelectionWarning(structure_, o.water, o.oxygen, o.structure, style); !empty.empty())

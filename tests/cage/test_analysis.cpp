@@ -27,7 +27,7 @@ TEST(Analysis, AFrameBuiltInMemoryGivesItsCagesQuietlyWithEveryPhaseObserved)
     frame.editTopology().atomName = parsed.topology().atomName;
     frame.editTopology().residue = parsed.topology().residue;
     frame.editTopology().atomCount = static_cast<int32_t>(frame.positions.size());
-    selectWaters(frame, "SOL", "OW");
+    selectWaters(frame.editTopology(), "SOL", "OW");
     ASSERT_EQ(frame.editTopology().waterCount, 368);
 
     PhaseLog log;

@@ -78,7 +78,7 @@ std::vector<int32_t> plainOcclusion(const RingStage& s, const Codes& code, float
             if (traced && m == point->blocker)
                 *trace += line("Kcent: ", dM) + line("rayOri:", O) + line("rayDir:", D);
             for (int t = 0; t < s.geo.numNode[m] && !occluded; ++t) {
-                const Transform& T = s.geo.tangRing[s.geo.tangStart[m] + t];
+                const Transform& T = s.geo.tangRing[m][t];
                 const float S = T[6] * O.x + T[7] * O.y + T[8] * O.z;
                 const float G = T[6] * D.x + T[7] * D.y + T[8] * D.z;
                 const float a = -S / G;

@@ -41,7 +41,7 @@ void eraseAtom(Frame& frame, std::size_t i)
     t.atomName.erase(t.atomName.begin() + static_cast<std::ptrdiff_t>(i));
     t.isWaterOxygen.erase(t.isWaterOxygen.begin() + static_cast<std::ptrdiff_t>(i));
     --t.atomCount;
-    indexWaters(frame);
+    indexWaters(t);
 }
 
 TEST(Guests, AFilledCellThenOneGuestOutAndOneOfThreeAtomsAcrossTheBoundary)
@@ -101,7 +101,7 @@ TEST(Guests, AFilledCellThenOneGuestOutAndOneOfThreeAtomsAcrossTheBoundary)
     t.atomName.push_back("C");
     t.isWaterOxygen.push_back(0);
     ++t.atomCount;
-    indexWaters(frame);
+    indexWaters(t);
     f = censusWithGuests(frame);
     EXPECT_EQ(f.guests, 65);
     EXPECT_EQ(f.guestsCaged, 65);
@@ -165,7 +165,7 @@ TEST(Clusters, TwoSlabsOfHydrateAndTheGuestsBetweenThem)
         if (name != "C" && ((z >= 0.0f && z < 3.0f) || (z >= 24.0f && z < 27.0f)))
             eraseAtom(frame, i);
     }
-    selectWaters(frame, "SOL", "OW");
+    selectWaters(frame.editTopology(), "SOL", "OW");
     const FrameCensus f = censusWithGuests(frame);
 
     const std::multiset<int> sizes = plainClusterSizes(f.cages);

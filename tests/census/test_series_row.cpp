@@ -111,7 +111,7 @@ TEST(SeriesRow, CagesOnlyWhereThereAreCagesAndOneClusterPerCrystal)
         for (Case& c : cases) {
             Frame frame = c.frame;
             if (oneSite)
-                dropHydrogens(frame);
+                dropHydrogens(frame.editTopology());
             const GuestMolecules guests = selectGuests(frame, "CH4");
             CensusOptions options;
             options.guests = &guests;
@@ -162,7 +162,7 @@ TEST(SeriesRow, OneSiteCagesKeepTheirTypesAcrossASplitPentagon)
     Frame crystal = parseConfiguration(
         test::latticeGro({"--structure", "sI", "--cells", "2", "2", "2", "--displace", "0", "--guests", "1"}),
         "c.gro", "SOL", "OW");
-    dropHydrogens(crystal);
+    dropHydrogens(crystal.editTopology());
     Criteria criteria = seriesCriteria();
     criteria.distanceOnly = true;
     const Analysis whole = analyse(crystal, criteria);

@@ -37,7 +37,7 @@ TEST(SharedPairs, OrderParametersAndBondsAsFromTheirOwnSearches)
                 shared.hbDistance = own.hbDistance = hb;
                 own.pairsReach = 0.0f;
                 const Analysis a = analyse(frame, shared), b = analyse(frame, own);
-                ASSERT_GE(a.pairs.second.size(), b.pairs.second.size()) << cases;
+                ASSERT_GE(a.pairs.other.item.size(), b.pairs.other.item.size()) << cases;
                 EXPECT_EQ(a.net.edgeList, b.net.edgeList) << cases;
                 EXPECT_EQ(a.rings.ringList, b.rings.ringList) << cases;
                 const FrameCensus x = censusOf(frame, a), y = censusOf(frame, b);

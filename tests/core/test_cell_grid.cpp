@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <random>
+#include <span>
 
 #include "core/cell_grid.h"
 #include "core/neighbours.h"
@@ -83,24 +84,35 @@ TEST(NeighbourList, HoldsEveryPairBelowTheCutOffWithItsVectorAndDistance)
             items.push_back(i);
         const float cutoff = 3.5f;
         const NeighbourList nl = buildNeighbourList(pos, items, box, cutoff);
-        ASSERT_EQ(nl.start.size(), items.size() + 1);
+        ASSERT_EQ(nl.other.rows(), items.size());
+        ASSERT_EQ(nl.vec.size(), nl.other.item.size());
+        ASSERT_EQ(nl.dist.size(), nl.other.item.size());
         for (std::size_t k = 0; k < items.size(); ++k) {
             const int32_t i = items[k];
-            std::vector<int32_t> listed(nl.second.begin() + nl.start[k], nl.second.begin() + nl.start[k + 1]);
+            std::vector<int32_t> listed(nl.other[k].begin(), nl.other[k].end());
             std::vector<int32_t> expected;
             for (int32_t j : items)
                 if (j > i && norm(minimumImage(pos[j], pos[i], box)) < cutoff)
                     expected.push_back(j);
             std::sort(listed.begin(), listed.end());
             ASSERT_EQ(listed, expected) << "seed " << seed << " point " << i;
-            for (int32_t p = nl.start[k]; p < nl.start[k + 1]; ++p) {
-                const Vec3 d = minimumImage(pos[nl.second[p]], pos[i], box);
+            for (int64_t p = nl.other.start[k]; p < nl.other.start[k + 1]; ++p) {
+                const Vec3 d = minimumImage(pos[nl.other.item[p]], pos[i], box);
                 ASSERT_TRUE(d.x == nl.vec[p].x && d.y == nl.vec[p].y && d.z == nl.vec[p].z);
                 ASSERT_EQ(nl.dist[p], norm(d));
             }
         }
+        // Searched from the first items only (across a run boundary): their
+        // rows as before, the rest empty.
+        const std::size_t queries = 1100 + seed;
+        const NeighbourList some = buildNeighbourList(pos, items, box, cutoff, queries);
+        ASSERT_EQ(some.other.rows(), items.size());
+        for (std::size_t k = 0; k < items.size(); ++k)
+            ASSERT_TRUE(std::ranges::equal(some.other[k], k < queries ? nl.other[k] : std::span<const int32_t>()))
+                << "seed " << seed << " item " << k;
+        ASSERT_EQ(some.dist.size(), static_cast<std::size_t>(nl.other.start[queries]));
     }
-    EXPECT_TRUE(buildNeighbourList({}, {}, Box{10, 10, 10}, 3.5f).second.empty());
+    EXPECT_TRUE(buildNeighbourList({}, {}, Box{10, 10, 10}, 3.5f).other.item.empty());
 }
 
 } // namespace

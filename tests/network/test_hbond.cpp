@@ -59,7 +59,7 @@ void appendOxygen(Frame& t, Vec3 o)
     t.editTopology().residue.push_back("9SOL");
     t.editTopology().atomName.push_back("OW");
     ++t.editTopology().atomCount;
-    indexWaters(t);
+    indexWaters(t.editTopology());
 }
 
 // Waters over [-0.5 L, 1.5 L) (or [0, 20) along an axis of length <= 0) with
@@ -174,7 +174,7 @@ TEST(HydrogenBondNetwork, OxygenWithFewerThanTwoAtomsAfterItAcceptsButDoesNotDon
         if (after == 1) { // one hydrogen, pointing at the idle water
             appendOxygen(t, waterPointingAt(last, idle, idle).h1);
             t.editTopology().isWaterOxygen.back() = 0;
-            indexWaters(t);
+            indexWaters(t.editTopology());
         }
         EXPECT_EQ(bondsOf(t).edgeList, (Edges{0, 6})) << after;
     }

@@ -17,7 +17,7 @@ using Rings = std::vector<std::vector<int32_t>>;
 struct Fit {
     RingSearch rings;
     RingGeometry geo;
-    Transform tang(std::size_t r, std::size_t j) const { return geo.tangRing[geo.tangStart[r] + j]; }
+    Transform tang(std::size_t r, std::size_t j) const { return geo.tangRing[r][j]; }
 };
 
 Fit fit(const Frame& atoms, const Rings& rings, float ringDeviation)
@@ -38,7 +38,7 @@ Frame atomsAt(const std::vector<Vec3>& pos, Box box)
     t.editTopology().atomCount = static_cast<int32_t>(pos.size());
     t.editTopology().isWaterOxygen.assign(pos.size(), 1);
     t.box = box;
-    indexWaters(t);
+    indexWaters(t.editTopology());
     return t;
 }
 
@@ -89,7 +89,7 @@ TEST(RingPlaneFit, DeviationLimitKeepsRingsAtOrBelowIt)
     EXPECT_EQ(all.geo.distRing[0], 0.0f);
     EXPECT_NEAR(all.geo.distRing[1], 0.25f, 1e-4f);
     EXPECT_LT(all.geo.distRing[2], 1e-6f); // three points are always coplanar
-    EXPECT_EQ(all.geo.tangStart[3], 13);
+    EXPECT_EQ(all.geo.tangRing.start[3], 13);
     const float limit = all.geo.distRing[1];
     EXPECT_EQ(fit(atoms, {flat[0], chair[0]}, 0.0f).rings.ringList, flat);
     EXPECT_EQ(fit(atoms, {chair[0], flat[0]}, limit).rings.ringList, (Rings{chair[0], flat[0]}));
@@ -122,12 +122,12 @@ TEST(RingPlaneFit, LatticeRingsGetUnitNormalsAndBarycentricTransformsAndStayAlig
     findAllRings(net, 4, 7, found);
     const Fit all = fit(atoms, found.ringList.toVectors(), 100.0f);
     ASSERT_EQ(all.rings.ringList, found.ringList);
-    ASSERT_EQ(all.geo.tangStart.size(), found.ringList.size() + 1);
+    ASSERT_EQ(all.geo.tangRing.rows(), found.ringList.size());
     for (std::size_t r = 0; r < found.ringList.size(); ++r) {
         const std::span<const int32_t> ring = found.ringList[r];
         const std::size_t n = ring.size();
         ASSERT_EQ(static_cast<std::size_t>(all.geo.numNode[r]), n);
-        ASSERT_EQ(static_cast<std::size_t>(all.geo.tangStart[r + 1] - all.geo.tangStart[r]), n);
+        ASSERT_EQ(all.geo.tangRing[r].size(), n);
         const Vec3 c = all.geo.centRing[r];
         EXPECT_NEAR(norm(all.geo.normRing[r] - c), 1.0f, 2e-6f) << r;
         for (std::size_t j = 0; j < n; ++j) { // rows 0 and 1 weigh members j and j+1; row 2 vanishes on them
@@ -162,8 +162,8 @@ TEST(RingPlaneFit, LatticeRingsGetUnitNormalsAndBarycentricTransformsAndStayAlig
     EXPECT_TRUE(k > 0 && k < found.ringList.size());
     EXPECT_EQ(kept.rings.ringList.size(), k);
     EXPECT_EQ(kept.geo.centRing.size(), k);
-    EXPECT_EQ(kept.geo.tangStart.size(), k + 1);
-    EXPECT_EQ(static_cast<std::size_t>(kept.geo.tangStart[k]), kept.geo.tangRing.size());
+    EXPECT_EQ(kept.geo.tangRing.rows(), k);
+    EXPECT_EQ(static_cast<std::size_t>(kept.geo.tangRing.start[k]), kept.geo.tangRing.item.size());
 }
 
 } // namespace

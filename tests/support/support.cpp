@@ -41,7 +41,7 @@ Frame atomsFromWaters(const std::vector<Water>& waters, Box box)
     t.editTopology().atomCount = static_cast<int32_t>(t.positions.size());
     t.editTopology().waterCount = static_cast<int32_t>(waters.size());
     t.box = box;
-    indexWaters(t);
+    indexWaters(t.editTopology());
     return t;
 }
 
