@@ -55,22 +55,26 @@ NeighbourList buildNeighbourList(const std::vector<Vec3>& pos, const std::vector
         }
     });
 
-    int64_t total = 0;
-    for (std::size_t p = 0; p < parts.size(); ++p) {
+    std::vector<std::size_t> offset(parts.size() + 1, 0);
+    for (std::size_t p = 0; p < parts.size(); ++p)
+        offset[p + 1] = offset[p] + parts[p].other.size();
+    const std::size_t total = offset.back();
+    // Each run's entries are copied to their place in parallel.
+    nl.other.item.resize(total);
+    nl.vec.resize(total);
+    nl.dist.resize(total);
+    tbb::parallel_for(std::size_t(0), parts.size(), [&](std::size_t p) {
+        const auto at = static_cast<std::ptrdiff_t>(offset[p]);
         for (std::size_t k = p * run; k < std::min(queries, (p + 1) * run); ++k)
-            start[k + 1] += total;
-        total += static_cast<int64_t>(parts[p].other.size());
-    }
+            start[k + 1] += at;
+        Part& part = parts[p];
+        std::copy(part.other.begin(), part.other.end(), nl.other.item.begin() + at);
+        std::copy(part.vec.begin(), part.vec.end(), nl.vec.begin() + at);
+        std::copy(part.dist.begin(), part.dist.end(), nl.dist.begin() + at);
+        part = Part();
+    });
     for (std::size_t k = queries; k < items.size(); ++k)
-        start[k + 1] = total;
-    nl.other.item.reserve(static_cast<std::size_t>(total));
-    nl.vec.reserve(static_cast<std::size_t>(total));
-    nl.dist.reserve(static_cast<std::size_t>(total));
-    for (const Part& part : parts) {
-        nl.other.item.insert(nl.other.item.end(), part.other.begin(), part.other.end());
-        nl.vec.insert(nl.vec.end(), part.vec.begin(), part.vec.end());
-        nl.dist.insert(nl.dist.end(), part.dist.begin(), part.dist.end());
-    }
+        start[k + 1] = static_cast<int64_t>(total);
     return nl;
 }
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include <tbb/enumerable_thread_specific.h>
@@ -196,15 +197,57 @@ void HetatmRecord::write(std::FILE* f) const
 
 namespace {
 
+// The text of a run of models, in room that grows and is kept from run to
+// run: formatting a record appends its characters.
+class Text {
+public:
+    // Room for at least `count` more characters at end().
+    char* room(std::size_t count)
+    {
+        if (data_.size() - size_ < count)
+            data_.resize(std::max(data_.size() * 2, size_ + count));
+        return data_.data() + size_;
+    }
+    void grow(char* end) { size_ = static_cast<std::size_t>(end - data_.data()); }
+    void put(const char* text, std::size_t length)
+    {
+        std::memcpy(room(length), text, length);
+        size_ += length;
+    }
+    void put(const char* text) { put(text, std::strlen(text)); }
+    void record(const HetatmRecord& r) { grow(r.format(room(hetatmRoom))); }
+    const char* data() const { return data_.data(); }
+    std::size_t size() const { return size_; }
+    void clear() { size_ = 0; }
+
+    // A HETATM record of any values takes fewer characters than this.
+    static constexpr std::size_t hetatmRoom = 2048;
+
+private:
+    std::vector<char> data_;
+    std::size_t size_ = 0;
+};
+
 // "%6s%5d%5d\n" with "CONECT".
-void writeConect(std::FILE* f, long long a, long long b)
+void putConect(Text& text, long long a, long long b)
 {
-    char line[64];
+    char* line = text.room(64);
     std::memcpy(line, "CONECT", 6);
     char* out = putInteger(line + 6, a, 5);
     out = putInteger(out, b, 5);
     *out++ = '\n';
-    std::fwrite(line, 1, static_cast<std::size_t>(out - line), f);
+    text.grow(out);
+}
+
+// "%s%9lld\n" with "MODEL", without the newline when `newline` is false.
+void putModel(Text& text, long long number, bool newline)
+{
+    char* line = text.room(64);
+    std::memcpy(line, "MODEL", 5);
+    char* out = putInteger(line + 5, number, 9);
+    if (newline)
+        *out++ = '\n';
+    text.grow(out);
 }
 
 } // namespace
@@ -213,67 +256,76 @@ namespace {
 
 // Writes blocks 0 .. count-1 to `f` in order. Runs of blocks are formatted
 // into memory in parallel while the finished runs are written in order, a
-// few runs in flight at a time, so the memory held stays small;
-// `format(memory, i)` writes block i.
+// few runs in flight at a time, so the memory held stays small; the runs'
+// room is taken again by later runs. `format(text, i)` appends block i.
 template <class Format>
 void writeBlocks(std::FILE* f, std::size_t count, Format format)
 {
     constexpr std::size_t run = 512;
     const std::size_t runs = (count + run - 1) / run;
-    struct Text {
-        char* buffer = nullptr;
-        std::size_t size = 0;
+    struct Run {
+        std::size_t k = 0;
+        Text* text = nullptr;
     };
+    const std::size_t inFlight = 2 * static_cast<std::size_t>(tbb::this_task_arena::max_concurrency()) + 2;
+    // A run takes a text when it starts and gives it back once written; as
+    // no more runs are in flight than there are texts, one is always free.
+    std::vector<Text> texts(inFlight);
+    std::vector<Text*> free;
+    for (Text& t : texts)
+        free.push_back(&t);
+    std::mutex guard;
     std::size_t next = 0;
     tbb::parallel_pipeline(
-        2 * static_cast<std::size_t>(tbb::this_task_arena::max_concurrency()) + 2,
-        tbb::make_filter<void, std::size_t>(tbb::filter_mode::serial_in_order,
-                                            [&](tbb::flow_control& fc) -> std::size_t {
-                                                if (next == runs) {
-                                                    fc.stop();
-                                                    return 0;
-                                                }
-                                                return next++;
-                                            }) &
-            tbb::make_filter<std::size_t, Text>(tbb::filter_mode::parallel,
-                                                [&](std::size_t k) {
-                                                    Text t;
-                                                    std::FILE* memory = ::open_memstream(&t.buffer, &t.size);
-                                                    if (!memory)
-                                                        throw std::bad_alloc();
-                                                    for (std::size_t i = k * run; i < std::min(count, (k + 1) * run); ++i)
-                                                        format(memory, i);
-                                                    std::fclose(memory);
-                                                    return t;
-                                                }) &
-            tbb::make_filter<Text, void>(tbb::filter_mode::serial_in_order, [&](Text t) {
-                std::fwrite(t.buffer, 1, t.size, f);
-                std::free(t.buffer);
+        inFlight,
+        tbb::make_filter<void, Run>(tbb::filter_mode::serial_in_order,
+                                    [&](tbb::flow_control& fc) -> Run {
+                                        if (next == runs) {
+                                            fc.stop();
+                                            return {};
+                                        }
+                                        Run r{next++, nullptr};
+                                        std::lock_guard<std::mutex> lock(guard);
+                                        r.text = free.back();
+                                        free.pop_back();
+                                        return r;
+                                    }) &
+            tbb::make_filter<Run, Run>(tbb::filter_mode::parallel,
+                                       [&](Run r) {
+                                           r.text->clear();
+                                           for (std::size_t i = r.k * run; i < std::min(count, (r.k + 1) * run); ++i)
+                                               format(*r.text, i);
+                                           return r;
+                                       }) &
+            tbb::make_filter<Run, void>(tbb::filter_mode::serial_in_order, [&](Run r) {
+                std::fwrite(r.text->data(), 1, r.text->size(), f);
+                std::lock_guard<std::mutex> lock(guard);
+                free.push_back(r.text);
             }));
 }
 
 // One ring as a PDB model.
-void writeRingModel(std::FILE* f, const Frame& atoms, const RingSearch& rings, const RingGeometry& geo,
+void writeRingModel(Text& f, const Frame& atoms, const RingSearch& rings, const RingGeometry& geo,
                     std::size_t r)
 {
     const std::span<const int32_t> ring = rings.ringList[r];
     const int n = geo.numNode[r];
     const long long number = static_cast<long long>(r) + 1;
-    std::fprintf(f, "%s%9lld\n", "MODEL", number);
+    putModel(f, number, true);
     for (int k = 0; k < n; ++k) {
         const int32_t a = ring[k];
-        HetatmRecord{k + 1, "O", "OW", k + 1, atoms.positions[a], number, static_cast<long long>(a) + 1, "O"}.write(f);
+        f.record({k + 1, "O", "OW", k + 1, atoms.positions[a], number, static_cast<long long>(a) + 1, "O"});
     }
-    HetatmRecord{n + 1, "X", "CNT", n + 1, geo.centRing[r], number, -1, "X"}.write(f);
-    HetatmRecord{n + 2, "H", "NRM", n + 2, geo.normRing[r], number, -1, "H"}.write(f);
+    f.record({n + 1, "X", "CNT", n + 1, geo.centRing[r], number, -1, "X"});
+    f.record({n + 2, "H", "NRM", n + 2, geo.normRing[r], number, -1, "H"});
     for (int k = 1; k < n; ++k)
-        writeConect(f, k, k + 1);
-    writeConect(f, n, 1);
-    std::fputs("ENDMDL\n", f);
+        putConect(f, k, k + 1);
+    putConect(f, n, 1);
+    f.put("ENDMDL\n");
 }
 
 // One closed cage as a PDB model; nothing for a cage that is not closed.
-void writeCageModel(std::FILE* f, const Frame& atoms, const RingSearch& rings, const RingGeometry& geo,
+void writeCageModel(Text& f, const Frame& atoms, const RingSearch& rings, const RingGeometry& geo,
                     const Network& net, const CageSearch& cages, const CageClasses& classes, std::size_t i,
                     std::vector<int32_t>& serialAtom, std::vector<int32_t>& serialOf, std::vector<int32_t>& written,
                     std::vector<int32_t>& partners)
@@ -289,13 +341,18 @@ void writeCageModel(std::FILE* f, const Frame& atoms, const RingSearch& rings, c
     written.clear();
     serialAtom.clear();
 
-    std::fprintf(f, "%s%9lld", "MODEL", static_cast<long long>(i) + 1);
-    std::fprintf(f, "     V= %.0f E= %.0f F= %.0f   V-E+F= %.0f    cage: %s\n", vef[0], vef[1], vef[2], vef[3],
-                 classes.cageType[i].c_str());
+    putModel(f, static_cast<long long>(i) + 1, false);
+    {
+        const std::string& type = classes.cageType[i];
+        char* line = f.room(256 + type.size());
+        const int length = std::snprintf(line, 256 + type.size(), "     V= %.0f E= %.0f F= %.0f   V-E+F= %.0f    cage: %s\n",
+                                         vef[0], vef[1], vef[2], vef[3], type.c_str());
+        f.grow(line + length);
+    }
     Vec3 tip = geo.normRing[r0];
     if (cages.cageNorm[i] < 0)
         tip = Vec3{2.0f * c0.x, 2.0f * c0.y, 2.0f * c0.z} - tip;
-    HetatmRecord{1, "H", "NRM", 1, tip, static_cast<long long>(r0) + 1, -1, "H"}.write(f);
+    f.record({1, "H", "NRM", 1, tip, static_cast<long long>(r0) + 1, -1, "H"});
     serialAtom.push_back(-1);
 
     int serial = 1;
@@ -303,7 +360,7 @@ void writeCageModel(std::FILE* f, const Frame& atoms, const RingSearch& rings, c
         const int32_t r = cage[p];
         const Vec3 x = c0 + minimumImage(geo.centRing[r], c0, atoms.box);
         ++serial;
-        HetatmRecord{serial, "X", "CNT", serial, x, static_cast<long long>(r) + 1, -1, "X"}.write(f);
+        f.record({serial, "X", "CNT", serial, x, static_cast<long long>(r) + 1, -1, "X"});
         serialAtom.push_back(-1);
         const char* element = p == 0 ? "He" : cageElement(i);
         const std::span<const int32_t> ring = rings.ringList[r];
@@ -316,12 +373,12 @@ void writeCageModel(std::FILE* f, const Frame& atoms, const RingSearch& rings, c
             written.push_back(a);
             serialAtom.push_back(a);
             const Vec3 pos = c0 + minimumImage(atoms.positions[a], c0, atoms.box);
-            HetatmRecord{serial, "O", "OW", serial, pos, static_cast<long long>(r) + 1,
-                        static_cast<long long>(a) + 1, element}.write(f);
+            f.record({serial, "O", "OW", serial, pos, static_cast<long long>(r) + 1, static_cast<long long>(a) + 1,
+                      element});
         }
     }
 
-    writeConect(f, 1, 2);
+    putConect(f, 1, 2);
     // Every bond among the cage's oxygens, by ascending serial pairs.
     for (std::size_t s = 0; s < serialAtom.size(); ++s) {
         const int32_t a = serialAtom[s];
@@ -335,9 +392,9 @@ void writeCageModel(std::FILE* f, const Frame& atoms, const RingSearch& rings, c
         }
         std::sort(partners.begin(), partners.end());
         for (int32_t t : partners)
-            writeConect(f, static_cast<long long>(s) + 1, t);
+            putConect(f, static_cast<long long>(s) + 1, t);
     }
-    std::fputs("ENDMDL\n", f);
+    f.put("ENDMDL\n");
 }
 
 } // namespace
@@ -348,7 +405,7 @@ void writeRingFile(const std::string& path, const Frame& atoms, const RingSearch
     AppendFile file(path);
     std::FILE* f = file.get();
     writeCryst1(f, atoms.box);
-    writeBlocks(f, rings.ringList.size(), [&](std::FILE* m, std::size_t r) { writeRingModel(m, atoms, rings, geo, r); });
+    writeBlocks(f, rings.ringList.size(), [&](Text& m, std::size_t r) { writeRingModel(m, atoms, rings, geo, r); });
     file.close();
 }
 
@@ -392,7 +449,7 @@ void writeCageFile(const std::string& path, const std::string& census, const Fra
         t.serialOf.assign(atoms.positions.size(), 0);
         return t;
     });
-    writeBlocks(f, cages.cageList.size(), [&](std::FILE* m, std::size_t i) {
+    writeBlocks(f, cages.cageList.size(), [&](Text& m, std::size_t i) {
         Scratch& t = scratch.local();
         writeCageModel(m, atoms, rings, geo, net, cages, classes, i, t.serialAtom, t.serialOf, t.written, t.partners);
     });

@@ -1,8 +1,11 @@
 #include "network/hbond.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <numbers>
 
+#include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
 
 #include "core/offsets.h"
@@ -102,20 +105,47 @@ void findBonds(const Frame& atoms, const NeighbourList& pairs, float hbAngle, Ne
             }
         }
     });
-    for (const auto& bonds : found)
-        net.edgeList.insert(net.edgeList.end(), bonds.begin(), bonds.end());
+    std::vector<std::size_t> offset(found.size() + 1, 0);
+    for (std::size_t part = 0; part < found.size(); ++part)
+        offset[part + 1] = offset[part] + found[part].size();
+    const std::size_t bondEnds = offset.back();
+    const std::size_t before = net.edgeList.size();
+    net.edgeList.resize(before + bondEnds);
+    tbb::parallel_for(std::size_t(0), found.size(), [&](std::size_t part) {
+        std::copy(found[part].begin(), found[part].end(),
+                  net.edgeList.begin() + static_cast<std::ptrdiff_t>(before + offset[part]));
+        std::vector<int32_t>().swap(found[part]);
+    });
 
-    // Degrees and sorted neighbour lists. The bonds are ordered by first index
-    // and then second, so each list fills in ascending order.
+    // Degrees and sorted neighbour lists, both counted and filled in
+    // parallel: the bonds are distinct, so each list sorted is the list in
+    // the order the bonds come in (ordered by first index and then second).
     initNetwork(atoms, net);
-    for (int32_t a : net.edgeList)
-        ++net.degree[a];
-    net.adj = buildOffsets(static_cast<std::size_t>(atomCount), [&](auto emit) {
-        for (std::size_t e = 0; e < net.edgeList.size(); e += 2) {
-            emit(net.edgeList[e], net.edgeList[e + 1]);
-            emit(net.edgeList[e + 1], net.edgeList[e]);
+    const std::vector<int32_t>& e = net.edgeList;
+    constexpr std::size_t grain = 1 << 14;
+    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, e.size(), grain), [&](const tbb::blocked_range<std::size_t>& b) {
+        for (std::size_t k = b.begin(); k < b.end(); ++k)
+            std::atomic_ref<int32_t>(net.degree[static_cast<std::size_t>(e[k])]).fetch_add(1, std::memory_order_relaxed);
+    });
+    std::vector<int64_t>& start = net.adj.start;
+    for (std::size_t a = 0; a < static_cast<std::size_t>(atomCount); ++a)
+        start[a + 1] = start[a] + net.degree[a];
+    net.adj.item.resize(static_cast<std::size_t>(start.back()));
+    std::vector<int64_t> fill(start.begin(), start.end() - 1);
+    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, e.size() / 2, grain), [&](const tbb::blocked_range<std::size_t>& b) {
+        for (std::size_t k = b.begin(); k < b.end(); ++k) {
+            const int32_t u = e[2 * k], v = e[2 * k + 1];
+            net.adj.item[static_cast<std::size_t>(
+                std::atomic_ref<int64_t>(fill[static_cast<std::size_t>(u)]).fetch_add(1, std::memory_order_relaxed))] = v;
+            net.adj.item[static_cast<std::size_t>(
+                std::atomic_ref<int64_t>(fill[static_cast<std::size_t>(v)]).fetch_add(1, std::memory_order_relaxed))] = u;
         }
     });
+    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, static_cast<std::size_t>(atomCount), grain),
+                      [&](const tbb::blocked_range<std::size_t>& b) {
+                          for (std::size_t a = b.begin(); a < b.end(); ++a)
+                              std::sort(net.adj.item.begin() + start[a], net.adj.item.begin() + start[a + 1]);
+                      });
 }
 
 void pruneEdges(Network& net)

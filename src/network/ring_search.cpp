@@ -83,17 +83,27 @@ struct BondIndex {
         const std::vector<int32_t>& e = net.edgeList;
         const std::size_t numBonds = e.size() / 2;
         const std::size_t usable = numBonds > 0 ? numBonds - 1 : 0;
-        auto entries = [&](bool bonds) {
-            return [&e, usable, bonds](auto emit) {
-                for (std::size_t k = 0; k < usable; ++k) {
-                    emit(e[2 * k], bonds ? static_cast<int32_t>(k) : e[2 * k + 1]);
-                    emit(e[2 * k + 1], bonds ? static_cast<int32_t>(k) : e[2 * k]);
-                }
-            };
+        // One counting pass and one filling pass for both tables: an entry
+        // and its bond share their place.
+        auto entries = [&e, usable](auto emit) {
+            for (std::size_t k = 0; k < usable; ++k) {
+                emit(e[2 * k], e[2 * k + 1], static_cast<int32_t>(k));
+                emit(e[2 * k + 1], e[2 * k], static_cast<int32_t>(k));
+            }
         };
-        other = buildOffsets(net.degree.size(), entries(false));
-        std::vector<int64_t> start;
-        buildOffsets(net.degree.size(), entries(true), start, bond);
+        const std::size_t rows = net.degree.size();
+        other.start.assign(rows + 1, 0);
+        entries([&](int32_t row, int32_t, int32_t) { ++other.start[static_cast<std::size_t>(row) + 1]; });
+        for (std::size_t r = 0; r < rows; ++r)
+            other.start[r + 1] += other.start[r];
+        other.item.resize(static_cast<std::size_t>(other.start[rows]));
+        bond.resize(other.item.size());
+        std::vector<int64_t> fill(other.start.begin(), other.start.end() - 1);
+        entries([&](int32_t row, int32_t node, int32_t k) {
+            const int64_t p = fill[static_cast<std::size_t>(row)]++;
+            other.item[static_cast<std::size_t>(p)] = node;
+            bond[static_cast<std::size_t>(p)] = k;
+        });
     }
 
     // The position in other.item of the bond from u to v, or -1.
@@ -420,6 +430,18 @@ private:
 
 namespace {
 
+// Frees the rings of `rings` in parallel, runs of them at a time: a
+// million small rings take a while to give back one by one.
+void releaseRings(std::vector<std::vector<int32_t>>& rings)
+{
+    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, rings.size(), 4096),
+                      [&](const tbb::blocked_range<std::size_t>& b) {
+                          for (std::size_t r = b.begin(); r < b.end(); ++r)
+                              std::vector<int32_t>().swap(rings[r]);
+                      });
+    std::vector<std::vector<int32_t>>().swap(rings);
+}
+
 // Appends to `list` the rings of the runs in order, each only when no ring
 // before it (in `list` or in an earlier place of the runs) has the same
 // nodes in the same order. Equal rings share their smallest node: the
@@ -466,8 +488,7 @@ void keepFirstOfEach(std::vector<std::vector<int32_t>>& list, std::vector<Found>
         if (keep[k])
             joined.push_back(std::move(*ring[k]));
     list = std::move(joined);
-    for (Found& f : runs)
-        f = Found();
+    tbb::parallel_for(std::size_t(0), runs.size(), [&](std::size_t f) { runs[f] = Found(); });
 }
 
 } // namespace
@@ -508,6 +529,7 @@ void findAllRings(const Network& net, int32_t minimum, int32_t maximum, RingSear
         LastBondRings(net, index).insert(walkers.local(), list, startBond);
         if (rings.ringList.empty()) {
             rings.ringList.pack(list);
+            releaseRings(list);
             return;
         }
         // Rings already there stay first, each once: merged as one run.
@@ -519,6 +541,7 @@ void findAllRings(const Network& net, int32_t minimum, int32_t maximum, RingSear
     std::vector<std::vector<int32_t>> list = rings.ringList.toVectors();
     keepFirstOfEach(list, found);
     rings.ringList.pack(list);
+    releaseRings(list);
 }
 
 } // namespace kavet
