@@ -204,6 +204,48 @@ void subtract(const float* __restrict from, float origin, float* __restrict to, 
         to[i] = from[i] - origin;
 }
 
+// A difference under 0.49 box lengths is its own minimum image. In a
+// triclinic cell, a difference shorter than 0.49 times its shortest
+// periodic axis length is (core/box.cpp).
+struct OwnImageBounds {
+    float hx = HUGE_VALF, hy = HUGE_VALF, hz = HUGE_VALF, h2 = HUGE_VALF;
+
+    explicit OwnImageBounds(const Box& box)
+    {
+        const bool triclinic = box.triclinic();
+        if (!triclinic) {
+            hx = box.x > 0.0f ? 0.49f * box.x : HUGE_VALF;
+            hy = box.y > 0.0f ? 0.49f * box.y : HUGE_VALF;
+            hz = box.z > 0.0f ? 0.49f * box.z : HUGE_VALF;
+            return;
+        }
+        float shortest = HUGE_VALF;
+        for (const float length : {box.x, box.y, box.z})
+            if (length > 0.0f)
+                shortest = std::min(shortest, 0.49f * length);
+        h2 = shortest < HUGE_VALF ? shortest * shortest : HUGE_VALF;
+    }
+    // The length of the difference (x, y, z), of squared length s, when it
+    // is its own minimum image, else -1.
+    float distance(float x, float y, float z, float s) const
+    {
+        const bool wraps = (static_cast<int>(std::fabs(x) >= hx) | static_cast<int>(std::fabs(y) >= hy) |
+                            static_cast<int>(std::fabs(z) >= hz) | static_cast<int>(!(s < h2))) != 0;
+        return wraps ? -1.0f : std::sqrt(s);
+    }
+};
+
+// Whether rings r and k are near, given their difference's own-image length
+// (or -1 when only a search of the images settles it).
+bool nearAtImage(const RingNeighbours& nb, const RingGeometry& geo, float d, int32_t r, int32_t k, float distance)
+{
+    if (distance >= 0.0f)
+        return d > distance;
+    if (nb.box.triclinic() && !(d > triclinicImageLowerBound(geo.centRing[k], geo.centRing[r], nb.box)))
+        return false; // no image comes closer than d: no search for the shortest
+    return ringsNear(geo, nb.box, d, r, k);
+}
+
 } // namespace
 
 void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t r, std::vector<int32_t>& out,
@@ -234,7 +276,6 @@ void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t
     const float d = nb.nearDistance;
     // Each pair's distance at its minimum image; a pair whose image these
     // loops do not settle is marked -1 and takes the full test below.
-    const bool triclinic = nb.box.triclinic();
     if (nb.shiftOnce) {
         // Every difference is within 1.4 box lengths, so its image is at
         // most one box length away: the shift of minimumImage, without
@@ -302,38 +343,19 @@ void collectNearRings(const RingNeighbours& nb, const RingGeometry& geo, int32_t
             lengths->resize(kept);
         return;
     }
-    // A difference under 0.49 box lengths is its own minimum image. In a
-    // triclinic cell, a difference shorter than 0.49 times its shortest
-    // periodic axis length is (core/box.cpp).
-    const float hx = !triclinic && nb.box.x > 0.0f ? 0.49f * nb.box.x : HUGE_VALF;
-    const float hy = !triclinic && nb.box.y > 0.0f ? 0.49f * nb.box.y : HUGE_VALF;
-    const float hz = !triclinic && nb.box.z > 0.0f ? 0.49f * nb.box.z : HUGE_VALF;
-    float shortest = HUGE_VALF;
-    for (const float length : {nb.box.x, nb.box.y, nb.box.z})
-        if (triclinic && length > 0.0f)
-            shortest = std::min(shortest, 0.49f * length);
-    const float h2 = shortest < HUGE_VALF ? shortest * shortest : HUGE_VALF;
+    const OwnImageBounds own(nb.box);
     for (std::size_t i = 0; i < n; ++i) {
         const float x = cx[i] - rx, y = cy[i] - ry, z = cz[i] - rz;
         float s = x * x;
         s += y * y;
         s += z * z;
-        const bool wraps = (static_cast<int>(std::fabs(x) >= hx) | static_cast<int>(std::fabs(y) >= hy) |
-                            static_cast<int>(std::fabs(z) >= hz) | static_cast<int>(!(s < h2))) != 0;
-        distance[i] = wraps ? -1.0f : std::sqrt(s);
+        distance[i] = own.distance(x, y, z, s);
     }
     for (std::size_t i = 0; i < n; ++i) {
         const int32_t k = candidates[i];
         if (k == r)
             continue;
-        bool near;
-        if (distance[i] >= 0.0f)
-            near = d > distance[i];
-        else if (triclinic && !(d > triclinicImageLowerBound(geo.centRing[k], geo.centRing[r], nb.box)))
-            near = false; // no image comes closer than d: no search for the shortest
-        else
-            near = ringsNear(geo, nb.box, d, r, k);
-        if (!near)
+        if (!nearAtImage(nb, geo, d, r, k, distance[i]))
             continue;
         out.push_back(k);
         if (offsets || lengths) {
@@ -352,30 +374,11 @@ bool nearRingOffsetByImage(const RingNeighbours& nb, const RingGeometry& geo, in
     const float d = nb.nearDistance;
     if (k == r || !(d > 0.0f))
         return false;
-    const bool triclinic = nb.box.triclinic();
-    const float hx = !triclinic && nb.box.x > 0.0f ? 0.49f * nb.box.x : HUGE_VALF;
-    const float hy = !triclinic && nb.box.y > 0.0f ? 0.49f * nb.box.y : HUGE_VALF;
-    const float hz = !triclinic && nb.box.z > 0.0f ? 0.49f * nb.box.z : HUGE_VALF;
-    float shortest = HUGE_VALF;
-    for (const float side : {nb.box.x, nb.box.y, nb.box.z})
-        if (triclinic && side > 0.0f)
-            shortest = std::min(shortest, 0.49f * side);
-    const float h2 = shortest < HUGE_VALF ? shortest * shortest : HUGE_VALF;
     const float x = nb.cx[k] - nb.cx[r], y = nb.cy[k] - nb.cy[r], z = nb.cz[k] - nb.cz[r];
     float s = x * x;
     s += y * y;
     s += z * z;
-    const bool wraps = (static_cast<int>(std::fabs(x) >= hx) | static_cast<int>(std::fabs(y) >= hy) |
-                        static_cast<int>(std::fabs(z) >= hz) | static_cast<int>(!(s < h2))) != 0;
-    const float distance = wraps ? -1.0f : std::sqrt(s);
-    bool near;
-    if (distance >= 0.0f)
-        near = d > distance;
-    else if (triclinic && !(d > triclinicImageLowerBound(geo.centRing[k], geo.centRing[r], nb.box)))
-        near = false;
-    else
-        near = ringsNear(geo, nb.box, d, r, k);
-    if (!near)
+    if (!nearAtImage(nb, geo, d, r, k, OwnImageBounds(nb.box).distance(x, y, z, s)))
         return false;
     offset = minimumImage(geo.centRing[k], geo.centRing[r], nb.box);
     length = norm(offset);
