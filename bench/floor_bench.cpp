@@ -25,7 +25,7 @@ int main(int argc, char** argv)
     using Clock = std::chrono::steady_clock;
     kavet::Frame frame = kavet::readStructure(argv[1], "SOL", "OW", kavet::TypeSelection{});
     const std::vector<int32_t> oxygens = kavet::waterOxygens(frame);
-    auto reader = kavet::openTrajectory(argv[2], frame.atomCount);
+    auto reader = kavet::openTrajectory(argv[2], frame.topology().atomCount);
     double reading = 0, listing = 0;
     long long frames = 0, pairs = 0;
     for (;;) {
