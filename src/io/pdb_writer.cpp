@@ -298,7 +298,8 @@ void writeBlocks(std::FILE* f, std::size_t count, Format format)
                                            return r;
                                        }) &
             tbb::make_filter<Run, void>(tbb::filter_mode::serial_in_order, [&](Run r) {
-                std::fwrite(r.text->data(), 1, r.text->size(), f);
+                if (r.text->size() > 0) // a run of no models has no room yet
+                    std::fwrite(r.text->data(), 1, r.text->size(), f);
                 std::lock_guard<std::mutex> lock(guard);
                 free.push_back(r.text);
             }));
