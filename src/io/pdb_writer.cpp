@@ -211,6 +211,8 @@ public:
     void grow(char* end) { size_ = static_cast<std::size_t>(end - data_.data()); }
     void put(const char* text, std::size_t length)
     {
+        if (length == 0)
+            return;
         std::memcpy(room(length), text, length);
         size_ += length;
     }
