@@ -210,7 +210,8 @@ public:
             // The cages grow while the line of sight is decided: their time
             // is on the line above, and the report's assembly line shows 0.
             printTiming(">>>> Conect Rings to Cage         Time(s): ", 0.0);
-            printCount("     Cages: ", static_cast<long long>(a.cages.cageList.size()));
+            // Every side counts, grown or shared (see assembleCages).
+            printCount("     Cages: ", static_cast<long long>(a.cages.cageList.size()) + a.cages.sharedSides);
             break;
         case Phase::Deduplication:
             printTiming(">>>> Deduplicate Cages            Time(s): ", secondsSince(clock_));

@@ -42,21 +42,19 @@ struct Criteria {
     RingWalk walk = RingWalk::EveryBond;
     // Sides whose cage lies within one already grown are not grown again
     // (see assembleCages): the same cages after deduplication, fewer
-    // entries before it.
-    bool shareSides = false;
+    // entries before it. The classic report counts every side all the same.
+    bool shareSides = true;
 
     // The series preset: these distances, angles and ring sizes with the
     // sealed line of sight, since series counts are compared frame by frame and
     // no single frame should lose or gain a cage by rounding, and the
-    // once-per-ring walk, which finds the same rings faster, and the shared
-    // sides, which find the same cages faster.
+    // once-per-ring walk, which finds the same rings faster.
     Criteria series() const
     {
         Criteria c = *this;
         c.sealed = true;
         c.walk = RingWalk::Once;
         c.pairsReach = pairSearchCutoff(kChillCutoff);
-        c.shareSides = true;
         return c;
     }
 };

@@ -16,6 +16,7 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
     // Each side's rings, packed into cageList once every side is grown.
     std::vector<std::vector<int32_t>> entries(2 * static_cast<std::size_t>(numRing));
     cages.cageNorm.assign(2 * static_cast<std::size_t>(numRing), 0);
+    cages.sharedSides = 0;
 
     // Seeds are grown in parallel, each writing its own two entries; every
     // thread keeps, per ring, the last side that decided it (the seed view
@@ -42,7 +43,7 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
     // a later position), so the deduplicated cages are the same. Per side,
     // `grownAs` holds, once the side is finished, the side whose entry holds
     // its cage (itself when grown), or -1 before.
-    shareSides = shareSides && !trace && !seeds;
+    shareSides = shareSides && !seeds;
     std::unique_ptr<std::atomic<int64_t>[]> grownAs;
     if (shareSides) {
         grownAs.reset(new std::atomic<int64_t>[static_cast<std::size_t>(sides)]);
@@ -67,7 +68,8 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
         // With sharing, most seeds need only the near rings around the cages
         // beside them: the near list is built as rings are asked for, and
         // completed when a side needs every blocker.
-        viewFromSeed(ctx, r, seed, !shareSides);
+        const bool share = shareSides && !(trace && r == trace->seed);
+        viewFromSeed(ctx, r, seed, !share);
         auto nearPos = [&](int32_t k) { return placeOf(ctx, seed, k); };
 
         // Whether every ring outside the grown cage S that shares an edge with
@@ -143,7 +145,7 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
         for (int32_t sign : {1, -1}) {
             const int64_t f = sign > 0 ? r : static_cast<int64_t>(r) + numRing;
             viewFromSide(ctx, seed, sign, side);
-            if (shareSides) {
+            if (share) {
                 if (const int64_t g = sharedCage(f); g >= 0) {
                     entries[static_cast<std::size_t>(f)].clear();
                     cages.cageNorm[f] = sign;
@@ -209,6 +211,7 @@ void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cag
         }
         entries.resize(kept);
         cages.cageNorm.resize(kept);
+        cages.sharedSides = sides - static_cast<int64_t>(kept);
     }
     cages.cageList.pack(entries);
 }

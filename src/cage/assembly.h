@@ -19,6 +19,7 @@ namespace kavet {
 struct CageSearch {
     OffsetArray cageList;          // per side (later per cage) its rings: seed first
     std::vector<int32_t> cageNorm;              // +1 or -1: the side the cage was built from
+    int64_t sharedSides = 0; // sides left out by assembleCages (shareSides): 2R = entries + sharedSides
 };
 
 // A trace of one seed ring: each of its sides (the seed centre and the side
@@ -36,12 +37,15 @@ public:
 // of those rings are grown; the entries of the other sides are left empty
 // with a sign of 0.
 //
-// With `shareSides` (and neither a trace nor seeds), a side is not grown when
+// With `shareSides` (and no seeds), a side is not grown when
 // its cage is found to lie within a cage grown from a side before it (no ring
 // outside that cage that shares an edge with it is visible from the side):
 // such a side would only repeat that cage or a part of it, and its entry is
-// left out. The entries then are those of the grown sides, in side order,
-// and deduplication gives the same cages as from all 2R entries.
+// left out (counted in sharedSides). The entries then are those of the grown
+// sides, in side order, and deduplication gives the same cages, with the same
+// signs and order, as from all 2R entries. The sides of trace->seed are
+// always grown, with the seed's whole near list, so that its trace is as
+// without sharing.
 void assembleCages(const OcclusionContext& ctx, int32_t numRing, CageSearch& cages, SeedTrace* trace = nullptr,
                    const std::vector<int32_t>* seeds = nullptr, bool shareSides = false);
 

@@ -189,6 +189,8 @@ TEST_P(CagesOfLattice, sharedSidesDeduplicateToTheCagesOfEverySide)
         assembleCages(ctx, s.numRing, every);
         assembleCages(ctx, s.numRing, shared, nullptr, nullptr, true);
         EXPECT_LT(shared.cageList.size(), every.cageList.size()) << "sealed " << sealed;
+        EXPECT_EQ(static_cast<int64_t>(shared.cageList.size()) + shared.sharedSides,
+                  static_cast<int64_t>(every.cageList.size()));
         deduplicateCages(every);
         deduplicateCages(shared);
         EXPECT_EQ(shared.cageList, every.cageList) << "sealed " << sealed;
