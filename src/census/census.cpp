@@ -15,6 +15,7 @@
 #include "order/f4.h"
 #include "order/mcg.h"
 #include "order/pairs.h"
+#include <tbb/parallel_invoke.h>
 #include "core/cell_grid.h"
 
 namespace kavet {
@@ -240,75 +241,93 @@ FrameCensus censusOf(const Frame& frame, const Analysis& a, const CensusOptions&
         ++(closed[c] ? f.closedTypes : f.defectiveTypes)[label[c]];
     }
 
-    const std::vector<Cup> cupList = findCups(a.rings);
-    const CupCounts cups = countCups(cupList, cageList, closed);
-    f.cupsPentagon = cups.pentagonBase;
-    f.cupsHexagon = cups.hexagonBase;
-    f.freeCups = cups.free;
-
-    Occupancy occ;
-    std::vector<DVec3> position;
-    if (options.guests) {
-        f.withGuests = true;
-        position = guestPositions(frame, *options.guests);
-        occ = occupancyOf(position, frame, a.rings, a.geo, a.cages, closed);
-        f.guests = static_cast<int64_t>(position.size());
-        for (int32_t n : occ.cagesOf)
-            f.guestsCaged += n > 0 ? 1 : 0;
-        for (std::size_t c = 0; c < numCage; ++c) {
-            const std::size_t n = occ.guestsOf[c].size();
-            if (n == 0)
-                continue;
-            ++f.occupiedCages;
-            ++f.occupied[label[c]];
-            f.multiplyOccupied += n > 1 ? 1 : 0;
-        }
-    }
-
     std::vector<Vec3> oxygens;
     oxygens.reserve(frame.topology().water.size());
     for (const Water& w : frame.topology().water)
         oxygens.push_back(frame.positions[w.oxygen]);
-    // One list of the O-O pairs within 3.5 angstrom for CHILL+, F3, q and q̄_l.
-    static_assert(kF3Cutoff == kChillCutoff && kSteinhardtCutoff == kChillCutoff);
-    // The analysis' list, when built with the cut-off of this search over the
-    // same oxygens in ascending order, holds its candidates in its order.
     if (oxygenAtoms.empty())
         oxygenAtoms = waterOxygens(frame);
     const bool listed = a.pairs.other.rows() == oxygenAtoms.size();
-    const bool ascending = std::adjacent_find(oxygenAtoms.begin(), oxygenAtoms.end(), std::greater_equal<>()) ==
-                           oxygenAtoms.end();
-    const std::vector<NeighbourPair> oo =
-        listed && ascending && a.pairsReach == pairSearchCutoff(kChillCutoff)
-            ? neighbourPairs(frame.positions, oxygenAtoms, a.pairs, frame.box, kChillCutoff)
-            : neighbourPairs(oxygens, frame.box, kChillCutoff);
     const int32_t numOxygen = static_cast<int32_t>(oxygens.size());
-    f.chill = chillPlus(numOxygen, oo);
-    f.f3 = f3Of(numOxygen, oo);
-    f.qTet = tetrahedralOf(oxygens, frame.box, oo, kChillCutoff);
-    f.qbar = averagedBondOrder(numOxygen, oo, options.qbarDegrees);
-    if (options.guests) {
-        std::vector<Vec3> centres;
-        centres.reserve(position.size());
-        for (const DVec3& p : position)
-            centres.push_back({static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)});
-        const Mcg m = mcgOf(centres, oxygens, frame.box);
-        f.mcg1 = m.mcg1;
-        f.mcg3 = m.mcg3;
-        f.mcg1Waters = m.mcg1Waters;
-        f.mcg3Waters = m.mcg3Waters;
-    }
 
-    const CageClusters clusters = clustersOf(cageList, closed);
-    f.clusters = static_cast<int64_t>(clusters.size.size());
-    f.largestCluster = clusters.largest;
-    clusterCensus(f, frame, a, clusters, closed, label, occ);
-    hydrateWaters(f, frame, a, closed, cupList);
-    f.wrappingRings = wrappingRings(frame, a);
+    // Three independent parts, run side by side: the cages' own tables
+    // (cups, guests, clusters, hydrate waters), which alone write to f; the
+    // order parameters of the O-O pairs; F4. Each part's results are those
+    // of running it alone.
+    Occupancy occ;
+    CageClusters clusters;
+    auto cagesPart = [&] {
+        const std::vector<Cup> cupList = findCups(a.rings);
+        const CupCounts cups = countCups(cupList, cageList, closed);
+        f.cupsPentagon = cups.pentagonBase;
+        f.cupsHexagon = cups.hexagonBase;
+        f.freeCups = cups.free;
 
-    F4 f4 = listed && a.pairsReach >= f4Cutoff && sameSearchOrder(frame, oxygenAtoms, f4Cutoff, a.pairsReach)
-                ? f4Of(frame, a.pairs)
-                : f4Of(frame);
+        if (options.guests) {
+            f.withGuests = true;
+            const std::vector<DVec3> position = guestPositions(frame, *options.guests);
+            occ = occupancyOf(position, frame, a.rings, a.geo, a.cages, closed);
+            f.guests = static_cast<int64_t>(position.size());
+            for (int32_t n : occ.cagesOf)
+                f.guestsCaged += n > 0 ? 1 : 0;
+            for (std::size_t c = 0; c < numCage; ++c) {
+                const std::size_t n = occ.guestsOf[c].size();
+                if (n == 0)
+                    continue;
+                ++f.occupiedCages;
+                ++f.occupied[label[c]];
+                f.multiplyOccupied += n > 1 ? 1 : 0;
+            }
+            std::vector<Vec3> centres;
+            centres.reserve(position.size());
+            for (const DVec3& p : position)
+                centres.push_back({static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)});
+            const Mcg m = mcgOf(centres, oxygens, frame.box);
+            f.mcg1 = m.mcg1;
+            f.mcg3 = m.mcg3;
+            f.mcg1Waters = m.mcg1Waters;
+            f.mcg3Waters = m.mcg3Waters;
+        }
+
+        clusters = clustersOf(cageList, closed);
+        f.clusters = static_cast<int64_t>(clusters.size.size());
+        f.largestCluster = clusters.largest;
+        clusterCensus(f, frame, a, clusters, closed, label, occ);
+        hydrateWaters(f, frame, a, closed, cupList);
+        f.wrappingRings = wrappingRings(frame, a);
+    };
+
+    Chill chill;
+    F3 f3;
+    Tetrahedral qTet;
+    Steinhardt qbar;
+    auto pairsPart = [&] {
+        // One list of the O-O pairs within 3.5 angstrom for CHILL+, F3, q and q̄_l.
+        static_assert(kF3Cutoff == kChillCutoff && kSteinhardtCutoff == kChillCutoff);
+        // The analysis' list, when built with the cut-off of this search over the
+        // same oxygens in ascending order, holds its candidates in its order.
+        const bool ascending = std::adjacent_find(oxygenAtoms.begin(), oxygenAtoms.end(), std::greater_equal<>()) ==
+                               oxygenAtoms.end();
+        const std::vector<NeighbourPair> oo =
+            listed && ascending && a.pairsReach == pairSearchCutoff(kChillCutoff)
+                ? neighbourPairs(frame.positions, oxygenAtoms, a.pairs, frame.box, kChillCutoff)
+                : neighbourPairs(oxygens, frame.box, kChillCutoff);
+        tbb::parallel_invoke([&] { chill = chillPlus(numOxygen, oo); }, [&] { f3 = f3Of(numOxygen, oo); },
+                             [&] { qTet = tetrahedralOf(oxygens, frame.box, oo, kChillCutoff); },
+                             [&] { qbar = averagedBondOrder(numOxygen, oo, options.qbarDegrees); });
+    };
+
+    F4 f4;
+    auto f4Part = [&] {
+        f4 = listed && a.pairsReach >= f4Cutoff && sameSearchOrder(frame, oxygenAtoms, f4Cutoff, a.pairsReach)
+                 ? f4Of(frame, a.pairs)
+                 : f4Of(frame);
+    };
+    tbb::parallel_invoke(cagesPart, pairsPart, f4Part);
+    f.chill = std::move(chill);
+    f.f3 = std::move(f3);
+    f.qTet = std::move(qTet);
+    f.qbar = std::move(qbar);
     f.f4 = f4.value;
     f.f4Pairs = f4.pairs;
     f.f4PerWater = std::move(f4.perWater);

@@ -6,6 +6,9 @@
 #include <stdexcept>
 #include <string>
 
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+
 namespace kavet {
 namespace {
 
@@ -109,62 +112,95 @@ Steinhardt averagedBondOrder(int32_t waterCount, const std::vector<NeighbourPair
     const Harmonics y(degrees);
     const std::size_t n = static_cast<std::size_t>(std::max(waterCount, 0));
     const std::size_t width = static_cast<std::size_t>(y.size());
-    // Sums of the harmonics over each water's bonds. Y_lm(-u) = (-1)^l Y_lm(u):
-    // the bond seen from j adds the same harmonics with that sign.
-    std::vector<double> q(n * width, 0.0), h(width);
+    // Y_lm(-u) = (-1)^l Y_lm(u): the bond seen from j adds the same
+    // harmonics with that sign.
     std::vector<double> sign(width, 1.0);
     for (int32_t l : degrees)
         for (int32_t m = 0; m <= 2 * l; ++m)
             sign[y.offset(l) + m] = l % 2 ? -1.0 : 1.0;
-    std::vector<int32_t> count(n, 0);
-    std::vector<NeighbourPair> bonds;
-    bonds.reserve(pairs.size());
-    for (const NeighbourPair& p : pairs) {
-        const double r = norm(p.d);
-        if (!(r > 0.0) || p.i < 0 || p.j < 0 || p.i >= waterCount || p.j >= waterCount)
-            continue;
-        bonds.push_back(p);
-        y.evaluate(p.d * (1.0 / r), h.data());
-        double* qi = &q[p.i * width];
-        double* qj = &q[p.j * width];
-        for (std::size_t k = 0; k < width; ++k) {
-            qi[k] += h[k];
-            qj[k] += sign[k] * h[k];
+    // Each water's bonds in the order of `pairs`: 2e where the water is pair
+    // e's i, 2e + 1 where it is its j (a pair of a water with itself gives
+    // both, in that order). Every sum below runs over a water's bonds in this
+    // order, so the water's values do not depend on the thread that takes it.
+    auto bonded = [&](const NeighbourPair& p) {
+        return norm(p.d) > 0.0 && p.i >= 0 && p.j >= 0 && p.i < waterCount && p.j < waterCount;
+    };
+    std::vector<int64_t> start(n + 1, 0);
+    for (const NeighbourPair& p : pairs)
+        if (bonded(p)) {
+            ++start[static_cast<std::size_t>(p.i) + 1];
+            ++start[static_cast<std::size_t>(p.j) + 1];
         }
-        ++count[p.i];
-        ++count[p.j];
-    }
     for (std::size_t i = 0; i < n; ++i)
-        if (count[i] > 0)
-            for (std::size_t k = 0; k < width; ++k)
-                q[i * width + k] /= count[i];
-    // q̄_lm: each water's own q_lm and its neighbours'.
-    std::vector<double> bar(q);
-    for (const NeighbourPair& p : bonds)
-        for (std::size_t k = 0; k < width; ++k) {
-            bar[p.i * width + k] += q[p.j * width + k];
-            bar[p.j * width + k] += q[p.i * width + k];
+        start[i + 1] += start[i];
+    std::vector<int64_t> bond(static_cast<std::size_t>(start[n]));
+    {
+        std::vector<int64_t> next(start.begin(), start.end() - 1);
+        for (std::size_t e = 0; e < pairs.size(); ++e)
+            if (bonded(pairs[e])) {
+                bond[static_cast<std::size_t>(next[static_cast<std::size_t>(pairs[e].i)]++)] = 2 * static_cast<int64_t>(e);
+                bond[static_cast<std::size_t>(next[static_cast<std::size_t>(pairs[e].j)]++)] = 2 * static_cast<int64_t>(e) + 1;
+            }
+    }
+    // q_lm of each water: the mean of the harmonics over its bonds.
+    std::vector<double> q(n * width, 0.0);
+    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n, 4096), [&](const tbb::blocked_range<std::size_t>& block) {
+        std::vector<double> h(width);
+        for (std::size_t i = block.begin(); i < block.end(); ++i) {
+            double* qi = &q[i * width];
+            for (int64_t b = start[i]; b < start[i + 1]; ++b) {
+                const NeighbourPair& p = pairs[static_cast<std::size_t>(bond[static_cast<std::size_t>(b)] >> 1)];
+                y.evaluate(p.d * (1.0 / norm(p.d)), h.data());
+                if (bond[static_cast<std::size_t>(b)] & 1)
+                    for (std::size_t k = 0; k < width; ++k)
+                        qi[k] += sign[k] * h[k];
+                else
+                    for (std::size_t k = 0; k < width; ++k)
+                        qi[k] += h[k];
+            }
+            if (const int64_t count = start[i + 1] - start[i]; count > 0)
+                for (std::size_t k = 0; k < width; ++k)
+                    qi[k] /= static_cast<double>(count);
         }
+    });
+    // q̄_lm: each water's own q_lm and its neighbours', summed in bond order.
     Steinhardt s;
     s.degrees = degrees;
     const double nan = std::numeric_limits<double>::quiet_NaN();
     s.perWater.assign(degrees.size(), std::vector<double>(n, nan));
     s.value.assign(degrees.size(), nan);
+    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n, 4096), [&](const tbb::blocked_range<std::size_t>& block) {
+        std::vector<double> bar(width);
+        for (std::size_t i = block.begin(); i < block.end(); ++i) {
+            const int64_t count = start[i + 1] - start[i];
+            if (count == 0)
+                continue;
+            std::copy_n(&q[i * width], width, bar.begin());
+            for (int64_t b = start[i]; b < start[i + 1]; ++b) {
+                const int64_t e = bond[static_cast<std::size_t>(b)];
+                const NeighbourPair& p = pairs[static_cast<std::size_t>(e >> 1)];
+                const double* other = &q[static_cast<std::size_t>(e & 1 ? p.i : p.j) * width];
+                for (std::size_t k = 0; k < width; ++k)
+                    bar[k] += other[k];
+            }
+            const double inv = 1.0 / (static_cast<double>(count) + 1.0);
+            for (std::size_t d = 0; d < degrees.size(); ++d) {
+                const int32_t l = degrees[d];
+                const double* b = &bar[static_cast<std::size_t>(y.offset(l))];
+                double t = 0.0;
+                for (int32_t m = 0; m <= 2 * l; ++m)
+                    t += b[m] * b[m];
+                s.perWater[d][i] = std::sqrt(4.0 * kPi / (2.0 * l + 1.0) * t) * inv;
+            }
+        }
+    });
     std::vector<double> sum(degrees.size(), 0.0);
     for (std::size_t i = 0; i < n; ++i) {
-        if (count[i] == 0)
+        if (start[i + 1] == start[i])
             continue;
         ++s.waters;
-        const double inv = 1.0 / (count[i] + 1.0);
-        for (std::size_t d = 0; d < degrees.size(); ++d) {
-            const int32_t l = degrees[d];
-            const double* b = &bar[i * width + y.offset(l)];
-            double t = 0.0;
-            for (int32_t m = 0; m <= 2 * l; ++m)
-                t += b[m] * b[m];
-            s.perWater[d][i] = std::sqrt(4.0 * kPi / (2.0 * l + 1.0) * t) * inv;
+        for (std::size_t d = 0; d < degrees.size(); ++d)
             sum[d] += s.perWater[d][i];
-        }
     }
     if (s.waters > 0)
         for (std::size_t d = 0; d < degrees.size(); ++d)
