@@ -417,6 +417,38 @@ struct SourceLines {
 
 bool nextLine(std::string_view text, std::size_t& pos, std::string_view& line);
 
+// Cuts `text` into pieces of about `pieceBytes` (1 to 256 of them), each
+// starting a line: piece k is [begin[k], begin[k + 1]). Their lines are
+// counted in parallel; firstLine[k] is the number of piece k's first line,
+// firstLine[pieces] the text's line count. Returns the number of pieces.
+std::size_t cutAtLineEnds(std::string_view text, std::size_t pieceBytes, std::vector<std::size_t>& begin,
+                          std::vector<long long>& firstLine)
+{
+    const std::size_t pieces = std::max<std::size_t>(1, std::min<std::size_t>(256, text.size() / pieceBytes));
+    begin.assign(pieces + 1, text.size());
+    begin[0] = 0;
+    for (std::size_t k = 1; k < pieces; ++k) {
+        std::size_t at = std::max(begin[k - 1], text.size() * k / pieces);
+        if (at > 0 && at < text.size()) {
+            const void* nl = std::memchr(text.data() + at - 1, '\n', text.size() - at + 1);
+            at = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - text.data()) + 1 : text.size();
+        }
+        begin[k] = at;
+    }
+    firstLine.assign(pieces + 1, 0);
+    tbb::parallel_for(std::size_t(0), pieces, [&](std::size_t k) {
+        std::size_t p = begin[k];
+        std::string_view l;
+        long long n = 0;
+        while (nextLine(text.substr(0, begin[k + 1]), p, l))
+            ++n;
+        firstLine[k + 1] = n;
+    });
+    for (std::size_t k = 0; k < pieces; ++k)
+        firstLine[k + 1] += firstLine[k];
+    return pieces;
+}
+
 // Reads a frame's coordinates into `t` (the names of a later frame are the
 // first frame's: they are not read). Its atom lines are taken from the source
 // in runs, and each run is read in parallel pieces, the first fault in line
@@ -447,29 +479,8 @@ struct InRuns : SourceLines {
                 break;
             // The last line of the run ends the source without an end of line.
             const bool lastUnterminated = !text.empty() && text.back() != '\n';
-            const std::size_t pieces = std::max<std::size_t>(1, std::min<std::size_t>(256, text.size() / pieceBytes));
-            begin.assign(pieces + 1, text.size());
-            begin[0] = 0;
-            for (std::size_t k = 1; k < pieces; ++k) {
-                std::size_t at = std::max(begin[k - 1], text.size() * k / pieces);
-                if (at > 0 && at < text.size()) {
-                    const void* nl = std::memchr(text.data() + at - 1, '\n', text.size() - at + 1);
-                    at = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - text.data()) + 1 : text.size();
-                }
-                begin[k] = at;
-            }
             const std::string_view all(text);
-            firstLine.assign(pieces + 1, 0);
-            tbb::parallel_for(std::size_t(0), pieces, [&](std::size_t k) {
-                std::size_t p = begin[k];
-                std::string_view l;
-                long long n = 0;
-                while (nextLine(all.substr(0, begin[k + 1]), p, l))
-                    ++n;
-                firstLine[k + 1] = n;
-            });
-            for (std::size_t k = 0; k < pieces; ++k)
-                firstLine[k + 1] += firstLine[k];
+            const std::size_t pieces = cutAtLineEnds(all, pieceBytes, begin, firstLine);
             if (done == 0) {
                 std::size_t p = 0;
                 std::string_view l;
@@ -608,28 +619,7 @@ private:
     {
         rest_ = text_.substr(pos_);
         inRest_ = true;
-        pieces_ = std::max<std::size_t>(1, std::min<std::size_t>(256, rest_.size() / (1 << 16)));
-        begin_.assign(pieces_ + 1, rest_.size());
-        begin_[0] = 0;
-        for (std::size_t k = 1; k < pieces_; ++k) {
-            std::size_t at = std::max(begin_[k - 1], rest_.size() * k / pieces_);
-            if (at > 0 && at < rest_.size()) {
-                const void* nl = std::memchr(rest_.data() + at - 1, '\n', rest_.size() - at + 1);
-                at = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - rest_.data()) + 1 : rest_.size();
-            }
-            begin_[k] = at;
-        }
-        firstLine_.assign(pieces_ + 1, 0);
-        tbb::parallel_for(std::size_t(0), pieces_, [&](std::size_t k) {
-            std::size_t p = begin_[k];
-            std::string_view l;
-            long long lines = 0;
-            while (pieceLine(k, p, l))
-                ++lines;
-            firstLine_[k + 1] = lines;
-        });
-        for (std::size_t k = 0; k < pieces_; ++k)
-            firstLine_[k + 1] += firstLine_[k];
+        pieces_ = cutAtLineEnds(rest_, 1 << 16, begin_, firstLine_);
         available_ = firstLine_[pieces_];
     }
     // Whether a line of the rest ends the text without an end of line.
