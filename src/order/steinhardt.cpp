@@ -120,8 +120,8 @@ Steinhardt averagedBondOrder(int32_t waterCount, const std::vector<NeighbourPair
             sign[y.offset(l) + m] = l % 2 ? -1.0 : 1.0;
     // Each water's bonds in the order of `pairs`: 2e where the water is pair
     // e's i, 2e + 1 where it is its j (a pair of a water with itself gives
-    // both, in that order). Every sum below runs over a water's bonds in this
-    // order, so the water's values do not depend on the thread that takes it.
+    // both, in that order). The sums of q̄ run over a water's bonds in this
+    // order, so its value does not depend on the thread that takes it.
     auto bonded = [&](const NeighbourPair& p) {
         return norm(p.d) > 0.0 && p.i >= 0 && p.j >= 0 && p.i < waterCount && p.j < waterCount;
     };
@@ -142,26 +142,38 @@ Steinhardt averagedBondOrder(int32_t waterCount, const std::vector<NeighbourPair
                 bond[static_cast<std::size_t>(next[static_cast<std::size_t>(pairs[e].j)]++)] = 2 * static_cast<int64_t>(e) + 1;
             }
     }
-    // q_lm of each water: the mean of the harmonics over its bonds.
+    // q_lm of each water: the mean of the harmonics over its bonds. The
+    // harmonics of a run of pairs are evaluated in parallel, then added in
+    // pair order.
     std::vector<double> q(n * width, 0.0);
-    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n, 4096), [&](const tbb::blocked_range<std::size_t>& block) {
-        std::vector<double> h(width);
-        for (std::size_t i = block.begin(); i < block.end(); ++i) {
-            double* qi = &q[i * width];
-            for (int64_t b = start[i]; b < start[i + 1]; ++b) {
-                const NeighbourPair& p = pairs[static_cast<std::size_t>(bond[static_cast<std::size_t>(b)] >> 1)];
-                y.evaluate(p.d * (1.0 / norm(p.d)), h.data());
-                if (bond[static_cast<std::size_t>(b)] & 1)
-                    for (std::size_t k = 0; k < width; ++k)
-                        qi[k] += sign[k] * h[k];
-                else
-                    for (std::size_t k = 0; k < width; ++k)
-                        qi[k] += h[k];
+    constexpr std::size_t run = 1 << 14;
+    std::vector<double> h(std::min(run, pairs.size()) * width);
+    for (std::size_t first = 0; first < pairs.size(); first += run) {
+        const std::size_t last = std::min(pairs.size(), first + run);
+        tbb::parallel_for(tbb::blocked_range<std::size_t>(first, last, 512),
+                          [&](const tbb::blocked_range<std::size_t>& block) {
+                              for (std::size_t e = block.begin(); e < block.end(); ++e)
+                                  if (bonded(pairs[e]))
+                                      y.evaluate(pairs[e].d * (1.0 / norm(pairs[e].d)), &h[(e - first) * width]);
+                          });
+        for (std::size_t e = first; e < last; ++e) {
+            const NeighbourPair& p = pairs[e];
+            if (!bonded(p))
+                continue;
+            const double* he = &h[(e - first) * width];
+            double* qi = &q[static_cast<std::size_t>(p.i) * width];
+            double* qj = &q[static_cast<std::size_t>(p.j) * width];
+            for (std::size_t k = 0; k < width; ++k) {
+                qi[k] += he[k];
+                qj[k] += sign[k] * he[k];
             }
+        }
+    }
+    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n, 4096), [&](const tbb::blocked_range<std::size_t>& block) {
+        for (std::size_t i = block.begin(); i < block.end(); ++i)
             if (const int64_t count = start[i + 1] - start[i]; count > 0)
                 for (std::size_t k = 0; k < width; ++k)
-                    qi[k] /= static_cast<double>(count);
-        }
+                    q[i * width + k] /= static_cast<double>(count);
     });
     // q̄_lm: each water's own q_lm and its neighbours', summed in bond order.
     Steinhardt s;
