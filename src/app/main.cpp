@@ -26,7 +26,7 @@ namespace {
 
 // A large frame's tables (hundreds of MB at 10^6 waters, made and freed
 // phase by phase) are touched in fresh 4 KiB pages; on a virtual machine the
-// page faults alone took a quarter of a run's processor time. glibc backs
+// page faults took up to a sixth of a run's processor time. glibc backs
 // its heap and large blocks with transparent huge pages when its tunable
 // glibc.malloc.hugetlb=1 is set, which it reads only when a program starts.
 // Where the kernel gives huge pages only on request ("madvise" in
