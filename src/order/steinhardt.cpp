@@ -9,6 +9,8 @@
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
 
+#include "core/offsets.h"
+
 namespace kavet {
 namespace {
 
@@ -125,23 +127,15 @@ Steinhardt averagedBondOrder(int32_t waterCount, const std::vector<NeighbourPair
     auto bonded = [&](const NeighbourPair& p) {
         return norm(p.d) > 0.0 && p.i >= 0 && p.j >= 0 && p.i < waterCount && p.j < waterCount;
     };
-    std::vector<int64_t> start(n + 1, 0);
-    for (const NeighbourPair& p : pairs)
-        if (bonded(p)) {
-            ++start[static_cast<std::size_t>(p.i) + 1];
-            ++start[static_cast<std::size_t>(p.j) + 1];
-        }
-    for (std::size_t i = 0; i < n; ++i)
-        start[i + 1] += start[i];
-    std::vector<int64_t> bond(static_cast<std::size_t>(start[n]));
-    {
-        std::vector<int64_t> next(start.begin(), start.end() - 1);
+    if (pairs.size() > static_cast<std::size_t>(std::numeric_limits<int32_t>::max() / 2))
+        throw std::length_error("too many O-O pairs for the bond-orientational order");
+    const OffsetArray bonds = buildOffsets(n, [&](auto emit) {
         for (std::size_t e = 0; e < pairs.size(); ++e)
             if (bonded(pairs[e])) {
-                bond[static_cast<std::size_t>(next[static_cast<std::size_t>(pairs[e].i)]++)] = 2 * static_cast<int64_t>(e);
-                bond[static_cast<std::size_t>(next[static_cast<std::size_t>(pairs[e].j)]++)] = 2 * static_cast<int64_t>(e) + 1;
+                emit(pairs[e].i, static_cast<int32_t>(2 * e));
+                emit(pairs[e].j, static_cast<int32_t>(2 * e + 1));
             }
-    }
+    });
     // q_lm of each water: the mean of the harmonics over its bonds. The
     // harmonics of a run of pairs are evaluated in parallel, then added in
     // pair order.
@@ -171,7 +165,7 @@ Steinhardt averagedBondOrder(int32_t waterCount, const std::vector<NeighbourPair
     }
     tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n, 4096), [&](const tbb::blocked_range<std::size_t>& block) {
         for (std::size_t i = block.begin(); i < block.end(); ++i)
-            if (const int64_t count = start[i + 1] - start[i]; count > 0)
+            if (const std::size_t count = bonds.size(i); count > 0)
                 for (std::size_t k = 0; k < width; ++k)
                     q[i * width + k] /= static_cast<double>(count);
     });
@@ -184,12 +178,11 @@ Steinhardt averagedBondOrder(int32_t waterCount, const std::vector<NeighbourPair
     tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n, 4096), [&](const tbb::blocked_range<std::size_t>& block) {
         std::vector<double> bar(width);
         for (std::size_t i = block.begin(); i < block.end(); ++i) {
-            const int64_t count = start[i + 1] - start[i];
+            const std::size_t count = bonds.size(i);
             if (count == 0)
                 continue;
             std::copy_n(&q[i * width], width, bar.begin());
-            for (int64_t b = start[i]; b < start[i + 1]; ++b) {
-                const int64_t e = bond[static_cast<std::size_t>(b)];
+            for (const int32_t e : bonds[i]) {
                 const NeighbourPair& p = pairs[static_cast<std::size_t>(e >> 1)];
                 const double* other = &q[static_cast<std::size_t>(e & 1 ? p.i : p.j) * width];
                 for (std::size_t k = 0; k < width; ++k)
@@ -208,7 +201,7 @@ Steinhardt averagedBondOrder(int32_t waterCount, const std::vector<NeighbourPair
     });
     std::vector<double> sum(degrees.size(), 0.0);
     for (std::size_t i = 0; i < n; ++i) {
-        if (start[i + 1] == start[i])
+        if (bonds.size(i) == 0)
             continue;
         ++s.waters;
         for (std::size_t d = 0; d < degrees.size(); ++d)
